@@ -1,0 +1,36 @@
+// Time for the link thread: a millisecond counter and waits that end early
+// when a descriptor becomes readable (the port's input, the stop signal).
+// Tests replace it with TVirtualClock so that long protocol time-outs pass
+// quickly while the real port code still runs.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+class TClock {
+ public:
+  virtual ~TClock() = default;
+  // Milliseconds; compare readings by unsigned difference.
+  virtual uint32_t NowMs() = 0;
+  // Waits ms, or less when fd1 or fd2 (ignored when negative) becomes readable
+  // or reports a hang-up.
+  virtual void Wait(uint32_t ms, int fd1 = -1, int fd2 = -1) = 0;
+
+  // The steady clock of the system, shared by every link thread.
+  static TClock& Real();
+};
+
+// Virtual time: every wait advances the clock by its full length at once,
+// while real time passes at 1/Speed of it (a real poll of ms/Speed), so data
+// that a peer sends in real time still arrives within a virtual wait.
+class TVirtualClock : public TClock {
+ public:
+  explicit TVirtualClock(uint32_t speed = 10) : speed_(speed) {}
+  uint32_t NowMs() override { return now_.load(); }
+  void Wait(uint32_t ms, int fd1 = -1, int fd2 = -1) override;
+  void Advance(uint32_t ms) { now_ += ms; }
+
+ private:
+  uint32_t speed_;
+  std::atomic<uint32_t> now_{1000};
+};

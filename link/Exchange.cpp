@@ -1,0 +1,167 @@
+// The command exchange of the link thread: send a command, collect the reply
+// until the expected text or a time-out, retry, log the traffic.
+#include <sys/ioctl.h>
+
+#include <algorithm>
+
+#include "link/xModem.h"
+
+namespace {
+
+bool Contains(const std::string& text, const char* word) { return text.find(word) != std::string::npos; }
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && AsciiUpper(a) == AsciiUpper(b);
+}
+
+}  // namespace
+
+uint8_t TModem::SendCommand(const std::string& command, std::string& reply, int32_t attempts, int32_t timeoutMs,
+                            const std::string& expected, bool failOnMismatch, bool raw) {
+  reply.clear();
+  if (!port_->IsOpen()) return 1;
+  Log("-> " + command, true, false);
+  uint8_t result = 1;
+  const std::string wanted = expected.empty() ? std::string("\r") : expected;
+  try {
+    for (int32_t n = 0; n < attempts && !StopRequested(); ++n) {
+      DrainInput();
+      result = 1;
+      if (StopRequested()) break;
+      reply.clear();
+      if (attempts != 1) Log(" # Попытка № " + std::to_string(n + 1), true, true);
+      SendText(raw ? command : command + '\r');
+      const bool matched = ReadUntil(reply, timeoutMs, wanted);
+      Log(" <<- " + reply, true, false);
+      if (matched) {
+        queue_.PostControlText(Targets::Memo1, "good=" + reply);
+        return 0;
+      }
+      if (reply.empty()) {
+        result = 1;
+      } else {
+        result = failOnMismatch ? 1 : 0;
+        Log(" <- " + reply, true, false);
+      }
+    }
+  } catch (const std::exception& e) {
+    Log(std::string(" # !!! Ошибка при отправке команды COM порту: ") + e.what(), true, true);
+    Terminate();
+    return 1;
+  }
+  return result;
+}
+
+bool TModem::ReadUntil(std::string& reply, int32_t timeoutMs, const std::string& expected) {
+  reply.clear();
+  const std::string wanted = AsciiUpper(expected);
+  const uint32_t start = clock_.NowMs();
+  try {
+    for (;;) {
+      if (static_cast<int64_t>(clock_.NowMs() - start) > timeoutMs || StopRequested()) return false;
+      char c;
+      while (!StopRequested() && port_->QueueCount(0) > 0) {
+        if (port_->ReadChar(c) && c != '\0') reply += c;
+      }
+      if (!wanted.empty() && AsciiUpper(reply).find(wanted) != std::string::npos) return true;
+      clock_.Wait(10, port_->Handle(), StopFdForWait());
+    }
+  } catch (const std::exception& e) {
+    Log(std::string(" # !!! Ошибка при чтении данных из COM порта: ") + e.what(), true, true);
+    Terminate();
+    return false;
+  }
+}
+
+bool TModem::ReadUntilAny(std::string& reply, std::initializer_list<const char*> texts, int32_t timeoutMs) {
+  reply.clear();
+  const uint32_t start = clock_.NowMs();
+  try {
+    for (;;) {
+      if (static_cast<int64_t>(clock_.NowMs() - start) > timeoutMs || terminated_.load()) return false;
+      char c;
+      while (!terminated_.load() && port_->QueueCount(0) > 0) {
+        if (port_->ReadChar(c)) reply += c;
+      }
+      if (std::any_of(texts.begin(), texts.end(), [&](const char* t) { return EqualNoCase(reply, t); }))
+        return true;
+      clock_.Wait(10, port_->Handle(), stopFd_);
+    }
+  } catch (const std::exception& e) {
+    Log(std::string(" # !!! Ошибка при чтении данных из COM порта: ") + e.what(), true, true);
+    Terminate();
+    return false;
+  }
+}
+
+void TModem::DrainInput() {
+  if (!port_->IsOpen()) return;
+  clock_.Wait(10, StopFdForWait());
+  std::string data;
+  try {
+    char c;
+    while (!StopRequested() && port_->QueueCount(0) > 0) {
+      if (port_->ReadChar(c)) data += c;
+    }
+  } catch (const std::exception& e) {
+    Log(std::string(" # !!! Ошибка при чтении данных из COM порта: ") + e.what(), true, true);
+    Terminate();
+    return;
+  }
+  if (!data.empty()) {
+    Log("<<<<- " + data, false, false);
+    int32_t code = 0;
+    CheckReply(false, data, 3, code);
+  }
+}
+
+bool TModem::CheckReply(bool noAnswer, const std::string& reply, uint8_t checkType, int32_t& code) {
+  code = 0;
+  switch (checkType) {
+    case 0:
+    case 1: {
+      const char* good = checkType == 0 ? "OK" : "CONNECT";
+      if (noAnswer) {
+        Log("ОШИБКА! Com - порт не ответил!", true, true);
+        if (checkType == 1) Terminate();
+        code = 1;
+      } else if (Contains(reply, "ERROR") || Contains(reply, "NO CARRIER") || !Contains(reply, good)) {
+        Log("ОШИБКА! Не могу установить цифровое соединение!", true, true);
+        code = 1;
+      }
+      break;
+    }
+    case 3:
+      if (Contains(reply, "NO CARRIER") || Contains(reply, "DISCONNECT") || Contains(reply, "BUSY")) {
+        Log("ОШИБКА!Цифровое соединение разорвано!", true, true);
+        Terminate();
+        code = 1;
+      } else if (Contains(reply, "ERROR")) {
+        code = 2;
+      }
+      break;
+    default:
+      break;
+  }
+  return code == 0;
+}
+
+void TModem::SendText(const std::string& text) {
+  for (char c : text) {
+    port_->WriteChar(c);
+    clock_.Wait(1);
+  }
+}
+
+void TModem::SetRTS() {
+  Log("SetRTS", true, true);
+  int flag = TIOCM_RTS;
+  // A pseudo-terminal refuses the modem lines; the change is best effort.
+  if (port_->IsOpen()) ioctl(port_->Handle(), TIOCMBIS, &flag);
+}
+
+void TModem::ClearRTS() {
+  Log("ClrRTS", true, true);
+  int flag = TIOCM_RTS;
+  if (port_->IsOpen()) ioctl(port_->Handle(), TIOCMBIC, &flag);
+}

@@ -1,0 +1,157 @@
+// The link thread: its life, the link loop, opening and closing the port.
+#include "link/xModem.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cctype>
+
+#include "serial/GuiSync.h"
+
+namespace {
+
+void SignalFd(int fd) {
+  const uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = write(fd, &one, sizeof one);
+}
+
+bool IsBlankOrControl(unsigned char c) { return c <= ' '; }
+
+}  // namespace
+
+std::string FilterPhone(const std::string& phone) {
+  size_t first = 0;
+  size_t last = phone.size();
+  while (first < last && IsBlankOrControl(static_cast<unsigned char>(phone[first]))) ++first;
+  while (last > first && IsBlankOrControl(static_cast<unsigned char>(phone[last - 1]))) --last;
+  std::string result;
+  if (first == last) return result;
+  for (char c : phone) {
+    if ((c >= '0' && c <= '9') || c == 'W' || c == 'w' || c == '+' || c == ',' || c == ';') result += c;
+  }
+  return result;
+}
+
+std::string AsciiUpper(std::string text) {
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return text;
+}
+
+TModem::TModem(const std::string& portName, const std::string& phone, TOutArray& queue, TDevice& device,
+               bool waitForNetwork, TClock* clock)
+    : queue_(queue),
+      port_(std::make_unique<TXComm>()),
+      device_(device),
+      waitForNetwork_(waitForNetwork),
+      portName_(portName),
+      clock_(clock ? *clock : TClock::Real()),
+      stopFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      doneFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+  port_->Buffers().SetInputTimeout(4500);
+  port_->Buffers().SetOutputTimeout(4500);
+  port_->DataControl().SetStopBits(sb1);
+  phone_ = FilterPhone(phone);
+}
+
+TModem::~TModem() {
+  if (thread_.joinable()) {
+    Terminate();
+    WaitFor();
+  }
+  try {
+    ClosePort();
+  } catch (...) {
+  }
+  close(stopFd_);
+  close(doneFd_);
+}
+
+void TModem::Start() {
+  if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+}
+
+void TModem::WaitFor() {
+  if (!thread_.joinable()) return;
+  if (TGuiSync::Instance().IsGuiThread()) TGuiSync::Instance().WaitServing(doneFd_);
+  thread_.join();
+}
+
+void TModem::Terminate() {
+  if (!terminated_.exchange(true)) SignalFd(stopFd_);
+  queue_.WakeProducer();
+}
+
+void TModem::Log(const std::string& text, bool showInMemo, bool withDateTime) {
+  queue_.PostMemo(text, showInMemo, withDateTime);
+}
+
+void TModem::Sleep(uint32_t ms) { clock_.Wait(ms, StopFdForWait()); }
+
+void TModem::Run() {
+  queue_.SetProducerStop([this] { return terminated_.load(); });
+  try {
+    Execute();
+  } catch (...) {
+    // Execute logs its own failures; nothing may leave the thread.
+  }
+  queue_.SetProducerStop(nullptr);
+  finished_.store(true);
+  SignalFd(doneFd_);
+}
+
+void TModem::Execute() {
+  Log(" # Поток начал работу", true, true);
+  mode_.store(1);
+  try {
+    while (!terminated_.load()) {
+      while (!port_->IsOpen() && !terminated_.load()) OpenPort();
+      if (terminated_.load()) break;
+      device_.Step(mode_.load());
+    }
+  } catch (const std::exception& e) {
+    Log(std::string(" # !!! Ошибка при работе с COM портом: ") + e.what(), true, true);
+    Terminate();
+  }
+  if (dataCallUp_ || !phone_.empty()) {
+    try {
+      HangUp();
+    } catch (const std::exception& e) {
+      hangingUp_.store(false);
+      Log(std::string(" # !!! Ошибка при работе с COM портом: ") + e.what(), true, true);
+    }
+  }
+  ClosePort();
+  Log(" # Поток завершил работу", true, true);
+  if (connectedCheck_ && connectedCheck_()) queue_.PostPersistent(Targets::DisconnectItem, "Click");
+}
+
+void TModem::OpenPort() {
+  try {
+    ClosePort();
+    queue_.PostControlText(Targets::Panel2, "Открываем COM порт: " + portName_);
+    port_->SetBaudRate(br19200);
+    port_->SetBaudValue(19200);
+    port_->DataControl().SetParity(paNone);
+    port_->SetDeviceName(portName_);
+    port_->SetFlowControl(fcNone);
+    port_->Open();
+    Log(" # Успешно открыли COM порт: " + portName_, true, true);
+    queue_.PostControlText(Targets::Panel2, "Успешно открыли COM порт: " + portName_);
+  } catch (const std::exception& e) {
+    Log(std::string(" # !!! Ошибка открытия COM порта: ") + e.what(), true, true);
+    queue_.PostControlText(Targets::Panel2, "Ошибка при открытии COM порта: " + portName_);
+    Terminate();
+  }
+}
+
+void TModem::ClosePort() {
+  try {
+    if (port_->IsOpen()) {
+      port_->Close();
+      Log(" # Успешно закрыли COM порт: " + portName_, true, true);
+    }
+  } catch (const std::exception& e) {
+    Log(std::string(" # !!! Ошибка закрытия COM порта: ") + e.what(), true, true);
+  }
+}

@@ -1,0 +1,118 @@
+// The link thread of one connection to the panel.
+//
+// TModem owns the serial port of its connection, runs the link loop that
+// hands the current link mode to the device, carries the command exchange
+// (send a command, collect the reply, retry, log the traffic) and, when given
+// a phone number, brings up and hangs up a GSM modem data call.
+//
+// Threads: the GUI thread (or the command-line front end's main thread)
+// creates, starts, sets the mode, terminates, waits for and destroys it. The
+// link thread runs Execute and everything the device calls. It never touches
+// a widget: every memo line and control change is posted to the output queue.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "link/Clock.h"
+#include "link/device.h"
+#include "output/OutArray.h"
+#include "serial/XComDrv.h"
+
+class TModem {
+ public:
+  // The thread is created suspended: Start runs it. clock: nullptr for the
+  // system's clock (tests pass a virtual one).
+  TModem(const std::string& portName, const std::string& phone, TOutArray& queue, TDevice& device,
+         bool waitForNetwork, TClock* clock = nullptr);
+  // Requests termination and waits for the thread if it still runs, then
+  // closes the port.
+  ~TModem();
+  TModem(const TModem&) = delete;
+  TModem& operator=(const TModem&) = delete;
+
+  // Owner's thread.
+  void Start();
+  // Waits for the thread's end. On the GUI thread it keeps serving the calls
+  // other threads hand to it (TGuiSync) and nothing else.
+  void WaitFor();
+  bool Finished() const { return finished_.load(); }
+  // Readable once the thread body has ended.
+  int DoneFd() const { return doneFd_; }
+  // How the link thread learns, at its end, whether the window shows the
+  // connected state ("Отключиться" enabled): then it posts "Click" for that
+  // item. Set before Start; called on the link thread, so it must be
+  // thread-safe (an atomic flag read).
+  void SetConnectedCheck(std::function<bool()> check) { connectedCheck_ = std::move(check); }
+
+  // Any thread.
+  void Terminate();
+  bool IsTerminated() const { return terminated_.load(); }
+  void SetMode(uint8_t mode) { mode_.store(mode); }
+  uint8_t GetMode() const { return mode_.load(); }
+
+  // Link thread (device, exchanges).
+  void Log(const std::string& text, bool showInMemo, bool withDateTime);
+  uint8_t SendCommand(const std::string& command, std::string& reply, int32_t attempts, int32_t timeoutMs,
+                      const std::string& expected, bool failOnMismatch, bool raw = false);
+  bool CheckReply(bool noAnswer, const std::string& reply, uint8_t checkType, int32_t& code);
+  bool ReadUntil(std::string& reply, int32_t timeoutMs, const std::string& expected);
+  bool ReadUntilAny(std::string& reply, std::initializer_list<const char*> texts, int32_t timeoutMs);
+  void DrainInput();
+  void SendText(const std::string& text);
+  void SetRTS();
+  void ClearRTS();
+  bool EstablishLink();
+  void HangUp();
+  // Waits ms; a termination request ends the wait early.
+  void Sleep(uint32_t ms);
+
+  TOutArray& Queue() { return queue_; }
+  TXComm& Port() { return *port_; }
+  TClock& Clock() { return clock_; }
+  const std::string& Phone() const { return phone_; }
+  const std::string& PortName() const { return portName_; }
+  bool DataCallUp() const { return dataCallUp_; }
+
+ private:
+  void Run();
+  void Execute();
+  void OpenPort();
+  void ClosePort();
+  bool StopRequested() const { return terminated_.load() && !hangingUp_.load(); }
+  // The stop signal for a wait, or none while hanging up (the hang-up
+  // dialogue runs although the thread is terminating).
+  int StopFdForWait() const { return hangingUp_.load() ? -1 : stopFd_; }
+  void Collect(uint32_t ms);
+  bool InitModem(const std::string& command);
+  void PollRegistration();
+
+  std::atomic<uint8_t> mode_{0};
+  std::atomic<bool> hangingUp_{false};
+  TOutArray& queue_;
+  std::unique_ptr<TXComm> port_;
+  TDevice& device_;
+  bool waitForNetwork_;
+  std::string phone_;
+  std::string portName_;
+  bool dataCallUp_ = false;
+
+  TClock& clock_;
+  std::atomic<bool> terminated_{false};
+  std::atomic<bool> finished_{false};
+  int stopFd_ = -1;
+  int doneFd_ = -1;
+  std::function<bool()> connectedCheck_;
+  std::thread thread_;
+};
+
+// Keeps the characters of a phone number that a modem dials: digits, "W" in
+// either case, "+", "," and ";". A number of blanks alone gives "".
+std::string FilterPhone(const std::string& phone);
+// Upper case of the letters a to z only.
+std::string AsciiUpper(std::string text);

@@ -1,0 +1,231 @@
+#include "protocol/DevOstrel.h"
+
+#include <exception>
+
+#include "link/xModem.h"
+
+namespace {
+
+const std::string Separator81(81, '=');
+
+}  // namespace
+
+TDevOstrel::TDevOstrel(TOutArray& queue) : queue_(queue) {}
+
+std::string TDevOstrel::ReplyLine(const std::string& text) {
+  const size_t first = text.find('\r');
+  if (first == std::string::npos) return {};
+  const size_t second = text.find('\r', first + 1);
+  if (second == std::string::npos) return {};
+  return text.substr(first + 1, second - first - 1);
+}
+
+std::string TDevOstrel::ZeroPad(int number, int width) {
+  std::string text = std::to_string(number);
+  while (static_cast<int>(text.size()) < width) text.insert(text.begin(), '0');
+  return text;
+}
+
+std::string TDevOstrel::ReadControl(const std::string& page, const std::string& name) {
+  return reader_ ? reader_->ReadText({page, name}) : std::string();
+}
+
+void TDevOstrel::Step(uint8_t mode) {
+  switch (mode) {
+    case 0:
+      IdleStep();
+      break;
+    case 1:
+      CheckConnection();
+      break;
+    case 3:
+      failed_ = false;
+      ReadPage();
+      Link().SetMode(0);
+      break;
+    case 4:
+      failed_ = false;
+      WritePage();
+      Link().SetMode(0);
+      break;
+    case 5:
+      failed_ = false;
+      ReadAll();
+      Link().SetMode(0);
+      break;
+    case 6:
+      failed_ = false;
+      WriteAll();
+      Link().SetMode(0);
+      break;
+    default:
+      break;
+  }
+}
+
+void TDevOstrel::IdleStep() {
+  Link().Sleep(50);
+  try {
+    Link().DrainInput();
+  } catch (const std::exception& e) {
+    Link().Log(std::string(" # !!! Ошибка при работе с COM портом: ") + e.what(), true, true);
+    Link().Terminate();
+  }
+}
+
+void TDevOstrel::CheckConnection() {
+  TModem& link = Link();
+  if (!link.EstablishLink()) return;
+  queue_.PostControlText(Targets::Panel2, "Идёт проверка версии!");
+  std::string reply;
+  link.SendCommand("+v", reply, 3, 4500, "OK", false);
+  if (reply.empty()) {
+    queue_.PostControlText(Targets::Panel2, "ОШИБКА! Устройство не ответило!");
+    link.Terminate();
+  } else {
+    link.Log(" # " + reply, true, true);
+    int32_t code = 0;
+    link.CheckReply(false, reply, 3, code);
+    if (code == 1) {
+      queue_.PostControlText(Targets::Panel2, "ОШИБКА! Сбой соединения");
+      link.Terminate();
+    } else {
+      try {
+        const std::string version = ReplyLine(reply);
+        queue_.PostControlText(Targets::RzStatusPane2, version);
+        if (version.find("VER 05") == std::string::npos) {
+          link.Terminate();
+          queue_.PostControlText(Targets::Panel2, "ОШИБКА! НЕ верная версия прошивки");
+        }
+      } catch (const std::exception&) {
+        queue_.PostControlText(Targets::Panel2, "ОШИБКА при проверки версии!");
+        link.Terminate();
+      }
+    }
+  }
+  link.SetMode(0);
+  if (link.IsTerminated()) return;
+  queue_.PostControlText(Targets::Panel2, "СОЕДИНЕНИЕ УСТАНОВЛЕНО");
+  queue_.PostControlText(Targets::Button1, "Click");
+}
+
+void TDevOstrel::ReadPage() {
+  queue_.PostPersistent(Targets::RzGroup2, "false");
+  const std::string page = GetPage();
+  try {
+    if (page == Pages::Common)
+      ReadCommon();
+    else if (page == Pages::Keys)
+      ReadKeys();
+    else if (page == Pages::ACP)
+      ReadAdc();
+    else if (page == Pages::GSM)
+      ReadGsm();
+  } catch (const std::exception& e) {
+    Link().Log(std::string(" # !!! Ошибка при работе с COM портом: ") + e.what(), true, true);
+  }
+  queue_.PostPersistent(Targets::RzGroup2, "true");
+  if (Link().GetMode() == 3 && failed_) queue_.PostMsg("ОШИБКА при чтении!");
+}
+
+void TDevOstrel::WritePage() {
+  queue_.PostPersistent(Targets::RzGroup2, "false");
+  const std::string page = GetPage();
+  try {
+    if (page == Pages::Common)
+      WriteCommon();
+    else if (page == Pages::Keys)
+      WriteKeys();
+    else if (page == Pages::ACP)
+      WriteAdc();
+    else if (page == Pages::GSM)
+      WriteGsm();
+  } catch (const std::exception& e) {
+    Link().Log(std::string(" # !!! Ошибка при работе с COM портом: ") + e.what(), true, true);
+  }
+  queue_.PostPersistent(Targets::RzGroup2, "true");
+  if (Link().GetMode() == 4 && failed_) queue_.PostMsg("ОШИБКА при записи!");
+}
+
+void TDevOstrel::ReadAll() {
+  TModem& link = Link();
+  link.Log(" ", false, false);
+  link.Log(Separator81, false, false);
+  link.Log("Читаем всё", false, true);
+  struct TStepPage {
+    const std::string& page;
+    const char* failure;
+  };
+  const TStepPage pages[] = {{Pages::Common, "ОШИБКА при чтении общих настроек!"},
+                             {Pages::Keys, "ОШИБКА при чтении ключей!"},
+                             {Pages::GSM, nullptr}};
+  for (const auto& p : pages) {
+    SetPage(p.page);
+    queue_.PostControlText({p.page, ""}, "Show");
+    ReadPage();
+    if (link.IsTerminated()) return;
+    if (p.failure && failed_) {
+      queue_.PostMsg(p.failure);
+      return;
+    }
+  }
+  link.Log("Окончили читать всё", false, true);
+  link.Log(Separator81, false, false);
+  queue_.PostMsg("Чтение всех параметров завершено!");
+}
+
+void TDevOstrel::WriteAll() {
+  TModem& link = Link();
+  link.Log(" ", false, false);
+  link.Log(Separator81, false, false);
+  link.Log("Пишем всё", false, true);
+  struct TStepPage {
+    const std::string& page;
+    const char* failure;
+  };
+  const TStepPage pages[] = {{Pages::Common, "ОШИБКА при записи общих настроек!"},
+                             {Pages::Keys, "ОШИБКА при записи ключей!"},
+                             {Pages::GSM, nullptr}};
+  for (const auto& p : pages) {
+    SetPage(p.page);
+    queue_.PostControlText({p.page, ""}, "Show");
+    WritePage();
+    if (link.IsTerminated()) return;
+    if (p.failure && failed_) {
+      queue_.PostMsg(p.failure);
+      return;
+    }
+  }
+  link.Log("Окончили писать всё", false, true);
+  link.Log(Separator81, false, false);
+  queue_.PostMsg("Запись всех параметров завершена!");
+}
+
+void TDevOstrel::QueryValue(const std::string& command, const TTarget& label, std::string& reply) {
+  TModem& link = Link();
+  if (link.IsTerminated()) return;
+  queue_.PostControlColor(label, clWindowText);
+  if (link.SendCommand(command, reply, 1, 4500, "OK", true) != 0) {
+    queue_.PostControlColor(label, clRed);
+    reply.clear();
+    return;
+  }
+  int32_t code = 0;
+  if (!link.CheckReply(false, reply, 3, code)) {
+    queue_.PostControlColor(label, clRed);
+    reply.clear();
+    return;
+  }
+  reply = ReplyLine(reply);
+  queue_.PostControlColor(label, clBlue);
+}
+
+// The group exchanges are filled in with the settings pages.
+void TDevOstrel::ReadCommon() {}
+void TDevOstrel::WriteCommon() {}
+void TDevOstrel::ReadKeys() {}
+void TDevOstrel::WriteKeys() {}
+void TDevOstrel::ReadGsm() {}
+void TDevOstrel::WriteGsm() {}
+void TDevOstrel::ReadAdc() {}
+void TDevOstrel::WriteAdc() {}

@@ -1,0 +1,72 @@
+// The panel's device: the dispatch of link modes, the connection check, the
+// operations on the current page and on all pages, and the exchanges of each
+// group of settings.
+//
+// Threads: the main window creates it and sets the link, the reader and the
+// current page on the GUI thread; Step and everything it calls run on the
+// link thread. Every change of the user interface is an output element.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "link/device.h"
+#include "output/OutArray.h"
+#include "protocol/ControlReader.h"
+
+class TModem;
+
+// Class names of the pages; the device's current page is one of them.
+namespace Pages {
+inline const std::string Common = "TformCommon";
+inline const std::string Keys = "TformKeys";
+inline const std::string ACP = "TformACP";
+inline const std::string GSM = "TformGSM";
+}  // namespace Pages
+
+class TDevOstrel : public TDevice {
+ public:
+  explicit TDevOstrel(TOutArray& queue);
+
+  // GUI thread, before the link thread starts.
+  void SetLink(TModem* link) { link_ = link; }
+  void SetReader(TControlReader* reader) { reader_ = reader; }
+
+  // Link thread.
+  void ReadPage() override;
+  void WritePage() override;
+  void ReadAll() override;
+  void WriteAll() override;
+  void Step(uint8_t mode) override;
+  // One request with visual feedback on the label that names the value.
+  void QueryValue(const std::string& command, const TTarget& label, std::string& reply);
+  bool Failed() const { return failed_; }
+
+  // The characters strictly between the first carriage return of the text and
+  // the next one; "" when there are fewer than two.
+  static std::string ReplyLine(const std::string& text);
+  // The number's decimal digits, with "0"s in front up to width characters.
+  static std::string ZeroPad(int number, int width);
+
+ protected:
+  void IdleStep();
+  void CheckConnection();
+
+  // The exchanges of each group of settings.
+  virtual void ReadCommon();
+  virtual void WriteCommon();
+  virtual void ReadKeys();
+  virtual void WriteKeys();
+  virtual void ReadGsm();
+  virtual void WriteGsm();
+  virtual void ReadAdc();
+  virtual void WriteAdc();
+
+  TModem& Link() { return *link_; }
+  std::string ReadControl(const std::string& page, const std::string& name);
+
+  TOutArray& queue_;
+  bool failed_ = false;
+  TModem* link_ = nullptr;
+  TControlReader* reader_ = nullptr;
+};

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds OstrelGSM4 and runs the whole test suite through ctest.
+#   scripts/test.sh                      plain build in build/
+#   scripts/test.sh --sanitize thread    ThreadSanitizer build in build-tsan/
+#   scripts/test.sh --sanitize address   AddressSanitizer + UBSan build in build-asan/
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+bash "$root/scripts/setup.sh"
+
+sanitize=""
+if [ "${1:-}" = "--sanitize" ]; then
+  sanitize="${2:?thread or address}"
+fi
+case "$sanitize" in
+  "") build="$root/build"; type=RelWithDebInfo ;;
+  thread) build="$root/build-tsan"; type=Debug ;;
+  address) build="$root/build-asan"; type=Debug ;;
+  *) echo "unknown sanitizer: $sanitize" >&2; exit 2 ;;
+esac
+
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="$type" -DOSTREL_SANITIZE="$sanitize" >/dev/null
+cmake --build "$build" -j "$(nproc)"
+
+export QT_QPA_PLATFORM=offscreen
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/scripts/tsan.supp"
+export ASAN_OPTIONS="detect_leaks=1 abort_on_error=1"
+export UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1"
+export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp"
+cd "$build"
+ctest --output-on-failure -j "$(nproc)" --timeout 300

@@ -1,0 +1,180 @@
+// The panel device's dispatch, connection check and framing of Read all and
+// Write all, through the real link and port code.
+#include <gtest/gtest.h>
+
+#include "link/xModem.h"
+#include "protocol/DevOstrel.h"
+#include "tests/common/Drain.h"
+#include "tests/common/ScriptedPeer.h"
+
+namespace {
+
+struct TDeviceOnPeer {
+  explicit TDeviceOnPeer(std::vector<std::string> script) : peer(std::move(script)) {
+    queue.DateTimeText = [] { return std::string("DT"); };
+    device.SetLink(&link);
+    link.Port().SetDeviceName(peer.Path());
+    link.Port().Open();
+  }
+  TScriptedPeer peer;
+  TOutArray queue;
+  TDevOstrel device{queue};
+  TVirtualClock clock;
+  TModem link{"test", "", queue, device, true, &clock};
+};
+
+}  // namespace
+
+TEST(Device, ReplyLineAndZeroPad) {
+  EXPECT_EQ(TDevOstrel::ReplyLine("+v\rVER 05\rOK"), "VER 05");
+  EXPECT_EQ(TDevOstrel::ReplyLine("+v\r\rOK"), "");
+  EXPECT_EQ(TDevOstrel::ReplyLine("VER 05\rOK"), "");
+  EXPECT_EQ(TDevOstrel::ReplyLine(""), "");
+  EXPECT_EQ(TDevOstrel::ZeroPad(7, 2), "07");
+  EXPECT_EQ(TDevOstrel::ZeroPad(12, 2), "12");
+  EXPECT_EQ(TDevOstrel::ZeroPad(123, 2), "123");
+}
+
+struct TCheckCase {
+  const char* name;
+  std::vector<std::string> script;
+  std::vector<std::string> panel2;  // texts for the progress dialog's status panel
+  std::vector<std::string> pane2;   // texts for the version status pane
+  bool connected;
+};
+
+class ConnectionCheck : public ::testing::TestWithParam<TCheckCase> {};
+
+TEST_P(ConnectionCheck, ReportsAndDecides) {
+  const TCheckCase& c = GetParam();
+  TDeviceOnPeer t(c.script);
+  t.link.SetMode(1);
+  t.device.Step(1);
+  TDrained d = Drain(t.queue);
+  EXPECT_EQ(d.TextsFor(Targets::Panel2), c.panel2);
+  EXPECT_EQ(d.TextsFor(Targets::RzStatusPane2), c.pane2);
+  EXPECT_EQ(t.link.IsTerminated(), !c.connected);
+  EXPECT_EQ(d.TextsFor(Targets::Button1).size(), c.connected ? 1u : 0u);
+  EXPECT_EQ(t.link.GetMode(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Device, ConnectionCheck,
+    ::testing::Values(
+        TCheckCase{"good_version",
+                   {"+v\rOstrel GSM VER 05.01\rOK\r\n"},
+                   {"Идёт проверка версии!", "СОЕДИНЕНИЕ УСТАНОВЛЕНО"},
+                   {"Ostrel GSM VER 05.01"},
+                   true},
+        TCheckCase{"error_in_reply_still_passes",
+                   {"+v\rVER 05 ERROR\rOK\r\n"},
+                   {"Идёт проверка версии!", "СОЕДИНЕНИЕ УСТАНОВЛЕНО"},
+                   {"VER 05 ERROR"},
+                   true},
+        TCheckCase{"small_letters_fail",
+                   {"+v\rver 05\rOK\r\n"},
+                   {"Идёт проверка версии!", "ОШИБКА! НЕ верная версия прошивки"},
+                   {"ver 05"},
+                   false},
+        TCheckCase{"fewer_than_two_carriage_returns",
+                   {"VER 05 OK"},
+                   {"Идёт проверка версии!", "ОШИБКА! НЕ верная версия прошивки"},
+                   {""},
+                   false},
+        TCheckCase{"silent_panel",
+                   {"", "", ""},
+                   {"Идёт проверка версии!", "ОШИБКА! Устройство не ответило!"},
+                   {},
+                   false},
+        TCheckCase{"link_lost", {"+v\r\nNO CARRIER\r\nOK"}, {"Идёт проверка версии!", "ОШИБКА! Сбой соединения"}, {},
+                   false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Device, ModesOutsideTheTableDoNothing) {
+  TDeviceOnPeer t({});
+  for (uint8_t mode : {2, 7, 255}) {
+    t.link.SetMode(mode);
+    t.device.Step(mode);
+    EXPECT_EQ(t.link.GetMode(), mode);
+  }
+  EXPECT_EQ(t.queue.HasPending(), 0);
+  EXPECT_EQ(t.peer.Received(), "");
+}
+
+TEST(Device, OperationsOnThePageDisableTheNavigationAndReturnToIdle) {
+  TDeviceOnPeer t({});
+  for (uint8_t mode : {3, 4}) {
+    t.device.SetPage(Pages::GSM);
+    t.link.SetMode(mode);
+    t.device.Step(mode);
+    EXPECT_EQ(t.link.GetMode(), 0);
+    TDrained d = Drain(t.queue);
+    ASSERT_EQ(d.Persistent.size(), 2u);
+    EXPECT_EQ(d.Persistent[0], std::make_pair(Targets::RzGroup2, std::string("false")));
+    EXPECT_EQ(d.Persistent[1], std::make_pair(Targets::RzGroup2, std::string("true")));
+    EXPECT_TRUE(d.Messages.empty());
+  }
+}
+
+TEST(Device, ReadAllAndWriteAllFraming) {
+  const std::string equals81(81, '=');
+  struct TCase {
+    uint8_t mode;
+    const char* start;
+    const char* end;
+    const char* done;
+  };
+  for (const TCase& c : {TCase{5, "DT Читаем всё", "DT Окончили читать всё", "Чтение всех параметров завершено!"},
+                         TCase{6, "DT Пишем всё", "DT Окончили писать всё", "Запись всех параметров завершена!"}}) {
+    TDeviceOnPeer t({});
+    t.device.SetPage(Pages::Keys);
+    t.link.SetMode(c.mode);
+    t.device.Step(c.mode);
+    EXPECT_EQ(t.link.GetMode(), 0);
+    EXPECT_EQ(t.device.GetPage(), Pages::GSM);
+    TDrained d = Drain(t.queue);
+    EXPECT_EQ(d.MemoTexts(), (std::vector<std::string>{" ", equals81, c.start, c.end, equals81}));
+    for (const auto& line : d.Memo) EXPECT_FALSE(line.Shown);
+    std::vector<std::string> shown;
+    for (const auto& [target, text] : d.Controls)
+      if (text == "Show") shown.push_back(target.Form);
+    EXPECT_EQ(shown, (std::vector<std::string>{Pages::Common, Pages::Keys, Pages::GSM}));
+    EXPECT_EQ(d.Persistent.size(), 6u);
+    EXPECT_EQ(d.Messages, std::vector<std::string>{c.done});
+  }
+}
+
+TEST(Device, TerminatedReadAllStopsWithoutAMessage) {
+  TDeviceOnPeer t({});
+  t.link.Terminate();
+  t.link.SetMode(5);
+  t.device.Step(5);
+  TDrained d = Drain(t.queue);
+  EXPECT_TRUE(d.Messages.empty());
+  EXPECT_EQ(t.device.GetPage(), Pages::Common);
+  EXPECT_EQ(t.link.GetMode(), 0);
+}
+
+TEST(Device, QueryValueOnATerminatedLinkDoesNothing) {
+  TDeviceOnPeer t({});
+  t.link.Terminate();
+  std::string reply = "kept";
+  t.device.QueryValue("+c=0", {Pages::ACP, "lbACP1"}, reply);
+  EXPECT_EQ(reply, "kept");
+  EXPECT_EQ(t.queue.HasPending(), 0);
+}
+
+TEST(Device, QueryValueColoursTheLabel) {
+  TDeviceOnPeer t({"+c=0\r0123\rOK\r\n", "+c=1\rERROR\r\n"});
+  const TTarget label{Pages::ACP, "lbACP1"};
+  std::string reply;
+  t.device.QueryValue("+c=0", label, reply);
+  EXPECT_EQ(reply, "0123");
+  t.device.QueryValue("+c=1", label, reply);
+  EXPECT_EQ(reply, "");
+  std::vector<std::string> colours;
+  TOutElement* e = nullptr;
+  while (t.queue.Pop(e) != 0)
+    if (e->Kind == okControlColor) colours.push_back(static_cast<TControlOut*>(e)->Text);
+  EXPECT_EQ(colours, (std::vector<std::string>{"clWindowText", "clBlue", "clWindowText", "clRed"}));
+}

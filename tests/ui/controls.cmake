@@ -1,0 +1,2 @@
+ostrel_add_qtest(tst_trislider ${CMAKE_CURRENT_SOURCE_DIR}/tst_trislider.cpp)
+target_link_libraries(tst_trislider PRIVATE ostrel_ui_controls)

@@ -1,0 +1,132 @@
+// The ADC thresholds page: its sliders and the value panes that follow them.
+#include <QCoreApplication>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QTest>
+
+#include <array>
+#include <memory>
+
+#include "ui/Panel.h"
+#include "ui/Trislider.h"
+#include "ui/f_ACP.h"
+
+namespace {
+
+const std::array<const char*, 5> kPanes = {"pKZ", "pZam", "p2Z", "p1Z", "pRaz"};
+
+void SendMouse(QWidget* widget, QEvent::Type type, QPoint pos, Qt::MouseButtons buttons) {
+  const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+  QMouseEvent event(type, pos, widget->mapToGlobal(pos), button, buttons, Qt::NoModifier);
+  QCoreApplication::sendEvent(widget, &event);
+}
+
+}  // namespace
+
+class TstPagesAcp : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<TformACP> page_;
+
+  TTrislider* Slider(int channel) {
+    return page_->findChild<TTrislider*>(channel == 1 ? QStringLiteral("ts") : QStringLiteral("ts2"));
+  }
+  QStringList Panes(int channel) {
+    QStringList captions;
+    for (const char* stem : kPanes) {
+      auto* pane = page_->findChild<TPanel*>(QLatin1String(stem) + QString::number(channel));
+      captions << (pane ? pane->Caption() : QStringLiteral("<missing>"));
+    }
+    return captions;
+  }
+  // Runs the sliders' paint step, which normalises the thumbs, as their timer does.
+  void Tick() {
+    Slider(1)->TimerTick();
+    Slider(2)->TimerTick();
+  }
+
+ private slots:
+  void init() {
+    page_ = std::make_unique<TformACP>();
+    page_->resize(725, 415);
+    page_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(page_.get()));
+  }
+  void cleanup() { page_.reset(); }
+
+  void controls() {
+    QCOMPARE(page_->objectName(), QStringLiteral("TformACP"));
+    QCOMPARE(page_->windowTitle(), QStringLiteral("АЦП"));
+    for (int channel = 1; channel <= 2; ++channel) {
+      TTrislider* slider = Slider(channel);
+      QVERIFY(slider != nullptr);
+      QCOMPARE(slider, page_->Slider(channel));
+      QCOMPARE(slider->Min, 0);
+      QCOMPARE(slider->Max, 1023);
+      QCOMPARE(slider->GetCount(), 5);
+      QCOMPARE(slider->TickInterval, 20u);
+      QCOMPARE(slider->size(), QSize(489, 57));
+      QCOMPARE(Panes(channel), QStringList(5, QStringLiteral("0")));
+      auto* label = page_->findChild<QLabel*>(QStringLiteral("lbACP") + QString::number(channel));
+      QVERIFY(label != nullptr);
+      QCOMPARE(label->text(), QStringLiteral("Канал АЦП ") + QString::number(channel));
+      auto* raz = page_->findChild<QLabel*>(QStringLiteral("lbRaz") + QString::number(channel));
+      QVERIFY(raz != nullptr);
+      QCOMPARE(raz->text(), QStringLiteral("Оба разомкнуты"));
+    }
+  }
+
+  void mouseMoveShowsPositions_data() {
+    QTest::addColumn<int>("channel");
+    QTest::newRow("ts") << 1;
+    QTest::newRow("ts2") << 2;
+  }
+  void mouseMoveShowsPositions() {
+    QFETCH(int, channel);
+    const int other = 3 - channel;
+    Tick();
+    // After the first paint the thumbs stand 23 apart; the panes still show 0.
+    QCOMPARE(Panes(channel), QStringList(5, QStringLiteral("0")));
+    SendMouse(Slider(channel), QEvent::MouseMove, QPoint(300, 5), Qt::NoButton);
+    QCOMPARE(Panes(channel), (QStringList{"0", "23", "46", "69", "92"}));
+    QCOMPARE(Panes(other), QStringList(5, QStringLiteral("0")));
+  }
+
+  void dragPushesAndPanesFollow() {
+    Tick();
+    TTrislider* ts = Slider(1);
+    // Thumb 1 at 23 sits in buffer column 30; grab it there and drag it right
+    // past the thumbs above it.
+    const int y = ts->height() / 2;
+    SendMouse(ts, QEvent::MouseButtonPress, QPoint(30, y), Qt::LeftButton);
+    QVERIFY(ts->Dragging());
+    QCOMPARE(ts->Selected(), 1);
+    SendMouse(ts, QEvent::MouseMove, QPoint(100, y), Qt::LeftButton);
+    const QStringList midway = Panes(1);
+    SendMouse(ts, QEvent::MouseMove, QPoint(200, y), Qt::LeftButton);
+    SendMouse(ts, QEvent::MouseButtonRelease, QPoint(200, y), Qt::NoButton);
+    QStringList expected;
+    for (int k = 0; k < 5; ++k) expected << QString::number(ts->GetPosition(k));
+    QCOMPARE(Panes(1), expected);
+    QVERIFY(midway != expected);  // the panes followed during the drag
+    QVERIFY(ts->GetPosition(1) > 300);
+    QVERIFY(ts->GetPosition(2) >= ts->GetPosition(1) + 23);  // pushed ahead
+    QCOMPARE(Panes(2), QStringList(5, QStringLiteral("0")));
+  }
+
+  void programPositionsWaitForMouse() {
+    // Thresholds set by a settings file or a panel read reach the thumbs, but
+    // the panes keep their captions until the mouse moves over the slider.
+    TTrislider* ts2 = Slider(2);
+    const int values[] = {100, 200, 300, 400, 1023};
+    for (int k = 0; k < 5; ++k) ts2->SetPosition(k, values[k]);
+    Tick();
+    QCOMPARE(Panes(2), QStringList(5, QStringLiteral("0")));
+    SendMouse(ts2, QEvent::MouseMove, QPoint(10, 10), Qt::NoButton);
+    QCOMPARE(Panes(2), (QStringList{"100", "200", "300", "400", "1023"}));
+  }
+};
+
+QTEST_MAIN(TstPagesAcp)
+#include "tst_pages_acp.moc"

@@ -1,0 +1,555 @@
+// Tests of the multi-thumb slider: geometry numbers, normalisation, mouse
+// grabs and drags, the value label's ten seconds, and the rendered picture.
+#include <QMouseEvent>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include <atomic>
+#include <climits>
+#include <cmath>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
+#include "ui/Panel.h"
+#include "ui/Trislider.h"
+
+namespace {
+
+// The slider as the ADC page sets it up: 489 x 57, scale 0..1023, a tick every 20.
+std::unique_ptr<TTrislider> MakeAdcSlider(int count = 5) {
+  auto slider = std::make_unique<TTrislider>();
+  slider->resize(489, 57);
+  slider->Min = 0;
+  slider->Max = 1023;
+  slider->TickInterval = 20;
+  slider->SetCount(count);
+  return slider;
+}
+
+QList<int> Positions(const TTrislider& slider) {
+  QList<int> result;
+  for (int i = 0; i < slider.GetCount(); ++i) result << slider.GetPosition(i);
+  return result;
+}
+
+void SetPositions(TTrislider& slider, const QList<int>& positions) {
+  slider.SetCount(static_cast<int>(positions.size()));
+  for (int i = 0; i < positions.size(); ++i) slider.SetPosition(i, positions[i]);
+}
+
+// Buffer pixel, as the colour the palette role would give.
+QColor BufferPixel(const TTrislider& slider, int x, int y) { return slider.Buffer().pixelColor(x, y); }
+
+QColor Role(const TTrislider& slider, QPalette::ColorRole role) {
+  // Compare through an RGB32 image, as the buffer stores colours.
+  QImage probe(1, 1, QImage::Format_RGB32);
+  probe.fill(slider.palette().color(role));
+  return probe.pixelColor(0, 0);
+}
+
+// The value label's rectangle for the selected thumb in the current geometry.
+TEdgeRect LabelRect(const TTrislider& slider) {
+  const QFontMetrics metrics(slider.font());
+  const QString text = QString::number(slider.GetPosition(slider.Selected()));
+  return slider.Geometry().LabelRect(slider.GetPosition(slider.Selected()), metrics.horizontalAdvance(text),
+                                     metrics.height());
+}
+
+// A label pixel in its left padding, clear of the text.
+bool LabelShown(const TTrislider& slider) {
+  const TEdgeRect r = LabelRect(slider);
+  return BufferPixel(slider, r.Left + 1, r.Bottom - 3) == Role(slider, QPalette::ToolTipBase);
+}
+
+void SendMove(QWidget* widget, int x, int y, Qt::MouseButtons buttons) {
+  QMouseEvent event(QEvent::MouseMove, QPointF(x, y), widget->mapToGlobal(QPointF(x, y)), Qt::NoButton, buttons,
+                    Qt::NoModifier);
+  QApplication::sendEvent(widget, &event);
+}
+
+}  // namespace
+
+class TstTrislider : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void panelCaption();
+  void bankersRound_data();
+  void bankersRound();
+  void freshControl();
+  void adcGeometry();
+  void normalise_data();
+  void normalise();
+  void levelLimitedToScale_data();
+  void levelLimitedToScale();
+  void reversedScaleIsSwapped();
+  void smallControls();
+  void failedFrameDoesNotStopLaterOnes();
+  void extremePositions();
+  void countAndIndexes();
+  void press_data();
+  void press();
+  void drag_data();
+  void drag();
+  void valueLabelTenSeconds();
+  void timerNormalisesHiddenControl();
+  void mouseMovedAfterDragStep();
+  void readersOnAnotherThread();
+  void picture();
+};
+
+void TstTrislider::panelCaption() {
+  TPanel panel;
+  panel.resize(120, 40);
+  const QImage empty = panel.grab().toImage();
+  panel.SetCaption("Канал");
+  QCOMPARE(panel.Caption(), QString("Канал"));
+  QCOMPARE(panel.property("Caption").toString(), QString("Канал"));
+  const QImage captioned = panel.grab().toImage();
+  // The caption sits in the middle: the centre changes, the corners do not.
+  QVERIFY(captioned.copy(40, 12, 40, 16) != empty.copy(40, 12, 40, 16));
+  QCOMPARE(captioned.copy(0, 0, 20, 10), empty.copy(0, 0, 20, 10));
+}
+
+void TstTrislider::bankersRound_data() {
+  QTest::addColumn<double>("value");
+  QTest::addColumn<int>("expected");
+  QTest::newRow("half-to-even-down") << 2.5 << 2;
+  QTest::newRow("half-to-even-up") << 3.5 << 4;
+  QTest::newRow("zero-point-five") << 0.5 << 0;
+  QTest::newRow("one-point-five") << 1.5 << 2;
+  QTest::newRow("negative-half-down") << -2.5 << -2;
+  QTest::newRow("negative-half-up") << -3.5 << -4;
+  QTest::newRow("below-half") << 2.4999 << 2;
+  QTest::newRow("above-half") << 2.5001 << 3;
+  QTest::newRow("small-negative") << -0.4 << 0;
+  QTest::newRow("adc-gap") << 10 / (447.0 / 1023) << 23;
+  QTest::newRow("too-large") << 1e12 << INT_MAX;
+  QTest::newRow("too-small") << -1e12 << INT_MIN;
+  QTest::newRow("nan") << std::nan("") << 0;
+}
+
+void TstTrislider::bankersRound() {
+  QFETCH(double, value);
+  QFETCH(int, expected);
+  QCOMPARE(BankersRound(value), expected);
+}
+
+void TstTrislider::freshControl() {
+  TTrislider slider;
+  QVERIFY(qobject_cast<TPanel*>(&slider) != nullptr);
+  QVERIFY(slider.Caption().isEmpty());
+  QCOMPARE(slider.frameShape(), QFrame::Panel);
+  QCOMPARE(slider.frameShadow(), QFrame::Raised);
+  QCOMPARE(Positions(slider), QList<int>{0});
+  QCOMPARE(slider.Min, 0);
+  QCOMPARE(slider.Max, 255);
+  QCOMPARE(slider.Level, 0);
+  QCOMPARE(slider.TickInterval, 5u);
+  QCOMPARE(slider.Timer()->interval(), 100);
+  QVERIFY(slider.Timer()->isActive());
+
+  slider.TimerTick();
+  QCOMPARE(slider.Buffer().size(), QSize(183, 39));
+  QCOMPARE(slider.Selected(), 0);
+  QVERIFY(slider.LabelVisible());
+  QVERIFY(LabelShown(slider));
+}
+
+void TstTrislider::adcGeometry() {
+  auto slider = MakeAdcSlider();
+  slider->TimerTick();
+  const TTrisliderGeometry g = slider->Geometry();
+  QCOMPARE(slider->Buffer().size(), QSize(487, 55));
+  QCOMPARE(g.Scale(), 447.0 / 1023);
+  QCOMPARE(g.Gap(), 23);
+  QCOMPARE(g.X(0), 20);
+  QCOMPARE(g.X(1023), 467);
+  QCOMPARE(g.TrackRect(), (TEdgeRect{20, 17, 467, 37}));
+  QCOMPARE(g.LevelBarRect(1023), (TEdgeRect{21, 18, 468, 37}));
+
+  const auto thumb = g.ThumbPolygon(500);
+  QCOMPARE(thumb[0], QPoint(238, 35));  // the tip on the scale
+  QCOMPARE(thumb[2], QPoint(233, 20));
+  QCOMPARE(thumb[4], QPoint(243, 30));
+  int top = INT_MAX;
+  int bottom = INT_MIN;
+  for (const QPoint& p : thumb) {
+    top = std::min(top, p.y());
+    bottom = std::max(bottom, p.y());
+  }
+  QCOMPARE(top, 20);
+  QCOMPARE(bottom, 35);
+
+  QCOMPARE(g.TickCount(20), std::int64_t{52});
+  int longTicks = 0;
+  for (std::int64_t k = 0; k < 52; ++k) longTicks += g.Tick(20, k).Long ? 1 : 0;
+  QCOMPARE(longTicks, 11);  // k = 0, 5, ..., 50
+  const TTrisliderTick first = g.Tick(20, 0);
+  QCOMPARE(first.Column, 20);
+  QCOMPARE(first.Top, 36);
+  QCOMPARE(first.Bottom, 43);
+  QVERIFY(first.Long);
+  const TTrisliderTick short1 = g.Tick(20, 1);
+  QCOMPARE(short1.Column, 29);
+  QCOMPARE(short1.Bottom, 39);
+  QVERIFY(!short1.Long);
+  QCOMPARE(g.Tick(20, 51).Column, 466);
+
+  // Drawn: a long tick under the first thumb's tip, a short one beside it.
+  const QColor black(0, 0, 0);
+  QCOMPARE(BufferPixel(*slider, 20, 42), black);
+  QCOMPARE(BufferPixel(*slider, 29, 38), black);
+  QVERIFY(BufferPixel(*slider, 29, 39) != black);
+}
+
+void TstTrislider::normalise_data() {
+  QTest::addColumn<unsigned>("increment");
+  QTest::addColumn<QList<int>>("input");
+  QTest::addColumn<QList<int>>("expected");
+  QTest::newRow("five-new-thumbs") << 1u << QList<int>{0, 0, 0, 0, 0} << QList<int>{0, 23, 46, 69, 92};
+  QTest::newRow("lower-of-close-pair-moves")
+      << 1u << QList<int>{0, 100, 110, 300, 400} << QList<int>{0, 87, 110, 300, 400};
+  QTest::newRow("far-apart-unchanged") << 1u << QList<int>{0, 100, 200, 300, 400} << QList<int>{0, 100, 200, 300, 400};
+  QTest::newRow("above-max-stays") << 1u << QList<int>{0, 100, 200, 300, 2000} << QList<int>{0, 100, 200, 300, 2000};
+  QTest::newRow("first-raised-to-min") << 1u << QList<int>{-50, 100, 200, 300, 400} << QList<int>{0, 100, 200, 300, 400};
+  QTest::newRow("crowd-spreads-down") << 1u << QList<int>{500, 500, 500, 500, 500}
+                                      << QList<int>{408, 431, 454, 477, 500};
+  QTest::newRow("crowd-at-min-spreads-up") << 1u << QList<int>{10, 10, 10, 10, 10} << QList<int>{0, 23, 46, 69, 92};
+  QTest::newRow("out-of-order") << 1u << QList<int>{400, 300, 200, 100, 0} << QList<int>{0, 23, 46, 69, 92};
+  QTest::newRow("one-thumb-below-min") << 1u << QList<int>{-7} << QList<int>{0};
+  QTest::newRow("snap-halves-to-even") << 2u << QList<int>{5, 107} << QList<int>{4, 108};
+  QTest::newRow("snap-to-five") << 5u << QList<int>{0, 101, 203, 300, 402} << QList<int>{0, 100, 205, 300, 400};
+}
+
+void TstTrislider::normalise() {
+  QFETCH(unsigned, increment);
+  QFETCH(QList<int>, input);
+  QFETCH(QList<int>, expected);
+  auto slider = MakeAdcSlider();
+  slider->SetIncrement(increment);
+  SetPositions(*slider, input);
+  QCOMPARE(Positions(*slider), input);  // stored as given until the next paint
+  slider->TimerTick();
+  QCOMPARE(Positions(*slider), expected);
+  slider->TimerTick();
+  QCOMPARE(Positions(*slider), expected);  // a normalised set stays as it is
+}
+
+void TstTrislider::levelLimitedToScale_data() {
+  QTest::addColumn<int>("level");
+  QTest::addColumn<int>("expected");
+  QTest::newRow("above-max") << 2000 << 1023;
+  QTest::newRow("below-min") << -5 << 0;
+  QTest::newRow("inside") << 500 << 500;
+}
+
+void TstTrislider::levelLimitedToScale() {
+  QFETCH(int, level);
+  QFETCH(int, expected);
+  auto slider = MakeAdcSlider(1);
+  slider->Level = level;
+  slider->TimerTick();
+  QCOMPARE(slider->Level, expected);
+
+  // The bar fills the track up to the level's column; the track is white beyond it.
+  const TTrisliderGeometry g = slider->Geometry();
+  const TEdgeRect bar = g.LevelBarRect(expected);
+  const int row = g.Mid() + 9;  // below the thumbs and the level number
+  const QColor highlight = Role(*slider, QPalette::Highlight);
+  if (bar.Right > bar.Left) QCOMPARE(BufferPixel(*slider, bar.Right - 1, row), highlight);
+  if (bar.Right < g.TrackRect().Right - 1) QCOMPARE(BufferPixel(*slider, bar.Right, row), QColor(Qt::white));
+  if (expected == 1023) QCOMPARE(bar.Right - 1, g.TrackRect().Right);
+}
+
+void TstTrislider::reversedScaleIsSwapped() {
+  auto slider = MakeAdcSlider();
+  slider->Min = 1023;
+  slider->Max = 0;
+  slider->TimerTick();
+  QCOMPARE(slider->Min, 0);
+  QCOMPARE(slider->Max, 1023);
+  QCOMPARE(Positions(*slider), (QList<int>{0, 23, 46, 69, 92}));
+}
+
+void TstTrislider::smallControls() {
+  // A flat control: the margin shrinks to half the buffer's height on the
+  // paint after the buffer got that height.
+  TTrislider flat;
+  flat.resize(200, 30);
+  flat.TimerTick();
+  QCOMPARE(flat.Margin(), 20);
+  flat.TimerTick();
+  QCOMPARE(flat.Margin(), 14);
+  QCOMPARE(flat.Geometry().TrackRect(), (TEdgeRect{14, 4, 184, 24}));
+
+  TTrislider tiny;
+  tiny.resize(5, 3);
+  tiny.TimerTick();
+  QCOMPARE(tiny.size(), QSize(10, 10));
+  QCOMPARE(tiny.Buffer().size(), QSize(8, 8));
+}
+
+void TstTrislider::failedFrameDoesNotStopLaterOnes() {
+  auto slider = MakeAdcSlider();
+  slider->Max = 0;  // no scale at all
+  slider->Level = 50;
+  slider->TimerTick();
+  QCOMPARE(Positions(*slider), (QList<int>{0, 0, 0, 0, 0}));
+  QCOMPARE(slider->Level, 50);
+
+  slider->Max = 1023;
+  slider->TickInterval = 0;  // no tick marks, the rest is drawn
+  slider->TimerTick();
+  QCOMPARE(Positions(*slider), (QList<int>{0, 23, 46, 69, 92}));
+  QCOMPARE(BufferPixel(*slider, 20, 42), Role(*slider, QPalette::Button));
+}
+
+void TstTrislider::extremePositions() {
+  auto slider = MakeAdcSlider();
+  SetPositions(*slider, {INT_MIN, INT_MIN, 0, INT_MAX, INT_MAX});
+  slider->TimerTick();
+  const QList<int> result = Positions(*slider);
+  QCOMPARE(result.front(), 0);
+  QCOMPARE(result.back(), INT_MAX);
+  for (int i = 1; i < result.size(); ++i) QVERIFY(result[i] > result[i - 1]);
+
+  // Dragging the last thumb brings it back onto the scale.
+  QTest::mousePress(slider.get(), Qt::LeftButton, Qt::NoModifier, QPoint(30, 30));
+  QTest::mouseMove(slider.get(), QPoint(470, 30));
+  QTest::mouseRelease(slider.get(), Qt::LeftButton, Qt::NoModifier, QPoint(470, 30));
+  QCOMPARE(slider->GetPosition(4), 1023);
+}
+
+void TstTrislider::countAndIndexes() {
+  TTrislider slider;
+  slider.SetPosition(0, 7);
+  slider.SetCount(0);
+  QCOMPARE(Positions(slider), QList<int>{7});
+  slider.SetCount(3);
+  QCOMPARE(Positions(slider), (QList<int>{7, 0, 0}));
+  QVERIFY_THROWS_EXCEPTION(std::out_of_range, slider.SetPosition(3, 1));
+  QVERIFY_THROWS_EXCEPTION(std::out_of_range, slider.GetPosition(-1));
+  QCOMPARE(slider.Position(0), 7);
+
+  // Lowering the count below the selected thumb selects the last one left.
+  slider.resize(489, 57);
+  slider.Max = 1023;
+  SetPositions(slider, {0, 300, 600});
+  slider.TimerTick();
+  slider.MouseDown(slider.Geometry().X(600), 30);
+  QCOMPARE(slider.Selected(), 2);
+  slider.SetCount(2);
+  QCOMPARE(slider.Selected(), 1);
+  QVERIFY(!slider.Dragging());
+  slider.TimerTick();
+}
+
+void TstTrislider::press_data() {
+  // Thumbs at 0, 100, 300, 600, 1000 sit in columns 20, 64, 151, 282, 457.
+  // Before each press, thumb 1 is grabbed and five ticks pass.
+  QTest::addColumn<int>("x");
+  QTest::addColumn<int>("y");
+  QTest::addColumn<int>("selected");
+  QTest::addColumn<bool>("dragging");
+  QTest::newRow("on-thumb") << 151 << 30 << 2 << true;
+  QTest::newRow("seven-pixels-off") << 158 << 30 << 2 << true;
+  QTest::newRow("eight-pixels-off-selects-only") << 159 << 30 << 2 << false;
+  QTest::newRow("midway-lower-index-wins") << 42 << 30 << 0 << false;
+  QTest::newRow("left-end-of-area") << 15 << 30 << 0 << true;
+  QTest::newRow("left-of-area") << 14 << 30 << 1 << false;
+  QTest::newRow("right-end-of-area") << 474 << 30 << 4 << false;
+  QTest::newRow("right-of-area") << 475 << 30 << 1 << false;
+  QTest::newRow("top-row") << 282 << 20 << 3 << true;
+  QTest::newRow("above-margin") << 282 << 19 << 1 << false;
+  QTest::newRow("bottom-row") << 282 << 37 << 3 << true;
+  QTest::newRow("below-margin") << 282 << 38 << 1 << false;
+}
+
+void TstTrislider::press() {
+  QFETCH(int, x);
+  QFETCH(int, y);
+  QFETCH(int, selected);
+  QFETCH(bool, dragging);
+  auto slider = MakeAdcSlider();
+  SetPositions(*slider, {0, 100, 300, 600, 1000});
+  slider->TimerTick();
+  QTest::mousePress(slider.get(), Qt::LeftButton, Qt::NoModifier, QPoint(64, 30));
+  QCOMPARE(slider->Selected(), 1);
+  QVERIFY(slider->Dragging());
+  for (int i = 0; i < 5; ++i) slider->TimerTick();
+
+  QTest::mousePress(slider.get(), Qt::LeftButton, Qt::NoModifier, QPoint(x, y));
+  QCOMPARE(slider->Selected(), selected);
+  QCOMPARE(slider->Dragging(), dragging);
+  QCOMPARE(slider->TickCount(), dragging ? 0u : 5u);  // only a grab restarts the label's time
+  QCOMPARE(Positions(*slider), (QList<int>{0, 100, 300, 600, 1000}));  // a press moves nothing
+}
+
+void TstTrislider::drag_data() {
+  QTest::addColumn<QList<int>>("start");
+  QTest::addColumn<int>("pressX");
+  QTest::addColumn<QList<int>>("moves");
+  QTest::addColumn<QList<int>>("expected");
+  QTest::newRow("middle-pushes-up-and-stops-at-max-minus-two-gaps")
+      << QList<int>{0, 23, 46, 69, 92} << 40 << QList<int>{200, 300, 488} << QList<int>{0, 23, 977, 1000, 1023};
+  QTest::newRow("pushes-down-and-stops-at-min-plus-three-gaps")
+      << QList<int>{0, 87, 110, 300, 400} << 151 << QList<int>{100, 0} << QList<int>{0, 23, 46, 69, 400};
+  QTest::newRow("pushes-right-neighbour")
+      << QList<int>{0, 100, 300, 600, 1000} << 64 << QList<int>{200} << QList<int>{0, 412, 435, 600, 1000};
+  QTest::newRow("free-move-left")
+      << QList<int>{0, 100, 300, 600, 1000} << 457 << QList<int>{300} << QList<int>{0, 100, 300, 600, 641};
+  QTest::newRow("last-limited-to-max")
+      << QList<int>{0, 100, 300, 600, 1000} << 457 << QList<int>{488} << QList<int>{0, 100, 300, 600, 1023};
+  QTest::newRow("first-limited-to-min")
+      << QList<int>{0, 100, 300, 600, 1000} << 64 << QList<int>{0} << QList<int>{0, 23, 300, 600, 1000};
+  QTest::newRow("back-and-forth-keeps-the-gap")
+      << QList<int>{0, 100, 300, 600, 1000} << 64 << QList<int>{200, 100} << QList<int>{0, 183, 435, 600, 1000};
+  QTest::newRow("selected-only-does-not-move")
+      << QList<int>{0, 100, 300, 600, 1000} << 100 << QList<int>{300} << QList<int>{0, 100, 300, 600, 1000};
+}
+
+void TstTrislider::drag() {
+  QFETCH(QList<int>, start);
+  QFETCH(int, pressX);
+  QFETCH(QList<int>, moves);
+  QFETCH(QList<int>, expected);
+  auto slider = MakeAdcSlider();
+  SetPositions(*slider, start);
+  slider->TimerTick();
+  QCOMPARE(Positions(*slider), start);
+
+  QTest::mousePress(slider.get(), Qt::LeftButton, Qt::NoModifier, QPoint(pressX, 30));
+  for (int x : moves) QTest::mouseMove(slider.get(), QPoint(x, 30));
+  QCOMPARE(Positions(*slider), expected);
+  QTest::mouseRelease(slider.get(), Qt::LeftButton, Qt::NoModifier, QPoint(moves.back(), 30));
+  QVERIFY(!slider->Dragging());
+  QCOMPARE(slider->LastX(), moves.back());
+
+  // After the release a move with the button down again drags nothing.
+  SendMove(slider.get(), 250, 30, Qt::LeftButton);
+  QCOMPARE(Positions(*slider), expected);
+  slider->TimerTick();
+  QCOMPARE(Positions(*slider), expected);  // a drag leaves a normalised set
+}
+
+void TstTrislider::valueLabelTenSeconds() {
+  auto slider = MakeAdcSlider();
+  // From creation: visible for ticks 1..99, gone at the 100th (10 s).
+  for (int i = 0; i < 99; ++i) slider->TimerTick();
+  QVERIFY(slider->LabelVisible());
+  QVERIFY(LabelShown(*slider));
+  slider->TimerTick();
+  QVERIFY(!slider->LabelVisible());
+  QVERIFY(!LabelShown(*slider));
+
+  // A grab shows it again for thumb 2, a drag step restarts the ten seconds.
+  QTest::mousePress(slider.get(), Qt::LeftButton, Qt::NoModifier, QPoint(40, 30));
+  for (int i = 0; i < 60; ++i) slider->TimerTick();
+  QVERIFY(LabelShown(*slider));
+  QTest::mouseMove(slider.get(), QPoint(200, 30));
+  QCOMPARE(slider->TickCount(), 0u);
+  for (int i = 0; i < 99; ++i) slider->TimerTick();
+  QVERIFY(LabelShown(*slider));
+  QCOMPARE(slider->Selected(), 2);
+  QCOMPARE(slider->GetPosition(2), 412);
+  QTest::mouseRelease(slider.get(), Qt::LeftButton, Qt::NoModifier, QPoint(200, 30));
+  slider->TimerTick();
+  QVERIFY(!LabelShown(*slider));
+
+  // Label numbers: centred over the thumb, just above the thumbs' top row.
+  const TTrisliderGeometry g = slider->Geometry();
+  QCOMPARE(g.LabelRect(500, 20, 15), (TEdgeRect{225, 1, 251, 18}));
+  QCOMPARE(g.LabelTextOrigin(500, 20, 15), QPoint(228, 2));
+}
+
+void TstTrislider::timerNormalisesHiddenControl() {
+  auto slider = MakeAdcSlider();
+  QVERIFY(!slider->isVisible());
+  QTRY_COMPARE_WITH_TIMEOUT(Positions(*slider), (QList<int>{0, 23, 46, 69, 92}), 2000);
+  slider->SetPosition(3, 300);
+  slider->SetPosition(4, 310);
+  QTRY_COMPARE_WITH_TIMEOUT(Positions(*slider), (QList<int>{0, 23, 46, 287, 310}), 2000);
+}
+
+void TstTrislider::mouseMovedAfterDragStep() {
+  auto slider = MakeAdcSlider();
+  SetPositions(*slider, {0, 100, 300, 600, 1000});
+  slider->TimerTick();
+  QList<int> seen;
+  connect(slider.get(), &TTrislider::MouseMoved, slider.get(), [&](int, int) { seen = Positions(*slider); });
+  QSignalSpy spy(slider.get(), &TTrislider::MouseMoved);
+
+  QTest::mousePress(slider.get(), Qt::LeftButton, Qt::NoModifier, QPoint(64, 30));
+  QTest::mouseMove(slider.get(), QPoint(200, 30));
+  QCOMPARE(spy.count(), 1);
+  QCOMPARE(spy.at(0).at(0).toInt(), 200);
+  QCOMPARE(seen, (QList<int>{0, 412, 435, 600, 1000}));
+  QTest::mouseRelease(slider.get(), Qt::LeftButton, Qt::NoModifier, QPoint(200, 30));
+
+  // A move without a button is reported too and moves LastX, not a thumb.
+  SendMove(slider.get(), 90, 45, Qt::NoButton);
+  QCOMPARE(spy.count(), 2);
+  QCOMPARE(spy.at(1).at(1).toInt(), 45);
+  QCOMPARE(slider->LastX(), 90);
+  QCOMPARE(seen, (QList<int>{0, 412, 435, 600, 1000}));
+}
+
+void TstTrislider::readersOnAnotherThread() {
+  // The link thread reads thumbs while the GUI thread resizes, changes and
+  // normalises them. Under a sanitizer this also catches reads of a freed array.
+  auto slider = MakeAdcSlider();
+  std::atomic<bool> stop{false};
+  std::atomic<bool> bad{false};
+  std::thread reader([&] {
+    try {
+      while (!stop.load()) {
+        const int count = slider->GetCount();
+        const int first = slider->GetPosition(0);
+        // A normalisation runs as a whole: its intermediate values never show.
+        if (count < 1 || (first != 0 && first != 904 && first != 1000)) bad = true;
+      }
+    } catch (...) {
+      bad = true;
+    }
+  });
+  for (int round = 0; round < 200; ++round) {
+    slider->SetCount(round % 2 == 0 ? 64 : 5);
+    for (int i = 0; i < slider->GetCount(); ++i) slider->SetPosition(i, 1000 - i);
+    slider->TimerTick();
+  }
+  stop = true;
+  reader.join();
+  QVERIFY(!bad.load());
+}
+
+void TstTrislider::picture() {
+  auto slider = MakeAdcSlider();
+  SetPositions(*slider, {0, 100, 110, 300, 400});
+  slider->Level = 500;
+  slider->TimerTick();
+  QCOMPARE(Positions(*slider), (QList<int>{0, 87, 110, 300, 400}));
+  const QImage shot = slider->grab().toImage().convertToFormat(QImage::Format_RGB32);
+  QCOMPARE(shot.size(), QSize(489, 57));
+  if (qEnvironmentVariableIsSet("OSTREL_SHOT_DIR")) {
+    QVERIFY(shot.save(qEnvironmentVariable("OSTREL_SHOT_DIR") + "/trislider.png"));
+  }
+
+  // The buffer lands at (1, 1) inside the panel's bevel.
+  const auto at = [&](int x, int y) { return shot.pixelColor(x + 1, y + 1); };
+  QCOMPARE(at(300, 30), QColor(Qt::white));                       // track beyond the level
+  QCOMPARE(at(100, 30), Role(*slider, QPalette::Highlight));      // level bar
+  QCOMPARE(at(300, 17), QColor(128, 128, 128));                   // sunken edge of the track, top
+  QCOMPARE(at(20, 17), QColor(Qt::black));                        // value label of thumb 0, bottom edge
+  QCOMPARE(at(20, 40), QColor(Qt::black));                        // long tick under thumb 0
+  QCOMPARE(at(151, 27), Role(*slider, QPalette::Button));         // inside thumb 3
+  QCOMPARE(at(146, 25), QColor(Qt::white));                       // thumb 3's lit left side
+  QCOMPARE(at(156, 25), QColor(128, 128, 128));                   // thumb 3's shaded right side
+  QCOMPARE(at(5, 5), Role(*slider, QPalette::Button));            // background
+  QVERIFY(shot.pixelColor(0, 0) != Role(*slider, QPalette::Button));  // the bevel
+}
+
+QTEST_MAIN(TstTrislider)
+#include "tst_trislider.moc"

@@ -1,0 +1,94 @@
+#pragma once
+// The panel's protocol engine: bytes in, reply bytes out, no I/O of its own. The pty simulator and
+// the modem simulator (for the panel behind a data call) both drive it. Not thread-safe: its owner
+// serialises all calls.
+//
+// Framing. Bytes are collected up to a carriage return (13) to form a command; line feeds and null
+// bytes are skipped, an empty line is ignored. Each command is answered in one write:
+//   request:  <command> CR <reply line> CR "OK" CR LF      e.g. "+rt07\r+rt07123\rOK\r\n"
+//   write:    <command> CR "OK" CR LF                      e.g. "+wg=1\r" "OK\r\n"
+//   unknown or malformed: <command> CR "ERROR" CR LF
+// so the reply line stands between the first and second carriage return and "OK" follows it.
+// Reply lines: "+rtNN"/"+rqNN"/"+rkD"/"+rp"/"+rg"/"+rh" followed by the value; "+v" the version
+// text alone; "+c=0"/"+c=1" and "+itCK" the value alone as three upper-case hex digits.
+
+#include "tools/PanelState.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ostrel::sim {
+
+enum class EFault
+{
+  Silence,    // no echo, no reply; the command is not carried out
+  NoOk,       // echo and reply line, but no "OK"; the command is carried out
+  Error,      // echo and "ERROR" in place of the reply; not carried out
+  LowerOk,    // the normal reply with "ok" in small letters; carried out
+  NoCarrier,  // "\r\nNO CARRIER\r\n" in place of echo and reply; not carried out
+  Busy,       // "\r\nBUSY\r\n" in place of echo and reply; not carried out
+  CloseLine,  // no reply; the line is dropped (the pty master is closed)
+};
+
+struct TFault
+{
+  std::string Prefix;  // matches every command that starts with it, e.g. "+rt07" or "+wk"
+  EFault Kind = EFault::Silence;
+  bool Once = false;   // removed after its first use
+
+  bool operator==(const TFault&) const = default;
+};
+
+// Fault specification "PREFIX:KIND[:once]", KIND one of silence, no-ok, error, lower-ok, no-carrier,
+// busy, close. Example: "+rt07:silence", "+rk4:no-ok:once".
+std::optional<TFault> ParseFault(std::string_view spec, std::string& error);
+const char* FaultName(EFault kind);
+
+// Something the engine wants sent: bytes, optionally after a delay, or the line dropped.
+struct TSimOutput
+{
+  std::string Bytes;
+  int DelayMs = 0;
+  bool CloseLine = false;
+};
+
+inline constexpr const char* kDefaultVersionText = "Ostrel GSM VER 05.01";
+
+class TPanelEngine
+{
+public:
+  // Feeds received bytes; every completed command appends its output.
+  void Feed(std::string_view bytes, std::vector<TSimOutput>& out);
+  // Forgets a half-received command (the modem escapes to command mode).
+  void ResetInput() { Pending.clear(); }
+
+  TPanelState State;
+  std::string VersionText = kDefaultVersionText;
+  std::vector<TFault> Faults;  // the first matching one applies
+  int ReplyDelayMs = 0;
+  std::vector<std::string> Commands;  // every command received, without its carriage return
+  bool StateChanged = false;          // set by each write that changed the state; the owner clears it
+
+private:
+  static constexpr size_t kMaxCommand = 256;
+
+  struct TResult
+  {
+    bool Valid = false;
+    std::optional<std::string> Line;  // the reply line of a request
+  };
+
+  void HandleCommand(const std::string& command, std::vector<TSimOutput>& out);
+  std::optional<EFault> TakeFault(const std::string& command);
+  TResult Execute(const std::string& command);
+  TResult ExecuteRead(std::string_view command);
+  TResult ExecuteWrite(std::string_view command);
+  TResult ExecuteAdc(std::string_view command);
+
+  std::string Pending;
+  bool Overflow = false;
+};
+
+}  // namespace ostrel::sim

@@ -1,0 +1,45 @@
+// TOKRightDlg: the key entry dialog ("Dialog", 316 x 80, centred on the screen).
+//
+// KeyEdit takes at most 16 characters; only hexadecimal digits can be typed,
+// and typed letters become capitals. OKBtn (default, Enter) closes the dialog
+// with Accepted only when the key is 16 characters long; otherwise it shows
+// "Длина ключа должна быть равна 16 символам" and the dialog stays open with
+// the text as typed. CancelBtn (Esc) and closing the window give Rejected.
+//
+// The program creates one dialog at start and reuses it for every edit;
+// between uses it keeps its last text. GUI thread only.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <functional>
+
+class QFrame;
+class QLineEdit;
+class QPushButton;
+
+class TOKRightDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  static constexpr int kKeyLength = 16;
+
+  explicit TOKRightDlg(QWidget* parent = nullptr);
+
+  QLineEdit* KeyEdit() const { return keyEdit_; }
+  QPushButton* OKBtn() const { return okBtn_; }
+  QPushButton* CancelBtn() const { return cancelBtn_; }
+
+  // When set, receives the text of the dialog's message box instead of a
+  // modal box being shown, so that tests can see the message without blocking.
+  static std::function<void(const QString&)> MessageHook;
+
+ private:
+  void OKBtnClick();
+  void ShowMessage(const QString& text);
+
+  QFrame* bevel_ = nullptr;
+  QLineEdit* keyEdit_ = nullptr;
+  QPushButton* okBtn_ = nullptr;
+  QPushButton* cancelBtn_ = nullptr;
+};

@@ -1,0 +1,315 @@
+#include "ui/MainForm.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSocketNotifier>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "serial/GuiSync.h"
+#include "ui/ConnectDlg.h"
+#include "ui/KeyDialog.h"
+#include "ui/NavBar.h"
+#include "ui/Page.h"
+#include "ui/SplashDlg.h"
+#include "ui/StatusPane.h"
+#include "ui/WireText.h"
+#include "ui/f_ACP.h"
+#include "ui/f_common.h"
+#include "ui/f_gsm.h"
+#include "ui/f_keys.h"
+
+namespace {
+
+const char* const Caption = "Настройка охранной панели \"Ostrel GSM\" v1.012";
+
+}  // namespace
+
+TForm1::TForm1(QWidget* parent)
+    : QMainWindow(parent), device_(queue_), reader_([this](const TTarget& t) { return Resolve(t); }) {
+  setObjectName("Form1");
+  setWindowTitle(QString::fromUtf8(Caption));
+  setGeometry(207, 64, 894, 628);
+
+  // Calls that other threads hand to the GUI thread are served from the event
+  // loop, modal loops included.
+  TGuiSync::Instance().AttachGuiThread();
+  syncNotifier_ = new QSocketNotifier(TGuiSync::Instance().WakeFd(), QSocketNotifier::Read, this);
+  connect(syncNotifier_, &QSocketNotifier::activated, this, [] { TGuiSync::Instance().Serve(); });
+
+  CreateMenus();
+
+  auto* central = new QWidget(this);
+  auto* centralLayout = new QVBoxLayout(central);
+  centralLayout->setContentsMargins(0, 0, 0, 0);
+  splitter_ = new QSplitter(Qt::Vertical, central);
+  splitter_->setObjectName("RzSplitter1");
+  splitter_->setHandleWidth(7);
+  splitter_->setChildrenCollapsible(false);
+  centralLayout->addWidget(splitter_);
+  setCentralWidget(central);
+
+  auto* upper = new QWidget(splitter_);
+  auto* upperLayout = new QHBoxLayout(upper);
+  upperLayout->setContentsMargins(0, 0, 0, 0);
+  upperLayout->setSpacing(0);
+  navBar_ = new TRzGroupBar(upper);
+  navBar_->setFixedWidth(161);
+  upperLayout->addWidget(navBar_);
+  mpanel_ = new QWidget(upper);
+  mpanel_->setObjectName("mpanel");
+  mpanel_->installEventFilter(this);
+  upperLayout->addWidget(mpanel_, 1);
+
+  auto* lower = new QWidget(splitter_);
+  auto* lowerLayout = new QHBoxLayout(lower);
+  lowerLayout->setContentsMargins(0, 0, 0, 0);
+  memo_ = new QPlainTextEdit(lower);
+  memo_->setObjectName("Memo1");
+  memo_->setReadOnly(true);
+  memo_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  memo_->setMaximumBlockCount(50000);
+  lowerLayout->addWidget(memo_, 1);
+  auto* column = new QWidget(lower);
+  column->setFixedWidth(88);
+  auto* columnLayout = new QVBoxLayout(column);
+  columnLayout->setContentsMargins(4, 4, 4, 4);
+  auto* clear = new QPushButton(QString::fromUtf8("Очистить"), column);
+  clear->setObjectName("RzBitBtn1");
+  connect(clear, &QPushButton::clicked, memo_, &QPlainTextEdit::clear);
+  columnLayout->addWidget(clear);
+  columnLayout->addStretch(1);
+  lowerLayout->addWidget(column);
+  splitter_->setStretchFactor(0, 76);
+  splitter_->setStretchFactor(1, 24);
+  splitter_->setSizes({420, 628 - 420});
+
+  statusBar()->setObjectName("StatusBar1");
+  statusBar()->setSizeGripEnabled(false);
+  pane1_ = new TRzStatusPane(this);
+  pane1_->setObjectName("RzStatusPane1");
+  pane1_->setFixedWidth(100);
+  pane2_ = new TRzStatusPane(this);
+  pane2_->setObjectName("RzStatusPane2");
+  pane2_->setFixedWidth(100);
+  statusBar()->addWidget(pane1_);
+  statusBar()->addWidget(pane2_);
+
+  applier_.Resolve = [this](const TTarget& t) { return Resolve(t); };
+  applier_.Memo = memo_;
+  device_.SetReader(&reader_);
+
+  // The pages, in the order the window creates them.
+  keys_ = new TformKeys(mpanel_);
+  keys_->ClearPage();
+  keys_->show();
+  acp_ = new TformACP(mpanel_);
+  acp_->show();
+  gsm_ = new TformGSM(mpanel_);
+  gsm_->hide();
+  common_ = new TformCommon(mpanel_);
+  common_->show();
+  dlgConnect_ = new TdlgConnect(this);
+
+  CreateNavigation();
+  groupPages_->Item(QString::fromUtf8("Общие"))->Click();
+
+  splash_ = new TdlgSplash(this);
+  keys_->SetKeyDialog(new TOKRightDlg(this));
+
+  timer_ = new QTimer(this);
+  timer_->setObjectName("Timer1");
+  timer_->setInterval(50);
+  connect(timer_, &QTimer::timeout, this, &TForm1::TimerTick);
+  timer_->start();
+}
+
+TForm1::~TForm1() {
+  timer_->stop();
+  if (link_) {
+    link_->Terminate();
+    link_->WaitFor();
+  }
+  link_.reset();
+  TGuiSync::Instance().DetachGuiThread();
+}
+
+void TForm1::CreateMenus() {
+  auto add = [this](QMenu* menu, const char* name, const char* text, void (TForm1::*action)()) {
+    QAction* a = menu->addAction(QString::fromUtf8(text));
+    a->setObjectName(name);
+    if (action) connect(a, &QAction::triggered, this, action);
+    return a;
+  };
+  QMenu* file = menuBar()->addMenu(QString::fromUtf8("Файл"));
+  file->setObjectName("mnuFile");
+  QAction* exit = add(file, "mnuExit", "Выход", nullptr);
+  connect(exit, &QAction::triggered, this, &QWidget::close);
+
+  QMenu* connections = menuBar()->addMenu(QString::fromUtf8("Соединение"));
+  connections->setObjectName("mnuConnections");
+  mnuConnect_ = add(connections, "mnuConnect", "Подключиться", &TForm1::Connect);
+  mnuDisconnect_ = add(connections, "mnuDisconnect", "Отключиться", &TForm1::Disconnect);
+  mnuDisconnect_->setEnabled(false);
+
+  QMenu* properties = menuBar()->addMenu(QString::fromUtf8("Настройки"));
+  properties->setObjectName("mnuProperties");
+  add(properties, "mnuCommon", "Общие", nullptr)->setVisible(false);
+  add(properties, "mnuSave", "Сохранить", nullptr);
+  add(properties, "mnuLoad", "Загрузить", nullptr);
+
+  QMenu* debug = menuBar()->addMenu(QString::fromUtf8("Отладка"));
+  debug->setObjectName("mnuDebug");
+  add(debug, "mnuLog", "Записывать информацию в лог файл", nullptr)->setCheckable(true);
+}
+
+void TForm1::CreateNavigation() {
+  QStyle* s = style();
+  groupConnection_ = navBar_->AddGroup("RzGroup1", QString::fromUtf8("Соединение"));
+  groupConnection_->AddItem(QString::fromUtf8("Подключиться"), s->standardIcon(QStyle::SP_DialogYesButton),
+                            [this] { Connect(); });
+  groupConnection_->AddItem(QString::fromUtf8("Отключиться"), s->standardIcon(QStyle::SP_DialogNoButton),
+                            [this] { Disconnect(); })
+      ->setEnabled(false);
+
+  groupPages_ = navBar_->AddGroup("RzGroup2", "Ostrel");
+  const QIcon pageIcon = s->standardIcon(QStyle::SP_FileDialogDetailedView);
+  groupPages_->AddItem(QString::fromUtf8("Общие"), pageIcon, [this] { ShowPage(common_); });
+  groupPages_->AddItem(QString::fromUtf8("Ключи"), pageIcon, [this] { ShowPage(keys_); });
+  groupPages_->AddItem(QString::fromUtf8("АЦП"), pageIcon, [this] { ShowPage(acp_); })->setVisible(false);
+  groupPages_->AddItem("GSM", pageIcon, [this] { ShowPage(gsm_); });
+
+  groupSettings_ = navBar_->AddGroup("RzGroup3", QString::fromUtf8("Настройки"));
+  groupSettings_->AddItem(QString::fromUtf8("Прочитать"), s->standardIcon(QStyle::SP_ArrowDown),
+                          [this] { Read(); });
+  groupSettings_->AddItem(QString::fromUtf8("Записать"), s->standardIcon(QStyle::SP_ArrowUp),
+                          [this] { Write(); });
+  groupSettings_->AddItem(QString::fromUtf8("Прочитать всё"), s->standardIcon(QStyle::SP_ArrowDown),
+                          [this] { ReadAll(); });
+  groupSettings_->AddItem(QString::fromUtf8("Записать всё"), s->standardIcon(QStyle::SP_ArrowUp),
+                          [this] { WriteAll(); });
+  groupSettings_->hide();
+
+  groupProgram_ = navBar_->AddGroup("RzGroup4", QString::fromUtf8("Настройки программы"));
+  groupProgram_->AddItem(QString::fromUtf8("Сохранить"), s->standardIcon(QStyle::SP_DialogSaveButton), nullptr);
+  groupProgram_->AddItem(QString::fromUtf8("Загрузить"), s->standardIcon(QStyle::SP_DialogOpenButton), nullptr);
+}
+
+QList<TPage*> TForm1::Pages() const { return {keys_, common_, gsm_, acp_}; }
+
+QObject* TForm1::Resolve(const TTarget& target) const {
+  const QString form = QString::fromStdString(target.Form);
+  QObject* root = nullptr;
+  if (form == objectName()) {
+    root = const_cast<TForm1*>(this);
+  } else if (form == splash_->objectName()) {
+    root = splash_;
+  } else if (form == dlgConnect_->objectName()) {
+    root = dlgConnect_;
+  } else {
+    for (TPage* page : Pages())
+      if (page && page->objectName() == form) root = page;
+  }
+  if (!root || target.Name.empty()) return root;
+  return root->findChild<QObject*>(QString::fromStdString(target.Name));
+}
+
+void TForm1::TimerTick() {
+  // The timer is off while it drains, so a modal window opened by an element
+  // never lets a second drain start.
+  timer_->stop();
+  if (queue_.HasPending() != 0) applier_.ApplyOutput(queue_);
+  timer_->start();
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == mpanel_ && event->type() == QEvent::Resize) {
+    for (TPage* page : Pages())
+      if (page) page->setGeometry(mpanel_->rect());
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::ShowPage(TPage* page) {
+  for (TPage* p : Pages()) p->hide();
+  page->setGeometry(mpanel_->rect());
+  page->show();
+  device_.SetPage(page->objectName().toStdString());
+}
+
+void TForm1::Connect() {
+  if (dlgConnect_->exec() != QDialog::Accepted) return;
+  // A cancelled connection's link thread is awaited and freed first, so it
+  // can neither hold the port nor disconnect the new connection.
+  FreeLink();
+  const QString port = dlgConnect_->ComPorts()->currentText();
+  link_ = std::make_unique<TModem>(ToWire(port), "", queue_, device_, true, linkClock_);
+  link_->SetConnectedCheck([this] { return connected_.load(); });
+  pane1_->SetCaption(port);
+  device_.SetLink(link_.get());
+  link_->Start();
+  if (splash_->exec() == QDialog::Accepted) {
+    SetConnectedState(true);
+    // A link that ended just before the window showed the connected state
+    // could not ask for the disconnect itself.
+    if (link_ && link_->Finished()) Disconnect();
+  } else if (link_) {
+    link_->Terminate();
+  }
+}
+
+void TForm1::FreeLink() {
+  if (!link_) return;
+  link_->Terminate();
+  link_->WaitFor();
+  link_.reset();
+  device_.SetLink(nullptr);
+}
+
+void TForm1::Disconnect() {
+  FreeLink();
+  SetConnectedState(false);
+}
+
+void TForm1::SetConnectedState(bool connected) {
+  connected_.store(connected);
+  mnuConnect_->setEnabled(!connected);
+  groupConnection_->Item(QString::fromUtf8("Подключиться"))->setEnabled(!connected);
+  mnuDisconnect_->setEnabled(connected);
+  groupConnection_->Item(QString::fromUtf8("Отключиться"))->setEnabled(connected);
+  groupSettings_->setVisible(connected);
+}
+
+void TForm1::Read() {
+  if (!link_) return;
+  const std::string page = device_.GetPage();
+  if (page == Pages::Common)
+    common_->ClearPage();
+  else if (page == Pages::Keys)
+    keys_->ClearPage();
+  link_->SetMode(3);
+}
+
+void TForm1::Write() {
+  if (link_) link_->SetMode(4);
+}
+
+void TForm1::ReadAll() {
+  if (!link_) return;
+  common_->ClearPage();
+  keys_->ClearPage();
+  link_->SetMode(5);
+}
+
+void TForm1::WriteAll() {
+  if (link_) link_->SetMode(6);
+}
+
+void TForm1::closeEvent(QCloseEvent* event) { QMainWindow::closeEvent(event); }

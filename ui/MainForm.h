@@ -1,0 +1,112 @@
+// The main window: navigation, actions, the traffic memo, the 50 ms timer
+// that applies output elements, and the current link thread.
+//
+// Everything here runs on the GUI thread. It shares with the link thread the
+// output queue (it is the only consumer), the link mode, and the connected
+// state that the link thread reads at its end (an atomic flag).
+#pragma once
+
+#include <QMainWindow>
+#include <atomic>
+#include <memory>
+
+#include "link/Clock.h"
+#include "link/xModem.h"
+#include "output/OutArray.h"
+#include "protocol/DevOstrel.h"
+#include "ui/Appliers.h"
+#include "ui/GuiReader.h"
+
+class QAction;
+class QPlainTextEdit;
+class QSocketNotifier;
+class QSplitter;
+class QTimer;
+class TPage;
+class TRzGroup;
+class TRzGroupBar;
+class TRzGroupItem;
+class TRzStatusPane;
+class TdlgConnect;
+class TdlgSplash;
+class TformCommon;
+class TformKeys;
+class TformACP;
+class TformGSM;
+
+class TForm1 : public QMainWindow {
+  Q_OBJECT
+ public:
+  explicit TForm1(QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // Actions.
+  void ShowPage(TPage* page);
+  void Connect();
+  void Disconnect();
+  void Read();
+  void Write();
+  void ReadAll();
+  void WriteAll();
+
+  // Finds what an output element addresses.
+  QObject* Resolve(const TTarget& target) const;
+  // One pass of the timer: applies every waiting output element.
+  void TimerTick();
+
+  TOutArray& Queue() { return queue_; }
+  TDevOstrel& Device() { return device_; }
+  TModem* Link() const { return link_.get(); }
+  bool IsConnected() const { return connected_.load(); }
+  TdlgConnect* ConnectDialog() const { return dlgConnect_; }
+  TdlgSplash* SplashDialog() const { return splash_; }
+  TformCommon* CommonPage() const { return common_; }
+  TformKeys* KeysPage() const { return keys_; }
+  TformACP* ACPPage() const { return acp_; }
+  TformGSM* GSMPage() const { return gsm_; }
+  QPlainTextEdit* Memo() const { return memo_; }
+  QTimer* Timer() const { return timer_; }
+  // Link threads use this clock (tests set a virtual one before Connect).
+  void SetLinkClock(TClock* clock) { linkClock_ = clock; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void CreateMenus();
+  void CreateNavigation();
+  void SetConnectedState(bool connected);
+  void FreeLink();
+  QList<TPage*> Pages() const;
+
+  TOutArray queue_;
+  TDevOstrel device_;
+  TApplier applier_;
+  TGuiControlReader reader_;
+  std::unique_ptr<TModem> link_;
+  std::atomic<bool> connected_{false};
+  TClock* linkClock_ = nullptr;
+
+  TformKeys* keys_ = nullptr;
+  TformACP* acp_ = nullptr;
+  TformGSM* gsm_ = nullptr;
+  TformCommon* common_ = nullptr;
+  TdlgConnect* dlgConnect_ = nullptr;
+  TdlgSplash* splash_ = nullptr;
+
+  QSplitter* splitter_ = nullptr;
+  TRzGroupBar* navBar_ = nullptr;
+  TRzGroup* groupConnection_ = nullptr;
+  TRzGroup* groupPages_ = nullptr;
+  TRzGroup* groupSettings_ = nullptr;
+  TRzGroup* groupProgram_ = nullptr;
+  QWidget* mpanel_ = nullptr;
+  QPlainTextEdit* memo_ = nullptr;
+  TRzStatusPane* pane1_ = nullptr;
+  TRzStatusPane* pane2_ = nullptr;
+  QTimer* timer_ = nullptr;
+  QSocketNotifier* syncNotifier_ = nullptr;
+  QAction* mnuConnect_ = nullptr;
+  QAction* mnuDisconnect_ = nullptr;
+};

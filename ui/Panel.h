@@ -1,0 +1,34 @@
+// The program's panel control: a framed surface in the button-face colour
+// with an optional caption drawn in its middle.
+//
+// Everything derived from TPanel counts as a panel for the output appliers
+// (a control text sets the caption); the multi-thumb slider is one of them.
+// GUI thread only.
+#pragma once
+
+#include <QFrame>
+#include <QString>
+
+class TPanel : public QFrame {
+  Q_OBJECT
+  Q_PROPERTY(QString Caption READ Caption WRITE SetCaption)
+
+ public:
+  // The one-pixel bevel around the panel.
+  enum class TBevel { None, Raised, Lowered };
+
+  explicit TPanel(QWidget* parent = nullptr);
+
+  QString Caption() const { return caption_; }
+  void SetCaption(const QString& caption);
+
+  TBevel Bevel() const { return bevel_; }
+  void SetBevel(TBevel bevel);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QString caption_;
+  TBevel bevel_ = TBevel::Raised;
+};

@@ -1,0 +1,62 @@
+#include "ui/SplashDlg.h"
+
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "ui/Panel.h"
+
+TdlgSplash::TdlgSplash(QWidget* parent) : QDialog(parent) {
+  setObjectName("TdlgSplash");
+  setWindowTitle(QString::fromUtf8("Подключение"));
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+
+  auto* panel3 = new TPanel(this);
+  panel3->setObjectName("Panel3");
+  panel3->setFrameStyle(QFrame::NoFrame);
+  panel3->setFixedSize(295, 81);
+  auto* panel1 = new TPanel(panel3);
+  panel1->setObjectName("Panel1");
+  panel1->setFrameStyle(QFrame::Box | QFrame::Plain);
+  panel1->setGeometry(8, 1, 281, 33);
+  panel1->SetCaption(QString::fromUtf8("Состояние подключения"));
+  panel2_ = new TPanel(panel3);
+  panel2_->setObjectName("Panel2");
+  panel2_->setFrameStyle(QFrame::Box | QFrame::Plain);
+  panel2_->setGeometry(8, 41, 281, 33);
+  QFont bold = panel2_->font();
+  bold.setBold(true);
+  panel2_->setFont(bold);
+  layout->addWidget(panel3);
+
+  auto* panel5 = new TPanel(this);
+  panel5->setObjectName("Panel5");
+  panel5->setFrameStyle(QFrame::NoFrame);
+  panel5->setFixedSize(295, 35);
+  auto* progress = new QProgressBar(panel5);
+  progress->setObjectName("ProgressBar1");
+  progress->setGeometry(panel5->rect());
+  progress->hide();
+  panel5->hide();
+  layout->addWidget(panel5);
+
+  auto* panel4 = new TPanel(this);
+  panel4->setObjectName("Panel4");
+  panel4->setFrameStyle(QFrame::NoFrame);
+  panel4->setFixedSize(295, 28);
+  auto* button1 = new QPushButton("Button1", panel4);
+  button1->setObjectName("Button1");
+  button1->setGeometry(24, 0, 75, 25);
+  button1->hide();
+  button1->setAutoDefault(false);
+  connect(button1, &QPushButton::clicked, this, &QDialog::accept);
+  auto* cancel = new QPushButton(QString::fromUtf8("Отмена"), panel4);
+  cancel->setObjectName("CancelBtn");
+  cancel->setGeometry(111, 0, 75, 25);
+  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  layout->addWidget(panel4);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+}

@@ -1,0 +1,191 @@
+// TTrislider: a horizontal scale with several draggable thumbs and a level bar.
+//
+// Each thumb holds an integer position on the scale Min..Max; neighbouring
+// thumbs keep at least one thumb width apart on the screen, and a dragged
+// thumb pushes its neighbours. A highlighted bar in the track shows Level,
+// with its number in the middle. A 100 ms timer normalises the positions and
+// renders the whole control into Buffer, which the panel's paint copies at
+// (1, 1); this is the only path that refreshes the picture.
+//
+// Threads: everything runs on the GUI thread, except GetCount and GetPosition,
+// which the link thread may call while it writes thresholds to the panel.
+// Positions are guarded by a mutex for that reason, and a normalisation runs
+// under it as a whole, so a reader sees the thumbs before or after it.
+#pragma once
+
+#include <QImage>
+#include <QPoint>
+
+#include <array>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "ui/Panel.h"
+
+class QTimer;
+
+// Round to the nearest integer, halves to the even neighbour (2.5 -> 2,
+// 3.5 -> 4, -2.5 -> -2). Values beyond the int range saturate; NaN gives 0.
+int BankersRound(double value);
+
+// A rectangle as the slider draws it: left and top inclusive, right and
+// bottom exclusive.
+struct TEdgeRect {
+  int Left = 0;
+  int Top = 0;
+  int Right = 0;
+  int Bottom = 0;
+  bool operator==(const TEdgeRect&) const = default;
+};
+
+// One tick mark: a vertical line in column Column over rows Top..Bottom - 1.
+struct TTrisliderTick {
+  int Column = 0;
+  int Top = 0;
+  int Bottom = 0;
+  bool Long = false;
+};
+
+// The slider's geometry for one buffer size, in buffer coordinates.
+struct TTrisliderGeometry {
+  int Width = 0;  // of the buffer
+  int Height = 0;
+  int Margin = 20;
+  int TrackWidth = 20;
+  int ThumbWidth = 10;
+  int Min = 0;
+  int Max = 255;
+
+  // Pixels per scale unit.
+  double Scale() const;
+  // False when the scale is zero, infinite or undefined (Max = Min, or a
+  // buffer no wider than both margins): nothing can be placed then.
+  bool Valid() const;
+  // Buffer column of position p. Min is not subtracted: the scale is placed
+  // as if it started at 0.
+  int X(int p) const;
+  // Minimum distance between neighbouring positions, in scale units.
+  int Gap() const;
+  int Mid() const { return Height / 2; }
+  int Half() const { return TrackWidth / 2; }
+  int HalfThumb() const { return ThumbWidth / 2; }
+
+  TEdgeRect TrackRect() const;
+  TEdgeRect LevelBarRect(int level) const;
+  // Tick marks for k = 0 .. (Max - Min) div interval; none for interval 0.
+  std::int64_t TickCount(unsigned interval) const;
+  TTrisliderTick Tick(unsigned interval, std::int64_t k) const;
+  // The pentagon of a thumb: P0 the tip pointing down at the scale, then
+  // P1..P4 clockwise from its lower left corner.
+  std::array<QPoint, 5> ThumbPolygon(int p) const;
+  // The value label of a thumb at p whose text is textWidth x textHeight.
+  TEdgeRect LabelRect(int p, int textWidth, int textHeight) const;
+  QPoint LabelTextOrigin(int p, int textWidth, int textHeight) const;
+
+ private:
+  int LabelLeft(int p, int textWidth) const;
+};
+
+class TTrislider : public TPanel {
+  Q_OBJECT
+
+ public:
+  explicit TTrislider(QWidget* parent = nullptr);
+  ~TTrislider() override;
+
+  // Scale ends, the reading shown as the level bar, and the scale units
+  // between two tick marks. Owners set them directly; the next paint swaps
+  // Min and Max if they are reversed and limits Level to them. Max must
+  // differ from Min and TickInterval must not be 0, or nothing is drawn.
+  int Min = 0;
+  int Max = 255;
+  int Level = 0;
+  unsigned TickInterval = 5;
+  // The same for Level, for callers that prefer a call (the slider output element).
+  void SetLevel(int level) { Level = level; }
+
+  // Number of thumbs. SetCount(n) keeps existing thumbs and adds new ones
+  // at 0; n = 0 is ignored. Any thread may read, only the GUI thread sets.
+  int GetCount() const;
+  void SetCount(int count);
+
+  // Thumb positions; index 0 is the leftmost thumb. SetPosition stores the
+  // value as it is: the next paint normalises it. An index outside
+  // 0 .. count - 1 throws std::out_of_range. GetPosition may be called from
+  // any thread; Position is the same.
+  void SetPosition(int index, int value);
+  int GetPosition(int index) const;
+  int Position(int index) const { return GetPosition(index); }
+
+  // Positions are snapped to multiples of the increment (1 at start); 0 is ignored.
+  unsigned Increment() const { return increment_; }
+  void SetIncrement(unsigned increment);
+
+  // Mouse handling in control coordinates, as the mouse events call it.
+  // A press near a thumb grabs it; MouseMove drags the grabbed thumb.
+  void MouseDown(int x, int y);
+  void MouseMove(int x, int y);
+  void MouseUp();
+
+  // The timer's handler: counts the tick and renders a frame (unless one is
+  // being rendered). Public so that owners and tests can drive a frame.
+  void TimerTick();
+
+  // State for owners and tests.
+  unsigned TickCount() const { return tickCount_; }
+  unsigned LabelTicks() const { return labelTicks_; }
+  bool LabelVisible() const { return tickCount_ < labelTicks_; }
+  int Selected() const { return selected_; }
+  bool Dragging() const { return dragging_; }
+  int LastX() const { return lastX_; }
+  int Margin() const { return margin_; }
+  int ThumbWidth() const { return thumbWidth_; }
+  int TrackWidth() const { return trackWidth_; }
+  const QImage& Buffer() const { return buffer_; }
+  const QTimer* Timer() const { return timer_; }
+  // The geometry for the buffer of the last paint and the current fields.
+  TTrisliderGeometry Geometry() const;
+
+ signals:
+  // Every mouse move over the control, with or without a pressed button,
+  // after the slider has handled it (a drag step has already moved the
+  // thumbs). The ADC page refreshes its value panes from it.
+  void MouseMoved(int x, int y);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  // Normalise the fields and positions, draw into the buffer and schedule
+  // the copy onto the control.
+  void Render();
+  void Normalise(const TTrisliderGeometry& g);
+  void Draw(const TTrisliderGeometry& g, const std::vector<int>& positions);
+  void DrawFailed();
+
+  // Passes over the positions; the caller holds positionsMutex_.
+  void Snap(std::size_t i);
+  void DownwardPass(int gap);
+  void UpwardPass(int gap);
+  void RaiseFirstToMin();
+  void LimitLastToMax();
+
+  QTimer* timer_ = nullptr;  // owned through the QObject tree
+  unsigned tickCount_ = 0;
+  mutable std::mutex positionsMutex_;
+  std::vector<int> positions_;
+  QImage buffer_;
+  int selected_ = 0;
+  bool dragging_ = false;
+  int lastX_ = 0;
+  bool painting_ = false;
+  int margin_ = 20;
+  unsigned labelTicks_ = 100;
+  int trackWidth_ = 20;
+  unsigned increment_ = 1;
+  int thumbWidth_ = 10;
+};

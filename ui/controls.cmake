@@ -1,0 +1,10 @@
+# Controls of our own: the panel and the multi-thumb slider built on it.
+add_library(ostrel_ui_controls STATIC
+  ${CMAKE_CURRENT_SOURCE_DIR}/Panel.h
+  ${CMAKE_CURRENT_SOURCE_DIR}/Panel.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/Trislider.h
+  ${CMAKE_CURRENT_SOURCE_DIR}/Trislider.cpp
+)
+target_include_directories(ostrel_ui_controls PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(ostrel_ui_controls PUBLIC Qt6::Widgets)
+ostrel_target_defaults(ostrel_ui_controls)

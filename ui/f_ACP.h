@@ -1,0 +1,49 @@
+// TformACP: the ADC thresholds page ("АЦП").
+//
+// For each of the two ADC channels, a multi-thumb slider (ts, ts2: Min 0,
+// Max 1023, five thumbs, TickInterval 20) whose thumbs are the channel's five
+// thresholds and whose Level is its reading, and a row of five value panes
+// (TPanel, caption "0" at start) under the state labels:
+//   thumb 0 "КЗ"             lbKZ1  / lbKZ2   pKZ1  / pKZ2
+//   thumb 1 "Оба замкнуты"   lbZam1 / lbZam2  pZam1 / pZam2
+//   thumb 2 "2-й замкнут"    lb2Z1  / lb2Z2   p2Z1  / p2Z2
+//   thumb 3 "1-й замкнут"    lb1Z1  / lb1Z2   p1Z1  / p1Z2
+//   thumb 4 "Оба разомкнуты" lbRaz1 / lbRaz2  pRaz1 / pRaz2
+// Channel labels lbACP1 and lbACP2 stand above the sliders.
+//
+// Every mouse move over a slider, after the slider has handled it, copies the
+// slider's five positions into its channel's panes. Otherwise the panes
+// change only through what the device posts for them. GUI thread only.
+#pragma once
+
+#include <array>
+
+#include "ui/Page.h"
+
+class TPanel;
+class TTrislider;
+
+class TformACP : public TPage {
+  Q_OBJECT
+
+ public:
+  static constexpr int kThumbs = 5;
+
+  explicit TformACP(QWidget* parent = nullptr);
+
+  TTrislider* Slider(int channel) const { return channel == 1 ? ts_ : ts2_; }
+
+ private:
+  using TPanes = std::array<TPanel*, kThumbs>;
+
+  void BuildChannel(int channel, QWidget* group, int top, TTrislider*& slider, TPanes& panes);
+  void tsMouseMove();
+  void ts2MouseMove();
+  static void ShowPositions(const TTrislider* slider, const TPanes& panes);
+
+  TTrislider* ts_ = nullptr;
+  TTrislider* ts2_ = nullptr;
+  TPanes panes1_{};
+  TPanes panes2_{};
+  int blockBottom_ = 0;  // bottom of the last channel block built
+};
