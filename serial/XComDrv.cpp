@@ -106,12 +106,14 @@ TCustomComm::TCustomComm()
       timeouts_(std::make_unique<TCommTimeoutsEx>(this)) {}
 
 TCustomComm::~TCustomComm() {
-  destroying_.store(true);
-  if (IsOpen()) {
-    StopEventThread();
-    CloseHandle();
-  }
+  Shutdown();
   while (!clients_.empty()) clients_.front()->Detach();
+}
+
+void TCustomComm::Shutdown() {
+  destroying_.store(true);
+  StopEventThread();
+  CloseHandle();
 }
 
 std::string TCustomComm::DevicePath(const std::string& name) {

@@ -319,6 +319,12 @@ class TCustomComm {
   uint32_t sentCount_ = 0;
   std::atomic<bool> destroying_{false};  // read by the watcher
 
+  // The destructors' part: marks the component as being destroyed, stops the
+  // watcher and closes the device without raising. The most derived class
+  // calls it first thing in its destructor, so that the watcher never calls an
+  // override (DoCommEvent, DoData) of a class already torn down. Idempotent.
+  void Shutdown();
+
  private:
   void StopEventThread();
   void CloseHandle();
@@ -330,6 +336,9 @@ class TCustomComm {
 // The component with its published properties and their rules.
 class TXComm : public TCustomComm {
  public:
+  TXComm() = default;
+  // Stops the watcher before anything of the object is torn down.
+  ~TXComm() override;
   TBaudRate BaudRate();
   void SetBaudRate(TBaudRate v);
   uint32_t BaudValue();

@@ -144,6 +144,8 @@ void TCommTimeoutsEx::Assign(const TPersistent& src) {
 
 // --- TXComm ---
 
+TXComm::~TXComm() { Shutdown(); }
+
 TBaudRate TXComm::BaudRate() {
   TLiveLine live;
   if (baudRate_ != brCustom && ReadLiveLine(live) && live.baud != 0) {

@@ -59,10 +59,10 @@ int ParseHex3(std::string_view text)
 
 }  // namespace
 
-std::optional<TFault> ParseFault(std::string_view spec, std::string& error)
+std::optional<TFault> ParseFault(std::string_view text, std::string& error)
 {
   // The prefix may itself hold ":" only in theory; panel commands never do, so split from the right.
-  std::string_view rest = spec;
+  std::string_view rest = text;
   bool once = false;
   if (rest.size() > 5 && rest.substr(rest.size() - 5) == ":once") {
     once = true;
@@ -70,7 +70,7 @@ std::optional<TFault> ParseFault(std::string_view spec, std::string& error)
   }
   const auto colon = rest.rfind(':');
   if (colon == std::string_view::npos || colon == 0) {
-    error = "bad fault \"" + std::string(spec) + "\": expected PREFIX:KIND[:once]";
+    error = "bad fault \"" + std::string(text) + "\": expected PREFIX:KIND[:once]";
     return std::nullopt;
   }
   const std::string_view kind = rest.substr(colon + 1);

@@ -41,9 +41,9 @@ struct TFault
   bool operator==(const TFault&) const = default;
 };
 
-// Fault specification "PREFIX:KIND[:once]", KIND one of silence, no-ok, error, lower-ok, no-carrier,
+// Fault text "PREFIX:KIND[:once]", KIND one of silence, no-ok, error, lower-ok, no-carrier,
 // busy, close. Example: "+rt07:silence", "+rk4:no-ok:once".
-std::optional<TFault> ParseFault(std::string_view spec, std::string& error);
+std::optional<TFault> ParseFault(std::string_view text, std::string& error);
 const char* FaultName(EFault kind);
 
 // Something the engine wants sent: bytes, optionally after a delay, or the line dropped.

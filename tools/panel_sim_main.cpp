@@ -30,7 +30,7 @@ constexpr const char* kUsage =
     "  --state FILE         load the panel's settings from FILE if it exists; save them\n"
     "                       after every write and at exit\n"
     "  --version-text TEXT  reply line to \"+v\" (default \"Ostrel GSM VER 05.01\")\n"
-    "  --fault SPEC         inject a fault, PREFIX:KIND[:once]; KIND is silence, no-ok,\n"
+    "  --fault FAULT        inject a fault, PREFIX:KIND[:once]; KIND is silence, no-ok,\n"
     "                       error, lower-ok, no-carrier, busy or close (repeatable)\n"
     "  --delay MS           delay every panel reply by MS milliseconds\n"
     "  --modem              act as a GSM modem with the panel behind its data call\n"

@@ -1,5 +1,6 @@
 #include "ui/f_ACP.h"
 
+#include <QEvent>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QGroupBox>
@@ -42,22 +43,18 @@ TformACP::TformACP(QWidget* parent) : TPage(parent) {
   setObjectName(QStringLiteral("TformACP"));
   setWindowTitle(QStringLiteral("АЦП"));
 
-  auto* group = new QGroupBox(QStringLiteral("Настройка каналов АЦП"), this);
-  group->setObjectName(QStringLiteral("RzGroupBox1"));
-  group->setGeometry(8, 8, 537, 385);
-
-  const int line = QFontMetrics(font()).height();
-  auto* title = new QLabel(QStringLiteral("Пороговые значения для каналов АЦП"), group);
-  title->setObjectName(QStringLiteral("Label6"));
-  title->setGeometry(kSliderX, line + 8, title->sizeHint().width(), line + 2);
-
-  // Each channel block: state labels, panes, channel label, slider.
-  BuildChannel(1, group, line + 8 + line + 14, ts_, panes1_);
-  auto* separator = new QFrame(group);
-  separator->setObjectName(QStringLiteral("RzSeparator1"));
-  separator->setFrameStyle(QFrame::HLine | QFrame::Sunken);
-  separator->setGeometry(kSliderX, blockBottom_ + 12, kSliderWidth, 2);
-  BuildChannel(2, group, blockBottom_ + 26, ts2_, panes2_);
+  group_ = new QGroupBox(QStringLiteral("Настройка каналов АЦП"), this);
+  group_->setObjectName(QStringLiteral("RzGroupBox1"));
+  title_ = new QLabel(QStringLiteral("Пороговые значения для каналов АЦП"), group_);
+  title_->setObjectName(QStringLiteral("Label6"));
+  BuildChannel(1, channel1_);
+  separator_ = new QFrame(group_);
+  separator_->setObjectName(QStringLiteral("RzSeparator1"));
+  separator_->setFrameStyle(QFrame::HLine | QFrame::Sunken);
+  BuildChannel(2, channel2_);
+  ts_ = channel1_.Slider;
+  ts2_ = channel2_.Slider;
+  Arrange();
 
   // The page takes the sliders' mouse moves: the slider has already dragged
   // its thumb when the signal comes, the page then shows the positions.
@@ -65,54 +62,83 @@ TformACP::TformACP(QWidget* parent) : TPage(parent) {
   connect(ts2_, &TTrislider::MouseMoved, this, &TformACP::ts2MouseMove);
 }
 
-void TformACP::BuildChannel(int channel, QWidget* group, int top, TTrislider*& slider, TPanes& panes) {
+void TformACP::BuildChannel(int channel, TChannel& block) {
   const QString suffix = QString::number(channel);
-  const int line = QFontMetrics(font()).height();
-  // A state label keeps to its column; a font too wide for one line wraps it.
-  const int columnWidth = kSliderWidth / kThumbs - 2;
-  std::array<QLabel*, kThumbs> labels{};
-  int labelHeight = line + 2;
   for (int k = 0; k < kThumbs; ++k) {
-    auto* label = new QLabel(QString::fromUtf8(kStates[k].Caption), group);
+    auto* label = new QLabel(QString::fromUtf8(kStates[k].Caption), group_);
     label->setObjectName(QLatin1String(kStates[k].Label) + suffix);
     label->setAlignment(Qt::AlignCenter);
-    if (label->sizeHint().width() + 4 > columnWidth) {
-      label->setWordWrap(true);
-      labelHeight = std::max(labelHeight, label->heightForWidth(columnWidth));
-    }
-    labels[k] = label;
-  }
-  for (int k = 0; k < kThumbs; ++k) {
-    const int labelWidth = std::min(labels[k]->sizeHint().width() + 4, columnWidth);
-    labels[k]->setGeometry(StateCentre(k) - labelWidth / 2, top, labelWidth, labelHeight);
-  }
-  const int paneTop = top + labelHeight + 2;
-  for (int k = 0; k < kThumbs; ++k) {
-    auto* pane = new TPanel(group);
+    block.States[k] = label;
+
+    auto* pane = new TPanel(group_);
     pane->setObjectName(QLatin1String(kStates[k].Pane) + suffix);
     pane->SetBevel(TPanel::TBevel::Lowered);
     pane->SetCaption(QStringLiteral("0"));
-    pane->setGeometry(StateCentre(k) - kPaneWidth / 2, paneTop, kPaneWidth, kPaneHeight);
-    panes[k] = pane;
+    block.Panes[k] = pane;
   }
-  auto* channelLabel = new QLabel(QStringLiteral("Канал АЦП ") + suffix, group);
-  channelLabel->setObjectName(QStringLiteral("lbACP") + suffix);
-  const int labelTop = paneTop + kPaneHeight + 10;
-  channelLabel->setGeometry(kSliderX, labelTop, channelLabel->sizeHint().width(), line + 2);
+  block.Caption = new QLabel(QStringLiteral("Канал АЦП ") + suffix, group_);
+  block.Caption->setObjectName(QStringLiteral("lbACP") + suffix);
 
-  slider = new TTrislider(group);
+  auto* slider = new TTrislider(group_);
   slider->setObjectName(channel == 1 ? QStringLiteral("ts") : QStringLiteral("ts2"));
-  slider->setGeometry(kSliderX, labelTop + line + 4, kSliderWidth, kSliderHeight);
   slider->Min = 0;
   slider->Max = 1023;
   slider->SetCount(kThumbs);
   slider->TickInterval = 20;
-  blockBottom_ = slider->geometry().bottom() + 1;
+  block.Slider = slider;
 }
 
-void TformACP::tsMouseMove() { ShowPositions(ts_, panes1_); }
+int TformACP::ArrangeChannel(const TChannel& block, int top) {
+  const int line = QFontMetrics(font()).height();
+  // The state labels stand over their columns; when a font is too wide for
+  // two neighbours to fit side by side, the long captions wrap to their column.
+  const int spacing = kSliderWidth / kThumbs;
+  std::array<int, kThumbs> widths{};
+  bool crowded = false;
+  for (int k = 0; k < kThumbs; ++k) {
+    block.States[k]->setWordWrap(false);
+    widths[k] = block.States[k]->sizeHint().width() + 4;
+    if (k > 0 && (widths[k - 1] + widths[k]) / 2 + 2 > spacing) crowded = true;
+  }
+  int labelHeight = line + 2;
+  for (int k = 0; k < kThumbs; ++k) {
+    if (crowded && widths[k] > spacing - 2) {
+      widths[k] = spacing - 2;
+      block.States[k]->setWordWrap(true);
+      labelHeight = std::max(labelHeight, block.States[k]->heightForWidth(widths[k]));
+    }
+  }
+  for (int k = 0; k < kThumbs; ++k) {
+    block.States[k]->setGeometry(StateCentre(k) - widths[k] / 2, top, widths[k], labelHeight);
+  }
+  const int paneTop = top + labelHeight + 2;
+  for (int k = 0; k < kThumbs; ++k) {
+    block.Panes[k]->setGeometry(StateCentre(k) - kPaneWidth / 2, paneTop, kPaneWidth, kPaneHeight);
+  }
+  const int captionTop = paneTop + kPaneHeight + 10;
+  block.Caption->setGeometry(kSliderX, captionTop, block.Caption->sizeHint().width(), line + 2);
+  block.Slider->setGeometry(kSliderX, captionTop + line + 4, kSliderWidth, kSliderHeight);
+  return block.Slider->geometry().bottom() + 1;
+}
 
-void TformACP::ts2MouseMove() { ShowPositions(ts2_, panes2_); }
+void TformACP::Arrange() {
+  const int line = QFontMetrics(font()).height();
+  title_->setGeometry(kSliderX, line + 8, title_->sizeHint().width(), line + 2);
+  const int bottom1 = ArrangeChannel(channel1_, line + 8 + line + 14);
+  separator_->setGeometry(kSliderX, bottom1 + 12, kSliderWidth, 2);
+  const int bottom2 = ArrangeChannel(channel2_, bottom1 + 26);
+  // The designed size, or what a large font needs.
+  group_->setGeometry(8, 8, 537, std::max(385, bottom2 + 10));
+}
+
+void TformACP::changeEvent(QEvent* event) {
+  TPage::changeEvent(event);
+  if (event->type() == QEvent::FontChange && group_ != nullptr) Arrange();
+}
+
+void TformACP::tsMouseMove() { ShowPositions(ts_, channel1_.Panes); }
+
+void TformACP::ts2MouseMove() { ShowPositions(ts2_, channel2_.Panes); }
 
 void TformACP::ShowPositions(const TTrislider* slider, const TPanes& panes) {
   // A failure here leaves the panes as far as they got; the drag itself is done.

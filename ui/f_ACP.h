@@ -20,6 +20,9 @@
 
 #include "ui/Page.h"
 
+class QFrame;
+class QGroupBox;
+class QLabel;
 class TPanel;
 class TTrislider;
 
@@ -33,17 +36,33 @@ class TformACP : public TPage {
 
   TTrislider* Slider(int channel) const { return channel == 1 ? ts_ : ts2_; }
 
+ protected:
+  void changeEvent(QEvent* event) override;
+
  private:
   using TPanes = std::array<TPanel*, kThumbs>;
+  using TLabels = std::array<QLabel*, kThumbs>;
 
-  void BuildChannel(int channel, QWidget* group, int top, TTrislider*& slider, TPanes& panes);
+  struct TChannel {
+    TLabels States{};
+    TPanes Panes{};
+    QLabel* Caption = nullptr;  // lbACP1, lbACP2
+    TTrislider* Slider = nullptr;
+  };
+
+  void BuildChannel(int channel, TChannel& block);
+  // Places the controls from the font's metrics; returns the block's bottom.
+  int ArrangeChannel(const TChannel& block, int top);
+  void Arrange();
   void tsMouseMove();
   void ts2MouseMove();
   static void ShowPositions(const TTrislider* slider, const TPanes& panes);
 
+  QGroupBox* group_ = nullptr;  // RzGroupBox1
+  QLabel* title_ = nullptr;     // Label6
+  QFrame* separator_ = nullptr;  // RzSeparator1
+  TChannel channel1_;
+  TChannel channel2_;
   TTrislider* ts_ = nullptr;
   TTrislider* ts2_ = nullptr;
-  TPanes panes1_{};
-  TPanes panes2_{};
-  int blockBottom_ = 0;  // bottom of the last channel block built
 };

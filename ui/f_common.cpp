@@ -8,6 +8,8 @@
 #include <QLineEdit>
 #include <QScrollArea>
 #include <QSpinBox>
+#include <QStyle>
+#include <QStyleOptionGroupBox>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -63,6 +65,22 @@ std::vector<TColumn> HeaderColumns(const QFontMetrics& fm, const QString& header
 }
 
 QString Name(const char* prefix, int n) { return QLatin1String(prefix) + QString::number(n); }
+
+// The first row inside a group box below its caption and frame line, as the
+// style draws them.
+int GroupContentsTop(const QGroupBox* box) {
+  QStyleOptionGroupBox option;
+  option.initFrom(box);
+  option.rect = QRect(0, 0, 400, 300);
+  option.text = box->title();
+  option.lineWidth = 1;
+  option.midLineWidth = 0;
+  option.textAlignment = box->alignment();
+  option.subControls = QStyle::SC_GroupBoxFrame;
+  if (!box->title().isEmpty()) option.subControls |= QStyle::SC_GroupBoxLabel;
+  option.features = QStyleOptionFrame::None;
+  return box->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxContents, box).top();
+}
 
 // Places a widget at its size hint, centred on column x and row y of height h.
 void PlaceCentred(QWidget* widget, int x, int y, int h) {
@@ -208,7 +226,7 @@ void TformCommon::Arrange() {
   width = std::max(width, spinX + spinW + 24 + checkW + 8);
 
   // Events.
-  const int headerY = line + 2;
+  const int headerY = GroupContentsTop(events_) + 1;
   eventsHeader_->setGeometry(hx, headerY, eventsHeader_->sizeHint().width(), line + 2);
   int y = headerY + line + 6;
   for (int n = 1; n <= 4; ++n, y += pitch) {
@@ -223,10 +241,11 @@ void TformCommon::Arrange() {
 
   // Loops. Loop 1 sits in "Входная зона", whose children are placed in its
   // own coordinates; the columns stay under the loops header all the same.
-  loopsHeader_->setGeometry(hx, headerY, loopsHeader_->sizeHint().width(), line + 2);
-  const int headerBottom = headerY + line + 6;
+  const int loopsHeaderY = GroupContentsTop(loops_) + 1;
+  loopsHeader_->setGeometry(hx, loopsHeaderY, loopsHeader_->sizeHint().width(), line + 2);
+  const int headerBottom = loopsHeaderY + line + 6;
   const int zoneX = 4;
-  const int zoneTop = line + 8;  // first row inside the zone, below its caption
+  const int zoneTop = GroupContentsTop(entryZone_) + 5;  // first row inside the zone, below its caption
   const int zoneHeight = zoneTop + 2 * pitch + 6;
   entryZone_->setGeometry(zoneX, headerBottom, width - 2 * zoneX, zoneHeight);
   auto arrangeLoop = [&](int loop, int dx, int top) {
@@ -257,7 +276,7 @@ void TformCommon::Arrange() {
   loops_->setGeometry(0, eventsHeight, width, loopsHeight);
 
   // Delays: the spin edits on the left, the two options on the right.
-  const int row1 = 12;
+  const int row1 = GroupContentsTop(delays_) + 6;
   const int row2 = row1 + pitch + 8;
   PlaceLeft(delayInLabel_, hx, row1, rowH);
   PlaceLeft(delayOutLabel_, hx, row2, rowH);

@@ -267,16 +267,16 @@ TEST(PanelSimLifecycle, KeepsRepliesForALateReaderAndStopsWhileAReplyIsDue)
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
-struct TFaultSpecCase
+struct TFaultTextCase
 {
-  const char* Spec;
+  const char* Text;
   bool Valid;
   TFault Expected;
 };
 
-TEST(ParseFault, Specifications)
+TEST(ParseFault, Texts)
 {
-  const TFaultSpecCase cases[] = {
+  const TFaultTextCase cases[] = {
       {"+rt07:silence", true, {"+rt07", EFault::Silence, false}},
       {"+rk4:no-ok:once", true, {"+rk4", EFault::NoOk, true}},
       {"+wt:lower-ok", true, {"+wt", EFault::LowerOk, false}},
@@ -289,13 +289,13 @@ TEST(ParseFault, Specifications)
   };
   for (const auto& row : cases) {
     std::string error;
-    const auto fault = ParseFault(row.Spec, error);
-    EXPECT_EQ(fault.has_value(), row.Valid) << row.Spec;
+    const auto fault = ParseFault(row.Text, error);
+    EXPECT_EQ(fault.has_value(), row.Valid) << row.Text;
     if (fault && row.Valid) {
-      EXPECT_EQ(*fault, row.Expected) << row.Spec;
+      EXPECT_EQ(*fault, row.Expected) << row.Text;
     }
     if (!row.Valid) {
-      EXPECT_FALSE(error.empty()) << row.Spec;
+      EXPECT_FALSE(error.empty()) << row.Text;
     }
   }
 }

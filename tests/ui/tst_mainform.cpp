@@ -1,0 +1,154 @@
+// The main window against the panel simulator on a pseudo-terminal.
+#include <QAction>
+#include <QTest>
+
+#include "link/Clock.h"
+#include "tests/ui/GuiFixture.h"
+#include "tools/PanelSim.h"
+#include "ui/Page.h"
+
+using ostrel::sim::EFault;
+using ostrel::sim::TPanelSim;
+
+class TestMainForm : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() {
+    messages.clear();
+    MessageBox::Hook = [this](const QString& text) { messages << text; };
+  }
+  void cleanup() { MessageBox::Hook = nullptr; }
+
+  void startState() {
+    TForm1 form;
+    QCOMPARE(form.windowTitle(), QString::fromUtf8("Настройка охранной панели \"Ostrel GSM\" v1.012"));
+    QCOMPARE(form.Device().GetPage(), std::string("TformCommon"));
+    for (TPage* page : form.findChildren<TPage*>())
+      QCOMPARE(page->isVisibleTo(&form), page->objectName() == QLatin1String("TformCommon"));
+    QVERIFY(!gui::NavItem(form, "Отключиться")->isEnabled());
+    QVERIFY(gui::NavItem(form, "Подключиться")->isEnabled());
+    QVERIFY(!form.findChild<QWidget*>("RzGroup3")->isVisibleTo(&form));
+    QVERIFY(!gui::NavItem(form, "АЦП")->isVisibleTo(&form));
+    QVERIFY(!form.findChild<QAction*>("mnuDisconnect")->isEnabled());
+  }
+
+  void cancelInPortDialogChangesNothing() {
+    TForm1 form;
+    QTimer::singleShot(0, &form, [&] { form.ConnectDialog()->reject(); });
+    form.Connect();
+    QVERIFY(form.Link() == nullptr);
+    QVERIFY(!form.IsConnected());
+  }
+
+  void connectAndDisconnect() {
+    TPanelSim panel;
+    panel.Start();
+    TForm1 form;
+    const QString port = QString::fromStdString(panel.SlavePath());
+    gui::Connect(form, port);
+    QVERIFY(form.IsConnected());
+    QCOMPARE(gui::Panel2Text(form), QString::fromUtf8("СОЕДИНЕНИЕ УСТАНОВЛЕНО"));
+    QCOMPARE(form.findChild<TRzStatusPane*>("RzStatusPane1")->Caption(), port);
+    QVERIFY(form.findChild<TRzStatusPane*>("RzStatusPane2")->Caption().contains("VER 05"));
+    QVERIFY(gui::NavItem(form, "Отключиться")->isEnabled());
+    QVERIFY(!gui::NavItem(form, "Подключиться")->isEnabled());
+    QVERIFY(form.findChild<QWidget*>("RzGroup3")->isVisibleTo(&form));
+
+    gui::NavItem(form, "Отключиться")->Click();
+    QVERIFY(!form.IsConnected());
+    QVERIFY(form.Link() == nullptr);
+    QVERIFY(!form.findChild<QWidget*>("RzGroup3")->isVisibleTo(&form));
+    QCOMPARE(form.findChild<TRzStatusPane*>("RzStatusPane1")->Caption(), port);
+    form.TimerTick();
+    QVERIFY(gui::MemoLines(form).last().endsWith(QString::fromUtf8(" # Поток завершил работу")));
+    QVERIFY(messages.isEmpty());
+  }
+
+  void connectionFailures_data() {
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<bool>("badPort");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("wrong-firmware") << "Ostrel GSM VER 04.00" << "" << false
+                                    << QString::fromUtf8("ОШИБКА! НЕ верная версия прошивки");
+    QTest::newRow("silent-panel") << "" << "+v" << false << QString::fromUtf8("ОШИБКА! Устройство не ответило!");
+    QTest::newRow("port-cannot-be-opened")
+        << "" << "" << true << QString::fromUtf8("Ошибка при открытии COM порта: /nonexistent/ostrel");
+  }
+
+  void connectionFailures() {
+    QFETCH(QString, version);
+    QFETCH(QString, fault);
+    QFETCH(bool, badPort);
+    QFETCH(QString, shown);
+    TPanelSim panel;
+    if (!version.isEmpty()) panel.SetVersionText(version.toStdString());
+    if (!fault.isEmpty()) panel.AddFault({fault.toStdString(), EFault::Silence, false});
+    panel.Start();
+    TVirtualClock clock;
+    TForm1 form;
+    form.SetLinkClock(&clock);
+    const QString port = badPort ? QString("/nonexistent/ostrel") : QString::fromStdString(panel.SlavePath());
+    // The dialog stays up with the failure until the user cancels it.
+    QElapsedTimer shownFor;
+    gui::Connect(form, port, [&] {
+      if (gui::Panel2Text(form) != shown) return false;
+      if (!shownFor.isValid()) shownFor.start();
+      return shownFor.elapsed() > 300;
+    });
+    QCOMPARE(gui::Panel2Text(form), shown);
+    QVERIFY(!form.IsConnected());
+    QVERIFY(gui::NavItem(form, "Подключиться")->isEnabled());
+    QVERIFY(form.Link()->IsTerminated());
+    QVERIFY(messages.isEmpty());
+  }
+
+  void cancelWhileTheCheckWaits() {
+    TPanelSim panel;
+    panel.AddFault({"+v", EFault::Silence, true});
+    panel.Start();
+    TForm1 form;
+    const QString port = QString::fromStdString(panel.SlavePath());
+    gui::Connect(form, port, [&] { return panel.Commands().size() >= 1; });
+    QVERIFY(!form.IsConnected());
+    QElapsedTimer stop;
+    stop.start();
+    QTRY_VERIFY_WITH_TIMEOUT(form.Link()->Finished(), 2000);
+    QVERIFY(stop.elapsed() < 1000);
+    // A second Connect works with a new link thread.
+    gui::Connect(form, port);
+    QVERIFY(form.IsConnected());
+  }
+
+  void lostLinkReturnsToDisconnected() {
+    TPanelSim panel;
+    panel.Start();
+    TForm1 form;
+    gui::Connect(form, QString::fromStdString(panel.SlavePath()));
+    QVERIFY(form.IsConnected());
+    panel.SendUnasked("\r\nNO CARRIER\r\n");
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsConnected(), 5000);
+    QVERIFY(form.Link() == nullptr);
+    QVERIFY(gui::MemoLines(form).join('\n').contains(QString::fromUtf8("ОШИБКА!Цифровое соединение разорвано!")));
+  }
+
+  void closingWhileConnectedEndsTheLink() {
+    TPanelSim panel;
+    panel.Start();
+    auto form = std::make_unique<TForm1>();
+    gui::Connect(*form, QString::fromStdString(panel.SlavePath()));
+    QVERIFY(form->IsConnected());
+    form.reset();  // waits for the link thread; the port is free again
+    panel.ClearCommands();
+    TForm1 again;
+    gui::Connect(again, QString::fromStdString(panel.SlavePath()));
+    QVERIFY(again.IsConnected());
+  }
+
+ private:
+  QStringList messages;
+};
+
+QTEST_MAIN(TestMainForm)
+#include "tst_mainform.moc"
