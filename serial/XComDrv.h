@@ -258,7 +258,8 @@ class TCustomComm {
   virtual void DoCommEvent(TDeviceEvents events);
   virtual void DoData(uint32_t received);
 
-  // Write the settings to an open device; raise codes 3, 6 and 7.
+  // Write the settings to an open device (nothing when closed); raise codes 3
+  // and 6. Linux has no device time-outs, so code 7 is never raised.
   void ApplyLineSettings();
   void ApplyBuffers();
   void ApplyTimeouts();
