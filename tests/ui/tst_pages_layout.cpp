@@ -4,14 +4,10 @@
 // are also saved there as images for a look by eye.
 #include <QAbstractScrollArea>
 #include <QApplication>
-#include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QScopeGuard>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -19,7 +15,6 @@
 #include <QTest>
 #include <QTreeWidget>
 
-#include <functional>
 #include <memory>
 
 #include "ui/KeyDialog.h"
@@ -33,14 +28,16 @@
 namespace {
 
 // Controls placed by the pages themselves; parts inside Qt's composite
-// widgets (a spin box's edit, a scroll area's bars) are Qt's business.
+// widgets (a spin box's edit, a scroll area's viewport and bars, a list's
+// header) are Qt's business.
 bool IsPlacedControl(const QWidget* w) {
   const QWidget* parent = w->parentWidget();
-  if (parent == nullptr || qobject_cast<const QAbstractScrollArea*>(parent) != nullptr) return false;
-  if (qobject_cast<const QSpinBox*>(parent) || qobject_cast<const QComboBox*>(parent) ||
-      qobject_cast<const TTrislider*>(parent) || qobject_cast<const QAbstractScrollArea*>(parent->parentWidget()))
-    return parent->objectName() == QLatin1String("ScrollBox1Content");
-  return true;
+  if (parent == nullptr) return false;
+  if (qobject_cast<const QAbstractScrollArea*>(parent) || qobject_cast<const QSpinBox*>(parent) ||
+      qobject_cast<const QComboBox*>(parent) || qobject_cast<const TTrislider*>(parent)) {
+    return false;
+  }
+  return qobject_cast<const QAbstractScrollArea*>(parent->parentWidget()) == nullptr;
 }
 
 QString Describe(const QWidget* w) {
