@@ -61,7 +61,7 @@ TRzGroup::TRzGroup(const QString& name, const QString& caption, QWidget* parent)
   bold.setBold(true);
   header->setFont(bold);
   header->setAutoFillBackground(true);
-  header->setContentsMargins(6, 3, 3, 3);
+  header->setContentsMargins(4, 3, 2, 3);
   QPalette p = header->palette();
   p.setColor(QPalette::Window, QColor(0x3a, 0x6e, 0xa5));
   p.setColor(QPalette::WindowText, Qt::white);
@@ -96,7 +96,7 @@ TRzGroupBar::TRzGroupBar(QWidget* parent) : QWidget(parent) {
   p.setColor(QPalette::Window, QColor(0x8c, 0xaa, 0xd2));
   setPalette(p);
   layout_ = new QVBoxLayout(this);
-  layout_->setContentsMargins(6, 6, 6, 6);
+  layout_->setContentsMargins(4, 6, 4, 6);
   layout_->setSpacing(8);
   layout_->addStretch(1);
 }
