@@ -28,8 +28,8 @@ void TModem::PollRegistration() {
   }
 }
 
-// One initialisation command; returns false (after counting nothing) when
-// the modem's answer failed the check.
+// One initialisation command; false when the modem's answer failed the check
+// (the caller counts the failed pass).
 bool TModem::InitModem(const std::string& command) {
   queue_.PostControlText(Targets::Panel2, "Инициализация модема: " + command);
   std::string reply;
