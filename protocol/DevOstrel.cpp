@@ -219,13 +219,3 @@ void TDevOstrel::QueryValue(const std::string& command, const TTarget& label, st
   reply = ReplyLine(reply);
   queue_.PostControlColor(label, clBlue);
 }
-
-// The group exchanges are filled in with the settings pages.
-void TDevOstrel::ReadCommon() {}
-void TDevOstrel::WriteCommon() {}
-void TDevOstrel::ReadKeys() {}
-void TDevOstrel::WriteKeys() {}
-void TDevOstrel::ReadGsm() {}
-void TDevOstrel::WriteGsm() {}
-void TDevOstrel::ReadAdc() {}
-void TDevOstrel::WriteAdc() {}

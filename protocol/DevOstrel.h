@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "link/device.h"
@@ -64,6 +65,24 @@ class TDevOstrel : public TDevice {
 
   TModem& Link() { return *link_; }
   std::string ReadControl(const std::string& page, const std::string& name);
+
+  // Steps of the exchanges; those returning bool return the step's failure.
+  bool ReadEventEntry(int entry);  // CommonExchange.cpp
+  bool ReadLoopEntry(int entry);
+  bool ReadDelays();
+  bool WriteEntry(int entry);
+  bool WriteDelays();
+  // Ends a common settings or keys operation: a failed one logs errorLine
+  // and sets Failed.
+  void EndExchange(bool failed, const std::string& errorLine);
+  // A check box or radio button of a page is on.
+  bool IsOn(const std::string& page, const std::string& name);
+  // One GSM request: sent with three attempts and answered with "OK" and a
+  // reply that reports neither the loss of the link nor "ERROR".
+  bool GsmRequest(const std::string& command, std::string& reply);  // GsmExchange.cpp
+  // A value of an ADC reply line, or nothing (logged) when it is empty or not
+  // hexadecimal.
+  std::optional<int> AdcValue(const std::string& command, const std::string& value);  // AdcExchange.cpp
 
   TOutArray& queue_;
   bool failed_ = false;

@@ -104,7 +104,7 @@ TEST(Device, ModesOutsideTheTableDoNothing) {
 TEST(Device, OperationsOnThePageDisableTheNavigationAndReturnToIdle) {
   TDeviceOnPeer t({});
   for (uint8_t mode : {3, 4}) {
-    t.device.SetPage(Pages::GSM);
+    t.device.SetPage("");  // no page: nothing to exchange
     t.link.SetMode(mode);
     t.device.Step(mode);
     EXPECT_EQ(t.link.GetMode(), 0);
@@ -113,34 +113,6 @@ TEST(Device, OperationsOnThePageDisableTheNavigationAndReturnToIdle) {
     EXPECT_EQ(d.Persistent[0], std::make_pair(Targets::RzGroup2, std::string("false")));
     EXPECT_EQ(d.Persistent[1], std::make_pair(Targets::RzGroup2, std::string("true")));
     EXPECT_TRUE(d.Messages.empty());
-  }
-}
-
-TEST(Device, ReadAllAndWriteAllFraming) {
-  const std::string equals81(81, '=');
-  struct TCase {
-    uint8_t mode;
-    const char* start;
-    const char* end;
-    const char* done;
-  };
-  for (const TCase& c : {TCase{5, "DT Читаем всё", "DT Окончили читать всё", "Чтение всех параметров завершено!"},
-                         TCase{6, "DT Пишем всё", "DT Окончили писать всё", "Запись всех параметров завершена!"}}) {
-    TDeviceOnPeer t({});
-    t.device.SetPage(Pages::Keys);
-    t.link.SetMode(c.mode);
-    t.device.Step(c.mode);
-    EXPECT_EQ(t.link.GetMode(), 0);
-    EXPECT_EQ(t.device.GetPage(), Pages::GSM);
-    TDrained d = Drain(t.queue);
-    EXPECT_EQ(d.MemoTexts(), (std::vector<std::string>{" ", equals81, c.start, c.end, equals81}));
-    for (const auto& line : d.Memo) EXPECT_FALSE(line.Shown);
-    std::vector<std::string> shown;
-    for (const auto& [target, text] : d.Controls)
-      if (text == "Show") shown.push_back(target.Form);
-    EXPECT_EQ(shown, (std::vector<std::string>{Pages::Common, Pages::Keys, Pages::GSM}));
-    EXPECT_EQ(d.Persistent.size(), 6u);
-    EXPECT_EQ(d.Messages, std::vector<std::string>{c.done});
   }
 }
 

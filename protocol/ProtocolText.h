@@ -1,0 +1,34 @@
+// Text helpers of the panel protocol: keys in wire order, hexadecimal and
+// decimal values, characters and tails of reply lines.
+//
+// Pure functions on values; any thread.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Converts a key between the page's order and the wire's: the text is padded
+// with "0"s in front to 16 characters, cut to its first 16, and its eight
+// character pairs are returned in reverse order. The characters themselves are
+// neither checked nor changed, so the conversion is its own inverse.
+std::string SwapKeyBytes(const std::string& text);
+
+// The value of a text made only of hexadecimal digits (either case); nothing
+// when the text is empty, holds any other character or exceeds the int range.
+std::optional<int> ParseHex(std::string_view text);
+// The value of a decimal text with an optional leading "-"; nothing otherwise.
+std::optional<int> ParseDecimal(std::string_view text);
+// Upper-case hexadecimal digits of value, "0"s in front up to digits
+// characters. A negative value counts as 0.
+std::string ToHex(int value, int digits);
+
+// The character at a 1-based position, '\0' beyond the end of the text.
+char CharAt(std::string_view text, size_t position);
+// The text from a 1-based position to its end, "" beyond the end.
+std::string TextFrom(const std::string& text, size_t position);
+
+// The memo line for a value that a reply should have carried but did not
+// (empty) or that cannot be read as a number.
+std::string BadValueLine(const std::string& command, const std::string& value);

@@ -1,0 +1,158 @@
+// The device on a pseudo-terminal for the exchange tests: a control reader
+// backed by maps, and the output it posted sorted by kind.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "link/xModem.h"
+#include "protocol/DevOstrel.h"
+
+// The page's controls as the device reads them when it writes.
+class TMapReader : public TControlReader {
+ public:
+  std::map<std::string, std::string> Texts;              // "Form/Name" -> text
+  std::map<int, std::string> Keys;                       // row -> key text
+  std::map<std::pair<std::string, int>, int> Positions;  // (slider, thumb) -> position
+
+  void Set(const std::string& form, const std::string& name, const std::string& text) {
+    Texts[form + "/" + name] = text;
+  }
+  std::string ReadText(const TTarget& control) override {
+    const auto it = Texts.find(control.Form + "/" + control.Name);
+    return it == Texts.end() ? std::string() : it->second;
+  }
+  std::string ReadListRow(const TTarget& listView, int row) override {
+    EXPECT_EQ(listView, (TTarget{Pages::Keys, "TMLV"}));
+    return Keys.count(row) ? Keys[row] : std::string();
+  }
+  int ReadSliderPosition(const TTarget& slider, int index) override { return Positions[{slider.Name, index}]; }
+};
+
+// Everything the device posted, by kind.
+struct TOutput {
+  struct TLine {
+    std::string Text;
+    bool Shown;
+    bool operator==(const TLine&) const = default;
+  };
+  struct TRow {
+    std::string Row;
+    std::string Text;
+    int32_t StateImage;
+    bool operator==(const TRow&) const = default;
+  };
+  struct TSlide {
+    std::string Slider;
+    int32_t Index;
+    std::string Text;
+    bool operator==(const TSlide&) const = default;
+  };
+  std::vector<TLine> Memo;
+  std::vector<std::pair<TTarget, std::string>> Controls;  // without the traffic ("good=") lines
+  std::vector<std::pair<TTarget, std::string>> Colours;
+  std::vector<TRow> Rows;
+  std::vector<TSlide> Sliders;
+  std::vector<std::string> Messages;
+
+  std::vector<std::string> TextsFor(const std::string& form, const std::string& name) const {
+    return Pick(Controls, {form, name});
+  }
+  std::vector<std::string> ColoursFor(const std::string& form, const std::string& name) const {
+    return Pick(Colours, {form, name});
+  }
+  // Every control of a page with the texts posted for it, in order.
+  std::map<std::string, std::vector<std::string>> PageTexts(const std::string& form) const {
+    std::map<std::string, std::vector<std::string>> texts;
+    for (const auto& [target, text] : Controls)
+      if (target.Form == form) texts[target.Name].push_back(text);
+    return texts;
+  }
+  bool HasLine(const std::string& text, bool shown) const {
+    return std::find(Memo.begin(), Memo.end(), TLine{text, shown}) != Memo.end();
+  }
+  size_t IndexOf(const std::string& text) const {
+    for (size_t i = 0; i < Memo.size(); ++i)
+      if (Memo[i].Text == text) return i;
+    return Memo.size();
+  }
+
+ private:
+  static std::vector<std::string> Pick(const std::vector<std::pair<TTarget, std::string>>& from, const TTarget& t) {
+    std::vector<std::string> texts;
+    for (const auto& [target, text] : from)
+      if (target == t) texts.push_back(text);
+    return texts;
+  }
+};
+
+inline TOutput Collect(TOutArray& queue) {
+  TOutput out;
+  TOutElement* e = nullptr;
+  while (queue.Pop(e) != 0) {
+    switch (e->Kind) {
+      case okMemo: {
+        auto* m = static_cast<TMemoOut*>(e);
+        out.Memo.push_back({m->Text, m->ShowInMemo});
+        break;
+      }
+      case okControlText: {
+        auto* c = static_cast<TControlOut*>(e);
+        if (!(c->Control == Targets::Memo1)) out.Controls.emplace_back(c->Control, c->Text);
+        break;
+      }
+      case okControlColor: {
+        auto* c = static_cast<TControlOut*>(e);
+        out.Colours.emplace_back(c->Control, c->Text);
+        break;
+      }
+      case okListRow: {
+        auto* l = static_cast<TListOut*>(e);
+        EXPECT_EQ(l->ListView, (TTarget{Pages::Keys, "TMLV"}));
+        out.Rows.push_back({l->RowNumber, l->Text, l->StateImage});
+        break;
+      }
+      case okTriSlider: {
+        auto* s = static_cast<TTriSliderOut*>(e);
+        EXPECT_EQ(s->Slider.Form, Pages::ACP);
+        out.Sliders.push_back({s->Slider.Name, s->Index, s->Text});
+        break;
+      }
+      case okMsg:
+        out.Messages.push_back(static_cast<TMsgOut*>(e)->Text);
+        break;
+      default:
+        break;
+    }
+  }
+  return out;
+}
+
+// The device on a link whose port is the given pseudo-terminal.
+struct TRig {
+  explicit TRig(const std::string& path) {
+    queue.DateTimeText = [] { return std::string("DT"); };
+    device.SetLink(&link);
+    device.SetReader(&reader);
+    link.Port().SetDeviceName(path);
+    link.Port().Open();
+  }
+  // One settings operation as the link loop runs it.
+  TOutput Run(const std::string& page, uint8_t mode) {
+    device.SetPage(page);
+    link.SetMode(mode);
+    device.Step(mode);
+    EXPECT_EQ(link.GetMode(), 0);
+    return Collect(queue);
+  }
+
+  TOutArray queue;
+  TDevOstrel device{queue};
+  TVirtualClock clock;
+  TModem link{"test", "", queue, device, true, &clock};
+  TMapReader reader;
+};

@@ -1,0 +1,640 @@
+// The exchanges of each group of settings (common settings, keys, GSM, ADC)
+// against the panel simulator, through the real link and port code on the
+// test thread with a virtual clock. Controls are read from a map.
+#include <gtest/gtest.h>
+
+#include "protocol/ProtocolText.h"
+#include "tests/common/ScriptedPeer.h"
+#include "tests/protocol/ExchangeRig.h"
+#include "tools/PanelSim.h"
+
+using ostrel::sim::EFault;
+using ostrel::sim::TPanelSim;
+using ostrel::sim::TPanelState;
+using TCommands = std::vector<std::string>;
+
+namespace {
+
+const std::string Eq80(80, '=');
+
+class Exchanges : public ::testing::Test {
+ protected:
+  Exchanges() { panel.Start(); }
+  ~Exchanges() override { panel.SetCommandHandler(nullptr); }
+  // Stops the link as soon as the panel receives the command.
+  void TerminateOn(const std::string& command) {
+    panel.SetCommandHandler([this, command](const std::string& c) {
+      if (c == command) rig.link.Terminate();
+    });
+  }
+
+  TPanelSim panel;
+  TRig rig{panel.SlavePath()};
+};
+
+TCommands ReadCommonCommands() {
+  TCommands commands{"+v"};
+  for (int n = 1; n <= 12; ++n) {
+    commands.push_back("+rt" + TDevOstrel::ZeroPad(n, 2));
+    commands.push_back("+rq" + TDevOstrel::ZeroPad(n, 2));
+  }
+  commands.push_back("+rp");
+  return commands;
+}
+
+// The command at its first place sent three times; the rest cut off if asked.
+TCommands Tripled(TCommands commands, const std::string& command, bool endsThere) {
+  auto it = std::find(commands.begin(), commands.end(), command);
+  if (it == commands.end()) return commands;
+  if (endsThere) commands.erase(it + 1, commands.end());
+  it = std::find(commands.begin(), commands.end(), command);
+  commands.insert(it, 2, command);
+  return commands;
+}
+
+TCommands Numbered(const std::string& prefix, int first, int last) {
+  TCommands commands;
+  for (int n = first; n <= last; ++n) commands.push_back(prefix + std::to_string(n));
+  return commands;
+}
+
+TPanelState CommonState() {
+  TPanelState s;
+  for (int n = 1; n <= 12; ++n) s.Phones[n - 1] = "8916" + std::to_string(1000 + n);
+  s.Phones[6] = "123456789012345678901234567890";  // entry 7: longer than the edit takes
+  s.Flags = {"100", "000", "1xx", "011", "110", "001", "000", "1a1", "000", "111", "010", "000"};
+  s.EntryDelay = 30;
+  s.ExitDelay = 10;
+  s.FastArming = true;
+  s.WaitSend = false;
+  return s;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- helpers
+
+TEST(ProtocolText, SwapKeyBytes) {
+  struct TCase {
+    const char* text;
+    const char* swapped;
+  };
+  for (const TCase& c : {TCase{"0123456789ABCDEF", "EFCDAB8967452301"},
+                         TCase{"123456789ABCDEF", "EFCDAB8967452301"},     // 15 characters: a "0" in front
+                         TCase{"0123456789ABCDEF99", "EFCDAB8967452301"},  // cut to 16
+                         TCase{"", "0000000000000000"}, TCase{"FFFFFFFFFFFFFFFF", "FFFFFFFFFFFFFFFF"},
+                         TCase{"zz3456789ABCDEF0", "F0DEBC9A785634zz"}}) {  // not checked, not changed
+    EXPECT_EQ(SwapKeyBytes(c.text), c.swapped) << c.text;
+    EXPECT_EQ(SwapKeyBytes(SwapKeyBytes(c.swapped)), c.swapped) << c.text;
+  }
+}
+
+TEST(ProtocolText, NumbersAndPositions) {
+  EXPECT_EQ(ParseHex("1E"), 30);
+  EXPECT_EQ(ParseHex("3ff"), 1023);
+  EXPECT_EQ(ParseHex(""), std::nullopt);
+  EXPECT_EQ(ParseHex("OR"), std::nullopt);
+  EXPECT_EQ(ParseHex(" 1F"), std::nullopt);
+  EXPECT_EQ(ParseHex("FFFFFFFFF"), std::nullopt);  // beyond int
+  EXPECT_EQ(ParseDecimal("-1"), -1);
+  EXPECT_EQ(ParseDecimal("12a"), std::nullopt);
+  EXPECT_EQ(ParseDecimal(""), std::nullopt);
+  EXPECT_EQ(ToHex(255, 2), "FF");
+  EXPECT_EQ(ToHex(0, 2), "00");
+  EXPECT_EQ(ToHex(100, 3), "064");
+  EXPECT_EQ(ToHex(1023, 3), "3FF");
+  EXPECT_EQ(CharAt("+rg1", 4), '1');
+  EXPECT_EQ(CharAt("+rg", 4), '\0');
+  EXPECT_EQ(TextFrom("+rt07123", 6), "123");
+  EXPECT_EQ(TextFrom("+rt07", 6), "");
+}
+
+// ---------------------------------------------------------------- common settings
+
+TEST_F(Exchanges, ReadCommonPostsEveryValue) {
+  panel.SetState(CommonState());
+  const TOutput out = rig.Run(Pages::Common, 3);
+  EXPECT_EQ(panel.Commands(), ReadCommonCommands());
+
+  std::map<std::string, std::vector<std::string>> expected;
+  const char* reacts[] = {"true",  "false", "true",  "false", "true",  "false",
+                          "false", "true",  "false", "true",  "false", "false"};
+  for (int n = 1; n <= 12; ++n) {
+    expected["etPhone" + std::to_string(n)] = {"8916" + std::to_string(1000 + n)};
+    expected["cbReact" + std::to_string(n)] = {reacts[n - 1]};
+  }
+  expected["etPhone7"] = {"12345678901234567890"};
+  expected["cb241"] = {"true"};  // entry 5; entry 9 posts nothing for loop 1
+  expected["cb242"] = {"true"};  // entry 10
+  expected["cb243"] = {"true"};  // entry 11
+  expected["rbNorm6"] = {"true"};
+  expected["rbNorm8"] = {"true"};
+  expected["rbNorm10"] = {"true"};
+  expected["seTimeOut"] = {"30"};
+  expected["seTimeOut2"] = {"10"};
+  expected["cbFastGuard"] = {"true"};
+  expected["cbWaitSend"] = {"false"};
+  EXPECT_EQ(out.PageTexts(Pages::Common), expected);
+  EXPECT_EQ(out.TextsFor("Form1", "RzStatusPane2"), (TCommands{"Ostrel GSM VER 05.01"}));
+  // The delays record's values go out in this order, last of all.
+  ASSERT_GE(out.Controls.size(), 4u);
+  EXPECT_EQ(out.Controls[out.Controls.size() - 4].first.Name, "cbFastGuard");
+  EXPECT_EQ(out.Controls.back().first.Name, "seTimeOut2");
+
+  ASSERT_GE(out.Memo.size(), 6u);
+  EXPECT_EQ(
+      std::vector<TOutput::TLine>(out.Memo.begin(), out.Memo.begin() + 4),
+      (std::vector<TOutput::TLine>{
+          {"DT " + Eq80, false}, {"DT Читаем общие настройки", false}, {"DT Читаем версию", true}, {">> +v", true}}));
+  EXPECT_EQ(std::vector<TOutput::TLine>(out.Memo.end() - 2, out.Memo.end()),
+            (std::vector<TOutput::TLine>{{"DT Окончили читать общие настройки", false}, {"DT " + Eq80, false}}));
+  const size_t entry7 = out.IndexOf("DT Читаем телефон №7");
+  ASSERT_LT(entry7 + 1, out.Memo.size());
+  EXPECT_EQ(out.Memo[entry7 + 1], (TOutput::TLine{">> +rt07", true}));
+  EXPECT_TRUE(out.Memo[entry7].Shown);
+  EXPECT_FALSE(out.HasLine(">> +rq07", true));
+  EXPECT_TRUE(out.HasLine("DT Читаем Задержки", true));
+  EXPECT_TRUE(out.HasLine(">> +rp", true));
+  EXPECT_EQ(out.Messages, (TCommands{"Успешно прочитали общие настройки"}));
+  EXPECT_FALSE(rig.device.Failed());
+}
+
+struct TCommonReadFault {
+  const char* name;
+  const char* prefix;
+  EFault kind;
+  bool endsThere;       // the read stops at the faulty command
+  const char* message;  // the one message box
+};
+
+void PrintTo(const TCommonReadFault& c, std::ostream* os) { *os << c.name; }
+
+class CommonReadFaults : public Exchanges, public ::testing::WithParamInterface<TCommonReadFault> {};
+
+TEST_P(CommonReadFaults, FollowTheRules) {
+  const TCommonReadFault& c = GetParam();
+  panel.SetState(CommonState());
+  panel.AddFault({c.prefix, c.kind, false});
+  const TOutput out = rig.Run(Pages::Common, 3);
+  EXPECT_EQ(panel.Commands(), Tripled(ReadCommonCommands(), c.prefix, c.endsThere));
+  EXPECT_EQ(out.Messages, TCommands{c.message});
+  const bool failed = std::string(c.message) == "ОШИБКА при чтении!";
+  EXPECT_EQ(rig.device.Failed(), failed);
+  EXPECT_EQ(out.HasLine("DT ОШИБКА при чтении общих настроек", true), failed);
+  EXPECT_FALSE(rig.link.IsTerminated());
+
+  const std::string name = c.name;
+  if (name == "no-answer-to-entry-7-phone") {
+    EXPECT_TRUE(out.TextsFor(Pages::Common, "etPhone7").empty());
+    EXPECT_TRUE(out.TextsFor(Pages::Common, "etPhone8").empty());
+    EXPECT_TRUE(out.TextsFor(Pages::Common, "seTimeOut").empty());
+  } else if (name == "entry-2-phone-fails-its-flags-answer") {
+    EXPECT_TRUE(out.TextsFor(Pages::Common, "etPhone2").empty());
+    EXPECT_EQ(out.TextsFor(Pages::Common, "cbReact2"), TCommands{"false"});
+    EXPECT_EQ(out.TextsFor(Pages::Common, "etPhone3"), TCommands{"89161003"});
+  } else if (name == "entry-9-flags-unanswered") {
+    EXPECT_EQ(out.TextsFor(Pages::Common, "cbReact9"), TCommands{"false"});
+    EXPECT_EQ(out.TextsFor(Pages::Common, "etPhone9"), TCommands{"89161009"});
+  } else if (name == "phone-without-ok-still-read") {
+    EXPECT_EQ(out.TextsFor(Pages::Common, "etPhone5"), TCommands{"89161005"});
+  } else if (name == "delays-not-hexadecimal") {
+    // "+rp\rERROR\r\n" is taken without "OK"; its reply line "ERROR" has no delays.
+    EXPECT_TRUE(out.HasLine("DT  # !!! Неверное значение в ответе на +rp: OR", true));
+    for (const char* control : {"seTimeOut", "seTimeOut2", "cbFastGuard", "cbWaitSend"})
+      EXPECT_TRUE(out.TextsFor(Pages::Common, control).empty()) << control;
+    EXPECT_EQ(out.TextsFor(Pages::Common, "etPhone12"), TCommands{"89161012"});
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Exchanges, CommonReadFaults,
+    ::testing::Values(TCommonReadFault{"no-answer-to-entry-7-phone", "+rt07", EFault::Silence, true,
+                                       "ОШИБКА при чтении!"},
+                      TCommonReadFault{"entry-2-phone-fails-its-flags-answer", "+rt02", EFault::Silence, false,
+                                       "Успешно прочитали общие настройки"},
+                      TCommonReadFault{"entry-9-flags-unanswered", "+rq09", EFault::Silence, false,
+                                       "Успешно прочитали общие настройки"},
+                      TCommonReadFault{"phone-without-ok-still-read", "+rt05", EFault::NoOk, false,
+                                       "Успешно прочитали общие настройки"},
+                      TCommonReadFault{"delays-not-hexadecimal", "+rp", EFault::Error, true, "ОШИБКА при чтении!"}),
+    [](const auto& info) {
+      std::string name = info.param.name;
+      std::replace(name.begin(), name.end(), '-', '_');
+      return name;
+    });
+
+namespace {
+
+struct TEntryInput {
+  const char* phone;
+  bool react;
+  const char* flags;  // what the panel stores
+};
+
+// Entries 1..12 as the page shows them; loop 2 has its 24-hour box on, loop 1
+// "Замыкание" and loop 3 "Размыкание" as normal states.
+const TEntryInput EntryInputs[12] = {
+    {"+79161234567", true, "100"}, {"", false, "000"},   {"8 916", true, "100"},
+    {"112", false, "000"},         {"5", true, "101"},   {"6", false, "010"},
+    {"7", false, "000"},           {"8", true, "100"},   {"9", false, "000"},
+    {"10", true, "110"},           {"11", false, "001"}, {"12", false, "000"},
+};
+
+void FillCommonPage(TMapReader& reader) {
+  for (int n = 1; n <= 12; ++n) {
+    reader.Set(Pages::Common, "etPhone" + std::to_string(n), EntryInputs[n - 1].phone);
+    reader.Set(Pages::Common, "cbReact" + std::to_string(n), EntryInputs[n - 1].react ? "true" : "false");
+  }
+  for (const char* on : {"cb242", "rbNorm5", "rbNorm11", "cbFastGuard", "cbWaitSend"})
+    reader.Set(Pages::Common, on, "true");
+  reader.Set(Pages::Common, "seTimeOut", "255");
+  reader.Set(Pages::Common, "seTimeOut2", "0");
+}
+
+TCommands WriteCommonCommands() {
+  TCommands commands;
+  for (int n = 1; n <= 12; ++n) {
+    const std::string nn = TDevOstrel::ZeroPad(n, 2);
+    commands.push_back("+wt" + nn + "=" + EntryInputs[n - 1].phone);
+    commands.push_back("+wq" + nn + "=" + EntryInputs[n - 1].flags);
+  }
+  commands.push_back("+wp=FF0011");
+  return commands;
+}
+
+}  // namespace
+
+TEST_F(Exchanges, WriteCommonSendsThePage) {
+  FillCommonPage(rig.reader);
+  const TOutput out = rig.Run(Pages::Common, 4);
+  EXPECT_EQ(panel.Commands(), WriteCommonCommands());
+
+  const TPanelState state = panel.State();
+  for (int n = 1; n <= 12; ++n) {
+    EXPECT_EQ(state.Phones[n - 1], EntryInputs[n - 1].phone) << n;
+    EXPECT_EQ(state.Flags[n - 1], EntryInputs[n - 1].flags) << n;
+  }
+  EXPECT_EQ(state.EntryDelay, 255);
+  EXPECT_EQ(state.ExitDelay, 0);
+  EXPECT_TRUE(state.FastArming);
+  EXPECT_TRUE(state.WaitSend);
+
+  for (const std::string& command : WriteCommonCommands()) EXPECT_TRUE(out.HasLine(">> " + command, true)) << command;
+  EXPECT_TRUE(out.HasLine("DT Пишем телефон №12", true));
+  EXPECT_TRUE(out.HasLine("DT Пишем Задержку и б.пост. на охрану", true));
+  ASSERT_GE(out.Memo.size(), 4u);
+  EXPECT_EQ(out.Memo[0], (TOutput::TLine{"DT " + Eq80, false}));
+  EXPECT_EQ(out.Memo[1], (TOutput::TLine{"DT Пишем общие настройки", false}));
+  EXPECT_EQ(std::vector<TOutput::TLine>(out.Memo.end() - 2, out.Memo.end()),
+            (std::vector<TOutput::TLine>{{"DT Окончили записывать общие настройки", false}, {"DT " + Eq80, false}}));
+  EXPECT_EQ(out.Messages, TCommands{"Успешно записали общие настройки"});
+  EXPECT_TRUE(out.Controls.empty());
+}
+
+TEST_F(Exchanges, WriteCommonFailures) {
+  struct TCase {
+    const char* prefix;
+    bool endsThere;
+    const char* message;
+  };
+  // A failed phone is made good by its flags; failed flags end the write.
+  for (const TCase& c :
+       {TCase{"+wt04", false, "Успешно записали общие настройки"}, TCase{"+wq04", true, "ОШИБКА при записи!"}}) {
+    SCOPED_TRACE(c.prefix);
+    panel.ClearCommands();
+    panel.ClearFaults();
+    panel.AddFault({c.prefix, EFault::Silence, false});
+    FillCommonPage(rig.reader);
+    const TOutput out = rig.Run(Pages::Common, 4);
+    const std::string sent = WriteCommonCommands()[c.prefix[2] == 't' ? 6 : 7];
+    EXPECT_EQ(panel.Commands(), Tripled(WriteCommonCommands(), sent, c.endsThere));
+    EXPECT_EQ(out.Messages, TCommands{c.message});
+    EXPECT_EQ(out.HasLine("DT ОШИБКА при записи общих настроек", true), c.endsThere);
+  }
+}
+
+// ---------------------------------------------------------------- keys
+
+TEST_F(Exchanges, ReadKeysPutsThemIntoTheRows) {
+  TPanelState state;
+  state.Keys[0] = "0123456789ABCDEF";
+  state.Keys[9] = "FFFFFFFFFFFFFFFF";
+  panel.SetState(state);
+  const TOutput out = rig.Run(Pages::Keys, 3);
+  EXPECT_EQ(panel.Commands(), Numbered("+rk", 0, 9));
+  ASSERT_EQ(out.Rows.size(), 10u);
+  EXPECT_EQ(out.Rows[0], (TOutput::TRow{"1", "EFCDAB8967452301", -1}));
+  for (int row = 2; row <= 9; ++row)
+    EXPECT_EQ(out.Rows[row - 1], (TOutput::TRow{std::to_string(row), "0000000000000000", -1}));
+  EXPECT_EQ(out.Rows[9], (TOutput::TRow{"10", "FFFFFFFFFFFFFFFF", -1}));
+
+  EXPECT_EQ(out.Memo[0], (TOutput::TLine{"DT " + Eq80, false}));
+  EXPECT_EQ(out.Memo[1], (TOutput::TLine{"DT Читаем ключи", false}));
+  const size_t first = out.IndexOf("DT Читаем ключ №1");
+  ASSERT_LT(first + 1, out.Memo.size());
+  EXPECT_TRUE(out.Memo[first].Shown);
+  EXPECT_EQ(out.Memo[first + 1], (TOutput::TLine{">> +rk0", true}));
+  EXPECT_TRUE(out.HasLine(">> +rk9", true));
+  // The read has no closing lines.
+  EXPECT_EQ(std::count(out.Memo.begin(), out.Memo.end(), TOutput::TLine{"DT " + Eq80, false}), 1);
+  EXPECT_EQ(out.Messages, TCommands{"Успешно прочитали ключи"});
+}
+
+TEST_F(Exchanges, ReadKeysStopsAtAKeyWithoutOk) {
+  panel.AddFault({"+rk4", EFault::NoOk, false});
+  const TOutput out = rig.Run(Pages::Keys, 3);
+  TCommands expected = Numbered("+rk", 0, 3);
+  expected.insert(expected.end(), 3, "+rk4");
+  EXPECT_EQ(panel.Commands(), expected);
+  ASSERT_EQ(out.Rows.size(), 4u);
+  EXPECT_EQ(out.Rows.back().Row, "4");
+  EXPECT_TRUE(out.HasLine("DT ОШИБКА при чтении ключей", true));
+  EXPECT_EQ(out.Messages, TCommands{"ОШИБКА при чтении!"});
+  EXPECT_TRUE(rig.device.Failed());
+}
+
+TEST_F(Exchanges, WriteKeysSendsTheRows) {
+  rig.reader.Keys = {
+      {1, "0123456789ABCDEF"}, {2, "FFFFFFFFFFFFFFFF"}, {3, "123456789ABCDEF"}, {10, "00000000000000A1"}};
+  for (int row = 4; row <= 9; ++row) rig.reader.Keys[row] = "0000000000000000";
+  const TOutput out = rig.Run(Pages::Keys, 4);
+  const TCommands expected = {"+wk0=EFCDAB8967452301", "+wk1=0000000000000000", "+wk2=EFCDAB8967452301",
+                              "+wk3=0000000000000000", "+wk4=0000000000000000", "+wk5=0000000000000000",
+                              "+wk6=0000000000000000", "+wk7=0000000000000000", "+wk8=0000000000000000",
+                              "+wk9=A100000000000000"};
+  EXPECT_EQ(panel.Commands(), expected);
+  EXPECT_EQ(panel.State().Keys[0], "EFCDAB8967452301");
+  EXPECT_EQ(panel.State().Keys[9], "A100000000000000");
+  for (const std::string& command : expected) EXPECT_TRUE(out.HasLine(">> " + command, true));
+  EXPECT_TRUE(out.HasLine("DT Пишем ключ №10", true));
+  EXPECT_EQ(out.Memo[0], (TOutput::TLine{"DT " + Eq80, false}));
+  EXPECT_EQ(out.Memo[1], (TOutput::TLine{"DT Пишем ключи", false}));
+  EXPECT_EQ(std::vector<TOutput::TLine>(out.Memo.end() - 2, out.Memo.end()),
+            (std::vector<TOutput::TLine>{{"DT Окончили писать ключи", false}, {"DT " + Eq80, false}}));
+  EXPECT_EQ(out.Messages, TCommands{"Успешно записали ключи!"});
+}
+
+TEST_F(Exchanges, WriteKeysStopsAtAKeyWithoutAnswer) {
+  panel.AddFault({"+wk3", EFault::Silence, false});
+  const TOutput out = rig.Run(Pages::Keys, 4);
+  TCommands expected = {"+wk0=0000000000000000", "+wk1=0000000000000000", "+wk2=0000000000000000"};
+  expected.insert(expected.end(), 3, "+wk3=0000000000000000");
+  EXPECT_EQ(panel.Commands(), expected);
+  // Closing lines first, then the error line.
+  ASSERT_GE(out.Memo.size(), 2u);
+  EXPECT_EQ(out.Memo.back(), (TOutput::TLine{"DT ОШИБКА при записи ключей", true}));
+  EXPECT_EQ(out.Messages, TCommands{"ОШИБКА при записи!"});
+}
+
+// ---------------------------------------------------------------- GSM
+
+TEST_F(Exchanges, ReadGsmSelectsModuleAndRing) {
+  struct TCase {
+    int module;
+    int ring;
+    const char* radio;
+    TCommands ringIndex;
+  };
+  // -1 puts "-" where the ring's digit stands: not a digit, nothing posted.
+  for (const TCase& c :
+       {TCase{0, 3, "rb1", {"2"}}, TCase{1, 6, "rb2", {"5"}}, TCase{2, 1, "rb3", {"0"}}, TCase{7, -1, "rb3", {}}}) {
+    SCOPED_TRACE(c.module);
+    TPanelState state;
+    state.GsmModule = c.module;
+    state.Ring = c.ring;
+    panel.SetState(state);
+    panel.ClearCommands();
+    const TOutput out = rig.Run(Pages::GSM, 3);
+    EXPECT_EQ(panel.Commands(), (TCommands{"+rg", "+rh"}));
+    std::map<std::string, TCommands> expected{{c.radio, {"true"}}};
+    if (!c.ringIndex.empty()) expected["cbRing"] = c.ringIndex;
+    EXPECT_EQ(out.PageTexts(Pages::GSM), expected);
+    EXPECT_EQ(out.ColoursFor(Pages::GSM, "RzGroupBox1"), TCommands{"clBlue"});
+    EXPECT_EQ(out.ColoursFor(Pages::GSM, "lbRing"), TCommands{"clBlue"});
+    EXPECT_TRUE(out.Messages.empty());
+    EXPECT_FALSE(out.HasLine("DT " + Eq80, false));  // no memo lines of its own
+  }
+}
+
+TEST_F(Exchanges, ReadGsmFailuresShowNoMessage) {
+  // "ERROR" for the module: red, and the ring is read all the same.
+  panel.AddFault({"+rg", EFault::Error, false});
+  TOutput out = rig.Run(Pages::GSM, 3);
+  EXPECT_EQ(panel.Commands(), (TCommands{"+rg", "+rg", "+rg", "+rh"}));
+  EXPECT_EQ(out.ColoursFor(Pages::GSM, "RzGroupBox1"), TCommands{"clRed"});
+  EXPECT_EQ(out.ColoursFor(Pages::GSM, "lbRing"), TCommands{"clBlue"});
+  EXPECT_EQ(out.TextsFor(Pages::GSM, "cbRing"), TCommands{"0"});
+  EXPECT_TRUE(out.Messages.empty());
+  EXPECT_FALSE(rig.device.Failed());
+
+  // A stop while the module is asked for: the ring is not asked.
+  panel.ClearCommands();
+  panel.ClearFaults();
+  panel.AddFault({"+rg", EFault::Silence, false});
+  TerminateOn("+rg");
+  out = rig.Run(Pages::GSM, 3);
+  EXPECT_EQ(panel.Commands(), TCommands{"+rg"});
+  EXPECT_EQ(out.ColoursFor(Pages::GSM, "RzGroupBox1"), TCommands{"clRed"});
+  EXPECT_TRUE(out.ColoursFor(Pages::GSM, "lbRing").empty());
+  EXPECT_TRUE(out.Messages.empty());
+}
+
+TEST_F(Exchanges, WriteGsmFromThePage) {
+  struct TCase {
+    const char* name;
+    const char* on;  // the radio button that is on, or ""
+    const char* ringIndex;
+    TCommands commands;
+    int module;
+    int ring;
+    const char* ringColour;
+  };
+  for (const TCase& c : {TCase{"siemens-45-ring-4", "rb2", "3", {"+wg=1", "+wh=4"}, 1, 4, "clBlue"},
+                         TCase{"no-radio-on", "", "0", {"+wg=2", "+wh=1"}, 2, 1, "clBlue"},
+                         TCase{"no-ring-selected", "rb1", "-1", {"+wg=0", "+wh=0", "+wh=0", "+wh=0"}, 0, 1, "clRed"}}) {
+    SCOPED_TRACE(c.name);
+    TPanelState state;
+    state.GsmModule = 1;
+    panel.SetState(state);
+    panel.ClearCommands();
+    for (const char* radio : {"rb1", "rb2", "rb3"})
+      rig.reader.Set(Pages::GSM, radio, radio == std::string(c.on) ? "true" : "false");
+    rig.reader.Set(Pages::GSM, "cbRing", c.ringIndex);
+    const TOutput out = rig.Run(Pages::GSM, 4);
+    EXPECT_EQ(panel.Commands(), c.commands);
+    EXPECT_EQ(panel.State().GsmModule, c.module);
+    EXPECT_EQ(panel.State().Ring, c.ring);
+    EXPECT_EQ(out.ColoursFor(Pages::GSM, "RzGroupBox1"), TCommands{"clBlue"});
+    EXPECT_EQ(out.ColoursFor(Pages::GSM, "lbRing"), TCommands{c.ringColour});
+    EXPECT_TRUE(out.Messages.empty());
+  }
+}
+
+// ---------------------------------------------------------------- ADC
+
+namespace {
+
+const TCommands AdcReadCommands = {"+c=0", "+it04", "+it03", "+it02", "+it01", "+it00",
+                                   "+c=1", "+it14", "+it13", "+it12", "+it11", "+it10"};
+
+TPanelState AdcState() {
+  TPanelState s;
+  s.Adc[0].Reading = 0x1FF;
+  s.Adc[0].Thresholds = {100, 300, 500, 700, 1023};
+  s.Adc[1].Reading = 0x2A0;
+  s.Adc[1].Thresholds = {10, 20, 30, 40, 50};
+  return s;
+}
+
+}  // namespace
+
+TEST_F(Exchanges, ReadAdcMovesSlidersAndPanes) {
+  panel.SetState(AdcState());
+  const TOutput out = rig.Run(Pages::ACP, 3);
+  EXPECT_EQ(panel.Commands(), AdcReadCommands);
+  const std::vector<TOutput::TSlide> sliders = {{"ts", 511, "position"},  {"ts", 4, "$3FF"},  {"ts", 3, "$2BC"},
+                                                {"ts", 2, "$1F4"},        {"ts", 1, "$12C"},  {"ts", 0, "$064"},
+                                                {"ts2", 672, "position"}, {"ts2", 4, "$032"}, {"ts2", 3, "$028"},
+                                                {"ts2", 2, "$01E"},       {"ts2", 1, "$014"}, {"ts2", 0, "$00A"}};
+  EXPECT_EQ(out.Sliders, sliders);
+  const std::map<std::string, TCommands> panes = {
+      {"pRaz1", {"1023"}}, {"p1Z1", {"700"}}, {"p2Z1", {"500"}}, {"pZam1", {"300"}}, {"pKZ1", {"100"}},
+      {"pRaz2", {"50"}},   {"p1Z2", {"40"}},  {"p2Z2", {"30"}},  {"pZam2", {"20"}},  {"pKZ2", {"10"}}};
+  EXPECT_EQ(out.PageTexts(Pages::ACP), panes);
+  TCommands colours;
+  for (int i = 0; i < 6; ++i) colours.insert(colours.end(), {"clWindowText", "clBlue"});
+  EXPECT_EQ(out.ColoursFor(Pages::ACP, "lbACP1"), colours);
+  EXPECT_EQ(out.ColoursFor(Pages::ACP, "lbACP2"), colours);
+  EXPECT_TRUE(out.Messages.empty());
+  EXPECT_FALSE(out.HasLine("DT " + Eq80, false));
+}
+
+TEST_F(Exchanges, ReadAdcSkipsAnUnansweredThreshold) {
+  panel.SetState(AdcState());
+  panel.AddFault({"+it02", EFault::Silence, false});
+  const TOutput out = rig.Run(Pages::ACP, 3);
+  EXPECT_EQ(panel.Commands(), AdcReadCommands);  // one attempt each
+  EXPECT_EQ(out.Sliders.size(), 11u);
+  for (const auto& s : out.Sliders) EXPECT_FALSE(s.Slider == "ts" && s.Index == 2);
+  EXPECT_TRUE(out.TextsFor(Pages::ACP, "p2Z1").empty());
+  EXPECT_EQ(out.TextsFor(Pages::ACP, "pZam1"), TCommands{"300"});
+  EXPECT_TRUE(out.HasLine("DT  # !!! Нет значения в ответе на +it02", true));
+  const TCommands label1 = out.ColoursFor(Pages::ACP, "lbACP1");
+  EXPECT_EQ(std::count(label1.begin(), label1.end(), "clRed"), 1);
+  EXPECT_TRUE(out.Messages.empty());
+  EXPECT_FALSE(rig.link.IsTerminated());
+  EXPECT_FALSE(rig.device.Failed());
+}
+
+TEST(ExchangesOnScript, ReadAdcSkipsValuesThatAreNotHexadecimal) {
+  auto reply = [](const std::string& command, const std::string& line) { return command + "\r" + line + "\rOK\r\n"; };
+  std::vector<std::string> script = {reply("+c=0", "1G0"), reply("+it04", "3FF"), reply("+it03", ""),
+                                     reply("+it02", "010"), reply("+it01", "-12")};
+  for (size_t i = 5; i < AdcReadCommands.size(); ++i) script.push_back(reply(AdcReadCommands[i], "010"));
+  TScriptedPeer peer(script);
+  TRig rig(peer.Path());
+  const TOutput out = rig.Run(Pages::ACP, 3);
+  EXPECT_EQ(peer.Commands(), AdcReadCommands);
+  EXPECT_TRUE(out.HasLine("DT  # !!! Неверное значение в ответе на +c=0: 1G0", true));
+  EXPECT_TRUE(out.HasLine("DT  # !!! Нет значения в ответе на +it03", true));
+  EXPECT_TRUE(out.HasLine("DT  # !!! Неверное значение в ответе на +it01: -12", true));
+  ASSERT_FALSE(out.Sliders.empty());
+  EXPECT_EQ(out.Sliders[0], (TOutput::TSlide{"ts", 4, "$3FF"}));  // no level for channel 1
+  EXPECT_TRUE(out.TextsFor(Pages::ACP, "p1Z1").empty());
+  EXPECT_TRUE(out.TextsFor(Pages::ACP, "pZam1").empty());
+  EXPECT_EQ(out.TextsFor(Pages::ACP, "p2Z1"), TCommands{"16"});
+  EXPECT_EQ(out.Sliders.size(), 9u);
+  EXPECT_FALSE(rig.link.IsTerminated());
+  EXPECT_TRUE(out.Messages.empty());
+}
+
+TEST_F(Exchanges, WriteAdcSendsThumbPositions) {
+  const int ts[5] = {0, 23, 46, 69, 92};
+  const int ts2[5] = {100, 200, 300, 400, 1023};
+  for (int k = 0; k < 5; ++k) {
+    rig.reader.Positions[{"ts", k}] = ts[k];
+    rig.reader.Positions[{"ts2", k}] = ts2[k];
+  }
+  // A failed threshold does not stop the write.
+  panel.AddFault({"+it02=", EFault::Silence, false});
+  const TOutput out = rig.Run(Pages::ACP, 4);
+  EXPECT_EQ(panel.Commands(), (TCommands{"+it04=05C", "+it03=045", "+it02=02E", "+it01=017", "+it00=000", "+it14=3FF",
+                                         "+it13=190", "+it12=12C", "+it11=0C8", "+it10=064"}));
+  const TPanelState state = panel.State();
+  EXPECT_EQ(state.Adc[0].Thresholds, (std::array<int, 5>{0, 23, 500, 69, 92}));  // 500: the panel's own
+  EXPECT_EQ(state.Adc[1].Thresholds, (std::array<int, 5>{100, 200, 300, 400, 1023}));
+  const TCommands label1 = out.ColoursFor(Pages::ACP, "lbACP1");
+  EXPECT_EQ(std::count(label1.begin(), label1.end(), "clRed"), 1);
+  EXPECT_TRUE(out.Messages.empty());
+}
+
+// ---------------------------------------------------------------- all pages
+
+namespace {
+
+// Read all and Write all: framed by lines of 81 "=" in the log only, each
+// group by its own lines of 80, the pages brought to the front in order.
+void ExpectFraming(const TOutput& out, const char* start, const char* end, long groupSeparators) {
+  const std::string eq81(81, '=');
+  ASSERT_GE(out.Memo.size(), 5u);
+  EXPECT_EQ(std::vector<TOutput::TLine>(out.Memo.begin(), out.Memo.begin() + 3),
+            (std::vector<TOutput::TLine>{{" ", false}, {eq81, false}, {std::string("DT ") + start, false}}));
+  EXPECT_EQ(std::vector<TOutput::TLine>(out.Memo.end() - 2, out.Memo.end()),
+            (std::vector<TOutput::TLine>{{std::string("DT ") + end, false}, {eq81, false}}));
+  EXPECT_EQ(std::count(out.Memo.begin(), out.Memo.end(), TOutput::TLine{"DT " + Eq80, false}), groupSeparators);
+  std::vector<std::string> shown;
+  for (const auto& [target, text] : out.Controls)
+    if (text == "Show") shown.push_back(target.Form);
+  EXPECT_EQ(shown, (std::vector<std::string>{Pages::Common, Pages::Keys, Pages::GSM}));
+}
+
+}  // namespace
+
+TEST_F(Exchanges, WriteAllThenReadAllGivesThePageBack) {
+  FillCommonPage(rig.reader);
+  rig.reader.Keys = {{1, "0123456789ABCDEF"}, {5, "00000000000000A5"}};
+  rig.reader.Set(Pages::GSM, "rb3", "true");
+  rig.reader.Set(Pages::GSM, "cbRing", "5");
+  TOutput out = rig.Run(Pages::Keys, 6);
+  EXPECT_EQ(out.Messages, TCommands{"Запись всех параметров завершена!"});
+  ExpectFraming(out, "Пишем всё", "Окончили писать всё", 4);
+  TCommands written = WriteCommonCommands();
+  for (int row = 1; row <= 10; ++row)
+    written.push_back("+wk" + std::to_string(row - 1) + "=" + SwapKeyBytes(rig.reader.Keys[row]));
+  written.insert(written.end(), {"+wg=2", "+wh=6"});
+  EXPECT_EQ(panel.Commands(), written);
+
+  panel.ClearCommands();
+  out = rig.Run(Pages::Keys, 5);
+  EXPECT_EQ(out.Messages, TCommands{"Чтение всех параметров завершено!"});
+  ExpectFraming(out, "Читаем всё", "Окончили читать всё", 3);
+  TCommands read = ReadCommonCommands();
+  for (const std::string& c : Numbered("+rk", 0, 9)) read.push_back(c);
+  read.insert(read.end(), {"+rg", "+rh"});
+  EXPECT_EQ(panel.Commands(), read);
+  for (int n = 1; n <= 12; ++n)
+    EXPECT_EQ(out.TextsFor(Pages::Common, "etPhone" + std::to_string(n)), TCommands{EntryInputs[n - 1].phone});
+  EXPECT_EQ(out.TextsFor(Pages::Common, "rbNorm5"), TCommands{"true"});
+  EXPECT_EQ(out.TextsFor(Pages::Common, "rbNorm11"), TCommands{"true"});
+  EXPECT_EQ(out.TextsFor(Pages::Common, "seTimeOut"), TCommands{"255"});
+  ASSERT_EQ(out.Rows.size(), 10u);
+  EXPECT_EQ(out.Rows[0].Text, "0123456789ABCDEF");
+  EXPECT_EQ(out.Rows[4].Text, "00000000000000A5");
+  EXPECT_EQ(out.TextsFor(Pages::GSM, "rb3"), TCommands{"true"});
+  EXPECT_EQ(out.TextsFor(Pages::GSM, "cbRing"), TCommands{"5"});
+  EXPECT_EQ(rig.device.GetPage(), Pages::GSM);
+}
+
+TEST_F(Exchanges, TerminationDuringReadAllEndsQuietly) {
+  panel.AddFault({"+rk2", EFault::Silence, false});
+  TerminateOn("+rk2");
+  const TOutput out = rig.Run(Pages::Common, 5);
+  TCommands expected = ReadCommonCommands();
+  for (const std::string& c : Numbered("+rk", 0, 2)) expected.push_back(c);
+  EXPECT_EQ(panel.Commands(), expected);
+  EXPECT_TRUE(out.Messages.empty());
+  EXPECT_TRUE(out.HasLine("DT ОШИБКА при чтении ключей", true));
+  EXPECT_EQ(out.Rows.size(), 2u);
+  EXPECT_EQ(rig.device.GetPage(), Pages::Keys);
+  EXPECT_TRUE(rig.link.IsTerminated());
+}
