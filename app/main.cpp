@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QFont>
 
+#include "persist/ShutdownSignals.h"
 #include "ui/MainForm.h"
 
 int main(int argc, char* argv[]) {
@@ -15,5 +16,7 @@ int main(int argc, char* argv[]) {
   QApplication::setFont(font);
   TForm1 form;
   form.show();
+  // SIGTERM, SIGINT and SIGHUP close the window as the user would.
+  TShutdownSignals shutdownSignals(&form);
   return QApplication::exec();
 }

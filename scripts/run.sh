@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds OstrelGSM4 and starts it. When no panel is attached, a simulated
-# panel runs on a pseudo-terminal linked at /tmp/ostrel-panel: type that path
-# in the port dialog ("Подключиться").
+# Builds OstrelGSM4 and starts it on a simulated panel (a pseudo-terminal
+# linked at /tmp/ostrel-panel, already filled in the port dialog: press
+# "Подключиться", then OK). Without a display it reads the simulated panel
+# with the command line instead and shows the settings file it produced.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/setup.sh"
@@ -20,7 +21,11 @@ echo "Simulated panel on $link (state kept in $state)"
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display found (DISPLAY is not set): the window cannot be shown here." >&2
-  echo "Run this command in a desktop session, or under Xvfb: xvfb-run -a bash scripts/run.sh" >&2
-  exit 1
+  echo "Reading the simulated panel with the command line instead:" >&2
+  out="$(mktemp --suffix=.ini)"
+  "$build/app/ostrelgsm4" read --port "$link" --out "$out"
+  echo "Settings read from the simulated panel ($out):"
+  cat "$out"
+  exit 0
 fi
-"$build/app/ostrelgsm4" "$@"
+"$build/app/ostrelgsm4" --port "$link"

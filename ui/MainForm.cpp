@@ -13,9 +13,15 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "persist/DebugLog.h"
+#include "persist/Layout.h"
+#include "persist/ProgramDir.h"
+#include "persist/SettingsDialogs.h"
+#include "persist/SettingsFile.h"
 #include "serial/GuiSync.h"
 #include "ui/ConnectDlg.h"
 #include "ui/KeyDialog.h"
+#include "ui/MessageBox.h"
 #include "ui/NavBar.h"
 #include "ui/Page.h"
 #include "ui/SplashDlg.h"
@@ -32,8 +38,11 @@ const char* const Caption = "Настройка охранной панели \"
 
 }  // namespace
 
-TForm1::TForm1(QWidget* parent)
-    : QMainWindow(parent), device_(queue_), reader_([this](const TTarget& t) { return Resolve(t); }) {
+TForm1::TForm1(QWidget* parent, bool persistent)
+    : QMainWindow(parent),
+      device_(queue_),
+      reader_([this](const TTarget& t) { return Resolve(t); }),
+      persistent_(persistent) {
   setObjectName("Form1");
   setWindowTitle(QString::fromUtf8(Caption));
   setGeometry(207, 64, 894, 628);
@@ -102,6 +111,16 @@ TForm1::TForm1(QWidget* parent)
   statusBar()->addWidget(pane1_);
   statusBar()->addWidget(pane2_);
 
+  // Persistence, creation steps 1 and 2: the stored layout and placement,
+  // then logging off. The splitter holds its share (76 percent as designed).
+  new TSplitterShare(splitter_, 76);
+  if (persistent_) {
+    layout_ = std::make_unique<TWindowLayout>(this, ProgramDir() + QStringLiteral("Windows.ini"));
+    PersistStep([this](QString*) { layout_->Load(); layout_->RestorePlacement(); return true; });
+    log_ = std::make_unique<TDebugLog>(ProgramDir() + QStringLiteral("log.txt"));
+  }
+  applier_.LogLine = nullptr;
+
   applier_.Resolve = [this](const TTarget& t) { return Resolve(t); };
   applier_.Memo = memo_;
   device_.SetReader(&reader_);
@@ -129,15 +148,34 @@ TForm1::TForm1(QWidget* parent)
   timer_->setInterval(50);
   connect(timer_, &QTimer::timeout, this, &TForm1::TimerTick);
   timer_->start();
+
+  // Persistence, creation step 11: the settings of the last run.
+  if (persistent_) PersistStep([this](QString* e) { return LoadSettings(ProgramDir() + "current.ini", e); });
 }
 
 TForm1::~TForm1() {
+  // Persistence, destruction step 1: the layout.
+  if (layout_) PersistStep([this](QString* e) { return layout_->Save(e); });
   timer_->stop();
   if (link_) {
     link_->Terminate();
     link_->WaitFor();
   }
   link_.reset();
+  // Persistence, destruction steps 4 to 6: the log's closing block (the menu
+  // keeps its mark, so the settings record logging as on), "current.ini",
+  // then the pages.
+  applier_.LogLine = nullptr;
+  if (log_ && log_->IsOn()) PersistStep([this](QString* e) { return log_->SwitchOff(e); });
+  if (persistent_) PersistStep([this](QString* e) { return SaveSettings(ProgramDir() + "current.ini", e); });
+  delete keys_;
+  keys_ = nullptr;
+  delete common_;
+  common_ = nullptr;
+  delete acp_;
+  acp_ = nullptr;
+  delete gsm_;
+  gsm_ = nullptr;
   TGuiSync::Instance().DetachGuiThread();
 }
 
@@ -162,12 +200,13 @@ void TForm1::CreateMenus() {
   QMenu* properties = menuBar()->addMenu(QString::fromUtf8("Настройки"));
   properties->setObjectName("mnuProperties");
   add(properties, "mnuCommon", "Общие", nullptr)->setVisible(false);
-  add(properties, "mnuSave", "Сохранить", nullptr);
-  add(properties, "mnuLoad", "Загрузить", nullptr);
+  add(properties, "mnuSave", "Сохранить", &TForm1::SaveAction);
+  add(properties, "mnuLoad", "Загрузить", &TForm1::LoadAction);
 
   QMenu* debug = menuBar()->addMenu(QString::fromUtf8("Отладка"));
   debug->setObjectName("mnuDebug");
-  add(debug, "mnuLog", "Записывать информацию в лог файл", nullptr)->setCheckable(true);
+  mnuLog_ = add(debug, "mnuLog", "Записывать информацию в лог файл", &TForm1::mnuLogClick);
+  mnuLog_->setCheckable(true);
 }
 
 void TForm1::CreateNavigation() {
@@ -198,8 +237,10 @@ void TForm1::CreateNavigation() {
   groupSettings_->hide();
 
   groupProgram_ = navBar_->AddGroup("RzGroup4", QString::fromUtf8("Настройки программы"));
-  groupProgram_->AddItem(QString::fromUtf8("Сохранить"), s->standardIcon(QStyle::SP_DialogSaveButton), nullptr);
-  groupProgram_->AddItem(QString::fromUtf8("Загрузить"), s->standardIcon(QStyle::SP_DialogOpenButton), nullptr);
+  groupProgram_->AddItem(QString::fromUtf8("Сохранить"), s->standardIcon(QStyle::SP_DialogSaveButton),
+                         [this] { SaveAction(); });
+  groupProgram_->AddItem(QString::fromUtf8("Загрузить"), s->standardIcon(QStyle::SP_DialogOpenButton),
+                         [this] { LoadAction(); });
 }
 
 QList<TPage*> TForm1::Pages() const { return {keys_, common_, gsm_, acp_}; }
@@ -312,4 +353,67 @@ void TForm1::WriteAll() {
   if (link_) link_->SetMode(6);
 }
 
-void TForm1::closeEvent(QCloseEvent* event) { QMainWindow::closeEvent(event); }
+void TForm1::closeEvent(QCloseEvent* event) {
+  // Persistence: the window placement is stored when the window closes.
+  if (layout_) PersistStep([this](QString* e) { return layout_->SavePlacement(e); });
+  QMainWindow::closeEvent(event);
+}
+
+// --- Persistence: settings files, the Save and Load actions, the debug log ---
+
+TSettingsTargets TForm1::SettingsTargets() {
+  return {dlgConnect_->ComPorts(), common_, keys_, acp_, gsm_,
+          [this] { return mnuLog_->isChecked(); }, [this] { mnuLogClick(); }};
+}
+
+bool TForm1::SaveSettings(const QString& fileName, QString* error) {
+  return TSettingsFile(SettingsTargets()).Save(fileName, error);
+}
+
+bool TForm1::LoadSettings(const QString& fileName, QString* error) {
+  return TSettingsFile(SettingsTargets()).Load(fileName, error);
+}
+
+void TForm1::SaveAction() {
+  const QString file = SettingsDialogs::Choose(SettingsDialogs::TKind::Save, this, ProgramDir());
+  if (!file.isEmpty()) PersistStep([&](QString* e) { return SaveSettings(file, e); });
+}
+
+void TForm1::LoadAction() {
+  const QString file = SettingsDialogs::Choose(SettingsDialogs::TKind::Load, this, ProgramDir());
+  if (!file.isEmpty()) PersistStep([&](QString* e) { return LoadSettings(file, e); });
+}
+
+bool TForm1::IsLogging() const { return log_ && log_->IsOn(); }
+
+void TForm1::mnuLogClick() {
+  // A checkable menu item flips its mark before its action runs: our own
+  // state decides, and the mark is set from it afterwards.
+  const bool on = log_ ? log_->IsOn() : logMarked_;
+  QString error;
+  bool failed = false;
+  if (!on) {
+    // A log that cannot be opened leaves logging off, without a word.
+    logMarked_ = !log_ || log_->SwitchOn();
+    if (log_ && logMarked_) applier_.LogLine = [this](const std::string& text) { log_->WriteLine(text); };
+  } else {
+    applier_.LogLine = nullptr;
+    failed = log_ && !log_->SwitchOff(&error);
+    logMarked_ = false;
+  }
+  mnuLog_->setChecked(logMarked_);
+  if (failed) MessageBox::Show(error, this);
+}
+
+void TForm1::PersistStep(const std::function<bool(QString*)>& step) {
+  QString error;
+  bool ok = false;
+  try {
+    ok = step(&error);
+  } catch (const std::exception& e) {
+    error = QString::fromUtf8(e.what());
+  } catch (...) {
+    error = QStringLiteral("Unknown error");
+  }
+  if (!ok) MessageBox::Show(error, isVisible() ? this : nullptr);
+}

@@ -33,11 +33,17 @@ class TformCommon;
 class TformKeys;
 class TformACP;
 class TformGSM;
+class TDebugLog;
+class TWindowLayout;
+struct TSettingsTargets;
 
 class TForm1 : public QMainWindow {
   Q_OBJECT
  public:
-  explicit TForm1(QWidget* parent = nullptr);
+  // persistent: false leaves "current.ini", the layout file and the debug
+  // log alone (for callers that use the pages only, such as a front end
+  // converting settings files, and for tests).
+  explicit TForm1(QWidget* parent = nullptr, bool persistent = true);
   ~TForm1() override;
 
   // Actions.
@@ -69,6 +75,22 @@ class TForm1 : public QMainWindow {
   // Link threads use this clock (tests set a virtual one before Connect).
   void SetLinkClock(TClock* clock) { linkClock_ = clock; }
 
+  // --- Persistence: settings files, the layout file and the debug log ---
+  // A settings file holds the pages, the port name and mnuLog's mark
+  // (persist/SettingsFile.h). Failures come back in *error, never in a box.
+  bool SaveSettings(const QString& fileName, QString* error = nullptr);
+  bool LoadSettings(const QString& fileName, QString* error = nullptr);
+  // The Save and Load actions: a file dialog opened in ProgramDir(), then the
+  // above; a failure is shown in a message box.
+  void SaveAction();
+  void LoadAction();
+  // mnuLog's click: switches the debug log "log.txt" on when it is off and
+  // off when it is on; the check mark follows. Without persistence only the
+  // mark changes.
+  void mnuLogClick();
+  bool IsLogging() const;
+  bool IsPersistent() const { return persistent_; }
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -79,6 +101,12 @@ class TForm1 : public QMainWindow {
   void SetConnectedState(bool connected);
   void FreeLink();
   QList<TPage*> Pages() const;
+
+  // Persistence.
+  TSettingsTargets SettingsTargets();
+  // Runs one step of the creation or destruction sequence; its error is
+  // shown in a message box and the sequence goes on.
+  void PersistStep(const std::function<bool(QString*)>& step);
 
   TOutArray queue_;
   TDevOstrel device_;
@@ -109,4 +137,11 @@ class TForm1 : public QMainWindow {
   QSocketNotifier* syncNotifier_ = nullptr;
   QAction* mnuConnect_ = nullptr;
   QAction* mnuDisconnect_ = nullptr;
+
+  // Persistence.
+  bool persistent_;
+  std::unique_ptr<TWindowLayout> layout_;
+  std::unique_ptr<TDebugLog> log_;
+  bool logMarked_ = false;
+  QAction* mnuLog_ = nullptr;
 };

@@ -14,3 +14,4 @@ target_include_directories(ostrel_ui PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(ostrel_ui PUBLIC ostrel_ui_pages ostrel_ui_controls ostrel_protocol
                       Qt6::Widgets Qt6::SerialPort)
 ostrel_target_defaults(ostrel_ui)
+target_link_libraries(ostrel_ui PUBLIC ostrel_persist_ui)

@@ -1,8 +1,11 @@
 // The main window against the panel simulator on a pseudo-terminal.
 #include <QAction>
+#include <QTemporaryDir>
 #include <QTest>
+#include <memory>
 
 #include "link/Clock.h"
+#include "persist/ProgramDir.h"
 #include "tests/ui/GuiFixture.h"
 #include "tools/PanelSim.h"
 #include "ui/Page.h"
@@ -17,8 +20,16 @@ class TestMainForm : public QObject {
   void init() {
     messages.clear();
     MessageBox::Hook = [this](const QString& text) { messages << text; };
+    // The window's files ("current.ini", "Windows.ini", "log.txt") go to a
+    // directory of each test's own, never beside the test binary.
+    programDir = std::make_unique<QTemporaryDir>();
+    SetProgramDirOverride(programDir->path());
   }
-  void cleanup() { MessageBox::Hook = nullptr; }
+  void cleanup() {
+    MessageBox::Hook = nullptr;
+    SetProgramDirOverride(QString());
+    programDir.reset();
+  }
 
   void startState() {
     TForm1 form;
@@ -148,6 +159,7 @@ class TestMainForm : public QObject {
 
  private:
   QStringList messages;
+  std::unique_ptr<QTemporaryDir> programDir;
 };
 
 QTEST_MAIN(TestMainForm)

@@ -1,0 +1,31 @@
+#include "persist/SettingsDialogs.h"
+
+#include <QFileDialog>
+#include <QStringList>
+
+namespace SettingsDialogs {
+
+std::function<QString(TKind, const QString&)> Hook;
+
+QString Choose(TKind kind, QWidget* parent, const QString& dir) {
+  if (Hook) return Hook(kind, dir);
+  QFileDialog dialog(parent, QString(), dir);
+  // Qt's own dialog, so that the overwrite question and the default
+  // extension behave the same on every platform.
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  if (kind == TKind::Save) {
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(QStringLiteral("Файл настроек(*.ini)"));
+    dialog.setDefaultSuffix(QStringLiteral("ini"));
+  } else {
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters({QStringLiteral("Файл настроек (*.ini)"), QStringLiteral("Все файлы (*)")});
+  }
+  if (dialog.exec() != QDialog::Accepted) return QString();
+  const QStringList files = dialog.selectedFiles();
+  return files.isEmpty() ? QString() : files.first();
+}
+
+}  // namespace SettingsDialogs

@@ -1,0 +1,71 @@
+#include "persist/ShutdownSignals.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <QWidget>
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kSignals[3] = {SIGTERM, SIGINT, SIGHUP};
+
+int g_pipe[2] = {-1, -1};
+// Set by the first signal: the window has been, or is about to be, asked to close.
+volatile sig_atomic_t g_pending = 0;
+
+extern "C" void OnShutdownSignal(int sig) {
+  if (g_pending) {
+    // The window is closing already, or the GUI thread is stuck: end here.
+    signal(sig, SIG_DFL);
+    raise(sig);
+    return;
+  }
+  g_pending = 1;
+  const int saved = errno;
+  const unsigned char byte = static_cast<unsigned char>(sig);
+  [[maybe_unused]] const ssize_t n = write(g_pipe[1], &byte, 1);
+  errno = saved;
+}
+
+}  // namespace
+
+TShutdownSignals::TShutdownSignals(QWidget* window) : window_(window) {
+  if (g_pipe[0] >= 0 || pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  g_pending = 0;
+  notifier_ = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
+  connect(notifier_, &QSocketNotifier::activated, this, &TShutdownSignals::Serve);
+
+  struct sigaction action = {};
+  action.sa_handler = OnShutdownSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  installed_ = true;
+  for (int i = 0; i < 3; ++i)
+    if (sigaction(kSignals[i], &action, &previous_[i]) != 0) installed_ = false;
+}
+
+TShutdownSignals::~TShutdownSignals() {
+  if (g_pipe[0] < 0 || !notifier_) return;
+  for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &previous_[i], nullptr);
+  delete notifier_;
+  close(g_pipe[0]);
+  close(g_pipe[1]);
+  g_pipe[0] = g_pipe[1] = -1;
+}
+
+void TShutdownSignals::Serve() {
+  unsigned char bytes[16];
+  while (read(g_pipe[0], bytes, sizeof bytes) > 0) {
+  }
+  // A modal dialog (a message box, the port dialog, the progress dialog)
+  // would keep its own loop running: close those first, newest first.
+  for (int guard = 0; guard < 16; ++guard) {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || modal == window_) break;
+    modal->close();
+    if (modal->isVisible()) break;
+  }
+  if (window_) window_->close();
+}

@@ -1,0 +1,210 @@
+// TWindowLayout and TSplitterShare on a small window shaped like the main
+// window: a splitter between an upper and a lower pane.
+#include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QSplitter>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QVBoxLayout>
+
+#include <memory>
+
+#include "persist/IniFile.h"
+#include "persist/Layout.h"
+
+namespace {
+
+void WriteBytes(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::WriteOnly));
+  QCOMPARE(file.write(bytes), bytes.size());
+}
+
+struct TWindow {
+  QWidget form;
+  QSplitter* splitter;
+
+  TWindow() {
+    form.setObjectName("Form1");
+    form.setGeometry(207, 64, 894, 628);
+    auto* layout = new QVBoxLayout(&form);
+    layout->setContentsMargins(0, 0, 0, 0);
+    splitter = new QSplitter(Qt::Vertical, &form);
+    splitter->setObjectName("RzSplitter1");
+    splitter->setHandleWidth(7);
+    splitter->setChildrenCollapsible(false);
+    splitter->addWidget(new QWidget);
+    splitter->addWidget(new QWidget);
+    // As the main window sets it up: the stretch factors alone would let the
+    // share drift once the bar has moved.
+    splitter->setStretchFactor(0, 76);
+    splitter->setStretchFactor(1, 24);
+    splitter->setSizes({420, 208});
+    layout->addWidget(splitter);
+    new TSplitterShare(splitter, 76);
+  }
+  int Share() const { return TSplitterShare::Of(splitter)->Percent(); }
+  // The share the panes show.
+  double Shown() const {
+    const QList<int> s = splitter->sizes();
+    return 100.0 * s[0] / (s[0] + s[1]);
+  }
+};
+
+}  // namespace
+
+class TestLayout : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() {
+    dir_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir_->isValid());
+  }
+
+  // No file: the designed size, centred on the screen, the designed share.
+  // Then the placement rule: a window wider than this screen (800 wide
+  // offscreen) would start left of it, so it goes to 0, 0.
+  void noFileCentresTheWindow() {
+    TWindow w;
+    TWindowLayout layout(&w.form, dir_->filePath("Windows.ini"));
+    layout.Load();
+    QCOMPARE(w.form.size(), QSize(894, 628));
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QVERIFY(qAbs(w.form.frameGeometry().center().x() - screen.center().x()) <= 1);
+    QVERIFY(qAbs(w.form.frameGeometry().center().y() - screen.center().y()) <= 1);
+    QCOMPARE(w.Share(), 76);
+    layout.RestorePlacement();
+    QCOMPARE(w.form.geometry().topLeft(), screen.width() < 894 ? QPoint(0, 0) : w.form.geometry().topLeft());
+    QCOMPARE(w.form.size(), QSize(894, 628));
+  }
+
+  // What one run writes, the next reads: position, size and share, in a file
+  // written as "Windows.ini" and found by any spelling of its name.
+  void roundTrip() {
+    {
+      TWindow w;
+      w.form.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&w.form));
+      w.form.setGeometry(40, 30, 700, 500);
+      w.splitter->setSizes({100, 393});
+      TWindowLayout layout(&w.form, dir_->filePath("Windows.ini"));
+      QVERIFY(layout.Save());
+    }
+    QVERIFY(QFile::rename(dir_->filePath("Windows.ini"), dir_->filePath("WINDOWS.INI")));
+    TWindow w;
+    TWindowLayout layout(&w.form, dir_->filePath("Windows.ini"));
+    QCOMPARE(layout.FileName(), dir_->filePath("WINDOWS.INI"));
+    layout.Load();
+    QCOMPARE(w.Share(), 20);
+    w.form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.form));
+    QCOMPARE(w.form.geometry(), QRect(40, 30, 700, 500));
+    QVERIFY(qAbs(w.Shown() - 20) < 1);
+
+    TIniFile ini(layout.FileName());
+    QVERIFY(ini.Load());
+    QCOMPARE(ini.ReadSection("Form1"), QStringList({"xForm.Left", "xForm.Top", "xForm.Height", "xForm.Width",
+                                                    "RzSplitter1.Percent"}));
+    QVERIFY(layout.Save());
+    QCOMPARE(QDir(dir_->path()).entryList(QDir::Files), QStringList{"WINDOWS.INI"});
+  }
+
+  // Values that are not numbers give the defaults; absent keys keep the design.
+  void notNumbers() {
+    WriteBytes(dir_->filePath("windows.ini"),
+               "[Form1]\r\nxForm.Left=x\r\nxForm.Width=wide\r\nRzSplitter1.Percent=?\r\n");
+    TWindow w;
+    TWindowLayout layout(&w.form, dir_->filePath("Windows.ini"));
+    layout.Load();
+    QCOMPARE(w.form.geometry(), QRect(0, 64, 600, 628));
+    QCOMPARE(w.Share(), 30);
+  }
+
+  // The placement section decides over the layout section; a rectangle on no
+  // screen is moved to 0, 0, keeping its size.
+  void placement_data() {
+    QTest::addColumn<QByteArray>("section");
+    QTest::addColumn<QRect>("expected");
+    QTest::addColumn<bool>("maximized");
+    QTest::newRow("normal") << QByteArray("Maximized=0\r\nLeft=10\r\nTop=20\r\nRight=510\r\nBottom=420\r\nSaved=1\r\n")
+                            << QRect(10, 20, 500, 400) << false;
+    QTest::newRow("off-screen") << QByteArray("Left=-5000\r\nTop=20\r\nRight=-4500\r\nBottom=420\r\n")
+                                << QRect(0, 0, 500, 400) << false;
+    QTest::newRow("maximized") << QByteArray("Maximized=1\r\nLeft=10\r\nTop=20\r\nRight=510\r\nBottom=420\r\n")
+                               << QRect(10, 20, 500, 400) << true;
+    QTest::newRow("no-section-keeps-layout") << QByteArray() << QRect(50, 60, 640, 480) << false;
+  }
+  void placement() {
+    QFETCH(QByteArray, section);
+    QFETCH(QRect, expected);
+    QFETCH(bool, maximized);
+    QByteArray file = "[Form1]\r\nxForm.Left=50\r\nxForm.Top=60\r\nxForm.Width=640\r\nxForm.Height=480\r\n";
+    if (!section.isEmpty()) file += "[Form1FormState]\r\n" + section;
+    WriteBytes(dir_->filePath("Windows.ini"), file);
+    TWindow w;
+    TWindowLayout layout(&w.form, dir_->filePath("Windows.ini"));
+    layout.Load();
+    layout.RestorePlacement();
+    QCOMPARE(w.form.isMaximized(), maximized);
+    // As requested; once shown, the platform may still keep a frame on screen.
+    QCOMPARE(maximized ? w.form.normalGeometry() : w.form.geometry(), expected);
+    w.form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.form));
+    QCOMPARE(w.form.isMaximized(), maximized);
+    const QRect shown = w.form.normalGeometry();
+
+    QVERIFY(layout.SavePlacement());
+    TIniFile ini(layout.FileName());
+    QVERIFY(ini.Load());
+    // A new section in the order written; existing keys keep their lines.
+    QStringList keys = ini.ReadSection("Form1FormState");
+    if (!section.isEmpty()) keys.sort();
+    QStringList written{"Maximized", "Left", "Top", "Right", "Bottom", "Saved"};
+    if (!section.isEmpty()) written.sort();
+    QCOMPARE(keys, written);
+    QCOMPARE(ini.ReadBool("Form1FormState", "Maximized", !maximized), maximized);
+    QCOMPARE(ini.ReadInteger("Form1FormState", "Left", 0), shown.x());
+    QCOMPARE(ini.ReadInteger("Form1FormState", "Right", 0), shown.x() + expected.width());
+    QCOMPARE(ini.ReadInteger("Form1FormState", "Bottom", 0), shown.y() + expected.height());
+    QVERIFY(ini.ReadBool("Form1FormState", "Saved", false));
+  }
+
+  // The share stays when the window is resized, whoever set it.
+  void shareHeldOnResize() {
+    TWindow w;
+    w.form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.form));
+    QVERIFY(qAbs(w.Shown() - 76) < 1);
+    w.form.resize(800, 400);
+    QTRY_VERIFY(qAbs(w.Shown() - 76) < 1);
+    w.splitter->setSizes({150, 243});  // as a drag of the bar would
+    const double moved = w.Shown();
+    w.form.resize(800, 700);
+    QTRY_VERIFY(qAbs(w.Shown() - moved) < 1);
+    TSplitterShare::Of(w.splitter)->SetPercent(50);
+    QVERIFY(qAbs(w.Shown() - 50) < 1);
+    QCOMPARE(w.Share(), 50);
+  }
+
+  // A file that cannot be written: the error names it, the old file stays.
+  void unwritable() {
+    const QString path = dir_->filePath("Windows.ini");
+    QVERIFY(QDir().mkdir(path));
+    TWindow w;
+    TWindowLayout layout(&w.form, path);
+    layout.Load();
+    QString error;
+    QVERIFY(!layout.Save(&error));
+    QCOMPARE(error, "Unable to write to " + path);
+    QVERIFY(!layout.SavePlacement(&error));
+    QCOMPARE(error, "Unable to write to " + path);
+  }
+
+ private:
+  std::unique_ptr<QTemporaryDir> dir_;
+};
+
+QTEST_MAIN(TestLayout)
+#include "tst_Layout.moc"

@@ -1,0 +1,2 @@
+ostrel_add_qtest(tst_persist_gui ${CMAKE_CURRENT_SOURCE_DIR}/tst_persist_gui.cpp ${CMAKE_CURRENT_SOURCE_DIR}/GuiFixture.h)
+target_link_libraries(tst_persist_gui PRIVATE ostrel_ui ostrel_panelsim)

@@ -1,0 +1,146 @@
+// Read all and Write all through the real main window against the panel
+// simulator: what the panel holds shows up in the pages, and what the user
+// edits in the pages ends up in the panel.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+#include <memory>
+
+#include "persist/ProgramDir.h"
+#include "tests/ui/GuiFixture.h"
+#include "tools/PanelSim.h"
+#include "ui/KeyDialog.h"
+#include "ui/f_common.h"
+#include "ui/f_gsm.h"
+#include "ui/f_keys.h"
+
+using ostrel::sim::TPanelSim;
+using ostrel::sim::TPanelState;
+
+class TestExchangeGui : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() {
+    messages.clear();
+    MessageBox::Hook = [this](const QString& text) { messages << text; };
+    // The window keeps "current.ini" and its layout in the program's
+    // directory: each test starts from an empty one.
+    programDir = std::make_unique<QTemporaryDir>();
+    QVERIFY(programDir->isValid());
+    SetProgramDirOverride(programDir->path());
+  }
+  void cleanup() {
+    MessageBox::Hook = nullptr;
+    SetProgramDirOverride(QString());
+    programDir.reset();
+  }
+
+  void readAllFillsThePages() {
+    TPanelState state;
+    state.Phones[2] = "+79160000003";
+    state.Phones[10] = "89160000011";
+    state.Flags[0] = "100";
+    state.Flags[5] = "110";   // entry 6: upper row of loop 2, 24 hours
+    state.Flags[10] = "101";  // entry 11: lower row of loop 3 is its normal state
+    state.EntryDelay = 30;
+    state.ExitDelay = 10;
+    state.FastArming = true;
+    state.Keys[0] = "0123456789ABCDEF";  // wire order
+    state.Keys[9] = "00000000000000A9";
+    state.GsmModule = 1;
+    state.Ring = 4;
+    TPanelSim panel;
+    panel.SetState(state);
+    panel.Start();
+    TForm1 form;
+    gui::Connect(form, QString::fromStdString(panel.SlavePath()));
+    QVERIFY(form.IsConnected());
+    // Left over from before: Read all clears it first.
+    Find<QLineEdit>(form.CommonPage(), "etPhone1")->setText("555");
+
+    form.ReadAll();
+    QTRY_VERIFY_WITH_TIMEOUT(messages.contains(QString::fromUtf8("Чтение всех параметров завершено!")), 20000);
+    QCOMPARE(messages.size(), 1);
+
+    TformCommon* common = form.CommonPage();
+    QCOMPARE(Find<QLineEdit>(common, "etPhone1")->text(), QString());
+    QCOMPARE(Find<QLineEdit>(common, "etPhone3")->text(), QString("+79160000003"));
+    QCOMPARE(Find<QLineEdit>(common, "etPhone11")->text(), QString("89160000011"));
+    QVERIFY(Find<QCheckBox>(common, "cbReact1")->isChecked());
+    QVERIFY(Find<QCheckBox>(common, "cbReact6")->isChecked());
+    QVERIFY(Find<QCheckBox>(common, "cbReact11")->isChecked());
+    QVERIFY(!Find<QCheckBox>(common, "cbReact2")->isChecked());
+    QVERIFY(Find<QCheckBox>(common, "cb242")->isChecked());
+    QVERIFY(!Find<QCheckBox>(common, "cb243")->isChecked());
+    QVERIFY(Find<QRadioButton>(common, "rbNorm11")->isChecked());
+    QVERIFY(!Find<QRadioButton>(common, "rbNorm7")->isChecked());
+    QCOMPARE(Find<QSpinBox>(common, "seTimeOut")->value(), 30);
+    QCOMPARE(Find<QSpinBox>(common, "seTimeOut2")->value(), 10);
+    QVERIFY(Find<QCheckBox>(common, "cbFastGuard")->isChecked());
+
+    QTreeWidget* keys = form.KeysPage()->List();
+    QCOMPARE(keys->topLevelItemCount(), 10);
+    QCOMPARE(keys->topLevelItem(0)->text(1), QString("EFCDAB8967452301"));
+    QCOMPARE(keys->topLevelItem(1)->text(1), QString("0000000000000000"));
+    QCOMPARE(keys->topLevelItem(9)->text(1), QString("A900000000000000"));
+
+    QVERIFY(Find<QRadioButton>(form.GSMPage(), "rb2")->isChecked());
+    QVERIFY(!Find<QRadioButton>(form.GSMPage(), "rb1")->isChecked());
+    QCOMPARE(Find<QComboBox>(form.GSMPage(), "cbRing")->currentText(), QString("4"));
+    // The GSM page, read last, is in front.
+    QCOMPARE(form.Device().GetPage(), std::string("TformGSM"));
+    QVERIFY(form.GSMPage()->isVisibleTo(&form));
+  }
+
+  void writeAllSendsTheEdits() {
+    TPanelSim panel;
+    panel.Start();
+    TForm1 form;
+    gui::Connect(form, QString::fromStdString(panel.SlavePath()));
+    QVERIFY(form.IsConnected());
+
+    TformCommon* common = form.CommonPage();
+    Find<QLineEdit>(common, "etPhone7")->setText("89160000007");
+    Find<QCheckBox>(common, "cbReact6")->setChecked(true);
+    Find<QCheckBox>(common, "cb242")->setChecked(true);
+    Find<QSpinBox>(common, "seTimeOut")->setValue(45);
+    Find<QSpinBox>(common, "seTimeOut2")->setValue(255);
+    form.KeysPage()->List()->topLevelItem(1)->setText(1, "0123456789ABCDEF");
+    Find<QRadioButton>(form.GSMPage(), "rb3")->setChecked(true);
+    Find<QComboBox>(form.GSMPage(), "cbRing")->setCurrentIndex(4);
+
+    form.WriteAll();
+    QTRY_VERIFY_WITH_TIMEOUT(messages.contains(QString::fromUtf8("Запись всех параметров завершена!")), 20000);
+    QCOMPARE(messages.size(), 1);
+
+    const TPanelState state = panel.State();
+    QCOMPARE(state.Phones[6], std::string("89160000007"));
+    QCOMPARE(state.Flags[5].substr(0, 2), std::string("11"));  // entry 6: reaction, 24 hours
+    QCOMPARE(state.Flags[9][1], '1');                          // entry 10: the same loop's 24 hours
+    QCOMPARE(state.EntryDelay, 45);
+    QCOMPARE(state.ExitDelay, 255);
+    QCOMPARE(state.Keys[1], std::string("EFCDAB8967452301"));  // wire order
+    QCOMPARE(state.GsmModule, 2);
+    QCOMPARE(state.Ring, 5);
+  }
+
+ private:
+  template <class T>
+  static T* Find(QWidget* page, const char* name) {
+    T* control = page->findChild<T*>(QString::fromLatin1(name));
+    if (!control) qFatal("no control %s", name);
+    return control;
+  }
+
+  QStringList messages;
+  std::unique_ptr<QTemporaryDir> programDir;
+};
+
+QTEST_MAIN(TestExchangeGui)
+#include "tst_exchange_gui.moc"
