@@ -54,6 +54,7 @@ void TApplier::ApplyOutput(TOutArray& queue) {
 }
 
 void TApplier::Apply(TOutElement& element) {
+  if (Observe) Observe(element);
   auto resolve = [&](const TTarget& target) { return Resolve ? Resolve(target) : nullptr; };
   switch (element.Kind) {
     case okMemo: {

@@ -19,6 +19,9 @@ class TApplier {
   QPlainTextEdit* Memo = nullptr;
   // Writes one line to the debug log while logging is on; empty when off.
   std::function<void(const std::string&)> LogLine;
+  // Sees every element before it is applied (the command line watches the
+  // traffic and the outcome through it); empty when nobody watches.
+  std::function<void(const TOutElement&)> Observe;
 
   // Applies every waiting element; an element whose application fails is
   // dropped and the next one applied.

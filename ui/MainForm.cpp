@@ -287,23 +287,29 @@ void TForm1::ShowPage(TPage* page) {
 
 void TForm1::Connect() {
   if (dlgConnect_->exec() != QDialog::Accepted) return;
+  StartLink(dlgConnect_->ComPorts()->currentText(), "");
+  if (splash_->exec() == QDialog::Accepted)
+    EnterConnectedState();
+  else if (link_)
+    link_->Terminate();
+}
+
+void TForm1::StartLink(const QString& port, const std::string& phone) {
   // A cancelled connection's link thread is awaited and freed first, so it
   // can neither hold the port nor disconnect the new connection.
   FreeLink();
-  const QString port = dlgConnect_->ComPorts()->currentText();
-  link_ = std::make_unique<TModem>(ToWire(port), "", queue_, device_, true, linkClock_);
+  link_ = std::make_unique<TModem>(ToWire(port), phone, queue_, device_, true, linkClock_);
   link_->SetConnectedCheck([this] { return connected_.load(); });
   pane1_->SetCaption(port);
   device_.SetLink(link_.get());
   link_->Start();
-  if (splash_->exec() == QDialog::Accepted) {
-    SetConnectedState(true);
-    // A link that ended just before the window showed the connected state
-    // could not ask for the disconnect itself.
-    if (link_ && link_->Finished()) Disconnect();
-  } else if (link_) {
-    link_->Terminate();
-  }
+}
+
+void TForm1::EnterConnectedState() {
+  SetConnectedState(true);
+  // A link that ended just before the window showed the connected state
+  // could not ask for the disconnect itself.
+  if (link_ && link_->Finished()) Disconnect();
 }
 
 void TForm1::FreeLink() {

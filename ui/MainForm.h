@@ -49,6 +49,12 @@ class TForm1 : public QMainWindow {
   // Actions.
   void ShowPage(TPage* page);
   void Connect();
+  // What Connect does once a port is chosen: starts a link thread on the port
+  // (a phone number makes it a GSM modem data call). The progress dialog's
+  // OK (posted by the device on success) tells that the check passed.
+  void StartLink(const QString& port, const std::string& phone);
+  // Enters the connected state after a successful connection check.
+  void EnterConnectedState();
   void Disconnect();
   void Read();
   void Write();
@@ -61,6 +67,7 @@ class TForm1 : public QMainWindow {
   void TimerTick();
 
   TOutArray& Queue() { return queue_; }
+  TApplier& Applier() { return applier_; }
   TDevOstrel& Device() { return device_; }
   TModem* Link() const { return link_.get(); }
   bool IsConnected() const { return connected_.load(); }
