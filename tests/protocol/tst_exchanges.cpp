@@ -20,7 +20,8 @@ const std::string Eq80(80, '=');
 class Exchanges : public ::testing::Test {
  protected:
   Exchanges() { panel.Start(); }
-  ~Exchanges() override { panel.SetCommandHandler(nullptr); }
+  // The panel's thread may call into the rig: stop it before the rig goes.
+  ~Exchanges() override { panel.Stop(); }
   // Stops the link as soon as the panel receives the command.
   void TerminateOn(const std::string& command) {
     panel.SetCommandHandler([this, command](const std::string& c) {
