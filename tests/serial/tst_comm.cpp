@@ -87,7 +87,9 @@ TEST(Comm, DevicePathMapping) {
     const char* name;
     const char* path;
   } rows[] = {
-      {"COM1", "/dev/ttyS0"},         {"COM10", "/dev/ttyS9"},    {"com3", "/dev/ttyS2"},
+      {"COM1", "/dev/ttyS0"},  // name mapping only
+      {"COM10", "/dev/ttyS9"},  // name mapping only
+      {"com3", "/dev/ttyS2"},   // name mapping only
       {"COM0", "/dev/COM0"},          {"COMX", "/dev/COMX"},      {"COM", "/dev/COM"},
       {"ttyUSB0", "/dev/ttyUSB0"},    {"/dev/pts/7", "/dev/pts/7"}, {"./dev/link", "./dev/link"},
   };
