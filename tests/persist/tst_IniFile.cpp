@@ -4,13 +4,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <linux/capability.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
-#include <thread>
 
 #include "persist/IniFile.h"
+
+#include "tests/persist/TestFiles.h"
 
 namespace {
 
@@ -18,43 +16,10 @@ namespace {
 const QByteArray kMoscow1251 = "\xCC\xEE\xF1\xEA\xE2\xE0";
 const QByteArray kTula1251 = "\xD2\xF3\xEB\xE0";
 
-QByteArray ReadBytes(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
+using testfiles::ReadBytes;
+using testfiles::WriteBytes;
 
-void WriteBytes(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  QVERIFY(file.open(QIODevice::WriteOnly));
-  QCOMPARE(file.write(bytes), bytes.size());
-}
-
-// Root ignores file modes. Capabilities belong to a thread, so a thread that
-// drops the ones that bypass permission checks (from its permitted set too,
-// which access() consults) meets the modes as a user would; the test's main
-// thread keeps them.
-bool DropPermissionOverride() {
-  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-  __user_cap_data_struct data[2]{};
-  if (syscall(SYS_capget, &header, data) != 0) return false;
-  const unsigned mask =
-      (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER);
-  data[0].effective &= ~mask;
-  data[0].permitted &= ~mask;
-  data[0].inheritable &= ~mask;
-  return syscall(SYS_capset, &header, data) == 0;
-}
-
-template <class Fn>
-bool RunWithoutOverride(Fn fn) {
-  bool dropped = false;
-  std::thread worker([&] {
-    dropped = DropPermissionOverride();
-    if (dropped) fn();
-  });
-  worker.join();
-  return dropped;
-}
+using testcaps::RunWithoutOverride;
 
 void Write(TIniFile& ini, const QString& section, const QString& key, const QVariant& value) {
   switch (value.typeId()) {

@@ -13,7 +13,7 @@
 
 #include "persist/IniFile.h"
 #include "persist/SettingsFile.h"
-#include "tests/persist/DropCaps.h"
+#include "tests/persist/TestFiles.h"
 #include "ui/KeyDialog.h"
 #include "ui/RadioButton.h"
 #include "ui/Trislider.h"
@@ -33,16 +33,8 @@ T* Find(QWidget* page, const QString& name) {
   return widget;
 }
 
-QByteArray ReadBytes(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-void WriteBytes(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  QVERIFY(file.open(QIODevice::WriteOnly));
-  QCOMPARE(file.write(bytes), bytes.size());
-}
+using testfiles::ReadBytes;
+using testfiles::WriteBytes;
 
 // Everything a settings file stores, as the program's own pages and port
 // combo box hold it, with the debug-log mark standing in for mnuLog.

@@ -22,18 +22,12 @@
 #include "tools/PanelSim.h"
 #include "ui/f_common.h"
 
+#include "tests/persist/TestFiles.h"
+
 namespace {
 
-QByteArray ReadBytes(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-void WriteBytes(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  QVERIFY(file.open(QIODevice::WriteOnly));
-  QCOMPARE(file.write(bytes), bytes.size());
-}
+using testfiles::ReadBytes;
+using testfiles::WriteBytes;
 
 QLineEdit* Phone(TForm1& form, int n) {
   return form.CommonPage()->findChild<QLineEdit*>("etPhone" + QString::number(n));

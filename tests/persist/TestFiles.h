@@ -1,3 +1,6 @@
+// Helpers for the tests of files: exact bytes in and out, and permissions as
+// a user meets them.
+//
 // Root ignores file modes. Capabilities belong to a thread, so a thread that
 // drops the ones that bypass permission checks (from its permitted set too,
 // which access() consults) meets the modes as a user would; the test's main
@@ -8,7 +11,24 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <QFile>
+#include <QTest>
 #include <thread>
+
+namespace testfiles {
+
+inline QByteArray ReadBytes(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+inline void WriteBytes(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::WriteOnly));
+  QCOMPARE(file.write(bytes), bytes.size());
+}
+
+}  // namespace testfiles
 
 namespace testcaps {
 
