@@ -3,9 +3,13 @@
 #pragma once
 
 #include <QPlainTextEdit>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <functional>
+#include <memory>
+
+#include "persist/ProgramDir.h"
 
 #include "ui/ConnectDlg.h"
 #include "ui/MainForm.h"
@@ -16,6 +20,29 @@
 #include "ui/StatusPane.h"
 
 namespace gui {
+
+// What every window test needs around it: message boxes collected instead of
+// shown, and the window's files ("current.ini", "Windows.ini", "log.txt") in
+// a directory of the test's own, never beside the test binary.
+class TSandbox {
+ public:
+  void Enter() {
+    messages.clear();
+    MessageBox::Hook = [this](const QString& text) { messages << text; };
+    dir_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir_->isValid());
+    SetProgramDirOverride(dir_->path());
+  }
+  void Leave() {
+    MessageBox::Hook = nullptr;
+    SetProgramDirOverride(QString());
+    dir_.reset();
+  }
+  QStringList messages;
+
+ private:
+  std::unique_ptr<QTemporaryDir> dir_;
+};
 
 inline QString Panel2Text(TForm1& form) { return form.SplashDialog()->Panel2()->Caption(); }
 

@@ -26,20 +26,8 @@ class TestExchangeGui : public QObject {
   Q_OBJECT
 
  private slots:
-  void init() {
-    messages.clear();
-    MessageBox::Hook = [this](const QString& text) { messages << text; };
-    // The window keeps "current.ini" and its layout in the program's
-    // directory: each test starts from an empty one.
-    programDir = std::make_unique<QTemporaryDir>();
-    QVERIFY(programDir->isValid());
-    SetProgramDirOverride(programDir->path());
-  }
-  void cleanup() {
-    MessageBox::Hook = nullptr;
-    SetProgramDirOverride(QString());
-    programDir.reset();
-  }
+  void init() { sandbox.Enter(); }
+  void cleanup() { sandbox.Leave(); }
 
   void readAllFillsThePages() {
     TPanelState state;
@@ -138,8 +126,8 @@ class TestExchangeGui : public QObject {
     return control;
   }
 
-  QStringList messages;
-  std::unique_ptr<QTemporaryDir> programDir;
+  gui::TSandbox sandbox;
+  QStringList& messages = sandbox.messages;
 };
 
 QTEST_MAIN(TestExchangeGui)

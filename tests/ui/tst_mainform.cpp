@@ -17,19 +17,8 @@ class TestMainForm : public QObject {
   Q_OBJECT
 
  private slots:
-  void init() {
-    messages.clear();
-    MessageBox::Hook = [this](const QString& text) { messages << text; };
-    // The window's files ("current.ini", "Windows.ini", "log.txt") go to a
-    // directory of each test's own, never beside the test binary.
-    programDir = std::make_unique<QTemporaryDir>();
-    SetProgramDirOverride(programDir->path());
-  }
-  void cleanup() {
-    MessageBox::Hook = nullptr;
-    SetProgramDirOverride(QString());
-    programDir.reset();
-  }
+  void init() { sandbox.Enter(); }
+  void cleanup() { sandbox.Leave(); }
 
   void startState() {
     TForm1 form;
@@ -158,8 +147,8 @@ class TestMainForm : public QObject {
   }
 
  private:
-  QStringList messages;
-  std::unique_ptr<QTemporaryDir> programDir;
+  gui::TSandbox sandbox;
+  QStringList& messages = sandbox.messages;
 };
 
 QTEST_MAIN(TestMainForm)
