@@ -148,57 +148,39 @@ void TDevOstrel::WritePage() {
 }
 
 void TDevOstrel::ReadAll() {
-  TModem& link = Link();
-  link.Log(" ", false, false);
-  link.Log(Separator81, false, false);
-  link.Log("Читаем всё", false, true);
-  struct TStepPage {
-    const std::string& page;
-    const char* failure;
-  };
-  const TStepPage pages[] = {{Pages::Common, "ОШИБКА при чтении общих настроек!"},
-                             {Pages::Keys, "ОШИБКА при чтении ключей!"},
-                             {Pages::GSM, nullptr}};
-  for (const auto& p : pages) {
-    SetPage(p.page);
-    queue_.PostControlText({p.page, ""}, "Show");
-    ReadPage();
-    if (link.IsTerminated()) return;
-    if (p.failure && failed_) {
-      queue_.PostMsg(p.failure);
-      return;
-    }
-  }
-  link.Log("Окончили читать всё", false, true);
-  link.Log(Separator81, false, false);
-  queue_.PostMsg("Чтение всех параметров завершено!");
+  static const TAllTexts texts{"Читаем всё", "Окончили читать всё", "Чтение всех параметров завершено!",
+                               "ОШИБКА при чтении общих настроек!", "ОШИБКА при чтении ключей!"};
+  RunAll(&TDevOstrel::ReadPage, texts);
 }
 
 void TDevOstrel::WriteAll() {
+  static const TAllTexts texts{"Пишем всё", "Окончили писать всё", "Запись всех параметров завершена!",
+                               "ОШИБКА при записи общих настроек!", "ОШИБКА при записи ключей!"};
+  RunAll(&TDevOstrel::WritePage, texts);
+}
+
+// Read all and Write all: the common settings, the keys and the GSM page in
+// turn, each brought to the front; a failed common or keys page ends it.
+void TDevOstrel::RunAll(void (TDevOstrel::*pageOperation)(), const TAllTexts& texts) {
   TModem& link = Link();
   link.Log(" ", false, false);
   link.Log(Separator81, false, false);
-  link.Log("Пишем всё", false, true);
-  struct TStepPage {
-    const std::string& page;
-    const char* failure;
-  };
-  const TStepPage pages[] = {{Pages::Common, "ОШИБКА при записи общих настроек!"},
-                             {Pages::Keys, "ОШИБКА при записи ключей!"},
-                             {Pages::GSM, nullptr}};
-  for (const auto& p : pages) {
-    SetPage(p.page);
-    queue_.PostControlText({p.page, ""}, "Show");
-    WritePage();
+  link.Log(texts.start, false, true);
+  const std::pair<const std::string*, const char*> pages[] = {
+      {&Pages::Common, texts.commonFailed}, {&Pages::Keys, texts.keysFailed}, {&Pages::GSM, nullptr}};
+  for (const auto& [page, failure] : pages) {
+    SetPage(*page);
+    queue_.PostControlText({*page, ""}, "Show");
+    (this->*pageOperation)();
     if (link.IsTerminated()) return;
-    if (p.failure && failed_) {
-      queue_.PostMsg(p.failure);
+    if (failure && failed_) {
+      queue_.PostMsg(failure);
       return;
     }
   }
-  link.Log("Окончили писать всё", false, true);
+  link.Log(texts.end, false, true);
   link.Log(Separator81, false, false);
-  queue_.PostMsg("Запись всех параметров завершена!");
+  queue_.PostMsg(texts.done);
 }
 
 void TDevOstrel::QueryValue(const std::string& command, const TTarget& label, std::string& reply) {

@@ -52,6 +52,14 @@ class TDevOstrel : public TDevice {
  protected:
   void IdleStep();
   void CheckConnection();
+  struct TAllTexts {
+    const char* start;
+    const char* end;
+    const char* done;
+    const char* commonFailed;
+    const char* keysFailed;
+  };
+  void RunAll(void (TDevOstrel::*pageOperation)(), const TAllTexts& texts);
 
   // The exchanges of each group of settings.
   virtual void ReadCommon();
