@@ -2,6 +2,8 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFont>
+#include <cstdio>
+#include <cstdlib>
 #include <string_view>
 
 #include "app/Cli.h"
@@ -11,6 +13,12 @@
 
 int main(int argc, char* argv[]) {
   if (IsCommandLine(argc, argv)) return RunCommandLine(argc, argv);
+  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
+    std::fprintf(stderr,
+                 "ostrelgsm4: no display found (DISPLAY is not set), so the window cannot be shown.\n"
+                 "Run it in a desktop session, or use the command line: ostrelgsm4 --help\n");
+    return 1;
+  }
 
   QApplication app(argc, argv);
   QApplication::setApplicationName("OstrelGSM4");
