@@ -109,42 +109,37 @@ void TDevOstrel::CheckConnection() {
   queue_.PostControlText(Targets::Button1, "Click");
 }
 
-void TDevOstrel::ReadPage() {
-  queue_.PostPersistent(Targets::RzGroup2, "false");
-  const std::string page = GetPage();
-  try {
-    if (page == Pages::Common)
-      ReadCommon();
-    else if (page == Pages::Keys)
-      ReadKeys();
-    else if (page == Pages::ACP)
-      ReadAdc();
-    else if (page == Pages::GSM)
-      ReadGsm();
-  } catch (const std::exception& e) {
-    Link().Log(std::string(" # !!! Ошибка при работе с COM портом: ") + e.what(), true, true);
-  }
-  queue_.PostPersistent(Targets::RzGroup2, "true");
-  if (Link().GetMode() == 3 && failed_) queue_.PostMsg("ОШИБКА при чтении!");
-}
+void TDevOstrel::ReadPage() { RunPage(false); }
 
-void TDevOstrel::WritePage() {
+void TDevOstrel::WritePage() { RunPage(true); }
+
+// The exchange of the current page's group, with the page navigation
+// disabled meanwhile; a failure is reported only for an operation on the
+// current page (modes 3 and 4), not during Read all or Write all.
+void TDevOstrel::RunPage(bool write) {
+  struct TGroup {
+    const std::string& page;
+    void (TDevOstrel::*read)();
+    void (TDevOstrel::*write)();
+  };
+  static const TGroup groups[] = {{Pages::Common, &TDevOstrel::ReadCommon, &TDevOstrel::WriteCommon},
+                                  {Pages::Keys, &TDevOstrel::ReadKeys, &TDevOstrel::WriteKeys},
+                                  {Pages::ACP, &TDevOstrel::ReadAdc, &TDevOstrel::WriteAdc},
+                                  {Pages::GSM, &TDevOstrel::ReadGsm, &TDevOstrel::WriteGsm}};
   queue_.PostPersistent(Targets::RzGroup2, "false");
   const std::string page = GetPage();
   try {
-    if (page == Pages::Common)
-      WriteCommon();
-    else if (page == Pages::Keys)
-      WriteKeys();
-    else if (page == Pages::ACP)
-      WriteAdc();
-    else if (page == Pages::GSM)
-      WriteGsm();
+    for (const TGroup& g : groups)
+      if (g.page == page) {
+        (this->*(write ? g.write : g.read))();
+        break;
+      }
   } catch (const std::exception& e) {
     Link().Log(std::string(" # !!! Ошибка при работе с COM портом: ") + e.what(), true, true);
   }
   queue_.PostPersistent(Targets::RzGroup2, "true");
-  if (Link().GetMode() == 4 && failed_) queue_.PostMsg("ОШИБКА при записи!");
+  if (Link().GetMode() == (write ? 4 : 3) && failed_)
+    queue_.PostMsg(write ? "ОШИБКА при записи!" : "ОШИБКА при чтении!");
 }
 
 void TDevOstrel::ReadAll() {

@@ -60,6 +60,7 @@ class TDevOstrel : public TDevice {
     const char* keysFailed;
   };
   void RunAll(void (TDevOstrel::*pageOperation)(), const TAllTexts& texts);
+  void RunPage(bool write);
 
   // The exchanges of each group of settings.
   virtual void ReadCommon();
