@@ -56,42 +56,71 @@ bool TModem::ReadUntil(std::string& reply, int32_t timeoutMs, const std::string&
   reply.clear();
   const std::string wanted = AsciiUpper(expected);
   const uint32_t start = clock_.NowMs();
+  TReplyBuffer buffer(reply, false);
+  auto stop = [&] { return StopRequested() || Expired(start, timeoutMs); };
   try {
     for (;;) {
-      if (static_cast<int64_t>(clock_.NowMs() - start) > timeoutMs || StopRequested()) return false;
-      char c;
-      while (!StopRequested() && port_->QueueCount(0) > 0) {
-        if (port_->ReadChar(c) && c != '\0') reply += c;
+      if (stop()) break;
+      TakeWaiting(buffer, stop);
+      if (!wanted.empty() && AsciiUpper(reply).find(wanted) != std::string::npos) {
+        LogDropped(buffer);
+        return true;
       }
-      if (!wanted.empty() && AsciiUpper(reply).find(wanted) != std::string::npos) return true;
       clock_.Wait(10, port_->Handle(), StopFdForWait());
     }
   } catch (const std::exception& e) {
     Log(std::string(" # !!! Ошибка при чтении данных из COM порта: ") + e.what(), true, true);
     Terminate();
-    return false;
   }
+  LogDropped(buffer);
+  return false;
 }
 
 bool TModem::ReadUntilAny(std::string& reply, std::initializer_list<const char*> texts, int32_t timeoutMs) {
   reply.clear();
   const uint32_t start = clock_.NowMs();
+  TReplyBuffer buffer(reply, true);
+  auto stop = [&] { return terminated_.load() || Expired(start, timeoutMs); };
   try {
     for (;;) {
-      if (static_cast<int64_t>(clock_.NowMs() - start) > timeoutMs || terminated_.load()) return false;
-      char c;
-      while (!terminated_.load() && port_->QueueCount(0) > 0) {
-        if (port_->ReadChar(c)) reply += c;
-      }
-      if (std::any_of(texts.begin(), texts.end(), [&](const char* t) { return EqualNoCase(reply, t); }))
+      if (stop()) break;
+      TakeWaiting(buffer, stop);
+      if (std::any_of(texts.begin(), texts.end(), [&](const char* t) { return EqualNoCase(reply, t); })) {
+        LogDropped(buffer);
         return true;
+      }
       clock_.Wait(10, port_->Handle(), stopFd_);
     }
   } catch (const std::exception& e) {
     Log(std::string(" # !!! Ошибка при чтении данных из COM порта: ") + e.what(), true, true);
     Terminate();
-    return false;
   }
+  LogDropped(buffer);
+  return false;
+}
+
+bool TModem::Expired(uint32_t start, int32_t timeoutMs) {
+  return static_cast<int64_t>(clock_.NowMs() - start) > timeoutMs;
+}
+
+void TModem::TakeWaiting(TReplyBuffer& buffer, const std::function<bool()>& stop) {
+  char c;
+  // The deadline is looked at between bytes too: a peer that never stops
+  // sending must not hold the wait past its time-out.
+  while (!stop() && port_->QueueCount(0) > 0) {
+    if (!port_->ReadChar(c) || (c == '\0' && !buffer.KeepNulls)) continue;
+    if (buffer.Text.size() < kMaxReply)
+      buffer.Text += c;
+    else
+      ++buffer.Dropped;
+  }
+}
+
+void TModem::LogDropped(const TReplyBuffer& buffer) {
+  if (buffer.Dropped > 0)
+    Log(" # !!! Слишком длинный ответ: отброшено байт сверх " + std::to_string(kMaxReply) + ": " +
+            std::to_string(buffer.Dropped),
+        true, true);
 }
 
 void TModem::DrainInput() {
@@ -100,7 +129,8 @@ void TModem::DrainInput() {
   std::string data;
   try {
     char c;
-    while (!StopRequested() && port_->QueueCount(0) > 0) {
+    // One drain takes at most kMaxReply bytes; the rest waits for the next.
+    while (!StopRequested() && data.size() < kMaxReply && port_->QueueCount(0) > 0) {
       if (port_->ReadChar(c)) data += c;
     }
   } catch (const std::exception& e) {
@@ -148,6 +178,9 @@ bool TModem::CheckReply(bool noAnswer, const std::string& reply, uint8_t checkTy
 
 void TModem::SendText(const std::string& text) {
   for (char c : text) {
+    // A stop request ends the command between characters; a write stalled on
+    // a full line ends through the port's cancel descriptor (the stop signal).
+    if (StopRequested()) return;
     port_->WriteChar(c);
     clock_.Wait(1);
   }

@@ -101,6 +101,7 @@ bool TModem::EstablishLink() {
 void TModem::HangUp() {
   clock_.Wait(2000);
   hangingUp_.store(true);
+  port_->SetCancelFd(-1);
   std::string reply;
   SendCommand("+++", reply, 1, 4500, "OK", false, true);
   SendCommand("ATH", reply, 1, 4500, "OK", false, false);
@@ -108,5 +109,6 @@ void TModem::HangUp() {
   dataCallUp_ = false;
   ClearRTS();
   Collect(500);
+  port_->SetCancelFd(stopFd_);
   hangingUp_.store(false);
 }

@@ -47,10 +47,14 @@ TModem::TModem(const std::string& portName, const std::string& phone, TOutArray&
       portName_(portName),
       clock_(clock ? *clock : TClock::Real()),
       stopFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-      doneFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+      doneFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      stateFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      modeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
   port_->Buffers().SetInputTimeout(4500);
   port_->Buffers().SetOutputTimeout(4500);
   port_->DataControl().SetStopBits(sb1);
+  // A write stalled on a full line ends when a stop is requested.
+  port_->SetCancelFd(stopFd_);
   phone_ = FilterPhone(phone);
 }
 
@@ -65,6 +69,8 @@ TModem::~TModem() {
   }
   close(stopFd_);
   close(doneFd_);
+  close(stateFd_);
+  close(modeFd_);
 }
 
 void TModem::Start() {
@@ -86,7 +92,18 @@ void TModem::Log(const std::string& text, bool showInMemo, bool withDateTime) {
   queue_.PostMemo(text, showInMemo, withDateTime);
 }
 
+void TModem::SetMode(uint8_t mode) {
+  mode_.store(mode);
+  SignalFd(mode == 0 ? stateFd_ : modeFd_);
+}
+
 void TModem::Sleep(uint32_t ms) { clock_.Wait(ms, StopFdForWait()); }
+
+void TModem::IdleWait(uint32_t ms) {
+  clock_.Wait(ms, StopFdForWait(), modeFd_);
+  uint64_t count = 0;
+  [[maybe_unused]] ssize_t n = read(modeFd_, &count, sizeof count);
+}
 
 void TModem::Run() {
   queue_.SetProducerStop([this] { return terminated_.load(); });
@@ -95,8 +112,13 @@ void TModem::Run() {
   } catch (...) {
     // Execute logs its own failures; nothing may leave the thread.
   }
-  queue_.SetProducerStop(nullptr);
+  // The window stores "connected" and then looks whether the link has
+  // finished; here it is the other way round, so at least one of the two
+  // sees the other and a link that ends just then is never left for dead.
   finished_.store(true);
+  if (connectedCheck_ && connectedCheck_()) queue_.PostPersistent(Targets::DisconnectItem, "Click");
+  queue_.SetProducerStop(nullptr);
+  SignalFd(stateFd_);
   SignalFd(doneFd_);
 }
 
@@ -123,7 +145,6 @@ void TModem::Execute() {
   }
   ClosePort();
   Log(" # Поток завершил работу", true, true);
-  if (connectedCheck_ && connectedCheck_()) queue_.PostPersistent(Targets::DisconnectItem, "Click");
 }
 
 void TModem::OpenPort() {

@@ -44,6 +44,10 @@ class TModem {
   bool Finished() const { return finished_.load(); }
   // Readable once the thread body has ended.
   int DoneFd() const { return doneFd_; }
+  // Readable (an eventfd counter; read it to reset) whenever the link mode
+  // goes back to 0 (the connection check or an operation has ended, its
+  // output elements already queued) and when the thread body has ended.
+  int StateFd() const { return stateFd_; }
   // How the link thread learns, at its end, whether the window shows the
   // connected state ("Отключиться" enabled): then it posts "Click" for that
   // item. Set before Start; called on the link thread, so it must be
@@ -53,7 +57,9 @@ class TModem {
   // Any thread.
   void Terminate();
   bool IsTerminated() const { return terminated_.load(); }
-  void SetMode(uint8_t mode) { mode_.store(mode); }
+  // A new operation (mode 3 to 6) ends the idle step's wait at once; mode 0
+  // signals StateFd.
+  void SetMode(uint8_t mode);
   uint8_t GetMode() const { return mode_.load(); }
 
   // Link thread (device, exchanges).
@@ -71,6 +77,12 @@ class TModem {
   void HangUp();
   // Waits ms; a termination request ends the wait early.
   void Sleep(uint32_t ms);
+  // The idle step's wait: ends early on a termination request or when a new
+  // link mode is set.
+  void IdleWait(uint32_t ms);
+
+  // What one attempt keeps of a reply; the rest is dropped (and logged).
+  static constexpr size_t kMaxReply = 64 * 1024;
 
   TOutArray& Queue() { return queue_; }
   TXComm& Port() { return *port_; }
@@ -89,6 +101,18 @@ class TModem {
   // dialogue runs although the thread is terminating).
   int StopFdForWait() const { return hangingUp_.load() ? -1 : stopFd_; }
   void Collect(uint32_t ms);
+  // A reply being collected: what is kept, and how many bytes were dropped
+  // beyond kMaxReply.
+  struct TReplyBuffer {
+    TReplyBuffer(std::string& text, bool keepNulls) : Text(text), KeepNulls(keepNulls) {}
+    std::string& Text;
+    bool KeepNulls;
+    size_t Dropped = 0;
+  };
+  bool Expired(uint32_t start, int32_t timeoutMs);
+  // Reads what the input queue holds into buffer until it is empty or stop().
+  void TakeWaiting(TReplyBuffer& buffer, const std::function<bool()>& stop);
+  void LogDropped(const TReplyBuffer& buffer);
   bool InitModem(const std::string& command);
   void PollRegistration();
 
@@ -107,6 +131,8 @@ class TModem {
   std::atomic<bool> finished_{false};
   int stopFd_ = -1;
   int doneFd_ = -1;
+  int stateFd_ = -1;
+  int modeFd_ = -1;
   std::function<bool()> connectedCheck_;
   std::thread thread_;
 };

@@ -2,10 +2,10 @@
 // between the panel and the sliders ts and ts2 of the ADC page.
 //
 // Every request goes through QueryValue (one attempt, colours on the
-// channel's label). Values travel as hexadecimal digits; a reply line that is
-// empty or not hexadecimal leaves its slider and pane as they were and is
-// logged. No memo lines of its own otherwise, no message box, never Failed.
-// Link thread only.
+// channel's label). Values travel as three hexadecimal digits, 000 to 3FF; a
+// request that failed or a value outside that leaves its slider and pane as
+// they were, marks the label red, and fails the operation (Failed) while the
+// other requests still go out. Link thread only.
 #include <array>
 #include <string>
 
@@ -33,13 +33,9 @@ std::string ThresholdCommand(const TAdcChannel& channel, int k) {
   return std::string("+it") + channel.Digit + static_cast<char>('0' + k);
 }
 
-}  // namespace
+bool IsAdcValue(const std::string& value) { return AdcNumber(value).has_value(); }
 
-std::optional<int> TDevOstrel::AdcValue(const std::string& command, const std::string& value) {
-  const std::optional<int> number = ParseHex(value);
-  if (!number) Link().Log(BadValueLine(command, value), true, true);
-  return number;
-}
+}  // namespace
 
 void TDevOstrel::ReadAdc() {
   TModem& link = Link();
@@ -47,19 +43,23 @@ void TDevOstrel::ReadAdc() {
     const TTarget label{Pages::ACP, channel.Label};
     const TTarget slider{Pages::ACP, channel.Slider};
     std::string value;
-    QueryValue(channel.Reading, label, value);
+    QueryValue(channel.Reading, label, value, IsAdcValue);
     // A stop request leaves the value empty: nothing more is asked.
-    if (value.empty() && link.IsTerminated()) return;
-    if (const std::optional<int> level = AdcValue(channel.Reading, value))
+    if (link.IsTerminated()) return;
+    if (const std::optional<int> level = AdcNumber(value))
       queue_.PostTriSlider(slider, *level, "position");
+    else
+      failed_ = true;
 
     for (int k = 4; k >= 0; --k) {
-      const std::string command = ThresholdCommand(channel, k);
       value.clear();
-      QueryValue(command, label, value);
-      if (value.empty() && link.IsTerminated()) return;
-      const std::optional<int> threshold = AdcValue(command, value);
-      if (!threshold) continue;
+      QueryValue(ThresholdCommand(channel, k), label, value, IsAdcValue);
+      if (link.IsTerminated()) return;
+      const std::optional<int> threshold = AdcNumber(value);
+      if (!threshold) {
+        failed_ = true;
+        continue;
+      }
       queue_.PostTriSlider(slider, k, "$" + value);
       queue_.PostControlText({Pages::ACP, channel.Panes[k]}, std::to_string(*threshold));
     }
@@ -75,8 +75,16 @@ void TDevOstrel::WriteAdc() {
     for (int k = 4; k >= 0; --k) {
       if (link.IsTerminated()) return;
       const int position = reader_ ? reader_->ReadSliderPosition(slider, k) : 0;
+      // The slider keeps its thumbs on its scale; a position outside three
+      // hexadecimal digits is never sent.
+      if (position < 0 || position > 0x3FF) {
+        Link().Log(" # !!! Порог вне шкалы 0..1023: " + std::to_string(position), true, true);
+        queue_.PostControlColor(label, clRed);
+        failed_ = true;
+        continue;
+      }
       std::string reply;
-      QueryValue(ThresholdCommand(channel, k) + "=" + ToHex(position, 3), label, reply);
+      if (!QueryValue(ThresholdCommand(channel, k) + "=" + ToHex(position, 3), label, reply)) failed_ = true;
     }
   }
 }

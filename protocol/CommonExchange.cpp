@@ -26,12 +26,6 @@ std::string Hours24Box(int entry) { return Numbered("cb24", entry <= 8 ? entry -
 
 std::string OnOff(bool on) { return on ? "true" : "false"; }
 
-// Every command of this group: three attempts, and a reply without "OK" in the
-// last attempt still counts.
-uint8_t Send(TModem& link, const std::string& command, std::string& reply) {
-  return link.SendCommand(command, reply, 3, 4500, "OK", false);
-}
-
 // Phone and flag replies carry their value after the five characters of the
 // request ("+rt07", "+rq07").
 std::string EntryValue(const std::string& reply) { return TextFrom(TDevOstrel::ReplyLine(reply), 6); }
@@ -53,7 +47,7 @@ void TDevOstrel::ReadCommon() {
     link.Log("Читаем версию", true, true);
     link.Log(">> +v", true, false);
     std::string reply;
-    failed = Send(link, "+v", reply) != 0;
+    failed = !Send("+v", reply);
     if (!failed) queue_.PostControlText(Targets::RzStatusPane2, ReplyLine(reply));
     for (int n = 1; n <= 4 && !failed; ++n) failed = ReadEventEntry(n);
     for (int n = 5; n <= 12 && !failed; ++n) failed = ReadLoopEntry(n);
@@ -74,12 +68,13 @@ bool TDevOstrel::ReadEventEntry(int entry) {
   link.Log(Numbered("Читаем телефон №", entry), true, true);
   link.Log(">> +rt" + nn, true, false);
   std::string reply;
-  if (Send(link, "+rt" + nn, reply) == 0)
-    queue_.PostControlText(Control(Numbered("etPhone", entry)), EntryValue(reply).substr(0, 20));
-  // The flag request decides alone: its success clears a failed phone request.
-  const bool failed = Send(link, "+rq" + nn, reply) != 0;
-  if (!failed) queue_.PostControlText(Control(Numbered("cbReact", entry)), OnOff(CharAt(EntryValue(reply), 1) == '1'));
-  return failed;
+  const bool phoneRead = ReadPhone(entry, reply);
+  // The flag request goes out whatever the phone request gave; the entry is
+  // read only when both were good.
+  const bool flagsRead = Send("+rq" + nn, reply);
+  if (flagsRead)
+    queue_.PostControlText(Control(Numbered("cbReact", entry)), OnOff(CharAt(EntryValue(reply), 1) == '1'));
+  return !(phoneRead && flagsRead);
 }
 
 bool TDevOstrel::ReadLoopEntry(int entry) {
@@ -88,10 +83,9 @@ bool TDevOstrel::ReadLoopEntry(int entry) {
   link.Log(Numbered("Читаем телефон №", entry), true, true);
   link.Log(">> +rt" + nn, true, false);
   std::string reply;
-  if (Send(link, "+rt" + nn, reply) != 0) return true;
-  queue_.PostControlText(Control(Numbered("etPhone", entry)), EntryValue(reply).substr(0, 20));
-  // A flag request without an answer reads as all flags off.
-  Send(link, "+rq" + nn, reply);
+  if (!ReadPhone(entry, reply)) return true;
+  // Flags the panel did not confirm are unknown, not off: the entry fails.
+  if (!Send("+rq" + nn, reply)) return true;
   const std::string flags = EntryValue(reply);
   queue_.PostControlText(Control(Numbered("cbReact", entry)), OnOff(CharAt(flags, 1) == '1'));
   // Only switched on here: the page is cleared before a read, and both rows of
@@ -101,12 +95,21 @@ bool TDevOstrel::ReadLoopEntry(int entry) {
   return false;
 }
 
+bool TDevOstrel::ReadPhone(int entry, std::string& reply) {
+  const std::string command = "+rt" + ZeroPad(entry, 2);
+  if (!Send(command, reply)) return false;
+  const std::string phone = EntryValue(reply);
+  if (!AcceptValue(command, phone, IsPhoneValue(phone))) return false;
+  queue_.PostControlText(Control(Numbered("etPhone", entry)), phone.substr(0, 20));
+  return true;
+}
+
 bool TDevOstrel::ReadDelays() {
   TModem& link = Link();
   link.Log("Читаем Задержки", true, true);
   link.Log(">> +rp", true, false);
   std::string reply;
-  if (Send(link, "+rp", reply) != 0) return true;
+  if (!Send("+rp", reply)) return true;
   const std::string record = TextFrom(ReplyLine(reply), 4).substr(0, 6);
   const std::optional<int> entryDelay = DelayAt(record, 1);
   const std::optional<int> exitDelay = DelayAt(record, 3);
@@ -148,7 +151,7 @@ bool TDevOstrel::WriteEntry(int entry) {
   std::string command = "+wt" + nn + "=" + ReadControl(Pages::Common, Numbered("etPhone", entry));
   link.Log(">> " + command, true, false);
   std::string reply;
-  Send(link, command, reply);
+  const bool phoneWritten = Send(command, reply);
   auto bit = [&](const std::string& name) { return IsOn(Pages::Common, name) ? '1' : '0'; };
   // The events have neither a 24-hour flag nor a normal state.
   std::string flags = {bit(Numbered("cbReact", entry)), '0', '0'};
@@ -156,10 +159,12 @@ bool TDevOstrel::WriteEntry(int entry) {
     flags[1] = bit(Hours24Box(entry));
     flags[2] = bit(Numbered("rbNorm", entry));
   }
-  // Sent also after a failed phone, and its result alone decides.
+  // Sent also after a failed phone; the entry is written only when both were
+  // confirmed.
   command = "+wq" + nn + "=" + flags;
   link.Log(">> " + command, true, false);
-  return Send(link, command, reply) != 0;
+  const bool flagsWritten = Send(command, reply);
+  return !(phoneWritten && flagsWritten);
 }
 
 bool TDevOstrel::WriteDelays() {
@@ -173,7 +178,7 @@ bool TDevOstrel::WriteDelays() {
       "+wp=" + delay("seTimeOut") + delay("seTimeOut2") + bit("cbFastGuard") + bit("cbWaitSend");
   link.Log(">> " + command, true, false);
   std::string reply;
-  return Send(link, command, reply) != 0;
+  return !Send(command, reply);
 }
 
 void TDevOstrel::EndExchange(bool failed, const std::string& errorLine) {
@@ -181,5 +186,7 @@ void TDevOstrel::EndExchange(bool failed, const std::string& errorLine) {
   Link().Log(errorLine, true, true);
   failed_ = true;
 }
+
+bool TDevOstrel::Send(const std::string& command, std::string& reply) { return Request(command, reply, 3, false); }
 
 bool TDevOstrel::IsOn(const std::string& page, const std::string& name) { return ReadControl(page, name) == "true"; }

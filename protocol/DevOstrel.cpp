@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "link/xModem.h"
+#include "protocol/ProtocolText.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ void TDevOstrel::Step(uint8_t mode) {
 }
 
 void TDevOstrel::IdleStep() {
-  Link().Sleep(50);
+  Link().IdleWait(50);
   try {
     Link().DrainInput();
   } catch (const std::exception& e) {
@@ -103,10 +104,13 @@ void TDevOstrel::CheckConnection() {
       }
     }
   }
+  // The outcome is queued before the mode goes back to 0, so whoever waits
+  // for the mode finds it there.
+  if (!link.IsTerminated()) {
+    queue_.PostControlText(Targets::Panel2, "СОЕДИНЕНИЕ УСТАНОВЛЕНО");
+    queue_.PostControlText(Targets::Button1, "Click");
+  }
   link.SetMode(0);
-  if (link.IsTerminated()) return;
-  queue_.PostControlText(Targets::Panel2, "СОЕДИНЕНИЕ УСТАНОВЛЕНО");
-  queue_.PostControlText(Targets::Button1, "Click");
 }
 
 void TDevOstrel::ReadPage() { RunPage(false); }
@@ -143,14 +147,22 @@ void TDevOstrel::RunPage(bool write) {
 }
 
 void TDevOstrel::ReadAll() {
-  static const TAllTexts texts{"Читаем всё", "Окончили читать всё", "Чтение всех параметров завершено!",
-                               "ОШИБКА при чтении общих настроек!", "ОШИБКА при чтении ключей!"};
+  static const TAllTexts texts{"Читаем всё",
+                               "Окончили читать всё",
+                               "Чтение всех параметров завершено!",
+                               "ОШИБКА при чтении общих настроек!",
+                               "ОШИБКА при чтении ключей!",
+                               "ОШИБКА при чтении!"};
   RunAll(&TDevOstrel::ReadPage, texts);
 }
 
 void TDevOstrel::WriteAll() {
-  static const TAllTexts texts{"Пишем всё", "Окончили писать всё", "Запись всех параметров завершена!",
-                               "ОШИБКА при записи общих настроек!", "ОШИБКА при записи ключей!"};
+  static const TAllTexts texts{"Пишем всё",
+                               "Окончили писать всё",
+                               "Запись всех параметров завершена!",
+                               "ОШИБКА при записи общих настроек!",
+                               "ОШИБКА при записи ключей!",
+                               "ОШИБКА при записи!"};
   RunAll(&TDevOstrel::WritePage, texts);
 }
 
@@ -162,13 +174,13 @@ void TDevOstrel::RunAll(void (TDevOstrel::*pageOperation)(), const TAllTexts& te
   link.Log(Separator81, false, false);
   link.Log(texts.start, false, true);
   const std::pair<const std::string*, const char*> pages[] = {
-      {&Pages::Common, texts.commonFailed}, {&Pages::Keys, texts.keysFailed}, {&Pages::GSM, nullptr}};
+      {&Pages::Common, texts.commonFailed}, {&Pages::Keys, texts.keysFailed}, {&Pages::GSM, texts.gsmFailed}};
   for (const auto& [page, failure] : pages) {
     SetPage(*page);
     queue_.PostControlText({*page, ""}, "Show");
     (this->*pageOperation)();
     if (link.IsTerminated()) return;
-    if (failure && failed_) {
+    if (failed_) {
       queue_.PostMsg(failure);
       return;
     }
@@ -178,21 +190,34 @@ void TDevOstrel::RunAll(void (TDevOstrel::*pageOperation)(), const TAllTexts& te
   queue_.PostMsg(texts.done);
 }
 
-void TDevOstrel::QueryValue(const std::string& command, const TTarget& label, std::string& reply) {
+bool TDevOstrel::QueryValue(const std::string& command, const TTarget& label, std::string& reply,
+                            TValueCheck valid) {
   TModem& link = Link();
-  if (link.IsTerminated()) return;
+  if (link.IsTerminated()) return false;
   queue_.PostControlColor(label, clWindowText);
-  if (link.SendCommand(command, reply, 1, 4500, "OK", true) != 0) {
-    queue_.PostControlColor(label, clRed);
-    reply.clear();
-    return;
+  bool good = Request(command, reply, 1, true);
+  if (good) {
+    reply = ReplyLine(reply);
+    good = !valid || AcceptValue(command, reply, valid(reply));
   }
+  if (!good) reply.clear();
+  queue_.PostControlColor(label, good ? clBlue : clRed);
+  return good;
+}
+
+bool TDevOstrel::Request(const std::string& command, std::string& reply, int32_t attempts, bool failOnMismatch) {
+  TModem& link = Link();
+  if (link.SendCommand(command, reply, attempts, 4500, "OK", failOnMismatch) != 0) return false;
   int32_t code = 0;
-  if (!link.CheckReply(false, reply, 3, code)) {
-    queue_.PostControlColor(label, clRed);
-    reply.clear();
-    return;
-  }
-  reply = ReplyLine(reply);
-  queue_.PostControlColor(label, clBlue);
+  link.CheckReply(false, reply, 3, code);
+  const TReplyFault fault = JudgeReply(command, reply);
+  if (fault == TReplyFault::Good) return true;
+  // A refusal or a reply without "OK" already shows in the traffic lines.
+  if (fault == TReplyFault::WrongEcho) link.Log(UntrustedReplyLine(command, fault), true, true);
+  return false;
+}
+
+bool TDevOstrel::AcceptValue(const std::string& command, const std::string& value, bool acceptable) {
+  if (!acceptable) Link().Log(BadValueLine(command, value), true, true);
+  return acceptable;
 }

@@ -39,8 +39,13 @@ class TDevOstrel : public TDevice {
   void ReadAll() override;
   void WriteAll() override;
   void Step(uint8_t mode) override;
-  // One request with visual feedback on the label that names the value.
-  void QueryValue(const std::string& command, const TTarget& label, std::string& reply);
+  // One request with visual feedback on the label that names the value: the
+  // reply line comes back in reply and true; "" and false (and red on the
+  // label) when the request was not good or valid refuses its value. On a
+  // terminated link nothing is sent and reply is left as it was.
+  using TValueCheck = bool (*)(const std::string& value);
+  bool QueryValue(const std::string& command, const TTarget& label, std::string& reply,
+                  TValueCheck valid = nullptr);
   bool Failed() const { return failed_; }
 
   // The characters strictly between the first carriage return of the text and
@@ -58,6 +63,7 @@ class TDevOstrel : public TDevice {
     const char* done;
     const char* commonFailed;
     const char* keysFailed;
+    const char* gsmFailed;
   };
   void RunAll(void (TDevOstrel::*pageOperation)(), const TAllTexts& texts);
   void RunPage(bool write);
@@ -73,10 +79,23 @@ class TDevOstrel : public TDevice {
   virtual void WriteAdc();
 
   TModem& Link() { return *link_; }
+  // A settings request with the expected text "OK" and 4500 ms an attempt.
+  // Good only when the panel confirmed it: "OK" came back, no refusal, no
+  // loss of the link, and the reply answers this very command. A reply that
+  // reports the loss of the link ends the link thread (CheckReply).
+  bool Request(const std::string& command, std::string& reply, int32_t attempts, bool failOnMismatch);
+  // Logs a value that a good reply carried but its field cannot hold; returns
+  // whether it is acceptable.
+  bool AcceptValue(const std::string& command, const std::string& value, bool acceptable);
   std::string ReadControl(const std::string& page, const std::string& name);
 
   // Steps of the exchanges; those returning bool return the step's failure.
-  bool ReadEventEntry(int entry);  // CommonExchange.cpp
+  // Every command of the common settings: three attempts, and a reply
+  // without "OK" in the last attempt is still answered (but not good).
+  bool Send(const std::string& command, std::string& reply);  // CommonExchange.cpp
+  bool ReadEventEntry(int entry);
+  // Requests the phone of an entry and posts it when good; false otherwise.
+  bool ReadPhone(int entry, std::string& reply);
   bool ReadLoopEntry(int entry);
   bool ReadDelays();
   bool WriteEntry(int entry);
@@ -86,12 +105,8 @@ class TDevOstrel : public TDevice {
   void EndExchange(bool failed, const std::string& errorLine);
   // A check box or radio button of a page is on.
   bool IsOn(const std::string& page, const std::string& name);
-  // One GSM request: sent with three attempts and answered with "OK" and a
-  // reply that reports neither the loss of the link nor "ERROR".
+  // One GSM request: three attempts, judged as every settings request.
   bool GsmRequest(const std::string& command, std::string& reply);  // GsmExchange.cpp
-  // A value of an ADC reply line, or nothing (logged) when it is empty or not
-  // hexadecimal.
-  std::optional<int> AdcValue(const std::string& command, const std::string& value);  // AdcExchange.cpp
 
   TOutArray& queue_;
   bool failed_ = false;

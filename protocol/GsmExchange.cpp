@@ -1,9 +1,10 @@
 // The GSM settings exchange: the type of the attached GSM module and the ring
 // duration, between the panel and the GSM page.
 //
-// No memo lines of its own, no message box, never Failed: a request's outcome
-// shows in the traffic lines and as a colour for the control naming the value
-// (red failed, blue good). Link thread only.
+// No memo lines of its own: a request's outcome shows in the traffic lines and
+// as a colour for the control naming the value (red failed, blue good). A
+// failed request does not stop the other one, but the operation has failed
+// (Failed). Link thread only.
 #include <string>
 
 #include "link/xModem.h"
@@ -19,10 +20,9 @@ const TTarget RingCombo{Pages::GSM, "cbRing"};
 }  // namespace
 
 bool TDevOstrel::GsmRequest(const std::string& command, std::string& reply) {
-  TModem& link = Link();
-  if (link.SendCommand(command, reply, 3, 4500, "OK", true) != 0) return false;
-  int32_t code = 0;
-  return link.CheckReply(false, reply, 3, code);
+  const bool good = Request(command, reply, 3, true);
+  if (!good) failed_ = true;
+  return good;
 }
 
 void TDevOstrel::ReadGsm() {
@@ -40,14 +40,17 @@ void TDevOstrel::ReadGsm() {
   }
 
   if (link.IsTerminated()) return;
+  // "+rh" and the ring duration 1..6, which is the combo box's index + 1.
   if (GsmRequest("+rh", reply)) {
-    // "+rh" and the ring duration 1..6, which is the combo box's index + 1.
-    const char ring = CharAt(ReplyLine(reply), 4);
-    if (ring >= '0' && ring <= '9') queue_.PostControlText(RingCombo, std::to_string(ring - '0' - 1));
-    queue_.PostControlColor(RingLabel, clBlue);
-  } else {
-    queue_.PostControlColor(RingLabel, clRed);
+    const std::string ring = TextFrom(ReplyLine(reply), 4).substr(0, 1);
+    if (AcceptValue("+rh", ring, !ring.empty() && ring[0] >= '1' && ring[0] <= '6')) {
+      queue_.PostControlText(RingCombo, std::to_string(ring[0] - '0' - 1));
+      queue_.PostControlColor(RingLabel, clBlue);
+      return;
+    }
+    failed_ = true;
   }
+  queue_.PostControlColor(RingLabel, clRed);
 }
 
 void TDevOstrel::WriteGsm() {

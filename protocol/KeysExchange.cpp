@@ -32,10 +32,12 @@ void TDevOstrel::ReadKeys() {
       link.Log(">> " + command, true, false);
       std::string reply;
       // Only an answer with "OK" counts as a key.
-      failed = link.SendCommand(command, reply, 3, 4500, "OK", true) != 0;
+      failed = !Request(command, reply, 3, true);
       if (!failed) {
         // The key follows the four characters of the request ("+rk3").
-        queue_.PostListItem(KeyList, std::to_string(row), SwapKeyBytes(TextFrom(ReplyLine(reply), 5)), -1);
+        const std::string key = TextFrom(ReplyLine(reply), 5);
+        failed = !AcceptValue(command, key, IsKeyValue(key));
+        if (!failed) queue_.PostListItem(KeyList, std::to_string(row), SwapKeyBytes(key), -1);
       }
     }
     if (link.GetMode() == 3 && !failed) queue_.PostMsg("Успешно прочитали ключи");
@@ -60,7 +62,7 @@ void TDevOstrel::WriteKeys() {
       const std::string command = "+wk" + std::to_string(row - 1) + "=" + wire;
       link.Log(">> " + command, true, false);
       std::string reply;
-      failed = link.SendCommand(command, reply, 3, 4500, "OK", false) != 0;
+      failed = !Request(command, reply, 3, false);
     }
     if (link.GetMode() == 4 && !failed) queue_.PostMsg("Успешно записали ключи!");
     link.Log("Окончили писать ключи", false, true);

@@ -69,3 +69,54 @@ std::string BadValueLine(const std::string& command, const std::string& value) {
   if (value.empty()) return " # !!! Нет значения в ответе на " + command;
   return " # !!! Неверное значение в ответе на " + command + ": " + value;
 }
+
+TReplyFault JudgeReply(const std::string& command, const std::string& reply) {
+  auto contains = [&](const char* word) { return reply.find(word) != std::string::npos; };
+  if (contains("NO CARRIER") || contains("DISCONNECT") || contains("BUSY")) return TReplyFault::LinkLost;
+  if (contains("ERR")) return TReplyFault::Refused;
+  std::string upper = reply;
+  for (char& c : upper)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  if (upper.find("OK") == std::string::npos) return TReplyFault::NoOk;
+  const size_t start = reply.find_first_not_of('\n');
+  if (start == std::string::npos || reply.compare(start, command.size(), command) != 0 ||
+      CharAt(reply, start + command.size() + 1) != '\r')
+    return TReplyFault::WrongEcho;
+  return TReplyFault::Good;
+}
+
+std::string UntrustedReplyLine(const std::string& command, TReplyFault fault) {
+  switch (fault) {
+    case TReplyFault::NoOk:
+      return " # !!! Нет подтверждения OK на " + command;
+    case TReplyFault::Refused:
+      return " # !!! Панель отказала в команде " + command;
+    case TReplyFault::LinkLost:
+      return " # !!! Связь потеряна во время команды " + command;
+    case TReplyFault::WrongEcho:
+      return " # !!! Ответ не на команду " + command;
+    case TReplyFault::Good:
+      break;
+  }
+  return {};
+}
+
+bool IsPhoneValue(std::string_view text) {
+  for (char c : text)
+    if (!((c >= '0' && c <= '9') || c == '+')) return false;
+  return true;
+}
+
+bool IsKeyValue(std::string_view text) {
+  if (text.size() > 16) return false;
+  for (char c : text)
+    if (HexDigit(c) < 0) return false;
+  return true;
+}
+
+std::optional<int> AdcNumber(std::string_view text) {
+  if (text.size() > 3) return std::nullopt;
+  const std::optional<int> value = ParseHex(text);
+  if (value && *value > 0x3FF) return std::nullopt;
+  return value;
+}

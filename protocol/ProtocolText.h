@@ -32,3 +32,27 @@ std::string TextFrom(const std::string& text, size_t position);
 // The memo line for a value that a reply should have carried but did not
 // (empty) or that cannot be read as a number.
 std::string BadValueLine(const std::string& command, const std::string& value);
+
+// Why a reply to a settings request cannot be trusted; Good when it can.
+enum class TReplyFault {
+  Good,
+  NoOk,      // "OK" never came back (case of letters aside)
+  Refused,   // the panel answered "ERR" or "ERROR"
+  LinkLost,  // "NO CARRIER", "DISCONNECT" or "BUSY": the call is gone
+  WrongEcho  // the reply does not begin with the command that was sent
+};
+// Judges a reply as the exchanges take it: it must hold "OK", neither a
+// refusal nor a loss of the link, and begin with the echo of the command (a
+// line feed left over from the previous answer aside) followed by a carriage
+// return.
+TReplyFault JudgeReply(const std::string& command, const std::string& reply);
+// The memo line for a reply that was answered but cannot be trusted.
+std::string UntrustedReplyLine(const std::string& command, TReplyFault fault);
+
+// Values as the panel's fields hold them.
+// A phone number: digits and "+" only (empty is an empty entry).
+bool IsPhoneValue(std::string_view text);
+// A key in wire order: hexadecimal digits, at most 16.
+bool IsKeyValue(std::string_view text);
+// An ADC reading or threshold: one to three hexadecimal digits, 000 to 3FF.
+std::optional<int> AdcNumber(std::string_view text);

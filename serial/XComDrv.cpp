@@ -205,11 +205,12 @@ uint32_t TCustomComm::QueueCount(int which) {
   return count > 0 ? static_cast<uint32_t>(count) : 0;
 }
 
-short TCustomComm::WaitDevice(short events, int timeoutMs) {
-  pollfd device{Handle(), events, 0};
+short TCustomComm::WaitDevice(short events, int timeoutMs, bool* cancelled) {
+  pollfd fds[2] = {{Handle(), events, 0}, {cancelFd_, POLLIN, 0}};
   // A signal or the time-out: the caller looks at the clock and loops.
-  if (poll(&device, 1, timeoutMs) <= 0) return 0;
-  return device.revents;
+  if (poll(fds, 2, timeoutMs) <= 0) return 0;
+  *cancelled = fds[1].revents != 0;
+  return fds[0].revents;
 }
 
 uint32_t TCustomComm::ReadBuffer(void* buffer, uint32_t count, uint32_t timeoutMs) {
@@ -240,7 +241,9 @@ uint32_t TCustomComm::ReadBuffer(void* buffer, uint32_t count, uint32_t timeoutM
     }
     const uint32_t elapsed = TickMs() - start;
     if (elapsed > timeoutMs) break;
-    const short revents = WaitDevice(POLLIN, WaitLeft(timeoutMs, elapsed));
+    bool cancelled = false;
+    const short revents = WaitDevice(POLLIN, WaitLeft(timeoutMs, elapsed), &cancelled);
+    if (cancelled) break;
     if ((revents & (POLLHUP | POLLERR | POLLNVAL)) && QueueCount(0) == 0) {
       // Hung up with nothing left to read (QueueCount normally fails first).
       errno = EIO;
@@ -292,7 +295,9 @@ uint32_t TCustomComm::WriteBuffer(const void* buffer, uint32_t count, uint32_t t
     const uint32_t elapsed = TickMs() - start;
     if (elapsed > timeoutMs) break;
     // Sleep until the queue has room again or the time is up.
-    const short revents = WaitDevice(POLLOUT, WaitLeft(timeoutMs, elapsed));
+    bool cancelled = false;
+    const short revents = WaitDevice(POLLOUT, WaitLeft(timeoutMs, elapsed), &cancelled);
+    if (cancelled) break;
     hungUp = (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
   }
   return done;

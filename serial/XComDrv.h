@@ -239,6 +239,10 @@ class TCustomComm {
   bool ReadChar(char& c);
   uint32_t WriteBuffer(const void* buffer, uint32_t count, uint32_t timeoutMs);
   uint32_t Write(const void* buffer, uint32_t count);
+  // A descriptor that ends a transfer's wait early when it becomes readable
+  // (the owner's stop signal); -1 for none. The transfer then returns the
+  // short count, as on its time-out. Owner's thread.
+  void SetCancelFd(int fd) { cancelFd_ = fd; }
   bool WriteChar(char c);
   bool WriteString(const std::string& text);
   uint32_t ReceivedCount() const { return receivedCount_; }
@@ -319,6 +323,7 @@ class TCustomComm {
   uint32_t receivedCount_ = 0;
   uint32_t sentCount_ = 0;
   std::atomic<bool> destroying_{false};  // read by the watcher
+  int cancelFd_ = -1;
 
   // The destructors' part: marks the component as being destroyed, stops the
   // watcher and closes the device without raising. The most derived class
@@ -330,8 +335,9 @@ class TCustomComm {
   void StopEventThread();
   void CloseHandle();
   // Waits up to timeoutMs for events on the open device; returns revents
-  // (0 on time-out or signal).
-  short WaitDevice(short events, int timeoutMs);
+  // (0 on time-out or signal). *cancelled tells that the cancel descriptor
+  // ended the wait.
+  short WaitDevice(short events, int timeoutMs, bool* cancelled);
 };
 
 // The component with its published properties and their rules.

@@ -1,5 +1,6 @@
 #include "tools/PanelEngine.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace ostrel::sim {
@@ -20,6 +21,7 @@ constexpr TFaultName kFaultNames[] = {
     {EFault::Silence, "silence"},     {EFault::NoOk, "no-ok"}, {EFault::Error, "error"},
     {EFault::LowerOk, "lower-ok"},    {EFault::NoCarrier, "no-carrier"},
     {EFault::Busy, "busy"},           {EFault::CloseLine, "close"},
+    {EFault::Refuse, "refuse"},       {EFault::Reply, "reply"},
 };
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -57,28 +59,96 @@ int ParseHex3(std::string_view text)
   return value <= kAdcMax ? value : -1;
 }
 
+int ParseHex2(std::string_view digits)
+{
+  int value = 0;
+  for (const char c : digits) {
+    const int lower = c | 0x20;
+    if (!IsDigit(c) && (lower < 'a' || lower > 'f')) return -1;
+    value = value * 16 + (IsDigit(c) ? c - '0' : lower - 'a' + 10);
+  }
+  return value;
+}
+
+// "\r", "\n", "\\" and "\xHH" in a reply=TEXT fault; nothing for a bad escape.
+std::optional<std::string> Unescape(std::string_view text)
+{
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\') {
+      out += text[i];
+      continue;
+    }
+    if (++i >= text.size()) return std::nullopt;
+    switch (text[i]) {
+      case 'r': out += '\r'; break;
+      case 'n': out += '\n'; break;
+      case '\\': out += '\\'; break;
+      case 'x': {
+        const int value = i + 2 < text.size() ? ParseHex2(text.substr(i + 1, 2)) : -1;
+        if (value < 0) return std::nullopt;
+        out += static_cast<char>(value);
+        i += 2;
+        break;
+      }
+      default: return std::nullopt;
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 std::optional<TFault> ParseFault(std::string_view text, std::string& error)
 {
-  // The prefix may itself hold ":" only in theory; panel commands never do, so split from the right.
+  const std::string usage = "bad fault \"" + std::string(text) + "\": expected PREFIX:KIND[:once][:skip=N]";
+  // The prefix may itself hold ":" only in theory; panel commands never do, so options and the
+  // kind are split off from the right.
   std::string_view rest = text;
-  bool once = false;
-  if (rest.size() > 5 && rest.substr(rest.size() - 5) == ":once") {
-    once = true;
-    rest.remove_suffix(5);
+  TFault fault;
+  for (;;) {
+    const auto colon = rest.rfind(':');
+    if (colon == std::string_view::npos) break;
+    const std::string_view option = rest.substr(colon + 1);
+    if (option == "once") {
+      fault.Once = true;
+    } else if (option.starts_with("skip=")) {
+      const std::string_view digits = option.substr(5);
+      if (digits.empty() || digits.size() > 6 || !std::all_of(digits.begin(), digits.end(), IsDigit)) {
+        error = usage;
+        return std::nullopt;
+      }
+      fault.Skip = std::stoi(std::string(digits));
+    } else {
+      break;
+    }
+    rest = rest.substr(0, colon);
   }
-  const auto colon = rest.rfind(':');
+  const auto colon = rest.find(':');
   if (colon == std::string_view::npos || colon == 0) {
-    error = "bad fault \"" + std::string(text) + "\": expected PREFIX:KIND[:once]";
+    error = usage;
     return std::nullopt;
   }
+  fault.Prefix = std::string(rest.substr(0, colon));
   const std::string_view kind = rest.substr(colon + 1);
+  if (kind.starts_with("reply=")) {
+    const std::optional<std::string> reply = Unescape(kind.substr(6));
+    if (!reply) {
+      error = "bad fault \"" + std::string(text) + "\": bad escape in the reply text";
+      return std::nullopt;
+    }
+    fault.Kind = EFault::Reply;
+    fault.Reply = *reply;
+    return fault;
+  }
   for (const auto& entry : kFaultNames) {
-    if (kind == entry.Name) return TFault{std::string(rest.substr(0, colon)), entry.Kind, once};
+    if (kind == entry.Name) {
+      fault.Kind = entry.Kind;
+      return fault;
+    }
   }
   error = "bad fault kind \"" + std::string(kind) +
-          "\": expected silence, no-ok, error, lower-ok, no-carrier, busy or close";
+          "\": expected silence, no-ok, error, lower-ok, no-carrier, busy, close, refuse or reply=TEXT";
   return std::nullopt;
 }
 
@@ -120,11 +190,14 @@ void TPanelEngine::Feed(std::string_view bytes, std::vector<TSimOutput>& out)
 void TPanelEngine::HandleCommand(const std::string& command, std::vector<TSimOutput>& out)
 {
   Commands.push_back(command);
-  const std::optional<EFault> fault = TakeFault(command);
+  const std::optional<TFault> taken = TakeFault(command);
+  const std::optional<EFault> fault = taken ? std::optional<EFault>(taken->Kind) : std::nullopt;
   const std::string echo = command + std::string(kCr);
 
   if (fault) {
     switch (*fault) {
+      case EFault::Refuse: out.push_back({echo + "ERR\r\n", ReplyDelayMs, false}); return;
+      case EFault::Reply: out.push_back({taken->Reply, ReplyDelayMs, false}); return;
       case EFault::Silence: return;
       case EFault::Error: out.push_back({echo + std::string(kError), ReplyDelayMs, false}); return;
       case EFault::NoCarrier: out.push_back({"\r\nNO CARRIER\r\n", ReplyDelayMs, false}); return;
@@ -150,13 +223,17 @@ void TPanelEngine::HandleCommand(const std::string& command, std::vector<TSimOut
   out.push_back({reply, ReplyDelayMs, false});
 }
 
-std::optional<EFault> TPanelEngine::TakeFault(const std::string& command)
+std::optional<TFault> TPanelEngine::TakeFault(const std::string& command)
 {
   for (auto it = Faults.begin(); it != Faults.end(); ++it) {
     if (command.compare(0, it->Prefix.size(), it->Prefix) != 0) continue;
-    const EFault kind = it->Kind;
+    if (it->Skip > 0) {
+      --it->Skip;
+      return std::nullopt;
+    }
+    const TFault fault = *it;
     if (it->Once) Faults.erase(it);
-    return kind;
+    return fault;
   }
   return std::nullopt;
 }

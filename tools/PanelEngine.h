@@ -30,6 +30,8 @@ enum class EFault
   NoCarrier,  // "\r\nNO CARRIER\r\n" in place of echo and reply; not carried out
   Busy,       // "\r\nBUSY\r\n" in place of echo and reply; not carried out
   CloseLine,  // no reply; the line is dropped (the pty master is closed)
+  Refuse,     // echo and "ERR" (the panel's own refusal); not carried out
+  Reply,      // the fault's Reply text alone, as given; not carried out
 };
 
 struct TFault
@@ -37,12 +39,16 @@ struct TFault
   std::string Prefix;  // matches every command that starts with it, e.g. "+rt07" or "+wk"
   EFault Kind = EFault::Silence;
   bool Once = false;   // removed after its first use
+  int Skip = 0;        // matching commands let through before it applies
+  std::string Reply;   // what Reply sends
 
   bool operator==(const TFault&) const = default;
 };
 
-// Fault text "PREFIX:KIND[:once]", KIND one of silence, no-ok, error, lower-ok, no-carrier,
-// busy, close. Example: "+rt07:silence", "+rk4:no-ok:once".
+// Fault text "PREFIX:KIND[:once][:skip=N]", KIND one of silence, no-ok, error, lower-ok,
+// no-carrier, busy, close, refuse or reply=TEXT (TEXT sent as it is, with \r, \n, \\ and \xHH
+// escapes and without ":"). skip=N lets the first N matching commands through.
+// Examples: "+rt07:silence", "+rk4:no-ok:once", "+v:close:once:skip=1", "+rh:reply=+rh\r+rh9\rOK\r\n".
 std::optional<TFault> ParseFault(std::string_view text, std::string& error);
 const char* FaultName(EFault kind);
 
@@ -81,7 +87,7 @@ private:
   };
 
   void HandleCommand(const std::string& command, std::vector<TSimOutput>& out);
-  std::optional<EFault> TakeFault(const std::string& command);
+  std::optional<TFault> TakeFault(const std::string& command);
   TResult Execute(const std::string& command);
   TResult ExecuteRead(std::string_view command);
   TResult ExecuteWrite(std::string_view command);

@@ -164,20 +164,32 @@ struct TCommonReadFault {
   const char* name;
   const char* prefix;
   EFault kind;
-  bool endsThere;       // the read stops at the faulty command
-  const char* message;  // the one message box
+  const char* lastSent;  // the read stops after this command; nullptr: it goes on to the end
+  const char* message;   // the one message box
 };
 
 void PrintTo(const TCommonReadFault& c, std::ostream* os) { *os << c.name; }
 
+// The commands up to the last place of command.
+TCommands CutAfter(TCommands commands, const char* command) {
+  if (!command) return commands;
+  const auto last = std::find(commands.rbegin(), commands.rend(), command);
+  commands.erase(last.base(), commands.end());
+  return commands;
+}
+
 class CommonReadFaults : public Exchanges, public ::testing::WithParamInterface<TCommonReadFault> {};
 
+// A request the panel did not confirm fails the read as one without an answer
+// does: the read stops after that entry and nothing of the entry is posted.
 TEST_P(CommonReadFaults, FollowTheRules) {
   const TCommonReadFault& c = GetParam();
   panel.SetState(CommonState());
   panel.AddFault({c.prefix, c.kind, false});
   const TOutput out = rig.Run(Pages::Common, 3);
-  EXPECT_EQ(panel.Commands(), Tripled(ReadCommonCommands(), c.prefix, c.endsThere));
+  const TCommands sent = c.kind == EFault::LowerOk ? ReadCommonCommands()
+                                                  : CutAfter(Tripled(ReadCommonCommands(), c.prefix, false), c.lastSent);
+  EXPECT_EQ(panel.Commands(), sent);
   EXPECT_EQ(out.Messages, TCommands{c.message});
   const bool failed = std::string(c.message) == "ОШИБКА при чтении!";
   EXPECT_EQ(rig.device.Failed(), failed);
@@ -189,18 +201,16 @@ TEST_P(CommonReadFaults, FollowTheRules) {
     EXPECT_TRUE(out.TextsFor(Pages::Common, "etPhone7").empty());
     EXPECT_TRUE(out.TextsFor(Pages::Common, "etPhone8").empty());
     EXPECT_TRUE(out.TextsFor(Pages::Common, "seTimeOut").empty());
-  } else if (name == "entry-2-phone-fails-its-flags-answer") {
+  } else if (name == "entry-2-phone-fails-whatever-its-flags") {
     EXPECT_TRUE(out.TextsFor(Pages::Common, "etPhone2").empty());
-    EXPECT_EQ(out.TextsFor(Pages::Common, "cbReact2"), TCommands{"false"});
-    EXPECT_EQ(out.TextsFor(Pages::Common, "etPhone3"), TCommands{"89161003"});
+    EXPECT_TRUE(out.TextsFor(Pages::Common, "etPhone3").empty());
   } else if (name == "entry-9-flags-unanswered") {
-    EXPECT_EQ(out.TextsFor(Pages::Common, "cbReact9"), TCommands{"false"});
-    EXPECT_EQ(out.TextsFor(Pages::Common, "etPhone9"), TCommands{"89161009"});
-  } else if (name == "phone-without-ok-still-read") {
-    EXPECT_EQ(out.TextsFor(Pages::Common, "etPhone5"), TCommands{"89161005"});
-  } else if (name == "delays-not-hexadecimal") {
-    // "+rp\rERROR\r\n" is taken without "OK"; its reply line "ERROR" has no delays.
-    EXPECT_TRUE(out.HasLine("DT  # !!! Неверное значение в ответе на +rp: OR", true));
+    EXPECT_TRUE(out.TextsFor(Pages::Common, "cbReact9").empty());
+    EXPECT_TRUE(out.TextsFor(Pages::Common, "etPhone10").empty());
+  } else if (name == "phone-without-ok-refused" || name == "phone-refused-with-err") {
+    EXPECT_TRUE(out.TextsFor(Pages::Common, "etPhone5").empty());
+    EXPECT_TRUE(out.TextsFor(Pages::Common, "cbReact5").empty());
+  } else if (name == "delays-refused") {
     for (const char* control : {"seTimeOut", "seTimeOut2", "cbFastGuard", "cbWaitSend"})
       EXPECT_TRUE(out.TextsFor(Pages::Common, control).empty()) << control;
     EXPECT_EQ(out.TextsFor(Pages::Common, "etPhone12"), TCommands{"89161012"});
@@ -209,15 +219,16 @@ TEST_P(CommonReadFaults, FollowTheRules) {
 
 INSTANTIATE_TEST_SUITE_P(
     Exchanges, CommonReadFaults,
-    ::testing::Values(TCommonReadFault{"no-answer-to-entry-7-phone", "+rt07", EFault::Silence, true,
-                                       "ОШИБКА при чтении!"},
-                      TCommonReadFault{"entry-2-phone-fails-its-flags-answer", "+rt02", EFault::Silence, false,
-                                       "Успешно прочитали общие настройки"},
-                      TCommonReadFault{"entry-9-flags-unanswered", "+rq09", EFault::Silence, false,
-                                       "Успешно прочитали общие настройки"},
-                      TCommonReadFault{"phone-without-ok-still-read", "+rt05", EFault::NoOk, false,
-                                       "Успешно прочитали общие настройки"},
-                      TCommonReadFault{"delays-not-hexadecimal", "+rp", EFault::Error, true, "ОШИБКА при чтении!"}),
+    ::testing::Values(
+        TCommonReadFault{"no-answer-to-entry-7-phone", "+rt07", EFault::Silence, "+rt07", "ОШИБКА при чтении!"},
+        TCommonReadFault{"entry-2-phone-fails-whatever-its-flags", "+rt02", EFault::Silence, "+rq02",
+                         "ОШИБКА при чтении!"},
+        TCommonReadFault{"entry-9-flags-unanswered", "+rq09", EFault::Silence, "+rq09", "ОШИБКА при чтении!"},
+        TCommonReadFault{"phone-without-ok-refused", "+rt05", EFault::NoOk, "+rt05", "ОШИБКА при чтении!"},
+        TCommonReadFault{"phone-refused-with-err", "+rt05", EFault::Refuse, "+rt05", "ОШИБКА при чтении!"},
+        TCommonReadFault{"lower-case-ok-is-good", "+rt05", EFault::LowerOk, nullptr,
+                         "Успешно прочитали общие настройки"},
+        TCommonReadFault{"delays-refused", "+rp", EFault::Error, "+rp", "ОШИБКА при чтении!"}),
     [](const auto& info) {
       std::string name = info.param.name;
       std::replace(name.begin(), name.end(), '-', '_');
@@ -235,7 +246,7 @@ struct TEntryInput {
 // Entries 1..12 as the page shows them; loop 2 has its 24-hour box on, loop 1
 // "Замыкание" and loop 3 "Размыкание" as normal states.
 const TEntryInput EntryInputs[12] = {
-    {"+79161234567", true, "100"}, {"", false, "000"},   {"8 916", true, "100"},
+    {"+79161234567", true, "100"}, {"", false, "000"},   {"8916", true, "100"},
     {"112", false, "000"},         {"5", true, "101"},   {"6", false, "010"},
     {"7", false, "000"},           {"8", true, "100"},   {"9", false, "000"},
     {"10", true, "110"},           {"11", false, "001"}, {"12", false, "000"},
@@ -295,23 +306,31 @@ TEST_F(Exchanges, WriteCommonSendsThePage) {
 TEST_F(Exchanges, WriteCommonFailures) {
   struct TCase {
     const char* prefix;
-    bool endsThere;
-    const char* message;
+    EFault kind;
   };
-  // A failed phone is made good by its flags; failed flags end the write.
-  for (const TCase& c :
-       {TCase{"+wt04", false, "Успешно записали общие настройки"}, TCase{"+wq04", true, "ОШИБКА при записи!"}}) {
-    SCOPED_TRACE(c.prefix);
+  // A phone or flag field that the panel did not confirm fails its entry,
+  // whatever the other request of the entry answered: the write ends there.
+  for (const TCase& c : {TCase{"+wt04", EFault::Silence}, TCase{"+wq04", EFault::Silence},
+                         TCase{"+wt04", EFault::Refuse}, TCase{"+wq04", EFault::NoOk}}) {
+    SCOPED_TRACE(std::string(c.prefix) + " " + FaultName(c.kind));
     panel.ClearCommands();
     panel.ClearFaults();
-    panel.AddFault({c.prefix, EFault::Silence, false});
+    panel.AddFault({c.prefix, c.kind, false});
     FillCommonPage(rig.reader);
     const TOutput out = rig.Run(Pages::Common, 4);
     const std::string sent = WriteCommonCommands()[c.prefix[2] == 't' ? 6 : 7];
-    EXPECT_EQ(panel.Commands(), Tripled(WriteCommonCommands(), sent, c.endsThere));
-    EXPECT_EQ(out.Messages, TCommands{c.message});
-    EXPECT_EQ(out.HasLine("DT ОШИБКА при записи общих настроек", true), c.endsThere);
+    EXPECT_EQ(panel.Commands(), CutAfter(Tripled(WriteCommonCommands(), sent, false), "+wq04=000"));
+    EXPECT_EQ(out.Messages, TCommands{"ОШИБКА при записи!"});
+    EXPECT_TRUE(out.HasLine("DT ОШИБКА при записи общих настроек", true));
+    EXPECT_TRUE(rig.device.Failed());
   }
+  // The delays record refused.
+  panel.ClearCommands();
+  panel.ClearFaults();
+  panel.AddFault({"+wp=", EFault::Refuse, false});
+  const TOutput out = rig.Run(Pages::Common, 4);
+  EXPECT_EQ(out.Messages, TCommands{"ОШИБКА при записи!"});
+  EXPECT_EQ(panel.State().EntryDelay, TPanelState().EntryDelay);
 }
 
 // ---------------------------------------------------------------- keys
@@ -396,7 +415,8 @@ TEST_F(Exchanges, ReadGsmSelectsModuleAndRing) {
     const char* radio;
     TCommands ringIndex;
   };
-  // -1 puts "-" where the ring's digit stands: not a digit, nothing posted.
+  // -1 puts "-" where the ring's digit stands: not a ring duration, nothing
+  // posted, the label red and the read failed.
   for (const TCase& c :
        {TCase{0, 3, "rb1", {"2"}}, TCase{1, 6, "rb2", {"5"}}, TCase{2, 1, "rb3", {"0"}}, TCase{7, -1, "rb3", {}}}) {
     SCOPED_TRACE(c.module);
@@ -411,24 +431,29 @@ TEST_F(Exchanges, ReadGsmSelectsModuleAndRing) {
     if (!c.ringIndex.empty()) expected["cbRing"] = c.ringIndex;
     EXPECT_EQ(out.PageTexts(Pages::GSM), expected);
     EXPECT_EQ(out.ColoursFor(Pages::GSM, "RzGroupBox1"), TCommands{"clBlue"});
-    EXPECT_EQ(out.ColoursFor(Pages::GSM, "lbRing"), TCommands{"clBlue"});
-    EXPECT_TRUE(out.Messages.empty());
+    const bool ringGood = !c.ringIndex.empty();
+    EXPECT_EQ(out.ColoursFor(Pages::GSM, "lbRing"), TCommands{ringGood ? "clBlue" : "clRed"});
+    EXPECT_EQ(out.Messages, ringGood ? TCommands{} : TCommands{"ОШИБКА при чтении!"});
+    EXPECT_EQ(rig.device.Failed(), !ringGood);
     EXPECT_FALSE(out.HasLine("DT " + Eq80, false));  // no memo lines of its own
   }
 }
 
-TEST_F(Exchanges, ReadGsmFailuresShowNoMessage) {
-  // "ERROR" for the module: red, and the ring is read all the same.
+TEST_F(Exchanges, ReadGsmFailuresGoOnButFailTheRead) {
+  // "ERROR" for the module: red, the ring is read all the same, and the read
+  // has failed.
   panel.AddFault({"+rg", EFault::Error, false});
   TOutput out = rig.Run(Pages::GSM, 3);
   EXPECT_EQ(panel.Commands(), (TCommands{"+rg", "+rg", "+rg", "+rh"}));
   EXPECT_EQ(out.ColoursFor(Pages::GSM, "RzGroupBox1"), TCommands{"clRed"});
   EXPECT_EQ(out.ColoursFor(Pages::GSM, "lbRing"), TCommands{"clBlue"});
   EXPECT_EQ(out.TextsFor(Pages::GSM, "cbRing"), TCommands{"0"});
-  EXPECT_TRUE(out.Messages.empty());
-  EXPECT_FALSE(rig.device.Failed());
+  EXPECT_TRUE(out.PageTexts(Pages::GSM).count("rb3") == 0);
+  EXPECT_EQ(out.Messages, TCommands{"ОШИБКА при чтении!"});
+  EXPECT_TRUE(rig.device.Failed());
 
-  // A stop while the module is asked for: the ring is not asked.
+  // A stop while the module is asked for: the ring is not asked, and the read
+  // is reported as failed like any other page's.
   panel.ClearCommands();
   panel.ClearFaults();
   panel.AddFault({"+rg", EFault::Silence, false});
@@ -437,7 +462,7 @@ TEST_F(Exchanges, ReadGsmFailuresShowNoMessage) {
   EXPECT_EQ(panel.Commands(), TCommands{"+rg"});
   EXPECT_EQ(out.ColoursFor(Pages::GSM, "RzGroupBox1"), TCommands{"clRed"});
   EXPECT_TRUE(out.ColoursFor(Pages::GSM, "lbRing").empty());
-  EXPECT_TRUE(out.Messages.empty());
+  EXPECT_EQ(out.Messages, TCommands{"ОШИБКА при чтении!"});
 }
 
 TEST_F(Exchanges, WriteGsmFromThePage) {
@@ -467,7 +492,8 @@ TEST_F(Exchanges, WriteGsmFromThePage) {
     EXPECT_EQ(panel.State().Ring, c.ring);
     EXPECT_EQ(out.ColoursFor(Pages::GSM, "RzGroupBox1"), TCommands{"clBlue"});
     EXPECT_EQ(out.ColoursFor(Pages::GSM, "lbRing"), TCommands{c.ringColour});
-    EXPECT_TRUE(out.Messages.empty());
+    // The panel refuses a ring of 0: the write has failed.
+    EXPECT_EQ(out.Messages, c.ringColour == std::string("clRed") ? TCommands{"ОШИБКА при записи!"} : TCommands{});
   }
 }
 
@@ -519,12 +545,11 @@ TEST_F(Exchanges, ReadAdcSkipsAnUnansweredThreshold) {
   for (const auto& s : out.Sliders) EXPECT_FALSE(s.Slider == "ts" && s.Index == 2);
   EXPECT_TRUE(out.TextsFor(Pages::ACP, "p2Z1").empty());
   EXPECT_EQ(out.TextsFor(Pages::ACP, "pZam1"), TCommands{"300"});
-  EXPECT_TRUE(out.HasLine("DT  # !!! Нет значения в ответе на +it02", true));
   const TCommands label1 = out.ColoursFor(Pages::ACP, "lbACP1");
   EXPECT_EQ(std::count(label1.begin(), label1.end(), "clRed"), 1);
-  EXPECT_TRUE(out.Messages.empty());
+  EXPECT_EQ(out.Messages, TCommands{"ОШИБКА при чтении!"});
   EXPECT_FALSE(rig.link.IsTerminated());
-  EXPECT_FALSE(rig.device.Failed());
+  EXPECT_TRUE(rig.device.Failed());
 }
 
 TEST(ExchangesOnScript, ReadAdcSkipsValuesThatAreNotHexadecimal) {
@@ -546,7 +571,7 @@ TEST(ExchangesOnScript, ReadAdcSkipsValuesThatAreNotHexadecimal) {
   EXPECT_EQ(out.TextsFor(Pages::ACP, "p2Z1"), TCommands{"16"});
   EXPECT_EQ(out.Sliders.size(), 9u);
   EXPECT_FALSE(rig.link.IsTerminated());
-  EXPECT_TRUE(out.Messages.empty());
+  EXPECT_EQ(out.Messages, TCommands{"ОШИБКА при чтении!"});
 }
 
 TEST_F(Exchanges, WriteAdcSendsThumbPositions) {
@@ -566,7 +591,7 @@ TEST_F(Exchanges, WriteAdcSendsThumbPositions) {
   EXPECT_EQ(state.Adc[1].Thresholds, (std::array<int, 5>{100, 200, 300, 400, 1023}));
   const TCommands label1 = out.ColoursFor(Pages::ACP, "lbACP1");
   EXPECT_EQ(std::count(label1.begin(), label1.end(), "clRed"), 1);
-  EXPECT_TRUE(out.Messages.empty());
+  EXPECT_EQ(out.Messages, TCommands{"ОШИБКА при записи!"});
 }
 
 // ---------------------------------------------------------------- all pages
