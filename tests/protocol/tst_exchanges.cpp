@@ -664,3 +664,95 @@ TEST_F(Exchanges, TerminationDuringReadAllEndsQuietly) {
   EXPECT_EQ(rig.device.GetPage(), Pages::Keys);
   EXPECT_TRUE(rig.link.IsTerminated());
 }
+
+// ---------------------------------------------------------------- untrusted replies
+
+namespace {
+
+struct TUntrusted {
+  const char* name;
+  const char* page;
+  const char* prefix;      // the request answered wrongly
+  const char* reply;       // what the panel sends for it
+  const char* control;     // nothing may be posted for it
+  const char* line;        // a memo line that says why, or nullptr
+  bool linkLost;
+};
+
+void PrintTo(const TUntrusted& c, std::ostream* os) { *os << c.name; }
+
+class UntrustedReplies : public Exchanges, public ::testing::WithParamInterface<TUntrusted> {};
+
+}  // namespace
+
+// A reply that came back with "OK" but cannot be trusted fails its request:
+// nothing from it reaches a control, and the read ends in its error box.
+TEST_P(UntrustedReplies, FailTheRead) {
+  const TUntrusted& c = GetParam();
+  panel.SetState(CommonState());
+  ostrel::sim::TFault fault{c.prefix, EFault::Reply, false};
+  fault.Reply = c.reply;
+  panel.AddFault(fault);
+  const TOutput out = rig.Run(c.page, 3);
+  EXPECT_EQ(out.Messages, TCommands{"ОШИБКА при чтении!"});
+  EXPECT_TRUE(rig.device.Failed());
+  const std::string control = c.control;
+  if (control == "TMLV")
+    EXPECT_TRUE(out.Rows.empty());
+  else if (control == "ts")
+    EXPECT_TRUE(std::none_of(out.Sliders.begin(), out.Sliders.end(),
+                             [](const TOutput::TSlide& s) { return s.Text == "position" && s.Slider == "ts"; }));
+  else
+    EXPECT_TRUE(out.TextsFor(c.page, control).empty()) << control;
+  if (c.line) EXPECT_TRUE(out.HasLine(std::string("DT ") + c.line, true)) << c.line;
+  EXPECT_EQ(rig.link.IsTerminated(), c.linkLost);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Exchanges, UntrustedReplies,
+    ::testing::Values(
+        TUntrusted{"wrong-echo", Pages::Common.c_str(), "+rt05", "+rt06\r+rt0689160000006\rOK\r\n", "etPhone5",
+                   " # !!! Ответ не на команду +rt05", false},
+        TUntrusted{"no-carrier-for-a-phone", Pages::Common.c_str(), "+rt05", "\r\nNO CARRIER\r\n", "etPhone5",
+                   "ОШИБКА!Цифровое соединение разорвано!", true},
+        TUntrusted{"phone-with-letters", Pages::Common.c_str(), "+rt05", "+rt05\r+rt05ARRIER\rOK\r\n", "etPhone5",
+                   " # !!! Неверное значение в ответе на +rt05: ARRIER", false},
+        TUntrusted{"flags-refused", Pages::Common.c_str(), "+rq03", "+rq03\rERR\r\n", "cbReact3", nullptr, false},
+        TUntrusted{"delays-not-hexadecimal", Pages::Common.c_str(), "+rp", "+rp\r+rpZZ0A10\rOK\r\n", "seTimeOut",
+                   " # !!! Неверное значение в ответе на +rp: ZZ0A10", false},
+        TUntrusted{"key-not-hexadecimal", Pages::Keys.c_str(), "+rk0", "+rk0\r+rk010.12.2026 12:20\rOK\r\n", "TMLV",
+                   " # !!! Неверное значение в ответе на +rk0: 10.12.2026 12:20", false},
+        TUntrusted{"ring-outside-1-to-6", Pages::GSM.c_str(), "+rh", "+rh\r+rh9\rOK\r\n", "cbRing",
+                   " # !!! Неверное значение в ответе на +rh: 9", false},
+        TUntrusted{"adc-reading-beyond-3ff", Pages::ACP.c_str(), "+c=0", "+c=0\r1388\rOK\r\n", "ts",
+                   " # !!! Неверное значение в ответе на +c=0: 1388", false}),
+    [](const auto& info) {
+      std::string name = info.param.name;
+      std::replace(name.begin(), name.end(), '-', '_');
+      return name;
+    });
+
+TEST(ProtocolText, JudgeReply) {
+  struct TCase {
+    const char* command;
+    const char* reply;
+    TReplyFault fault;
+  };
+  for (const TCase& c : {TCase{"+rt05", "+rt05\r+rt05123\rOK\r\n", TReplyFault::Good},
+                         TCase{"+rt05", "\n+rt05\r+rt05123\rok\r\n", TReplyFault::Good},
+                         TCase{"+rt05", "+rt05\r+rt05123\r", TReplyFault::NoOk},
+                         TCase{"+rt05", "+rt05\rERR\rOK\r\n", TReplyFault::Refused},
+                         TCase{"+rt05", "+rt05\r\r\nBUSY\r\nOK", TReplyFault::LinkLost},
+                         TCase{"+rt05", "+rt06\r+rt06123\rOK\r\n", TReplyFault::WrongEcho},
+                         TCase{"+rt05", "+rt051\r+rt05123\rOK\r\n", TReplyFault::WrongEcho},
+                         TCase{"+v", "OK\r\n", TReplyFault::WrongEcho}}) {
+    EXPECT_EQ(JudgeReply(c.command, c.reply), c.fault) << c.reply;
+  }
+  EXPECT_TRUE(IsPhoneValue("+79161234567") && IsPhoneValue(""));
+  EXPECT_FALSE(IsPhoneValue("8 916") || IsPhoneValue("ARRIER"));
+  EXPECT_TRUE(IsKeyValue("0123456789abcdef") && !IsKeyValue("0123456789ABCDEF0") && !IsKeyValue("G1"));
+  EXPECT_EQ(AdcNumber("3FF"), 1023);
+  EXPECT_EQ(AdcNumber("400"), std::nullopt);
+  EXPECT_EQ(AdcNumber("1388"), std::nullopt);
+  EXPECT_EQ(AdcNumber(""), std::nullopt);
+}
