@@ -9,6 +9,7 @@
 #include <functional>
 #include <string_view>
 
+#include "persist/ShutdownSignals.h"
 #include "ui/ConnectDlg.h"
 #include "ui/MainForm.h"
 #include "ui/MessageBox.h"
@@ -37,7 +38,8 @@ QString ForTerminal(const std::string& text) {
 }
 
 // One run of the link against a panel, watched through the output elements
-// that the main window applies.
+// that the main window applies. Every wait ends when the window reports the
+// end of the operation or of the link, or when a signal asks to stop.
 class TSession {
  public:
   TSession(TForm1& form, bool quiet) : form_(form), quiet_(quiet) {
@@ -46,83 +48,123 @@ class TSession {
       messages_ << text;
       if (!quiet_) PrintLine(QString::fromUtf8("message: ") + text);
     };
+    QObject::connect(&form_, &TForm1::OperationFinished, &loop_, &QEventLoop::quit);
+    QObject::connect(&form_, &TForm1::LinkFinished, &loop_, [this] {
+      linkEnded_ = true;
+      loop_.quit();
+    });
   }
   ~TSession() {
     MessageBox::Hook = nullptr;
     form_.Applier().Observe = nullptr;
   }
 
+  // A signal asks to stop: the wait in progress ends, and so does the link.
+  void Interrupt(int signal) {
+    if (signal_ == 0) signal_ = signal;
+    loop_.quit();
+  }
+  int Signal() const { return signal_; }
+
   // Opens the port and runs the connection check; on failure *why says why.
   bool Connect(const QString& port, const std::string& phone, QString* why) {
     bool accepted = false;
-    const QMetaObject::Connection watch =
-        QObject::connect(form_.SplashDialog(), &QDialog::accepted, &form_, [&] { accepted = true; });
+    const QMetaObject::Connection watch = QObject::connect(form_.SplashDialog(), &QDialog::accepted, &loop_, [&] {
+      accepted = true;
+      loop_.quit();
+    });
+    linkEnded_ = false;
     form_.StartLink(port, phone);
-    WaitUntil([&] { return accepted || form_.Link()->Finished(); });
+    Wait([&] { return accepted || linkEnded_; });
     QObject::disconnect(watch);
-    if (accepted && !form_.Link()->IsTerminated()) {
+    if (Interrupted()) return false;
+    if (accepted) {
       form_.EnterConnectedState();
-      return true;
+      if (form_.IsConnected()) return true;
     }
-    WaitUntil([&] { return form_.Link()->Finished(); });
+    form_.Disconnect();
     Drain();
-    *why = form_.SplashDialog()->Panel2()->Caption();
+    *why = lostLine_.isEmpty() ? form_.SplashDialog()->Panel2()->Caption() : LinkLost();
     if (why->isEmpty()) *why = QString::fromUtf8("the panel did not answer");
     return false;
   }
 
-  // Starts an operation (it sets the link mode) and waits for its end; true
-  // when it ended with the expected message box and nothing failed.
-  bool Run(const std::function<void()>& start, const QString& success, QString* why) {
+  // Starts an operation and waits for its end; true when it ended with the
+  // expected message box and nothing failed, the link still up.
+  bool Run(bool (TForm1::*start)(), const QString& success, QString* why) {
     messages_.clear();
-    failedRequests_ = 0;
-    start();
-    WaitUntil([&] { return form_.Link()->GetMode() == 0 || form_.Link()->Finished(); });
+    failedRequests_.clear();
+    if (Interrupted()) return false;
+    if (!form_.Link() || linkEnded_ || !(form_.*start)()) {
+      *why = LinkLost();
+      return false;
+    }
+    Wait([&] { return !form_.IsBusy(); });
     Drain();
-    if (form_.Link()->IsTerminated()) {
-      *why = QString::fromUtf8("the link to the panel was lost");
+    if (Interrupted()) return false;
+    if (linkEnded_ || !form_.Link() || form_.Link()->IsTerminated()) {
+      *why = LinkLost();
       return false;
     }
     for (const QString& m : messages_)
       if (m != success) {
-        *why = m;
+        *why = m + Requests();
         return false;
       }
-    if (!success.isEmpty() && !messages_.contains(success)) {
-      *why = QString::fromUtf8("the panel did not confirm the operation");
+    if (!failedRequests_.isEmpty()) {
+      *why = QString::fromUtf8("the panel did not confirm") + Requests();
       return false;
     }
-    if (failedRequests_ > 0) {
-      *why = QString::fromUtf8("%1 request(s) to the panel failed").arg(failedRequests_);
+    if (!success.isEmpty() && !messages_.contains(success)) {
+      *why = QString::fromUtf8("the panel did not confirm the operation");
       return false;
     }
     return true;
   }
 
+  // Ends the link: the port is closed (and its lock released) on return.
   void Disconnect() {
     form_.Disconnect();
     Drain();
   }
 
+  bool Interrupted() const { return signal_ != 0; }
+
  private:
   void Observe(const TOutElement& e) {
     if (e.Kind == okMemo) {
-      if (!quiet_) PrintLine(ForTerminal(static_cast<const TMemoOut&>(e).Text));
+      const std::string& text = static_cast<const TMemoOut&>(e).Text;
+      if (!quiet_) PrintLine(ForTerminal(text));
+      if (text.rfind("-> ", 0) == 0) lastCommand_ = FromWire(text.substr(3));
+      // The lines the link writes when the line or the call is gone.
+      // The lines the link writes when the line or the call is gone (after
+      // the date and time).
+      for (const char* lost : {" # !!! Ошибка при чтении данных из COM порта", " # !!! Ошибка при отправке команды",
+                               " # !!! Ошибка при работе с COM портом", "ОШИБКА!Цифровое соединение разорвано!"})
+        if (const size_t at = text.find(lost); at != std::string::npos)
+          lostLine_ = FromWire(text.substr(at)).remove(QString::fromUtf8(" # !!! ")).trimmed();
     } else if (e.Kind == okControlColor && static_cast<const TControlOut&>(e).Text == "clRed") {
-      ++failedRequests_;  // a GSM or ADC request failed: the device marks its label red
+      // A GSM or ADC request failed: the device marks its label red.
+      if (!failedRequests_.contains(lastCommand_)) failedRequests_ << lastCommand_;
     }
   }
 
-  // Serves the event loop (the main window's timer applies the elements)
-  // until done() holds.
-  void WaitUntil(const std::function<bool()>& done) {
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-      if (done()) loop.quit();
-    });
-    check.start(20);
-    if (!done()) loop.exec();
+  QString LinkLost() const {
+    QString line = QString::fromUtf8("the link to the panel was lost");
+    if (!lostLine_.isEmpty()) line += " (" + lostLine_ + ")";
+    return line;
+  }
+
+  // The requests that the panel did not confirm, for the final line.
+  QString Requests() const {
+    QStringList requests = failedRequests_;
+    if (requests.isEmpty() && !lastCommand_.isEmpty()) requests << lastCommand_;
+    return requests.isEmpty() ? QString() : " (" + requests.join(", ") + ")";
+  }
+
+  // Serves the event loop until done() holds or a signal arrives.
+  void Wait(const std::function<bool()>& done) {
+    while (!done() && !Interrupted()) loop_.exec();
   }
 
   void Drain() {
@@ -131,8 +173,13 @@ class TSession {
 
   TForm1& form_;
   bool quiet_;
+  QEventLoop loop_;
   QStringList messages_;
-  int failedRequests_ = 0;
+  QStringList failedRequests_;
+  QString lastCommand_;
+  QString lostLine_;
+  bool linkEnded_ = false;
+  int signal_ = 0;
 };
 
 int Fail(TExit status, const QString& why) {
@@ -147,18 +194,37 @@ int ListPorts() {
   return exOk;
 }
 
+int Interrupted(TSession& session) {
+  session.Disconnect();
+  PrintLine(QString::fromUtf8("ostrelgsm4: interrupted"));
+  return 128 + session.Signal();
+}
+
 int ReadPanel(TForm1& form, TSession& session, const QString& port, const std::string& phone, const QString& out,
               bool adc) {
   QString why;
-  if (!session.Connect(port, phone, &why)) return Fail(exConnect, "connection failed: " + why);
-  if (!session.Run([&] { form.ReadAll(); }, QString::fromUtf8("Чтение всех параметров завершено!"), &why))
+  const bool connected = session.Connect(port, phone, &why);
+  if (session.Interrupted()) return Interrupted(session);
+  if (!connected) return Fail(exConnect, "connection failed: " + why);
+  const bool read = session.Run(&TForm1::ReadAll, QString::fromUtf8("Чтение всех параметров завершено!"), &why);
+  if (session.Interrupted()) return Interrupted(session);
+  if (!read) {
+    session.Disconnect();
     return Fail(exExchange, "reading the panel failed: " + why);
+  }
   if (adc) {
     form.ShowPage(form.ACPPage());
-    if (!session.Run([&] { form.Read(); }, QString(), &why))
+    const bool adcRead = session.Run(&TForm1::Read, QString(), &why);
+    if (session.Interrupted()) return Interrupted(session);
+    if (!adcRead) {
+      session.Disconnect();
       return Fail(exExchange, "reading the ADC channels failed: " + why);
+    }
   }
   session.Disconnect();
+  // A signal that came meanwhile still leaves the file as it was.
+  QCoreApplication::processEvents();
+  if (session.Interrupted()) return Interrupted(session);
   form.ConnectDialog()->ComPorts()->setEditText(port);
   if (!form.SaveSettings(out, &why)) return Fail(exUsage, why);
   return exOk;
@@ -169,13 +235,23 @@ int WritePanel(TForm1& form, TSession& session, const QString& port, const std::
   QString why;
   if (!QFileInfo(in).isFile()) return Fail(exUsage, "cannot read the settings file " + in);
   if (!form.LoadSettings(in, &why)) return Fail(exUsage, why);
-  if (!session.Connect(port, phone, &why)) return Fail(exConnect, "connection failed: " + why);
-  if (!session.Run([&] { form.WriteAll(); }, QString::fromUtf8("Запись всех параметров завершена!"), &why))
+  const bool connected = session.Connect(port, phone, &why);
+  if (session.Interrupted()) return Interrupted(session);
+  if (!connected) return Fail(exConnect, "connection failed: " + why);
+  const bool written = session.Run(&TForm1::WriteAll, QString::fromUtf8("Запись всех параметров завершена!"), &why);
+  if (session.Interrupted()) return Interrupted(session);
+  if (!written) {
+    session.Disconnect();
     return Fail(exExchange, "writing the panel failed: " + why);
+  }
   if (adc) {
     form.ShowPage(form.ACPPage());
-    if (!session.Run([&] { form.Write(); }, QString(), &why))
+    const bool adcWritten = session.Run(&TForm1::Write, QString(), &why);
+    if (session.Interrupted()) return Interrupted(session);
+    if (!adcWritten) {
+      session.Disconnect();
       return Fail(exExchange, "writing the ADC thresholds failed: " + why);
+    }
   }
   session.Disconnect();
   return exOk;
@@ -204,7 +280,9 @@ int RunCommandLine(int argc, char* argv[]) {
       "  write  --port PORT --in FILE [--adc] [--phone NUMBER]    write a settings file to the panel\n"
       "  ports                                                    list the serial ports\n"
       "Exit status: 0 success; 1 usage error or a settings file that cannot be read or written;\n"
-      "2 the connection failed; 3 a read or write failed after connecting."));
+      "2 the connection failed; 3 a read or write failed after connecting (a request the panel\n"
+      "did not confirm, or the link lost); 128 + the signal when SIGINT, SIGTERM or SIGHUP\n"
+      "stopped it (130, 143, 129)."));
   parser.addHelpOption();
   parser.addVersionOption();
   parser.addPositionalArgument("command", "read, write or ports");
@@ -239,6 +317,9 @@ int RunCommandLine(int argc, char* argv[]) {
 
   TForm1 form(nullptr, false);
   TSession session(form, parser.isSet(quietOpt));
+  // SIGINT, SIGTERM and SIGHUP stop the operation; the port is closed and
+  // its lock released before the program ends with 128 + the signal.
+  TShutdownSignals stopSignals([&session](int signal) { session.Interrupt(signal); });
   const std::string phone = ToWire(parser.value(phoneOpt));
   if (command == "read") return ReadPanel(form, session, port, phone, file, parser.isSet(adcOpt));
   return WritePanel(form, session, port, phone, file, parser.isSet(adcOpt));

@@ -31,7 +31,11 @@ extern "C" void OnShutdownSignal(int sig) {
 
 }  // namespace
 
-TShutdownSignals::TShutdownSignals(QWidget* window) : window_(window) {
+TShutdownSignals::TShutdownSignals(QWidget* window) : window_(window) { Install(); }
+
+TShutdownSignals::TShutdownSignals(std::function<void(int)> onSignal) : onSignal_(std::move(onSignal)) { Install(); }
+
+void TShutdownSignals::Install() {
   if (g_pipe[0] >= 0 || pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
   g_pending = 0;
   notifier_ = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
@@ -57,7 +61,11 @@ TShutdownSignals::~TShutdownSignals() {
 
 void TShutdownSignals::Serve() {
   unsigned char bytes[16];
-  while (read(g_pipe[0], bytes, sizeof bytes) > 0) {
+  int sig = 0;
+  for (ssize_t n; (n = read(g_pipe[0], bytes, sizeof bytes)) > 0;) sig = bytes[n - 1];
+  if (onSignal_) {
+    if (sig != 0) onSignal_(sig);
+    return;
   }
   // A modal dialog (a message box, the port dialog, the progress dialog)
   // would keep its own loop running: close those first, newest first.

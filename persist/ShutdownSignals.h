@@ -12,6 +12,7 @@
 #include <QObject>
 #include <QPointer>
 #include <csignal>
+#include <functional>
 
 class QSocketNotifier;
 class QWidget;
@@ -21,6 +22,9 @@ class TShutdownSignals : public QObject {
 
  public:
   explicit TShutdownSignals(QWidget* window);
+  // The command line's form: the first signal calls onSignal with its number
+  // on this thread (from the event loop) instead of closing a window.
+  explicit TShutdownSignals(std::function<void(int)> onSignal);
   // Puts the previous handlers back.
   ~TShutdownSignals() override;
   TShutdownSignals(const TShutdownSignals&) = delete;
@@ -30,9 +34,11 @@ class TShutdownSignals : public QObject {
   bool IsInstalled() const { return installed_; }
 
  private:
+  void Install();
   void Serve();
 
   QPointer<QWidget> window_;
+  std::function<void(int)> onSignal_;
   QSocketNotifier* notifier_ = nullptr;
   bool installed_ = false;
   struct sigaction previous_[3] = {};

@@ -1,5 +1,7 @@
 #include "ui/Appliers.h"
 
+#include "ui/GuiThread.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
@@ -42,6 +44,8 @@ void SetRadio(QRadioButton* button, bool on) {
 }
 
 void TApplier::ApplyOutput(TOutArray& queue) {
+  // The queue has one consumer, the GUI thread.
+  RequireGuiThread("TApplier::ApplyOutput");
   while (queue.HasPending() != 0) {
     TOutElement* element = nullptr;
     if (queue.Pop(element) == 0) break;
@@ -54,6 +58,7 @@ void TApplier::ApplyOutput(TOutArray& queue) {
 }
 
 void TApplier::Apply(TOutElement& element) {
+  RequireGuiThread("TApplier::Apply");
   if (Observe) Observe(element);
   auto resolve = [&](const TTarget& target) { return Resolve ? Resolve(target) : nullptr; };
   switch (element.Kind) {

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -12,6 +13,7 @@
 #include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <unistd.h>
 
 #include "persist/DebugLog.h"
 #include "persist/Layout.h"
@@ -20,6 +22,7 @@
 #include "persist/SettingsFile.h"
 #include "serial/GuiSync.h"
 #include "ui/ConnectDlg.h"
+#include "ui/GuiThread.h"
 #include "ui/KeyDialog.h"
 #include "ui/MessageBox.h"
 #include "ui/NavBar.h"
@@ -110,6 +113,10 @@ TForm1::TForm1(QWidget* parent, bool persistent)
   pane2_->setFixedWidth(100);
   statusBar()->addWidget(pane1_);
   statusBar()->addWidget(pane2_);
+  busyLabel_ = new QLabel(QString::fromUtf8("Идёт обмен с панелью…"), this);
+  busyLabel_->setObjectName("lbBusy");
+  busyLabel_->hide();
+  statusBar()->addWidget(busyLabel_);
 
   // Persistence, creation steps 1 and 2: the stored layout and placement,
   // then logging off. The splitter holds its share (76 percent as designed).
@@ -158,10 +165,13 @@ TForm1::~TForm1() {
   if (layout_) PersistStep([this](QString* e) { return layout_->Save(e); });
   timer_->stop();
   if (link_) {
+    delete linkNotifier_;
+    linkNotifier_ = nullptr;
     link_->Terminate();
     link_->WaitFor();
   }
   link_.reset();
+  if (busy_) QApplication::restoreOverrideCursor();
   // Persistence, destruction steps 4 to 6: the log's closing block (the menu
   // keeps its mark, so the settings record logging as on), "current.ini",
   // then the pages.
@@ -200,8 +210,8 @@ void TForm1::CreateMenus() {
   QMenu* properties = menuBar()->addMenu(QString::fromUtf8("Настройки"));
   properties->setObjectName("mnuProperties");
   add(properties, "mnuCommon", "Общие", nullptr)->setVisible(false);
-  add(properties, "mnuSave", "Сохранить", &TForm1::SaveAction);
-  add(properties, "mnuLoad", "Загрузить", &TForm1::LoadAction);
+  mnuSave_ = add(properties, "mnuSave", "Сохранить", &TForm1::SaveAction);
+  mnuLoad_ = add(properties, "mnuLoad", "Загрузить", &TForm1::LoadAction);
 
   QMenu* debug = menuBar()->addMenu(QString::fromUtf8("Отладка"));
   debug->setObjectName("mnuDebug");
@@ -264,9 +274,21 @@ QObject* TForm1::Resolve(const TTarget& target) const {
 
 void TForm1::TimerTick() {
   // The timer is off while it drains, so a modal window opened by an element
-  // never lets a second drain start.
+  // never lets a second drain start; the link's notifier may call in then too.
+  if (draining_) return;
+  draining_ = true;
   timer_->stop();
+  // Looked at before draining: whatever the link posted before its mode went
+  // back to 0, or before it ended, is then in the queue and applied below.
+  const bool linkEnded = link_ && link_->Finished();
+  const bool idle = !link_ || linkEnded || link_->GetMode() == 0;
   if (queue_.HasPending() != 0) applier_.ApplyOutput(queue_);
+  if (busy_ && idle) EndOperation();
+  if (linkEnded && !linkEndReported_) {
+    linkEndReported_ = true;
+    emit LinkFinished();
+  }
+  draining_ = false;
   timer_->start();
 }
 
@@ -279,6 +301,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TForm1::ShowPage(TPage* page) {
+  RequireGuiThread("TForm1::ShowPage");
   for (TPage* p : Pages()) p->hide();
   page->setGeometry(mpanel_->rect());
   page->show();
@@ -295,25 +318,40 @@ void TForm1::Connect() {
 }
 
 void TForm1::StartLink(const QString& port, const std::string& phone) {
+  RequireGuiThread("TForm1::StartLink");
   // A cancelled connection's link thread is awaited and freed first, so it
   // can neither hold the port nor disconnect the new connection.
   FreeLink();
   link_ = std::make_unique<TModem>(ToWire(port), phone, queue_, device_, true, linkClock_);
   link_->SetConnectedCheck([this] { return connected_.load(); });
+  linkEndReported_ = false;
+  // The link says when an operation or the link itself has ended: its output
+  // is applied then, not only at the next tick of the timer.
+  linkNotifier_ = new QSocketNotifier(link_->StateFd(), QSocketNotifier::Read, this);
+  const int fd = link_->StateFd();
+  connect(linkNotifier_, &QSocketNotifier::activated, this, [this, fd] {
+    uint64_t count = 0;
+    [[maybe_unused]] ssize_t n = read(fd, &count, sizeof count);
+    TimerTick();
+  });
   pane1_->SetCaption(port);
   device_.SetLink(link_.get());
   link_->Start();
 }
 
 void TForm1::EnterConnectedState() {
+  // Stored before looking at the link; the link marks itself finished before
+  // it looks at this flag, so one of the two always sees the other.
   SetConnectedState(true);
   // A link that ended just before the window showed the connected state
   // could not ask for the disconnect itself.
-  if (link_ && link_->Finished()) Disconnect();
+  if (!link_ || link_->Finished()) Disconnect();
 }
 
 void TForm1::FreeLink() {
   if (!link_) return;
+  delete linkNotifier_;
+  linkNotifier_ = nullptr;
   link_->Terminate();
   link_->WaitFor();
   link_.reset();
@@ -321,8 +359,15 @@ void TForm1::FreeLink() {
 }
 
 void TForm1::Disconnect() {
+  RequireGuiThread("TForm1::Disconnect");
+  const bool hadLink = link_ != nullptr;
   FreeLink();
   SetConnectedState(false);
+  if (busy_) EndOperation();
+  if (hadLink && !linkEndReported_) {
+    linkEndReported_ = true;
+    emit LinkFinished();
+  }
 }
 
 void TForm1::SetConnectedState(bool connected) {
@@ -334,30 +379,55 @@ void TForm1::SetConnectedState(bool connected) {
   groupSettings_->setVisible(connected);
 }
 
-void TForm1::Read() {
-  if (!link_) return;
+bool TForm1::StartOperation(uint8_t mode) {
+  RequireGuiThread("TForm1::StartOperation");
+  if (!link_ || busy_ || link_->Finished()) return false;
+  busy_ = true;
+  UpdateOperationControls();
+  link_->SetMode(mode);
+  return true;
+}
+
+void TForm1::EndOperation() {
+  busy_ = false;
+  UpdateOperationControls();
+  emit OperationFinished();
+}
+
+void TForm1::UpdateOperationControls() {
+  const bool idle = !busy_;
+  for (const char* item : {"Прочитать", "Записать", "Прочитать всё", "Записать всё"})
+    groupSettings_->Item(QString::fromUtf8(item))->setEnabled(idle);
+  for (const char* item : {"Сохранить", "Загрузить"}) groupProgram_->Item(QString::fromUtf8(item))->setEnabled(idle);
+  mnuSave_->setEnabled(idle);
+  mnuLoad_->setEnabled(idle);
+  busyLabel_->setVisible(busy_);
+  if (busy_)
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+  else
+    QApplication::restoreOverrideCursor();
+}
+
+bool TForm1::Read() {
+  if (!link_ || busy_) return false;
   const std::string page = device_.GetPage();
   if (page == Pages::Common)
     common_->ClearPage();
   else if (page == Pages::Keys)
     keys_->ClearPage();
-  link_->SetMode(3);
+  return StartOperation(3);
 }
 
-void TForm1::Write() {
-  if (link_) link_->SetMode(4);
-}
+bool TForm1::Write() { return StartOperation(4); }
 
-void TForm1::ReadAll() {
-  if (!link_) return;
+bool TForm1::ReadAll() {
+  if (!link_ || busy_) return false;
   common_->ClearPage();
   keys_->ClearPage();
-  link_->SetMode(5);
+  return StartOperation(5);
 }
 
-void TForm1::WriteAll() {
-  if (link_) link_->SetMode(6);
-}
+bool TForm1::WriteAll() { return StartOperation(6); }
 
 void TForm1::closeEvent(QCloseEvent* event) {
   // Persistence: the window placement is stored when the window closes.
@@ -381,11 +451,14 @@ bool TForm1::LoadSettings(const QString& fileName, QString* error) {
 }
 
 void TForm1::SaveAction() {
+  if (busy_) return;
   const QString file = SettingsDialogs::Choose(SettingsDialogs::TKind::Save, this, ProgramDir());
   if (!file.isEmpty()) PersistStep([&](QString* e) { return SaveSettings(file, e); });
 }
 
 void TForm1::LoadAction() {
+  // The pages are what a running write sends.
+  if (busy_) return;
   const QString file = SettingsDialogs::Choose(SettingsDialogs::TKind::Load, this, ProgramDir());
   if (!file.isEmpty()) PersistStep([&](QString* e) { return LoadSettings(file, e); });
 }

@@ -18,6 +18,7 @@
 #include "ui/GuiReader.h"
 
 class QAction;
+class QLabel;
 class QPlainTextEdit;
 class QSocketNotifier;
 class QSplitter;
@@ -56,14 +57,21 @@ class TForm1 : public QMainWindow {
   // Enters the connected state after a successful connection check.
   void EnterConnectedState();
   void Disconnect();
-  void Read();
-  void Write();
-  void ReadAll();
-  void WriteAll();
+  // Read, Write, Read all and Write all set the link mode and return at once;
+  // false when nothing was started: no link, or an operation still running
+  // (one at a time: nothing is cleared then either).
+  bool Read();
+  bool Write();
+  bool ReadAll();
+  bool WriteAll();
+  // An operation started by one of the four is running: until its end has
+  // been applied, they and Load and Save are refused.
+  bool IsBusy() const { return busy_; }
 
   // Finds what an output element addresses.
   QObject* Resolve(const TTarget& target) const;
-  // One pass of the timer: applies every waiting output element.
+  // One pass of the timer: applies every waiting output element. Also run at
+  // once when the link signals that an operation or the link itself ended.
   void TimerTick();
 
   TOutArray& Queue() { return queue_; }
@@ -98,6 +106,13 @@ class TForm1 : public QMainWindow {
   bool IsLogging() const;
   bool IsPersistent() const { return persistent_; }
 
+ signals:
+  // The running operation has ended and everything it posted is applied
+  // (also when the link ended during it).
+  void OperationFinished();
+  // The link thread has ended and everything it posted is applied.
+  void LinkFinished();
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -107,6 +122,11 @@ class TForm1 : public QMainWindow {
   void CreateNavigation();
   void SetConnectedState(bool connected);
   void FreeLink();
+  // Starts the link mode of an operation unless one is running.
+  bool StartOperation(uint8_t mode);
+  void EndOperation();
+  // Enables or disables what an operation forbids while it runs.
+  void UpdateOperationControls();
   QList<TPage*> Pages() const;
 
   // Persistence.
@@ -120,7 +140,11 @@ class TForm1 : public QMainWindow {
   TApplier applier_;
   TGuiControlReader reader_;
   std::unique_ptr<TModem> link_;
+  QSocketNotifier* linkNotifier_ = nullptr;  // the link's StateFd
   std::atomic<bool> connected_{false};
+  bool busy_ = false;
+  bool draining_ = false;
+  bool linkEndReported_ = false;
   TClock* linkClock_ = nullptr;
 
   TformKeys* keys_ = nullptr;
@@ -144,6 +168,9 @@ class TForm1 : public QMainWindow {
   QSocketNotifier* syncNotifier_ = nullptr;
   QAction* mnuConnect_ = nullptr;
   QAction* mnuDisconnect_ = nullptr;
+  QAction* mnuSave_ = nullptr;
+  QAction* mnuLoad_ = nullptr;
+  QLabel* busyLabel_ = nullptr;
 
   // Persistence.
   bool persistent_;

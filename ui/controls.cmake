@@ -1,5 +1,7 @@
 # Controls of our own: the panel and the multi-thumb slider built on it.
 add_library(ostrel_ui_controls STATIC
+  ${CMAKE_CURRENT_SOURCE_DIR}/GuiThread.h
+  ${CMAKE_CURRENT_SOURCE_DIR}/GuiThread.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/Panel.h
   ${CMAKE_CURRENT_SOURCE_DIR}/Panel.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/Trislider.h

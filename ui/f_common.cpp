@@ -1,5 +1,7 @@
 #include "ui/f_common.h"
 
+#include "ui/GuiThread.h"
+
 #include <QCheckBox>
 #include <QEvent>
 #include <QFontMetrics>
@@ -327,6 +329,7 @@ void TformCommon::React1Toggled(bool checked) {
 }
 
 void TformCommon::ClearPage() {
+  RequireGuiThread("TformCommon::ClearPage");
   for (int n = 1; n <= kEntries; ++n) {
     phones_[n]->clear();
     reacts_[n]->setChecked(false);

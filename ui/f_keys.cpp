@@ -1,5 +1,7 @@
 #include "ui/f_keys.h"
 
+#include "ui/GuiThread.h"
+
 #include <QEvent>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -73,6 +75,7 @@ void TformKeys::AddRow(int number, const QString& key) {
 }
 
 void TformKeys::ClearPage() {
+  RequireGuiThread("TformKeys::ClearPage");
   list_->clear();
   for (int i = 1; i <= kRows; ++i) AddRow(i, EmptyKey);
 }
