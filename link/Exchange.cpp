@@ -10,6 +10,10 @@ namespace {
 
 bool Contains(const std::string& text, const char* word) { return text.find(word) != std::string::npos; }
 
+bool ReportsLostLink(const std::string& reply) {
+  return Contains(reply, "NO CARRIER") || Contains(reply, "DISCONNECT") || Contains(reply, "BUSY");
+}
+
 bool EqualNoCase(const std::string& a, const std::string& b) {
   return a.size() == b.size() && AsciiUpper(a) == AsciiUpper(b);
 }
@@ -42,6 +46,11 @@ uint8_t TModem::SendCommand(const std::string& command, std::string& reply, int3
       } else {
         result = failOnMismatch ? 1 : 0;
         Log(" <- " + reply, true, false);
+        // The call went down instead of an answer: the link is lost, and
+        // another attempt would only wait in vain (the hang-up dialogue
+        // expects such words and carries on).
+        int32_t code = 0;
+        if (!hangingUp_.load() && !CheckReply(false, reply, 3, code) && code == 1) return 1;
       }
     }
   } catch (const std::exception& e) {
@@ -66,6 +75,9 @@ bool TModem::ReadUntil(std::string& reply, int32_t timeoutMs, const std::string&
         LogDropped(buffer);
         return true;
       }
+      // The call went down: nothing more will come (the hang-up dialogue
+      // waits as it always did).
+      if (!hangingUp_.load() && ReportsLostLink(reply)) break;
       clock_.Wait(10, port_->Handle(), StopFdForWait());
     }
   } catch (const std::exception& e) {
@@ -162,7 +174,7 @@ bool TModem::CheckReply(bool noAnswer, const std::string& reply, uint8_t checkTy
       break;
     }
     case 3:
-      if (Contains(reply, "NO CARRIER") || Contains(reply, "DISCONNECT") || Contains(reply, "BUSY")) {
+      if (ReportsLostLink(reply)) {
         Log("ОШИБКА!Цифровое соединение разорвано!", true, true);
         Terminate();
         code = 1;
