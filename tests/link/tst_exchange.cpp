@@ -2,11 +2,17 @@
 // long time-outs in virtual time.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "link/xModem.h"
 #include "tests/common/Drain.h"
 #include "tests/common/ScriptedPeer.h"
+#include "tests/serial/PtyPair.h"
 
 namespace {
 
@@ -268,3 +274,68 @@ INSTANTIATE_TEST_SUITE_P(
         TCheckCase{"link_lower_busy_is_fine", 3, false, "busy", 0, nullptr, false},
         TCheckCase{"other_type", 2, true, "BUSY", 0, nullptr, false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------- stops and floods, in real time
+
+namespace {
+
+// A link whose port is open on a bare pseudo-terminal that the test drives.
+struct TLinkOnPty {
+  TLinkOnPty() {
+    queue.DateTimeText = [] { return std::string("DT"); };
+    link.Port().SetDeviceName(pty.Path());
+    link.Port().Open();
+  }
+  PtyPair pty;
+  TOutArray queue;
+  TNoDevice device;
+  TModem link{"test", "", queue, device, false};
+};
+
+}  // namespace
+
+// Nobody reads the line, so a write stalls for the port's 4500 ms; a stop
+// request ends it at once.
+TEST(ExchangeStops, StalledWriteEndsOnStop) {
+  TLinkOnPty t;
+  const std::string block(4096, 'x');
+  while (t.link.Port().WriteBuffer(block.data(), block.size(), 50) == block.size()) {
+  }
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    t.link.Terminate();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  std::string reply;
+  EXPECT_EQ(t.link.SendCommand("+wt01=79161234567", reply, 3, 4500, "OK", false), 1);
+  const auto took = std::chrono::steady_clock::now() - start;
+  stopper.join();
+  EXPECT_LT(took, std::chrono::milliseconds(1000));  // not the 4500 ms of the write time-out
+}
+
+// A peer that never stops sending cannot hold the wait past its time-out,
+// and what one attempt keeps is capped.
+TEST(ExchangeStops, FloodIsCutAtTheDeadline) {
+  TLinkOnPty t;
+  std::atomic<bool> flooding{true};
+  std::thread flood([&] {
+    const std::string block(1024, 'x');
+    while (flooding) {
+      pollfd out{t.pty.Master(), POLLOUT, 0};
+      if (poll(&out, 1, 10) > 0) [[maybe_unused]] ssize_t n = write(t.pty.Master(), block.data(), block.size());
+    }
+  });
+  const auto start = std::chrono::steady_clock::now();
+  std::string reply;
+  EXPECT_FALSE(t.link.ReadUntil(reply, 300, "OK"));
+  const auto took = std::chrono::steady_clock::now() - start;
+  flooding = false;
+  flood.join();
+  EXPECT_LT(took, std::chrono::milliseconds(1000));
+  EXPECT_EQ(reply.size(), TModem::kMaxReply);
+  const TDrained d = Drain(t.queue);
+  ASSERT_FALSE(d.Memo.empty());
+  EXPECT_EQ(d.Memo.back().Text.rfind("DT  # !!! Слишком длинный ответ: отброшено байт сверх 65536: ", 0), 0u)
+      << d.Memo.back().Text;
+  EXPECT_FALSE(t.link.IsTerminated());
+}

@@ -1,14 +1,23 @@
 // The main window against the panel simulator on a pseudo-terminal.
 #include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
+#include <thread>
 
 #include "link/Clock.h"
 #include "persist/ProgramDir.h"
 #include "tests/ui/GuiFixture.h"
 #include "tools/PanelSim.h"
+#include "ui/GuiReader.h"
+#include "ui/GuiThread.h"
 #include "ui/Page.h"
+#include "ui/f_common.h"
+#include "ui/KeyDialog.h"
+#include "ui/f_keys.h"
 
 using ostrel::sim::EFault;
 using ostrel::sim::TPanelSim;
@@ -144,6 +153,86 @@ class TestMainForm : public QObject {
     TForm1 again;
     gui::Connect(again, QString::fromStdString(panel.SlavePath()));
     QVERIFY(again.IsConnected());
+  }
+
+  // One operation at a time: "Прочитать всё" and the other actions, Load and
+  // Save are refused while "Записать всё" runs, and nothing on the page or
+  // the panel changes because of them.
+  void secondOperationIsRefusedWhileOneRuns() {
+    TPanelSim panel;
+    panel.SetReplyDelay(20);
+    panel.Start();
+    TForm1 form;
+    gui::Connect(form, QString::fromStdString(panel.SlavePath()));
+    QVERIFY(form.IsConnected());
+    auto* phone4 = form.CommonPage()->findChild<QLineEdit*>("etPhone4");
+    phone4->setText("89035550004");
+    form.CommonPage()->findChild<QSpinBox*>("seTimeOut")->setValue(42);
+
+    gui::NavItem(form, "Записать всё")->Click();
+    QVERIFY(form.IsBusy());
+    // The write reads the page on this thread: wait by serving events.
+    QTRY_VERIFY_WITH_TIMEOUT(panel.Commands().size() >= 4, 5000);
+    for (const char* item : {"Прочитать всё", "Прочитать", "Записать", "Записать всё", "Загрузить", "Сохранить"}) {
+      QVERIFY2(!gui::NavItem(form, item)->isEnabled(), item);
+      gui::NavItem(form, item)->Click();
+    }
+    QVERIFY(!form.ReadAll() && !form.Read() && !form.Write() && !form.WriteAll());
+    QCOMPARE(phone4->text(), QString("89035550004"));  // not cleared
+    QVERIFY(form.findChild<QLabel*>("lbBusy")->isVisibleTo(&form));
+
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsBusy(), 20000);
+    QCOMPARE(messages, QStringList{QString::fromUtf8("Запись всех параметров завершена!")});
+    QCOMPARE(panel.State().Phones[3], std::string("89035550004"));
+    QCOMPARE(panel.State().EntryDelay, 42);
+    const auto commands = panel.Commands();
+    QVERIFY(std::none_of(commands.begin(), commands.end(), [](const std::string& c) { return c.rfind("+r", 0) == 0; }));
+    QVERIFY(gui::NavItem(form, "Прочитать всё")->isEnabled());
+    QVERIFY(form.ReadAll());
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsBusy(), 20000);
+  }
+
+  // A link lost during an operation ends it: the window is disconnected and
+  // free for the next connection.
+  void linkLostDuringAnOperation() {
+    TPanelSim panel;
+    panel.AddFault({"+rk3", EFault::CloseLine, false});
+    panel.Start();
+    TForm1 form;
+    gui::Connect(form, QString::fromStdString(panel.SlavePath()));
+    QVERIFY(form.ReadAll());
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsConnected(), 10000);
+    QVERIFY(!form.IsBusy());
+    QVERIFY(form.Link() == nullptr);
+    QVERIFY(!messages.contains(QString::fromUtf8("Чтение всех параметров завершено!")));
+  }
+
+  // Widgets refuse to be touched from another thread.
+  void widgetsRefuseOtherThreads() {
+    TForm1 form;
+    TGuiControlReader reader([&](const TTarget& t) { return form.Resolve(t); });
+    auto* phone = form.CommonPage()->findChild<QLineEdit*>("etPhone1");
+    std::vector<std::string> caught;
+    std::thread other([&] {
+      auto attempt = [&](const std::function<void()>& call) {
+        try {
+          call();
+        } catch (const EWrongThread& e) {
+          caught.push_back(e.what());
+        }
+      };
+      attempt([&] { TGuiControlReader::ControlText(phone); });
+      attempt([&] { form.CommonPage()->ClearPage(); });
+      attempt([&] { form.KeysPage()->ClearPage(); });
+      attempt([&] { form.Applier().ApplyOutput(form.Queue()); });
+      attempt([&] { form.ShowPage(form.KeysPage()); });
+    });
+    other.join();
+    QCOMPARE(int(caught.size()), 5);
+    // On the GUI thread the same calls work.
+    phone->setText("123");
+    QCOMPARE(TGuiControlReader::ControlText(phone), std::string("123"));
+    form.CommonPage()->ClearPage();
   }
 
  private:
