@@ -98,6 +98,11 @@ class TForm1 : public QMainWindow {
   bool IsLogging() const;
   bool IsPersistent() const { return persistent_; }
 
+  // --- Desktop use: icon, keyboard, wheel, layout, progress ---
+  // Shows or hides the navigation item "АЦП" (hidden unless asked for).
+  void SetAdcItemVisible(bool visible);
+  TRzGroupBar* NavigationBar() const { return navBar_; }
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -108,6 +113,11 @@ class TForm1 : public QMainWindow {
   void SetConnectedState(bool connected);
   void FreeLink();
   QList<TPage*> Pages() const;
+
+  // Desktop use (MainFormDesktop.cpp).
+  void SetUpDesktop();
+  void SetUpShortcuts();
+  void MarkCurrentPage(TPage* page);
 
   // Persistence.
   TSettingsTargets SettingsTargets();
