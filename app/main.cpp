@@ -3,9 +3,9 @@
 #include <QComboBox>
 #include <cstdio>
 #include <cstdlib>
-#include <string_view>
 
 #include "app/Cli.h"
+#include "app/WindowArgs.h"
 #include "persist/ShutdownSignals.h"
 #include "ui/AppSetup.h"
 #include "ui/ConnectDlg.h"
@@ -24,9 +24,10 @@ int main(int argc, char* argv[]) {
   SetUpApplication();
   TForm1 form;
   // "--port PORT" fills in the port dialog (the run script passes the
-  // simulated panel's port).
-  if (argc == 3 && std::string_view(argv[1]) == "--port")
-    form.ConnectDialog()->ComPorts()->setEditText(QString::fromLocal8Bit(argv[2]));
+  // simulated panel's port); "--adc" shows the navigation item "АЦП".
+  const TWindowArgs args = ParseWindowArgs(argc, argv);
+  if (!args.Port.empty()) form.ConnectDialog()->ComPorts()->setEditText(QString::fromLocal8Bit(args.Port.c_str()));
+  if (args.Adc) form.SetAdcItemVisible(true);
   form.show();
   // SIGTERM, SIGINT and SIGHUP close the window as the user would.
   TShutdownSignals shutdownSignals(&form);
