@@ -34,6 +34,7 @@ class TformKeys;
 class TformACP;
 class TformGSM;
 class TDebugLog;
+class TOperationProgress;
 class TWindowLayout;
 struct TSettingsTargets;
 
@@ -102,6 +103,8 @@ class TForm1 : public QMainWindow {
   // Shows or hides the navigation item "АЦП" (hidden unless asked for).
   void SetAdcItemVisible(bool visible);
   TRzGroupBar* NavigationBar() const { return navBar_; }
+  // "n из N" and a bar in the status bar during Read all and Write all.
+  TOperationProgress* Progress() const { return progress_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -118,6 +121,7 @@ class TForm1 : public QMainWindow {
   void SetUpDesktop();
   void SetUpShortcuts();
   void MarkCurrentPage(TPage* page);
+  void SetUpProgress();
 
   // Persistence.
   TSettingsTargets SettingsTargets();
@@ -161,4 +165,7 @@ class TForm1 : public QMainWindow {
   std::unique_ptr<TDebugLog> log_;
   bool logMarked_ = false;
   QAction* mnuLog_ = nullptr;
+
+  // Desktop use.
+  TOperationProgress* progress_ = nullptr;
 };

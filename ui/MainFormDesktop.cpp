@@ -11,11 +11,13 @@
 #include <QShortcut>
 #include <QStatusBar>
 
+#include "protocol/OperationSize.h"
 #include "ui/AppSetup.h"
 #include "ui/Accessibility.h"
 #include "ui/ConnectDlg.h"
 #include "ui/MainForm.h"
 #include "ui/NavBar.h"
+#include "ui/OperationProgress.h"
 #include "ui/Page.h"
 #include "ui/WheelGuard.h"
 #include "ui/f_ACP.h"
@@ -76,6 +78,7 @@ void TForm1::SetUpDesktop() {
   TWheelGuard::Install(mpanel_);
   TWheelGuard::Install(dlgConnect_);
   SetUpShortcuts();
+  SetUpProgress();
   DescribeNavigation(navBar_);
   DescribePages(common_, keys_, acp_, gsm_);
 }
@@ -115,6 +118,25 @@ void TForm1::SetUpShortcuts() {
   if (lastPageControl) {
     setTabOrder(lastPageControl, memo_);
     setTabOrder(memo_, clear);
+  }
+}
+
+void TForm1::SetUpProgress() {
+  progress_ = new TOperationProgress(statusBar(), [this] { return link_ ? link_->GetMode() : uint8_t{0}; });
+  applier_.Observe = [this](const TOutElement& e) { progress_->See(e); };
+  // The items start the progress once their action has set the link mode.
+  const struct {
+    const char* Item;
+    uint8_t Mode;
+    int Total;
+  } operations[] = {{"Прочитать всё", 5, OperationSize::ReadAllCommands},
+                    {"Записать всё", 6, OperationSize::WriteAllCommands}};
+  for (const auto& op : operations) {
+    TRzGroupItem* item = groupSettings_->Item(QString::fromUtf8(op.Item));
+    item->OnClick = [this, action = item->OnClick, mode = op.Mode, total = op.Total] {
+      action();
+      if (link_ && link_->GetMode() == mode) progress_->Start(mode, total);
+    };
   }
 }
 

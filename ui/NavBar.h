@@ -27,6 +27,8 @@ class TRzGroupItem : public QWidget {
   bool IsCurrent() const { return current_; }
 
   QSize sizeHint() const override;
+  // Items never shrink below their height: the bar scrolls instead.
+  QSize minimumSizeHint() const override { return sizeHint(); }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
