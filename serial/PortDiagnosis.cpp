@@ -72,8 +72,7 @@ std::string OpenFailureReason(int err, const std::string& devicePath) {
   if (err == 0) return {};
   std::string reason = ": " + SystemErrorText(err);
   if (err == EACCES) {
-    reason += ". Нет прав на порт: добавьте пользователя в группу dialout (sudo adduser $USER dialout) "
-              "и войдите в систему заново";
+    reason += ". Нет прав на порт: добавьте пользователя в группу dialout и войдите в систему заново";
   } else if (err == EBUSY) {
     const std::string holder = PortHolder(devicePath);
     reason += ". Порт занят другой программой" + (holder.empty() ? std::string() : ": " + holder);

@@ -31,6 +31,9 @@ QStringList TPanel::CaptionLines() const {
   const int width = contentsRect().width() - 4;
   const int maxLines = qMax(1, contentsRect().height() / qMax(1, metrics.lineSpacing()));
   QTextLayout layout(caption_, font());
+  QTextOption option;
+  option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);  // a long path breaks too
+  layout.setTextOption(option);
   layout.beginLayout();
   QStringList lines;
   for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
@@ -49,7 +52,8 @@ QStringList TPanel::CaptionLines() const {
 void TPanel::UpdateToolTip() {
   if (!wrap_) return;
   const QStringList lines = CaptionLines();
-  setToolTip(lines.join(u' ') == caption_.simplified() ? QString() : caption_);
+  // A caption on more than one line is easier to read whole in a tooltip.
+  setToolTip(lines.size() > 1 ? caption_ : QString());
 }
 
 void TPanel::resizeEvent(QResizeEvent* event) {

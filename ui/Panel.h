@@ -27,8 +27,8 @@ class TPanel : public QFrame {
   void SetBevel(TBevel bevel);
 
   // A long caption wraps over as many lines as the panel holds; what still
-  // does not fit is elided in the middle of the last line, and the whole
-  // caption becomes the tooltip. Off by default (one centred line).
+  // does not fit is elided in the middle of the last line. A caption on more
+  // than one line is also the tooltip. Off by default (one centred line).
   void SetWrapCaption(bool wrap);
   // The lines drawn for the caption (one line unless wrapping).
   QStringList CaptionLines() const;
