@@ -267,6 +267,43 @@ class TestDesktop : public QObject {
     QCOMPARE(AccessibleName(form.ACPPage()->findChild<QWidget*>("pRaz2")), QString::fromUtf8("Оба разомкнуты, канал 2"));
   }
 
+  // The port dialog follows adapters plugged in and out while it is up,
+  // keeps the text in its box, and tells each port's adapter in a tooltip.
+  void portListFollowsTheSystem() {
+    QStringList ports{"ttyUSB1", "ttyACM0"};
+    TdlgConnect::ListPorts = [&] { return ports; };
+    TdlgConnect::DescribePort = [](const QString& port) {
+      return port.startsWith("ttyUSB") ? QString("FT232R USB UART, FTDI") : QString();
+    };
+    {
+      TForm1 form;
+      TdlgConnect* dialog = form.ConnectDialog();
+      QComboBox* box = dialog->ComPorts();
+      box->setEditText("/dev/pts/7");
+      dialog->show();
+      QTRY_COMPARE_WITH_TIMEOUT(box->count(), 2, 1500);
+      QCOMPARE(box->itemText(0), QString("ttyACM0"));
+      QCOMPARE(box->itemText(1), QString("ttyUSB1"));
+      QCOMPARE(box->currentText(), QString("/dev/pts/7"));
+      QCOMPARE(box->itemData(1, Qt::ToolTipRole).toString(), QString("FT232R USB UART, FTDI"));
+      QVERIFY(!box->itemData(0, Qt::ToolTipRole).isValid());
+
+      ports = QStringList{"ttyUSB1", "ttyUSB0"};  // one unplugged, one plugged in
+      QTRY_COMPARE_WITH_TIMEOUT(box->itemText(0), QString("ttyUSB0"), 1500);
+      QCOMPARE(box->count(), 2);
+      QCOMPARE(box->itemText(1), QString("ttyUSB1"));
+      QCOMPARE(box->currentText(), QString("/dev/pts/7"));
+      QCOMPARE(box->itemData(0, Qt::ToolTipRole).toString(), QString("FT232R USB UART, FTDI"));
+
+      // The drop-down still replaces the text by the first port, as before.
+      dialog->ComPortsDropDown();
+      QCOMPARE(box->currentText(), QString("ttyUSB0"));
+      dialog->hide();
+    }
+    TdlgConnect::ListPorts = &TdlgConnect::SystemPorts;
+    TdlgConnect::DescribePort = &TdlgConnect::SystemPortDescription;
+  }
+
   // At 800 x 450, connected (all four groups shown), and at the smallest
   // size, no navigation item overlaps another or shrinks; the bar scrolls.
   void smallWindowsKeepTheNavigationWhole() {
