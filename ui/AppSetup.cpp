@@ -30,6 +30,8 @@ void SetUpApplication() {
   QApplication::setWindowIcon(ProgramIcon());
   // All texts of the program are Russian, so are those of Qt's own dialogs.
   LoadQtTranslations();
+  // Sizes and dates in the file dialogs, too.
+  QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
   // The window was designed for an 8-point sans-serif font.
   QFont font(QStringLiteral("DejaVu Sans"));
   font.setPointSize(8);

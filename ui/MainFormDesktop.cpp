@@ -3,6 +3,8 @@
 // window is short, the mark of the current page and the smallest window size
 // at which nothing overlaps. GUI thread only.
 #include <QAction>
+#include <QEvent>
+#include <functional>
 #include <QHBoxLayout>
 #include <QMenu>
 #include <QMenuBar>
@@ -56,6 +58,21 @@ const struct {
     {"Записать всё", "Ctrl+Shift+W"},
 };
 
+// Runs an action when a watched widget is shown.
+class TShowHook : public QObject {
+ public:
+  TShowHook(QObject* parent, std::function<void(QWidget*)> onShow) : QObject(parent), onShow_(std::move(onShow)) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Show) onShow_(static_cast<QWidget*>(watched));
+    return false;
+  }
+
+ private:
+  std::function<void(QWidget*)> onShow_;
+};
+
 }  // namespace
 
 void TForm1::SetUpDesktop() {
@@ -74,6 +91,11 @@ void TForm1::SetUpDesktop() {
   navBar_->setMinimumWidth(0);
   navBar_->setMaximumWidth(QWIDGETSIZE_MAX);
   navScroll->setWidget(navBar_);
+
+  // Read all and Write all bring each page to the front themselves ("Show"):
+  // the mark follows whichever page is shown.
+  auto* showHook = new TShowHook(this, [this](QWidget* page) { MarkCurrentPage(static_cast<TPage*>(page)); });
+  for (TPage* page : Pages()) page->installEventFilter(showHook);
 
   TWheelGuard::Install(mpanel_);
   TWheelGuard::Install(dlgConnect_);

@@ -163,6 +163,11 @@ class TestDesktop : public QObject {
     QCOMPARE(QApplication::focusWidget(), gui::NavItem(form, "АЦП"));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter);
     QVERIFY(form.ACPPage()->isVisible());
+
+    // Read all brings pages to the front by itself; the mark follows.
+    TApplier::ApplyControlText(form.KeysPage(), "Show");
+    QVERIFY(gui::NavItem(form, "Ключи")->IsCurrent());
+    QVERIFY(!gui::NavItem(form, "АЦП")->IsCurrent());
   }
 
   // Menus carry mnemonics and F10 opens the menu bar.
