@@ -4,7 +4,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
+#include <QDialog>
+#include <QElapsedTimer>
 #include <functional>
+#include <memory>
 
 #include "tests/ui/GuiFixture.h"
 #include "tools/PanelSim.h"
@@ -27,18 +30,34 @@ bool TabTo(std::initializer_list<QWidget*> targets) {
   return false;
 }
 
-// Runs keys once the next modal dialog is up (from inside its modal loop).
-void WhenModal(QObject* owner, std::function<void(QWidget*)> keys) {
+// Runs keys once the next modal dialog is up and has the focus (from inside
+// its modal loop). A dialog still up after 20 s is rejected, so that the test
+// fails rather than hangs; the result tells whether keys ran.
+std::shared_ptr<bool> WhenModal(QObject* owner, std::function<void(QWidget*)> keys) {
+  auto ran = std::make_shared<bool>(false);
   auto* poll = new QTimer(owner);
   poll->setInterval(10);
-  QObject::connect(poll, &QTimer::timeout, owner, [poll, keys] {
+  auto since = std::make_shared<QElapsedTimer>();
+  since->start();
+  QObject::connect(poll, &QTimer::timeout, owner, [poll, keys, ran, since] {
     QWidget* modal = QApplication::activeModalWidget();
-    if (!modal || !modal->isVisible() || !QApplication::focusWidget()) return;
-    poll->stop();
-    poll->deleteLater();
+    QWidget* focus = QApplication::focusWidget();
+    if (*ran && !modal) {  // done: the dialog has closed
+      poll->stop();
+      poll->deleteLater();
+      return;
+    }
+    if (since->elapsed() > 20000) {
+      if (auto* dialog = qobject_cast<QDialog*>(modal)) dialog->reject();
+      return;
+    }
+    const bool ready = modal && modal->isVisible() && focus && (focus == modal || modal->isAncestorOf(focus));
+    if (*ran || !ready) return;
+    *ran = true;
     keys(modal);
   });
   poll->start();
+  return ran;
 }
 
 // The offscreen platform has no window manager to give the window back its
@@ -68,7 +87,7 @@ class TestKeyboardWalk : public QObject {
 
     // Connect: the navigation item, then the port typed into the port dialog.
     QVERIFY(TabTo({gui::NavItem(form, "Подключиться")}));
-    WhenModal(&form, [&](QWidget*) {
+    auto portKeys = WhenModal(&form, [&](QWidget*) {
       QComboBox* ports = form.ConnectDialog()->ComPorts();
       QVERIFY(TabTo({ports, ports->lineEdit()}));
       QTest::keyClick(Focused(), Qt::Key_A, Qt::ControlModifier);
@@ -76,6 +95,7 @@ class TestKeyboardWalk : public QObject {
       QTest::keyClick(Focused(), Qt::Key_Return);  // OK is the default button
     });
     QTest::keyClick(Focused(), Qt::Key_Return);
+    QVERIFY(*portKeys);
     QTRY_VERIFY_WITH_TIMEOUT(form.IsConnected(), 20000);
     Reactivate(form);
 
@@ -106,11 +126,12 @@ class TestKeyboardWalk : public QObject {
 
     // Save: the item, then a file name typed into the file dialog.
     QVERIFY(TabTo({gui::NavItem(form, "Сохранить")}));
-    WhenModal(&form, [](QWidget*) {
+    auto saveKeys = WhenModal(&form, [](QWidget*) {
       QTest::keyClicks(Focused(), "walk.ini");
       QTest::keyClick(Focused(), Qt::Key_Return);
     });
     QTest::keyClick(Focused(), Qt::Key_Return);
+    QVERIFY(*saveKeys);
     QFile saved(ProgramDir() + "walk.ini");
     QVERIFY(saved.open(QIODevice::ReadOnly));
     QVERIFY(saved.readAll().contains("+79001112233"));
