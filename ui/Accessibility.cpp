@@ -156,17 +156,16 @@ QAccessibleInterface* Factory(const QString& className, QObject* object) {
 // none is selected), as a double-click does.
 class TKeyListKeys : public QObject {
  public:
-  TKeyListKeys(TformKeys* page) : QObject(page), page_(page) {}
+  explicit TKeyListKeys(TformKeys* page) : QObject(page), page_(page) {}
 
  protected:
-  bool eventFilter(QObject* watched, QEvent* event) override {
+  bool eventFilter(QObject*, QEvent* event) override {
     if (event->type() != QEvent::KeyPress) return false;
     const int key = static_cast<QKeyEvent*>(event)->key();
     if (key != Qt::Key_Return && key != Qt::Key_Enter && key != Qt::Key_F2) return false;
     QTreeWidget* list = page_->List();
     if (list->selectedItems().isEmpty() && list->currentItem()) list->currentItem()->setSelected(true);
     page_->EditSelected();
-    (void)watched;
     return true;
   }
 
@@ -208,9 +207,11 @@ void DescribeCommon(TformCommon* page) {
     }
     Name(page, QStringLiteral("cbReact%1").arg(n), U("Реакция, ") + row);
     Name(page, QStringLiteral("etPhone%1").arg(n), U("Телефон, ") + row, phoneHelp);
-    if (n >= 5)
-      Name(page, QStringLiteral("rbNorm%1").arg(n),
-           U("Нормальное состояние шлейфа %1: %2").arg(n <= 8 ? n - 4 : n - 8).arg(n <= 8 ? U("замыкание") : U("размыкание")));
+    if (n >= 5) {
+      const int loop = n <= 8 ? n - 4 : n - 8;
+      const QString state = n <= 8 ? U("замыкание") : U("размыкание");
+      Name(page, QStringLiteral("rbNorm%1").arg(n), U("Нормальное состояние шлейфа %1: %2").arg(loop).arg(state));
+    }
   }
   for (int loop = 1; loop <= 4; ++loop) Name(page, QStringLiteral("cb24%1").arg(loop), U("24 часа, шлейф %1").arg(loop));
   Buddy(page, U("Задержка на вход"), QStringLiteral("seTimeOut"));
