@@ -87,7 +87,7 @@ void TForm1::SetUpDesktop() {
   navScroll->setWidgetResizable(true);
   navScroll->setFixedWidth(navBar_->width());
   navScroll->setFocusPolicy(Qt::NoFocus);
-  navBar_->parentWidget()->layout()->replaceWidget(navBar_, navScroll);
+  delete navBar_->parentWidget()->layout()->replaceWidget(navBar_, navScroll);  // the old layout item is ours
   navBar_->setMinimumWidth(0);
   navBar_->setMaximumWidth(QWIDGETSIZE_MAX);
   navScroll->setWidget(navBar_);
