@@ -1,4 +1,5 @@
 #include "app/Cli.h"
+#include "app/WindowArgs.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -260,9 +261,8 @@ int WritePanel(TForm1& form, TSession& session, const QString& port, const std::
 }  // namespace
 
 bool IsCommandLine(int argc, char* argv[]) {
-  // "--port PORT" alone opens the window with the port filled in.
-  if (argc == 3 && std::string_view(argv[1]) == "--port") return false;
-  return argc >= 2;
+  // "--port PORT" and "--adc" alone open the window.
+  return !ParseWindowArgs(argc, argv).IsWindow;
 }
 
 int RunCommandLine(int argc, char* argv[]) {
@@ -275,7 +275,8 @@ int RunCommandLine(int argc, char* argv[]) {
   QCommandLineParser parser;
   parser.setApplicationDescription(QString::fromUtf8(
       "Configuration utility for the \"Ostrel GSM\" security alarm panel.\n"
-      "Without arguments it opens its window. Commands:\n"
+      "Without arguments it opens its window; --port PORT fills in its port dialog, and --adc shows\n"
+      "its \"АЦП\" page (the ADC thresholds): ostrelgsm4 [--port PORT] [--adc]. Commands:\n"
       "  read   --port PORT --out FILE [--adc] [--phone NUMBER]   read the panel into a settings file\n"
       "  write  --port PORT --in FILE [--adc] [--phone NUMBER]    write a settings file to the panel\n"
       "  ports                                                    list the serial ports\n"

@@ -7,6 +7,7 @@
 #include <cctype>
 
 #include "serial/GuiSync.h"
+#include "serial/PortDiagnosis.h"
 
 namespace {
 
@@ -160,8 +161,13 @@ void TModem::OpenPort() {
     Log(" # Успешно открыли COM порт: " + portName_, true, true);
     queue_.PostControlText(Targets::Panel2, "Успешно открыли COM порт: " + portName_);
   } catch (const std::exception& e) {
-    Log(std::string(" # !!! Ошибка открытия COM порта: ") + e.what(), true, true);
-    queue_.PostControlText(Targets::Panel2, "Ошибка при открытии COM порта: " + portName_);
+    // The system's reason (and a hint for a refused or busy port) follows
+    // the fixed texts.
+    const auto* device = dynamic_cast<const EDeviceError*>(&e);
+    const std::string reason =
+        device ? OpenFailureReason(device->SystemError, TXComm::DevicePath(portName_)) : std::string();
+    Log(std::string(" # !!! Ошибка открытия COM порта: ") + e.what() + reason, true, true);
+    queue_.PostControlText(Targets::Panel2, "Ошибка при открытии COM порта: " + portName_ + reason);
     Terminate();
   }
 }

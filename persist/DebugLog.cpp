@@ -17,6 +17,24 @@ QByteArray ToFileText(const std::string& text) {
   return cp1251.isValid() ? QString(cp1251.decode(bytes)).toUtf8() : decoded.toUtf8();
 }
 
+// The panel ends its lines with a bare carriage return, which makes lines
+// overwrite each other in a pager: every line break inside a text becomes the
+// file's own CR LF, and a break at the very end adds no empty line.
+QByteArray WithFileLineEnds(const QByteArray& text) {
+  QByteArray result;
+  result.reserve(text.size() + 8);
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c != '\r' && c != '\n') {
+      result += c;
+      continue;
+    }
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    if (i + 1 < text.size()) result += kEol;
+  }
+  return result;
+}
+
 }  // namespace
 
 TDebugLog::TDebugLog(QString fileName) : fileName_(std::move(fileName)), file_(fileName_) {}
@@ -57,5 +75,5 @@ bool TDebugLog::SwitchOff(QString* error) {
 
 void TDebugLog::WriteLine(const std::string& text) {
   if (!IsOn()) return;
-  file_.write(ToFileText(text) + kEol);
+  file_.write(WithFileLineEnds(ToFileText(text)) + kEol);
 }

@@ -38,7 +38,9 @@ class TDebugLog {
   // did not reach the disk. True when already off.
   bool SwitchOff(QString* error = nullptr);
   // One memo text as posted (UTF-8, or Windows-1251 bytes from the panel) and
-  // a line end. A text with line breaks spans several lines. Ignored while off.
+  // a line end. A text with line breaks (CR, LF or CR LF) spans several
+  // lines, each ending with CR LF; a break at its end adds no empty line.
+  // Ignored while off.
   void WriteLine(const std::string& text);
 
   // The clock of the header and footer blocks (tests set a fixed one).

@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libqt6serialport6
+  qt6-translations-l10n libqt6svg6
+  desktop-file-utils
   libgtest-dev
   xvfb xauth xdotool imagemagick socat
   fonts-dejavu-core

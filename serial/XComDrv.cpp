@@ -26,17 +26,6 @@ const char* const kWriteFailed = "Unable to write to port.";
 
 // The system's text for err without control characters, trailing spaces and
 // full stops.
-std::string SystemErrorText(int err) {
-  char buffer[256];
-  const char* text = strerror_r(err, buffer, sizeof buffer);  // GNU variant
-  std::string result;
-  for (const char* p = text; *p != '\0'; ++p) {
-    const auto c = static_cast<unsigned char>(*p);
-    if (c >= 0x20 && c != 0x7F) result += *p;
-  }
-  while (!result.empty() && (result.back() == ' ' || result.back() == '.')) result.pop_back();
-  return result;
-}
 
 // Sets a lock bit for the life of a handler call, also when it raises.
 class TLockBit {
@@ -51,6 +40,13 @@ class TLockBit {
   uint8_t bit_;
 };
 
+// The open failure keeps its errno beside the component's fixed message.
+[[noreturn]] void RaiseOpenError(const std::string& message, int err) {
+  EDeviceError error(message, CE_CANNOT_OPEN);
+  error.SystemError = err;
+  throw error;
+}
+
 // Milliseconds left before a time-out, plus one so that the clock has passed
 // the limit when the wait ends; bounded for poll().
 int WaitLeft(uint32_t timeoutMs, uint32_t elapsedMs) {
@@ -59,6 +55,18 @@ int WaitLeft(uint32_t timeoutMs, uint32_t elapsedMs) {
 }
 
 }  // namespace
+
+std::string SystemErrorText(int err) {
+  char buffer[256];
+  const char* text = strerror_r(err, buffer, sizeof buffer);  // GNU variant
+  std::string result;
+  for (const char* p = text; *p != '\0'; ++p) {
+    const auto c = static_cast<unsigned char>(*p);
+    if (c >= 0x20 && c != 0x7F) result += *p;
+  }
+  while (!result.empty() && (result.back() == ' ' || result.back() == '.')) result.pop_back();
+  return result;
+}
 
 const uint32_t BaudTable[15] = {110,   300,   600,   1200,  2400,   4800,   9600,  14400,
                                 19200, 38400, 56000, 57600, 115200, 128000, 256000};
@@ -132,12 +140,13 @@ bool TCustomComm::Open() {
   lockBits_ = 0;
   const std::string cannotOpen = "Cannot open device " + deviceName_;
   const int fd = ::open(DevicePath(deviceName_).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) RaiseDeviceError(cannotOpen, CE_CANNOT_OPEN);
+  if (fd < 0) RaiseOpenError(cannotOpen, errno);
   // Exclusive use: flock refuses a second opener even when it runs as root,
   // which TIOCEXCL alone does not; TIOCEXCL also fails on anything not a tty.
   if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
+    const int err = errno;
     ::close(fd);
-    RaiseDeviceError(cannotOpen, CE_CANNOT_OPEN);
+    RaiseOpenError(cannotOpen, err == EWOULDBLOCK ? EBUSY : err);
   }
   handle_.store(fd, std::memory_order_release);
   // Settings before the watcher: changing them wakes the tty's waiters, which

@@ -32,12 +32,17 @@ class EDeviceError : public std::runtime_error {
  public:
   EDeviceError(const std::string& message, int code) : std::runtime_error(message), ErrorCode(code) {}
   int ErrorCode;
+  // The errno behind a failed open (0 when there is none); a port held by
+  // another opener's lock reports EBUSY.
+  int SystemError = 0;
 };
 
 [[noreturn]] void RaiseDeviceError(const std::string& message, int code);
 // Builds "%s (system error %d: %s)" from the message, errno and strerror(errno);
 // control characters, trailing spaces and full stops are taken off the system text.
 [[noreturn]] void RaiseSystemDeviceError(const std::string& message, int code);
+// The system's text for an errno, without control characters and the final full stop.
+std::string SystemErrorText(int err);
 
 // Refusal of an assignment between settings groups of different classes:
 // "Cannot assign a <source class> to a <target class>".

@@ -7,6 +7,7 @@
 #include <functional>
 
 class QPushButton;
+class QTimer;
 
 // The editable combo box of port names; its list is refilled every time it
 // drops down.
@@ -31,7 +32,23 @@ class TdlgConnect : public QDialog {
   // tests): the names under which the serial component opens them.
   static std::function<QStringList()> ListPorts;
   static QStringList SystemPorts();
+  // A port's description for its tooltip (the USB adapter's name and maker);
+  // empty when the system tells none.
+  static std::function<QString(const QString& port)> DescribePort;
+  static QString SystemPortDescription(const QString& port);
+
+  // While the dialog is up its list follows the ports that come and go, once
+  // a second: new ports are added in their sorted place, vanished ones
+  // removed; the text in the box stays as it is.
+  void RefreshPorts();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
 
  private:
+  void SetToolTips();
+
   TComPortsCombo* comPorts_;
+  QTimer* refresh_;
 };

@@ -156,6 +156,8 @@ TForm1::TForm1(QWidget* parent, bool persistent)
   connect(timer_, &QTimer::timeout, this, &TForm1::TimerTick);
   timer_->start();
 
+  SetUpDesktop();
+
   // Persistence, creation step 11: the settings of the last run.
   if (persistent_) PersistStep([this](QString* e) { return LoadSettings(ProgramDir() + "current.ini", e); });
 }
@@ -306,6 +308,7 @@ void TForm1::ShowPage(TPage* page) {
   page->setGeometry(mpanel_->rect());
   page->show();
   device_.SetPage(page->objectName().toStdString());
+  MarkCurrentPage(page);
 }
 
 void TForm1::Connect() {

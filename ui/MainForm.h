@@ -35,6 +35,7 @@ class TformKeys;
 class TformACP;
 class TformGSM;
 class TDebugLog;
+class TOperationProgress;
 class TWindowLayout;
 struct TSettingsTargets;
 
@@ -106,6 +107,13 @@ class TForm1 : public QMainWindow {
   bool IsLogging() const;
   bool IsPersistent() const { return persistent_; }
 
+  // --- Desktop use: icon, keyboard, wheel, layout, progress ---
+  // Shows or hides the navigation item "АЦП" (hidden unless asked for).
+  void SetAdcItemVisible(bool visible);
+  TRzGroupBar* NavigationBar() const { return navBar_; }
+  // "n из N" and a bar in the status bar during Read all and Write all.
+  TOperationProgress* Progress() const { return progress_; }
+
  signals:
   // The running operation has ended and everything it posted is applied
   // (also when the link ended during it).
@@ -128,6 +136,12 @@ class TForm1 : public QMainWindow {
   // Enables or disables what an operation forbids while it runs.
   void UpdateOperationControls();
   QList<TPage*> Pages() const;
+
+  // Desktop use (MainFormDesktop.cpp).
+  void SetUpDesktop();
+  void SetUpShortcuts();
+  void MarkCurrentPage(TPage* page);
+  void SetUpProgress();
 
   // Persistence.
   TSettingsTargets SettingsTargets();
@@ -178,4 +192,7 @@ class TForm1 : public QMainWindow {
   std::unique_ptr<TDebugLog> log_;
   bool logMarked_ = false;
   QAction* mnuLog_ = nullptr;
+
+  // Desktop use.
+  TOperationProgress* progress_ = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "ui/NavBar.h"
 
 #include <QEnterEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -11,10 +12,48 @@ TRzGroupItem::TRzGroupItem(const QString& caption, const QIcon& icon, QWidget* p
   setObjectName(caption);
   setCursor(Qt::PointingHandCursor);
   setAttribute(Qt::WA_Hover);
+  // Items take the focus from the keyboard (Tab) and the mouse alike.
+  setFocusPolicy(Qt::StrongFocus);
+  setAccessibleName(caption);
 }
 
 void TRzGroupItem::Click() {
   if (OnClick) OnClick();
+}
+
+void TRzGroupItem::SetCurrent(bool current) {
+  if (current_ == current) return;
+  current_ = current;
+  update();
+}
+
+void TRzGroupItem::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+      if (isEnabled()) Click();
+      event->accept();
+      return;
+    case Qt::Key_Down:
+      focusNextChild();
+      return;
+    case Qt::Key_Up:
+      focusPreviousChild();
+      return;
+    default:
+      QWidget::keyPressEvent(event);
+  }
+}
+
+void TRzGroupItem::focusInEvent(QFocusEvent* event) {
+  QWidget::focusInEvent(event);
+  update();
+}
+
+void TRzGroupItem::focusOutEvent(QFocusEvent* event) {
+  QWidget::focusOutEvent(event);
+  update();
 }
 
 QSize TRzGroupItem::sizeHint() const { return {140, qMax(22, fontMetrics().height() + 8)}; }
@@ -22,6 +61,11 @@ QSize TRzGroupItem::sizeHint() const { return {140, qMax(22, fontMetrics().heigh
 void TRzGroupItem::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   const bool enabled = isEnabled();
+  if (current_) painter.fillRect(rect().adjusted(2, 1, -2, -1), QColor(0xc4, 0xd6, 0xee));
+  if (hasFocus()) {
+    painter.setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DotLine));
+    painter.drawRect(rect().adjusted(2, 1, -3, -2));
+  }
   QRect r = rect().adjusted(8, 0, 0, 0);
   if (!icon_.isNull()) {
     icon_.paint(&painter, QRect(r.left(), (height() - 16) / 2, 16, 16), Qt::AlignCenter,
@@ -30,6 +74,7 @@ void TRzGroupItem::paintEvent(QPaintEvent*) {
   }
   QFont font = painter.font();
   font.setUnderline(enabled && hover_);
+  font.setBold(current_);
   painter.setFont(font);
   painter.setPen(enabled ? palette().color(QPalette::Link) : palette().color(QPalette::Disabled, QPalette::Text));
   painter.drawText(r, Qt::AlignVCenter | Qt::AlignLeft, caption_);

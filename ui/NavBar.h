@@ -22,18 +22,29 @@ class TRzGroupItem : public QWidget {
   void Click();
   std::function<void()> OnClick;
 
+  // The item of the page being shown is marked (a page item only).
+  void SetCurrent(bool current);
+  bool IsCurrent() const { return current_; }
+
   QSize sizeHint() const override;
+  // Items never shrink below their height: the bar scrolls instead.
+  QSize minimumSizeHint() const override { return sizeHint(); }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  // Enter and Space run an enabled item, as a click does.
+  void keyPressEvent(QKeyEvent* event) override;
   void enterEvent(QEnterEvent* event) override;
   void leaveEvent(QEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
 
  private:
   QString caption_;
   QIcon icon_;
   bool hover_ = false;
+  bool current_ = false;
 };
 
 class TRzGroup : public QWidget {

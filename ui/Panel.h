@@ -8,6 +8,7 @@
 
 #include <QFrame>
 #include <QString>
+#include <QStringList>
 
 class TPanel : public QFrame {
   Q_OBJECT
@@ -25,10 +26,21 @@ class TPanel : public QFrame {
   TBevel Bevel() const { return bevel_; }
   void SetBevel(TBevel bevel);
 
+  // A long caption wraps over as many lines as the panel holds; what still
+  // does not fit is elided in the middle of the last line. A caption on more
+  // than one line is also the tooltip. Off by default (one centred line).
+  void SetWrapCaption(bool wrap);
+  // The lines drawn for the caption (one line unless wrapping).
+  QStringList CaptionLines() const;
+
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   QString caption_;
+  void UpdateToolTip();
+
   TBevel bevel_ = TBevel::Raised;
+  bool wrap_ = false;
 };

@@ -17,7 +17,8 @@ TdlgSplash::TdlgSplash(QWidget* parent) : QDialog(parent) {
   auto* panel3 = new TPanel(this);
   panel3->setObjectName("Panel3");
   panel3->setFrameStyle(QFrame::NoFrame);
-  panel3->setFixedSize(295, 81);
+  // Panel2 is four lines high, so that a failure and its reason can be read.
+  panel3->setFixedSize(295, 111);
   auto* panel1 = new TPanel(panel3);
   panel1->setObjectName("Panel1");
   panel1->setFrameStyle(QFrame::Box | QFrame::Plain);
@@ -26,10 +27,11 @@ TdlgSplash::TdlgSplash(QWidget* parent) : QDialog(parent) {
   panel2_ = new TPanel(panel3);
   panel2_->setObjectName("Panel2");
   panel2_->setFrameStyle(QFrame::Box | QFrame::Plain);
-  panel2_->setGeometry(8, 41, 281, 33);
+  panel2_->setGeometry(8, 41, 281, 63);
   QFont bold = panel2_->font();
   bold.setBold(true);
   panel2_->setFont(bold);
+  panel2_->SetWrapCaption(true);
   layout->addWidget(panel3);
 
   auto* panel5 = new TPanel(this);

@@ -15,3 +15,14 @@ target_link_libraries(ostrel_ui PUBLIC ostrel_ui_pages ostrel_ui_controls ostrel
                       Qt6::Widgets Qt6::SerialPort)
 ostrel_target_defaults(ostrel_ui)
 target_link_libraries(ostrel_ui PUBLIC ostrel_persist_ui)
+
+# What the window program sets up on its application, and its icon.
+target_sources(ostrel_ui PRIVATE
+  ${CMAKE_CURRENT_SOURCE_DIR}/AppSetup.h ${CMAKE_CURRENT_SOURCE_DIR}/AppSetup.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/Accessibility.h ${CMAKE_CURRENT_SOURCE_DIR}/Accessibility.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/MainFormDesktop.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/OperationProgress.h ${CMAKE_CURRENT_SOURCE_DIR}/OperationProgress.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/WheelGuard.h ${CMAKE_CURRENT_SOURCE_DIR}/WheelGuard.cpp
+)
+qt_add_resources(ostrel_ui ostrel_icons PREFIX / BASE ${CMAKE_CURRENT_SOURCE_DIR} FILES
+                 ${CMAKE_CURRENT_SOURCE_DIR}/icons/ostrelgsm4.svg)

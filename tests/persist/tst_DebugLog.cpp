@@ -68,6 +68,34 @@ class TestDebugLog : public QObject {
     QCOMPARE(ReadBytes(path), expected);
   }
 
+  // Every line of the traffic stands on its own line of the file: the panel's
+  // bare carriage returns must not make lines overwrite each other.
+  void lineBreaksBecomeFileLines_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("lines");
+    QTest::newRow("plain") << QByteArray("-> +v") << QByteArray("-> +v\r\n");
+    QTest::newRow("bare-cr-inside") << QByteArray(" <<- \rVER 05\rOK\r")
+                                    << QByteArray(" <<- \r\nVER 05\r\nOK\r\n");
+    QTest::newRow("bare-lf") << QByteArray("a\nb") << QByteArray("a\r\nb\r\n");
+    QTest::newRow("cr-lf-kept") << QByteArray("a\r\nb\r\n") << QByteArray("a\r\nb\r\n");
+    QTest::newRow("lf-cr-pair-is-two-breaks") << QByteArray("a\n\rb") << QByteArray("a\r\n\r\nb\r\n");
+    QTest::newRow("only-a-break") << QByteArray("\r") << QByteArray("\r\n");
+  }
+  void lineBreaksBecomeFileLines() {
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, lines);
+    const QString path = dir_.filePath("log-breaks.txt");
+    QFile::remove(path);
+    TDebugLog log(path);
+    QDateTime now(QDate(2024, 2, 1), QTime(10, 20, 30));
+    log.Now = [&] { return now; };
+    QVERIFY(log.SwitchOn());
+    log.WriteLine(text.toStdString());
+    QVERIFY(log.SwitchOff());
+    QCOMPARE(ReadBytes(path), Block("01.02.2024 10:20:30", "Начали процесс протоколирования") + lines +
+                                  Block("01.02.2024 10:20:30", "Окончили процесс протоколирования"));
+  }
+
   // A log that cannot be opened or written stays off and creates nothing.
   void unusableFileLeavesLoggingOff_data() {
     QTest::addColumn<QString>("path");

@@ -3,6 +3,7 @@
 // test thread with a virtual clock. Controls are read from a map.
 #include <gtest/gtest.h>
 
+#include "protocol/OperationSize.h"
 #include "protocol/ProtocolText.h"
 #include "tests/common/ScriptedPeer.h"
 #include "tests/protocol/ExchangeRig.h"
@@ -629,6 +630,12 @@ TEST_F(Exchanges, WriteAllThenReadAllGivesThePageBack) {
     written.push_back("+wk" + std::to_string(row - 1) + "=" + SwapKeyBytes(rig.reader.Keys[row]));
   written.insert(written.end(), {"+wg=2", "+wh=6"});
   EXPECT_EQ(panel.Commands(), written);
+  // The window's progress counts the commands as the link logs them.
+  auto sentLines = [](const TOutput& o) {
+    return std::count_if(o.Memo.begin(), o.Memo.end(), [](const TOutput::TLine& l) { return l.Text.rfind("-> ", 0) == 0; });
+  };
+  EXPECT_EQ(sentLines(out), OperationSize::WriteAllCommands);
+  EXPECT_EQ(int(written.size()), OperationSize::WriteAllCommands);
 
   panel.ClearCommands();
   out = rig.Run(Pages::Keys, 5);
@@ -638,6 +645,8 @@ TEST_F(Exchanges, WriteAllThenReadAllGivesThePageBack) {
   for (const std::string& c : Numbered("+rk", 0, 9)) read.push_back(c);
   read.insert(read.end(), {"+rg", "+rh"});
   EXPECT_EQ(panel.Commands(), read);
+  EXPECT_EQ(sentLines(out), OperationSize::ReadAllCommands);
+  EXPECT_EQ(int(read.size()), OperationSize::ReadAllCommands);
   for (int n = 1; n <= 12; ++n)
     EXPECT_EQ(out.TextsFor(Pages::Common, "etPhone" + std::to_string(n)), TCommands{EntryInputs[n - 1].phone});
   EXPECT_EQ(out.TextsFor(Pages::Common, "rbNorm5"), TCommands{"true"});

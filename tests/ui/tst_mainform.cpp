@@ -83,7 +83,8 @@ class TestMainForm : public QObject {
                                     << QString::fromUtf8("ОШИБКА! НЕ верная версия прошивки");
     QTest::newRow("silent-panel") << "" << "+v" << false << QString::fromUtf8("ОШИБКА! Устройство не ответило!");
     QTest::newRow("port-cannot-be-opened")
-        << "" << "" << true << QString::fromUtf8("Ошибка при открытии COM порта: /nonexistent/ostrel");
+        << "" << "" << true
+        << QString::fromUtf8("Ошибка при открытии COM порта: /nonexistent/ostrel: No such file or directory");
   }
 
   void connectionFailures() {

@@ -1,0 +1,81 @@
+#include "serial/PortDiagnosis.h"
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <cerrno>
+#include <fstream>
+#include <sstream>
+
+#include "serial/XComDrv.h"
+
+namespace {
+
+std::string ProcessName(long pid) {
+  std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+  std::string name;
+  if (!comm || !std::getline(comm, name) || name.empty()) return {};
+  return name + " (PID " + std::to_string(pid) + ")";
+}
+
+// A line of /proc/locks: "1: FLOCK  ADVISORY  WRITE 1234 00:05:12 0 EOF"
+// (major and minor in hexadecimal, then the inode).
+long FlockOwner(const std::string& devicePath, const std::string& locksFile) {
+  struct stat st {};
+  if (stat(devicePath.c_str(), &st) != 0) return 0;
+  std::ifstream locks(locksFile);
+  std::string line;
+  while (std::getline(locks, line)) {
+    std::istringstream fields(line);
+    std::string number, kind, mode, access, device;
+    long pid = 0;
+    if (!(fields >> number >> kind)) continue;
+    // A blocked waiter's line carries "->" before the kind.
+    if (kind == "->" && !(fields >> kind)) continue;
+    if (!(fields >> mode >> access >> pid >> device) || kind != "FLOCK") continue;
+    unsigned major = 0, minor = 0;
+    unsigned long long inode = 0;
+    char c1 = 0, c2 = 0;
+    std::istringstream dev(device);
+    dev >> std::hex >> major >> c1 >> minor >> c2 >> std::dec >> inode;
+    if (!dev || c1 != ':' || c2 != ':') continue;
+    if (major == major(st.st_dev) && minor == minor(st.st_dev) && inode == st.st_ino) return pid;
+  }
+  return 0;
+}
+
+// UUCP lock files hold the owner's PID, as text (or, rarely, as a binary int).
+long LockFileOwner(const std::string& devicePath, const std::string& lockDirs) {
+  const std::string base = devicePath.substr(devicePath.find_last_of('/') + 1);
+  std::istringstream dirs(lockDirs);
+  std::string dir;
+  while (std::getline(dirs, dir, ':')) {
+    std::ifstream lock(dir + "/LCK.." + base);
+    long pid = 0;
+    if (lock >> pid && pid > 0) return pid;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string PortHolder(const std::string& devicePath, const std::string& locksFile, const std::string& lockDirs) {
+  for (long pid : {FlockOwner(devicePath, locksFile), LockFileOwner(devicePath, lockDirs)}) {
+    if (pid <= 0) continue;
+    const std::string name = ProcessName(pid);
+    if (!name.empty()) return name;
+  }
+  return {};
+}
+
+std::string OpenFailureReason(int err, const std::string& devicePath) {
+  if (err == 0) return {};
+  std::string reason = ": " + SystemErrorText(err);
+  if (err == EACCES) {
+    reason += ". Нет прав на порт: добавьте пользователя в группу dialout и войдите в систему заново";
+  } else if (err == EBUSY) {
+    const std::string holder = PortHolder(devicePath);
+    reason += ". Порт занят другой программой" + (holder.empty() ? std::string() : ": " + holder);
+  }
+  return reason;
+}

@@ -1,0 +1,39 @@
+#include "ui/AppSetup.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QFont>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+QIcon ProgramIcon() { return QIcon(QStringLiteral(":/icons/ostrelgsm4.svg")); }
+
+bool LoadQtTranslations() {
+  // The translator lives as long as the application that uses it.
+  auto* translator = new QTranslator(qApp);
+  if (!translator->load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"),
+                        QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    delete translator;
+    return false;
+  }
+  QCoreApplication::installTranslator(translator);
+  return true;
+}
+
+void SetUpApplication() {
+  // No display name: Qt would append it to every caption (" — OstrelGSM4"),
+  // and the captions are the window's own.
+  QApplication::setApplicationName(QStringLiteral("OstrelGSM4"));
+  QApplication::setApplicationVersion(QStringLiteral("1.012"));
+  QGuiApplication::setDesktopFileName(QStringLiteral("ostrelgsm4"));
+  QApplication::setWindowIcon(ProgramIcon());
+  // All texts of the program are Russian, so are those of Qt's own dialogs.
+  LoadQtTranslations();
+  // Sizes and dates in the file dialogs, too.
+  QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+  // The window was designed for an 8-point sans-serif font.
+  QFont font(QStringLiteral("DejaVu Sans"));
+  font.setPointSize(8);
+  QApplication::setFont(font);
+}

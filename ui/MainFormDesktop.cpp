@@ -1,0 +1,176 @@
+// The main window's desktop side: its icon, the keyboard (shortcuts, menu
+// mnemonics, F10), the wheel guard, a navigation bar that scrolls when the
+// window is short, the mark of the current page and the smallest window size
+// at which nothing overlaps. GUI thread only.
+#include <QAction>
+#include <QEvent>
+#include <functional>
+#include <QHBoxLayout>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScrollArea>
+#include <QPlainTextEdit>
+#include <QShortcut>
+#include <QStatusBar>
+
+#include "protocol/OperationSize.h"
+#include "ui/AppSetup.h"
+#include "ui/Accessibility.h"
+#include "ui/ConnectDlg.h"
+#include "ui/MainForm.h"
+#include "ui/NavBar.h"
+#include "ui/OperationProgress.h"
+#include "ui/Page.h"
+#include "ui/WheelGuard.h"
+#include "ui/f_ACP.h"
+#include "ui/f_common.h"
+#include "ui/f_gsm.h"
+#include "ui/KeyDialog.h"
+#include "ui/f_keys.h"
+
+namespace {
+
+// The smallest window at which the navigation, the pages (which scroll), the
+// memo and the status bar all stay whole.
+constexpr int kMinWidth = 640;
+constexpr int kMinHeight = 400;
+
+// Menu texts with their mnemonics (Alt + the underlined letter).
+const struct {
+  const char* Name;
+  const char* Text;
+} kMnemonics[] = {
+    {"mnuFile", "&Файл"},           {"mnuExit", "&Выход"},
+    {"mnuConnections", "&Соединение"}, {"mnuConnect", "&Подключиться"},
+    {"mnuDisconnect", "&Отключиться"}, {"mnuProperties", "&Настройки"},
+    {"mnuSave", "&Сохранить"},      {"mnuLoad", "&Загрузить"},
+    {"mnuDebug", "&Отладка"},       {"mnuLog", "&Записывать информацию в лог файл"},
+};
+
+// Keys of the navigation items that act on the panel; the tooltips show them.
+const struct {
+  const char* Item;
+  const char* Keys;
+} kItemKeys[] = {
+    {"Прочитать", "Ctrl+R"},
+    {"Записать", "Ctrl+W"},
+    {"Прочитать всё", "Ctrl+Shift+R"},
+    {"Записать всё", "Ctrl+Shift+W"},
+};
+
+// Runs an action when a watched widget is shown.
+class TShowHook : public QObject {
+ public:
+  TShowHook(QObject* parent, std::function<void(QWidget*)> onShow) : QObject(parent), onShow_(std::move(onShow)) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Show) onShow_(static_cast<QWidget*>(watched));
+    return false;
+  }
+
+ private:
+  std::function<void(QWidget*)> onShow_;
+};
+
+}  // namespace
+
+void TForm1::SetUpDesktop() {
+  setWindowIcon(ProgramIcon());
+  setMinimumSize(kMinWidth, kMinHeight);
+
+  // The navigation bar scrolls when the window is too short for all groups.
+  auto* navScroll = new QScrollArea(navBar_->parentWidget());
+  navScroll->setObjectName(QStringLiteral("RzGroupBarScroll"));
+  navScroll->setFrameShape(QFrame::NoFrame);
+  navScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  navScroll->setWidgetResizable(true);
+  navScroll->setFixedWidth(navBar_->width());
+  navScroll->setFocusPolicy(Qt::NoFocus);
+  delete navBar_->parentWidget()->layout()->replaceWidget(navBar_, navScroll);  // the old layout item is ours
+  navBar_->setMinimumWidth(0);
+  navBar_->setMaximumWidth(QWIDGETSIZE_MAX);
+  navScroll->setWidget(navBar_);
+
+  // Read all and Write all bring each page to the front themselves ("Show"):
+  // the mark follows whichever page is shown.
+  auto* showHook = new TShowHook(this, [this](QWidget* page) { MarkCurrentPage(static_cast<TPage*>(page)); });
+  for (TPage* page : Pages()) page->installEventFilter(showHook);
+
+  TWheelGuard::Install(mpanel_);
+  TWheelGuard::Install(dlgConnect_);
+  SetUpShortcuts();
+  SetUpProgress();
+  DescribeNavigation(navBar_);
+  DescribePages(common_, keys_, acp_, gsm_);
+}
+
+void TForm1::SetUpShortcuts() {
+  for (const auto& m : kMnemonics) {
+    if (auto* menu = menuBar()->findChild<QMenu*>(QLatin1String(m.Name)))
+      menu->menuAction()->setText(QString::fromUtf8(m.Text));
+    else if (auto* action = findChild<QAction*>(QLatin1String(m.Name)))
+      action->setText(QString::fromUtf8(m.Text));
+  }
+  // F10 opens the menu bar, as in other desktop programs.
+  auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
+  connect(f10, &QShortcut::activated, this, [this] {
+    const QList<QAction*> menus = menuBar()->actions();
+    if (!menus.isEmpty()) menuBar()->setActiveAction(menus.first());
+  });
+  // A shortcut works only while its item can be clicked: shown (connected)
+  // and enabled.
+  for (const auto& k : kItemKeys) {
+    TRzGroupItem* item = groupSettings_->Item(QString::fromUtf8(k.Item));
+    const QKeySequence keys(QString::fromLatin1(k.Keys));
+    item->setToolTip(item->Caption() + QStringLiteral(" (") + keys.toString(QKeySequence::NativeText) + u')');
+    auto* shortcut = new QShortcut(keys, this);
+    connect(shortcut, &QShortcut::activated, item, [this, item] {
+      if (item->isVisibleTo(this) && item->isEnabled()) item->Click();
+    });
+  }
+  // Tab runs through the navigation, then the page shown, then the memo and
+  // its button. The navigation items were created after the pages and the
+  // memo, so the memo and its button move behind the last page control.
+  auto* clear = findChild<QWidget*>(QStringLiteral("RzBitBtn1"));
+  QWidget* lastPageControl = nullptr;
+  for (QWidget* w = clear->nextInFocusChain(); w && w != clear && !qobject_cast<TRzGroupItem*>(w);
+       w = w->nextInFocusChain())
+    if (mpanel_->isAncestorOf(w)) lastPageControl = w;
+  if (lastPageControl) {
+    setTabOrder(lastPageControl, memo_);
+    setTabOrder(memo_, clear);
+  }
+}
+
+void TForm1::SetUpProgress() {
+  progress_ = new TOperationProgress(statusBar(), [this] { return link_ ? link_->GetMode() : uint8_t{0}; });
+  applier_.Observe = [this](const TOutElement& e) { progress_->See(e); };
+  // The items start the progress once their action has set the link mode.
+  const struct {
+    const char* Item;
+    uint8_t Mode;
+    int Total;
+  } operations[] = {{"Прочитать всё", 5, OperationSize::ReadAllCommands},
+                    {"Записать всё", 6, OperationSize::WriteAllCommands}};
+  for (const auto& op : operations) {
+    TRzGroupItem* item = groupSettings_->Item(QString::fromUtf8(op.Item));
+    item->OnClick = [this, action = item->OnClick, mode = op.Mode, total = op.Total] {
+      action();
+      if (link_ && link_->GetMode() == mode) progress_->Start(mode, total);
+    };
+  }
+}
+
+void TForm1::MarkCurrentPage(TPage* page) {
+  const struct {
+    const char* Item;
+    TPage* Page;
+  } items[] = {{"Общие", common_}, {"Ключи", keys_}, {"АЦП", acp_}, {"GSM", gsm_}};
+  for (const auto& i : items)
+    if (TRzGroupItem* item = groupPages_->Item(QString::fromUtf8(i.Item))) item->SetCurrent(i.Page == page);
+}
+
+void TForm1::SetAdcItemVisible(bool visible) {
+  groupPages_->Item(QString::fromUtf8("АЦП"))->setVisible(visible);
+}

@@ -1,0 +1,44 @@
+// The progress of Read all and Write all in the main window's status bar:
+// "n из N" and a bar, counted from the commands the link logs ("-> ") while
+// the operation's link mode lasts. GUI thread only.
+#pragma once
+
+#include <QObject>
+#include <cstdint>
+#include <functional>
+
+class QLabel;
+class QProgressBar;
+class QStatusBar;
+class QTimer;
+struct TOutElement;
+
+class TOperationProgress : public QObject {
+  Q_OBJECT
+ public:
+  // linkMode tells the link mode now (0 without a link).
+  TOperationProgress(QStatusBar* bar, std::function<uint8_t()> linkMode);
+
+  // Shows "0 из total"; the progress goes away once the link mode is no
+  // longer mode (the device sets it back to 0 at the end).
+  void Start(uint8_t mode, int total);
+  // Sees every output element the window applies.
+  void See(const TOutElement& element);
+
+  bool IsRunning() const { return mode_ != 0; }
+  int Done() const { return done_; }
+  QLabel* Label() const { return label_; }
+  QProgressBar* Bar() const { return bar_; }
+
+ private:
+  void Show();
+  void Finish();
+
+  std::function<uint8_t()> linkMode_;
+  QLabel* label_;
+  QProgressBar* bar_;
+  QTimer* watch_;
+  uint8_t mode_ = 0;
+  int done_ = 0;
+  int total_ = 0;
+};
