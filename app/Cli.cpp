@@ -6,11 +6,15 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QTimer>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string_view>
 
 #include "persist/ShutdownSignals.h"
+#include "protocol/OperationSize.h"
 #include "ui/ConnectDlg.h"
 #include "ui/MainForm.h"
 #include "ui/MessageBox.h"
@@ -23,10 +27,52 @@ namespace {
 
 enum TExit { exOk = 0, exUsage = 1, exConnect = 2, exExchange = 3 };
 
+// On a terminal the last line of standard error shows how far Read all or
+// Write all got ("n из N"), the traffic scrolling above it.
+class TProgressLine {
+ public:
+  bool Enabled = false;
+  void Start(int total) {
+    total_ = total;
+    done_ = 0;
+    Show();
+  }
+  void Step() {
+    if (total_ == 0) return;
+    done_ = std::min(done_ + 1, total_);
+    Show();
+  }
+  void Stop() {
+    Hide();
+    total_ = 0;
+  }
+  void Hide() {
+    if (!shown_) return;
+    std::fputs("\r\033[K", stderr);
+    shown_ = false;
+  }
+  void Show() {
+    if (!Enabled || total_ == 0) return;
+    Hide();
+    std::fprintf(stderr, "%d из %d", done_, total_);
+    std::fflush(stderr);
+    shown_ = true;
+  }
+
+ private:
+  int total_ = 0;
+  int done_ = 0;
+  bool shown_ = false;
+};
+
+TProgressLine g_progress;
+
 void PrintLine(const QString& text) {
+  g_progress.Hide();
   const QByteArray bytes = text.toUtf8();
   std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
   std::fputc('\n', stderr);
+  g_progress.Show();
   std::fflush(stderr);
 }
 
@@ -44,6 +90,7 @@ QString ForTerminal(const std::string& text) {
 class TSession {
  public:
   TSession(TForm1& form, bool quiet) : form_(form), quiet_(quiet) {
+    g_progress.Enabled = !quiet && isatty(STDERR_FILENO);
     form_.Applier().Observe = [this](const TOutElement& e) { Observe(e); };
     MessageBox::Hook = [this](const QString& text) {
       messages_ << text;
@@ -90,9 +137,17 @@ class TSession {
     return false;
   }
 
-  // Starts an operation and waits for its end; true when it ended with the
-  // expected message box and nothing failed, the link still up.
-  bool Run(bool (TForm1::*start)(), const QString& success, QString* why) {
+  // Starts an operation of about `commands` commands and waits for its end;
+  // true when it ended with the expected message box and nothing failed, the
+  // link still up.
+  bool Run(bool (TForm1::*start)(), int commands, const QString& success, QString* why) {
+    g_progress.Start(commands);
+    const bool done = RunOperation(start, success, why);
+    g_progress.Stop();
+    return done;
+  }
+
+  bool RunOperation(bool (TForm1::*start)(), const QString& success, QString* why) {
     messages_.clear();
     failedRequests_.clear();
     if (Interrupted()) return false;
@@ -136,7 +191,10 @@ class TSession {
     if (e.Kind == okMemo) {
       const std::string& text = static_cast<const TMemoOut&>(e).Text;
       if (!quiet_) PrintLine(ForTerminal(text));
-      if (text.rfind("-> ", 0) == 0) lastCommand_ = FromWire(text.substr(3));
+      if (text.rfind("-> ", 0) == 0) {
+        lastCommand_ = FromWire(text.substr(3));
+        g_progress.Step();
+      }
       // The lines the link writes when the line or the call is gone.
       // The lines the link writes when the line or the call is gone (after
       // the date and time).
@@ -207,7 +265,8 @@ int ReadPanel(TForm1& form, TSession& session, const QString& port, const std::s
   const bool connected = session.Connect(port, phone, &why);
   if (session.Interrupted()) return Interrupted(session);
   if (!connected) return Fail(exConnect, "connection failed: " + why);
-  const bool read = session.Run(&TForm1::ReadAll, QString::fromUtf8("Чтение всех параметров завершено!"), &why);
+  const bool read = session.Run(&TForm1::ReadAll, OperationSize::ReadAllCommands,
+                                QString::fromUtf8("Чтение всех параметров завершено!"), &why);
   if (session.Interrupted()) return Interrupted(session);
   if (!read) {
     session.Disconnect();
@@ -215,7 +274,7 @@ int ReadPanel(TForm1& form, TSession& session, const QString& port, const std::s
   }
   if (adc) {
     form.ShowPage(form.ACPPage());
-    const bool adcRead = session.Run(&TForm1::Read, QString(), &why);
+    const bool adcRead = session.Run(&TForm1::Read, 12, QString(), &why);
     if (session.Interrupted()) return Interrupted(session);
     if (!adcRead) {
       session.Disconnect();
@@ -239,7 +298,8 @@ int WritePanel(TForm1& form, TSession& session, const QString& port, const std::
   const bool connected = session.Connect(port, phone, &why);
   if (session.Interrupted()) return Interrupted(session);
   if (!connected) return Fail(exConnect, "connection failed: " + why);
-  const bool written = session.Run(&TForm1::WriteAll, QString::fromUtf8("Запись всех параметров завершена!"), &why);
+  const bool written = session.Run(&TForm1::WriteAll, OperationSize::WriteAllCommands,
+                                   QString::fromUtf8("Запись всех параметров завершена!"), &why);
   if (session.Interrupted()) return Interrupted(session);
   if (!written) {
     session.Disconnect();
@@ -247,7 +307,7 @@ int WritePanel(TForm1& form, TSession& session, const QString& port, const std::
   }
   if (adc) {
     form.ShowPage(form.ACPPage());
-    const bool adcWritten = session.Run(&TForm1::Write, QString(), &why);
+    const bool adcWritten = session.Run(&TForm1::Write, 10, QString(), &why);
     if (session.Interrupted()) return Interrupted(session);
     if (!adcWritten) {
       session.Disconnect();
