@@ -141,7 +141,7 @@ int LineOf(const TIniFile& ini, const QString& section, const QString& key) {
 
 }  // namespace
 
-TSettingsCheck::TSettingsCheck(const TIniFile& ini, bool adc) {
+TSettingsCheck::TSettingsCheck(const TIniFile& ini, bool adc, bool forWrite) {
   for (const TRule& rule : Rules()) {
     if (ini.SectionExists(rule.Section)) hasSettings_ = true;
     if (!missing_ && (adc || !IsThreshold(rule)) && !ini.ValueExists(rule.Section, rule.Key))
@@ -149,6 +149,7 @@ TSettingsCheck::TSettingsCheck(const TIniFile& ini, bool adc) {
   }
   CheckValues(ini, adc);
   CheckGroups(ini);
+  if (adc && forWrite) CheckThresholdOrder(ini);
 }
 
 void TSettingsCheck::Reject(const QString& section, const QString& key, int line, const QString& text) {
@@ -210,13 +211,30 @@ void TSettingsCheck::CheckGroups(const TIniFile& ini) {
   for (const QString& key : modes) Reject("GSM", key, LineOf(ini, "GSM", key), text);
 }
 
+void TSettingsCheck::CheckThresholdOrder(const TIniFile& ini) {
+  for (const char* channel : {"ts1", "ts2"}) {
+    int previous = -1;
+    bool rising = true;
+    for (int k = 0; k < 5; ++k) {
+      const QString key = Numbered("slider", k);
+      if (Rejected(channel, key) || !ini.ValueExists(channel, key)) return;
+      const int value = ini.ReadInteger(channel, key, 0);
+      rising = rising && value > previous;
+      previous = value;
+    }
+    if (rising) continue;
+    const QString text = QStringLiteral("the thresholds of a channel must rise from slider0 to slider4");
+    for (int k = 0; k < 5; ++k) Reject(channel, Numbered("slider", k), LineOf(ini, channel, Numbered("slider", k)), text);
+  }
+}
+
 std::optional<QString> CheckSettingsForWrite(const QString& fileName, bool adc) {
   const QString prefix = fileName + QStringLiteral(": ");
   TIniFile ini(fileName);
   if (!ini.Load())
     return prefix + QStringLiteral("cannot read the settings file (it must be a readable regular file of at most 1 MiB)");
   if (!QFileInfo(fileName).isFile()) return prefix + QStringLiteral("no such settings file");
-  const TSettingsCheck check(ini, adc);
+  const TSettingsCheck check(ini, adc, true);
   if (!check.HasSettings())
     return prefix + QStringLiteral("none of the settings sections (Phones, React, Norm, 24Hours, Other, Keys, "
                                    "ts1, ts2, GSM); nothing to write");

@@ -32,7 +32,8 @@ class TSettingsCheck {
   };
 
   // adc: the thresholds (ts1, ts2) count as settings that are sent.
-  TSettingsCheck(const TIniFile& ini, bool adc);
+  // forWrite: also the rule that only a write needs (see CheckSettingsForWrite).
+  TSettingsCheck(const TIniFile& ini, bool adc, bool forWrite = false);
 
   // Whether the file holds any of the sections above.
   bool HasSettings() const { return hasSettings_; }
@@ -46,6 +47,7 @@ class TSettingsCheck {
  private:
   void CheckValues(const TIniFile& ini, bool adc);
   void CheckGroups(const TIniFile& ini);
+  void CheckThresholdOrder(const TIniFile& ini);
   void Reject(const QString& section, const QString& key, int line, const QString& text);
 
   bool hasSettings_ = false;
@@ -55,5 +57,10 @@ class TSettingsCheck {
 
 // The strict check of "write": loads the file and gives the reason it must not
 // be sent, naming the file, the section, the key and the rule; nothing when it
-// can be sent as it stands. adc: the thresholds are sent too.
+// can be sent as it stands: it holds every setting that is sent, each within
+// its rule. adc: the thresholds are sent too, and then each channel's five
+// must also rise strictly from slider0 to slider4, since the slider moves
+// thumbs that overlap or cross before they are sent. (A window load takes
+// such thresholds as the slider allows, as files saved before the ADC page
+// was ever shown hold five zeros.)
 std::optional<QString> CheckSettingsForWrite(const QString& fileName, bool adc);
