@@ -7,6 +7,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libqt6serialport6
   libgtest-dev
+  clang-14 libclang-rt-14-dev
   xvfb xauth xdotool imagemagick socat
   fonts-dejavu-core
 )
