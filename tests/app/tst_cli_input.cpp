@@ -33,6 +33,13 @@ TRun Write(const QString& port, const QString& file) {
   return run;
 }
 
+QString WriteFile(const QTemporaryDir& dir, const QByteArray& bytes) {
+  const QString file = dir.filePath("settings.ini");
+  QFile f(file);
+  if (f.open(QIODevice::WriteOnly)) f.write(bytes);
+  return file;
+}
+
 QString LastLine(const TRun& run) { return run.err.trimmed().split('\n').last(); }
 
 }  // namespace
@@ -52,11 +59,7 @@ class TestCliInput : public QObject {
     TPanelSim sim;
     sim.Start();
     QTemporaryDir dir;
-    const QString file = dir.filePath("hostile.ini");
-    QFile f(file);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-    f.close();
+    const QString file = WriteFile(dir, bytes);
     const TRun run = Write(QString::fromStdString(sim.SlavePath()), file);
     QCOMPARE(run.status, 1);
     const QString last = LastLine(run);
@@ -93,11 +96,7 @@ class TestCliInput : public QObject {
     TPanelSim sim;
     sim.Start();
     QTemporaryDir dir;
-    const QString file = dir.filePath("known.ini");
-    QFile f(file);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(QByteArray(KnownSettings()).replace("Key1=0000000000000000", "Key1=abc"));
-    f.close();
+    const QString file = WriteFile(dir, KnownSettings().replace("Key1=0000000000000000", "Key1=abc"));
     const TRun run = Write(QString::fromStdString(sim.SlavePath()), file);
     QVERIFY2(run.status == 0, qPrintable(run.err));
     sim.Stop();

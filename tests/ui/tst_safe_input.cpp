@@ -14,13 +14,11 @@
 #include <set>
 #include <sys/stat.h>
 
-#include "persist/ProgramDir.h"
 #include "persist/SettingsDialogs.h"
 #include "tests/common/SettingsText.h"
 #include "tests/persist/TestFiles.h"
+#include "tests/ui/GuiFixture.h"
 #include "ui/KeyDialog.h"
-#include "ui/MainForm.h"
-#include "ui/MessageBox.h"
 #include "ui/f_common.h"
 #include "ui/f_keys.h"
 
@@ -61,15 +59,12 @@ class TestSafeInput : public QObject {
 
  private slots:
   void init() {
-    messages.clear();
-    MessageBox::Hook = [this](const QString& text) { messages << text; };
+    sandbox.Enter();
     dir = std::make_unique<QTemporaryDir>();
-    SetProgramDirOverride(dir->path());
   }
   void cleanup() {
-    MessageBox::Hook = nullptr;
     SettingsDialogs::Hook = nullptr;
-    SetProgramDirOverride(QString());
+    sandbox.Leave();
     dir.reset();
   }
 
@@ -173,7 +168,8 @@ class TestSafeInput : public QObject {
   }
 
  private:
-  QStringList messages;
+  gui::TSandbox sandbox;
+  QStringList& messages = sandbox.messages;
   std::unique_ptr<QTemporaryDir> dir;
 };
 
