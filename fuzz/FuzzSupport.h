@@ -34,6 +34,13 @@ inline void StartApplication() {
   new QApplication(argc, argv);
 }
 
+// What the widgets posted for one input is delivered before the next, as the
+// event loop of the program would; left alone, it would pile up.
+inline void ServeEvents() {
+  QCoreApplication::sendPostedEvents();
+  QCoreApplication::processEvents();
+}
+
 // The input as the content of one file, rewritten for every input.
 inline QString InputFile(const char* name, const uint8_t* data, size_t size) {
   static QTemporaryDir dir;

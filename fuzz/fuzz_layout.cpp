@@ -35,5 +35,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Require(percent >= 0 && percent <= 100, "the splitter share is a percentage");
   // Drawing allocates in proportion to the size.
   fuzz::Require(!form.grab().isNull(), "the window can be drawn");
+  fuzz::ServeEvents();
   return 0;
 }

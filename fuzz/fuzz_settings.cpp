@@ -75,5 +75,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const auto* ring = pages->gsm.findChild<QComboBox*>("cbRing");
   fuzz::Require(ring->currentIndex() >= 0 && ring->currentIndex() <= 5, "the ring index is 0..5");
+  fuzz::ServeEvents();
   return 0;
 }

@@ -25,7 +25,7 @@ corpus="$build/corpus/$target"
 findings="$build/findings"
 mkdir -p "$corpus" "$findings"
 # The widget targets keep Qt's caches for the whole run: no leak check per input.
-export ASAN_OPTIONS="detect_leaks=0 abort_on_error=1"
+export ASAN_OPTIONS="detect_leaks=0 abort_on_error=1 quarantine_size_mb=64"
 export UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1"
 export QT_QPA_PLATFORM=offscreen
 "$build/fuzz/$target" -max_total_time="$seconds" -max_len=16384 -timeout=10 -rss_limit_mb=2048 \
