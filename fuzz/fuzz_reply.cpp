@@ -1,89 +1,116 @@
 // The device's reply parsing: the first input byte picks a request kind, the
-// rest is the text the panel sent. Each kind takes its value from the reply
-// line as its exchange does, and what comes out must be a value the page can
-// hold or nothing at all.
+// rest is what the panel sent. Each kind takes its value from the reply line
+// as its exchange does and puts it into the page's control as the output
+// queue's applier does; what the control then holds must be a value the
+// panel can be sent again exactly: the controls are the store that a later
+// write reads.
+#include <QComboBox>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QTreeWidget>
 #include <string>
 
 #include "fuzz/FuzzSupport.h"
 #include "protocol/DevOstrel.h"
 #include "protocol/ProtocolText.h"
+#include "ui/Appliers.h"
+#include "ui/KeyDialog.h"
+#include "ui/Trislider.h"
+#include "ui/WireText.h"
+#include "ui/f_ACP.h"
+#include "ui/f_common.h"
+#include "ui/f_gsm.h"
+#include "ui/f_keys.h"
 
 namespace {
 
-bool IsHex(const std::string& text) {
-  return text.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos;
+struct TPages {
+  TformCommon common;
+  TformKeys keys;
+  TformACP acp;
+  TformGSM gsm;
+};
+
+TPages* pages = nullptr;
+
+template <class T>
+T* Find(QWidget& page, const char* name) {
+  T* control = page.findChild<T*>(QLatin1String(name));
+  fuzz::Require(control != nullptr, name);
+  return control;
 }
 
+// "+rtNN" and the phone, cut to the edit's length.
 void Phone(const std::string& reply) {
-  // "+rtNN" and the phone, cut to the edit's length.
-  const std::string phone = TextFrom(TDevOstrel::ReplyLine(reply), 6).substr(0, 20);
-  fuzz::Require(phone.size() <= 20, "a phone fits its edit");
+  auto* edit = Find<QLineEdit>(pages->common, "etPhone1");
+  TApplier::ApplyControlText(edit, FromWire(TextFrom(TDevOstrel::ReplyLine(reply), 6).substr(0, 20)));
+  const std::string sent = ToWire(edit->text());
+  fuzz::Require(sent.size() <= 20 && sent.find_first_not_of("0123456789+") == std::string::npos,
+                "a phone read back is digits and + only");
 }
 
-void Flags(const std::string& reply) {
-  const std::string flags = TextFrom(TDevOstrel::ReplyLine(reply), 6);
-  for (size_t i = 1; i <= 3; ++i) {
-    const char c = CharAt(flags, i);
-    fuzz::Require(i <= flags.size() ? c == flags[i - 1] : c == '\0', "CharAt gives the character or nothing");
-  }
-}
-
+// "+rpXXYYFW": the two delays in hexadecimal, fast arming, wait for sending.
 void Delays(const std::string& reply) {
   const std::string record = TextFrom(TDevOstrel::ReplyLine(reply), 4).substr(0, 6);
-  for (size_t position : {1u, 3u}) {
-    if (record.size() < position + 1) continue;
-    const std::optional<int> delay = ParseHex(std::string_view(record).substr(position - 1, 2));
-    if (delay) fuzz::Require(*delay >= 0 && *delay <= 255, "a delay of two hexadecimal digits is 0..255");
-  }
+  if (record.size() < 4) return;
+  const std::optional<int> entry = ParseHex(std::string_view(record).substr(0, 2));
+  const std::optional<int> exit = ParseHex(std::string_view(record).substr(2, 2));
+  if (!entry || !exit) return;
+  auto* spin = Find<QSpinBox>(pages->common, "seTimeOut");
+  TApplier::ApplyControlText(spin, QString::number(*entry));
+  fuzz::Require(spin->value() == *entry, "a delay read is held as read");
 }
 
+// "+rkN" and the key in wire order.
 void Key(const std::string& reply) {
-  const std::string wire = TextFrom(TDevOstrel::ReplyLine(reply), 5);
-  const std::string key = SwapKeyBytes(wire);
-  fuzz::Require(key.size() == 16, "a key is 16 characters");
-  // The conversion is its own inverse on what it produced.
-  fuzz::Require(SwapKeyBytes(SwapKeyBytes(key)) == key, "swapping twice gives the key back");
+  QTreeWidget* list = pages->keys.List();
+  TApplier::ApplyListRow(list, "1", FromWire(SwapKeyBytes(TextFrom(TDevOstrel::ReplyLine(reply), 5))), -1);
+  const std::string wire = SwapKeyBytes(ToWire(list->topLevelItem(0)->text(1)));
+  fuzz::Require(wire.size() == 16, "a key goes out as 16 characters");
+  fuzz::Require(SwapKeyBytes(SwapKeyBytes(wire)) == wire, "swapping twice gives the key back");
 }
 
-void GsmDigit(const std::string& reply) {
-  const char c = CharAt(TDevOstrel::ReplyLine(reply), 4);
-  if (c >= '0' && c <= '9') fuzz::Require(c - '0' - 1 >= -1 && c - '0' - 1 <= 8, "a ring digit gives an index");
+// "+rgD" and "+rhD": the module and the ring duration.
+void Gsm(const std::string& reply) {
+  const char digit = CharAt(TDevOstrel::ReplyLine(reply), 4);
+  const std::optional<int> index = RingIndex(digit);
+  if (!index) return;
+  auto* ring = Find<QComboBox>(pages->gsm, "cbRing");
+  TApplier::ApplyControlText(ring, QString::number(*index));
+  fuzz::Require(ring->currentIndex() == *index, "a ring duration read is an item of the list");
 }
 
-void AdcValue(const std::string& reply) {
+// A reading or a threshold: the whole reply line in hexadecimal.
+void Adc(const std::string& reply, int thumb) {
   const std::string line = TDevOstrel::ReplyLine(reply);
-  const std::optional<int> value = ParseHex(line);
-  if (!value) {
-    fuzz::Require(!BadValueLine("+c=0", line).empty(), "a bad value is logged");
-    return;
-  }
-  fuzz::Require(*value >= 0 && IsHex(line), "a hexadecimal value is non-negative");
-  // Written back with at least as many digits, it reads the same.
-  fuzz::Require(ParseHex(ToHex(*value, 3)) == value, "ToHex and ParseHex agree");
-}
-
-void Decimal(const std::string& reply) {
-  const std::string line = TDevOstrel::ReplyLine(reply);
-  if (const std::optional<int> value = ParseDecimal(line))
-    fuzz::Require(std::to_string(*value) == line || line.front() == '0' || line.rfind("-0", 0) == 0,
-                  "a decimal reads as written");
+  const std::optional<int> value = ParseAdcValue(line);
+  if (!value) return;
+  auto* slider = Find<TTrislider>(pages->acp, "ts");
+  TApplier::ApplySliderText(slider, FromWire("$" + line), thumb);
+  const int position = slider->GetPosition(thumb);
+  fuzz::Require(position == *value && position >= 0 && position <= 1023, "a threshold read is 0..1023");
+  fuzz::Require(ToHex(position, 3).size() == 3, "a threshold goes out as three digits");
 }
 
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  fuzz::StartApplication();
+  pages = new TPages;
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const std::string reply(reinterpret_cast<const char*>(data) + 1, size - 1);
-  const std::string line = TDevOstrel::ReplyLine(reply);
-  fuzz::Require(line.find('\r') == std::string::npos, "the reply line holds no carriage return");
-  switch (data[0] % 7) {
+  fuzz::Require(TDevOstrel::ReplyLine(reply).find('\r') == std::string::npos, "a reply line holds no carriage return");
+  switch (data[0] % 5) {
     case 0: Phone(reply); break;
-    case 1: Flags(reply); break;
-    case 2: Delays(reply); break;
-    case 3: Key(reply); break;
-    case 4: GsmDigit(reply); break;
-    case 5: AdcValue(reply); break;
-    default: Decimal(reply); break;
+    case 1: Delays(reply); break;
+    case 2: Key(reply); break;
+    case 3: Gsm(reply); break;
+    default: Adc(reply, data[0] / 5 % 5); break;
   }
+  fuzz::ServeEvents();
   return 0;
 }

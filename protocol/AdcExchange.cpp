@@ -3,8 +3,8 @@
 //
 // Every request goes through QueryValue (one attempt, colours on the
 // channel's label). Values travel as hexadecimal digits; a reply line that is
-// empty or not hexadecimal leaves its slider and pane as they were and is
-// logged. No memo lines of its own otherwise, no message box, never Failed.
+// empty, not hexadecimal or beyond the scale's 1023 leaves its slider and pane
+// as they were and is logged. No memo lines of its own otherwise, no message box, never Failed.
 // Link thread only.
 #include <array>
 #include <string>
@@ -36,7 +36,7 @@ std::string ThresholdCommand(const TAdcChannel& channel, int k) {
 }  // namespace
 
 std::optional<int> TDevOstrel::AdcValue(const std::string& command, const std::string& value) {
-  const std::optional<int> number = ParseHex(value);
+  const std::optional<int> number = ParseAdcValue(value);
   if (!number) Link().Log(BadValueLine(command, value), true, true);
   return number;
 }

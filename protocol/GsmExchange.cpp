@@ -41,9 +41,10 @@ void TDevOstrel::ReadGsm() {
 
   if (link.IsTerminated()) return;
   if (GsmRequest("+rh", reply)) {
-    // "+rh" and the ring duration 1..6, which is the combo box's index + 1.
-    const char ring = CharAt(ReplyLine(reply), 4);
-    if (ring >= '0' && ring <= '9') queue_.PostControlText(RingCombo, std::to_string(ring - '0' - 1));
+    // "+rh" and the ring duration 1..6, which is the combo box's index + 1;
+    // any other character leaves the list as it was.
+    if (const std::optional<int> index = RingIndex(CharAt(ReplyLine(reply), 4)))
+      queue_.PostControlText(RingCombo, std::to_string(*index));
     queue_.PostControlColor(RingLabel, clBlue);
   } else {
     queue_.PostControlColor(RingLabel, clRed);

@@ -37,6 +37,18 @@ std::optional<int> ParseHex(std::string_view text) {
   return static_cast<int>(value);
 }
 
+std::optional<int> ParseAdcValue(std::string_view text) {
+  constexpr int kAdcMax = 1023;
+  const std::optional<int> value = ParseHex(text);
+  if (!value || *value > kAdcMax) return std::nullopt;
+  return value;
+}
+
+std::optional<int> RingIndex(char digit) {
+  if (digit < '1' || digit > '6') return std::nullopt;
+  return digit - '1';
+}
+
 std::optional<int> ParseDecimal(std::string_view text) {
   int value = 0;
   const char* end = text.data() + text.size();
