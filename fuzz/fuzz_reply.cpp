@@ -10,28 +10,16 @@
 #include <QTreeWidget>
 #include <string>
 
+#include "fuzz/FuzzPages.h"
 #include "fuzz/FuzzSupport.h"
 #include "protocol/DevOstrel.h"
 #include "protocol/ProtocolText.h"
 #include "ui/Appliers.h"
-#include "ui/KeyDialog.h"
-#include "ui/Trislider.h"
 #include "ui/WireText.h"
-#include "ui/f_ACP.h"
-#include "ui/f_common.h"
-#include "ui/f_gsm.h"
-#include "ui/f_keys.h"
 
 namespace {
 
-struct TPages {
-  TformCommon common;
-  TformKeys keys;
-  TformACP acp;
-  TformGSM gsm;
-};
-
-TPages* pages = nullptr;
+fuzz::TPages* pages = nullptr;
 
 template <class T>
 T* Find(QWidget& page, const char* name) {
@@ -96,7 +84,7 @@ void Adc(const std::string& reply, int thumb) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::StartApplication();
-  pages = new TPages;
+  pages = new fuzz::TPages;
   return 0;
 }
 

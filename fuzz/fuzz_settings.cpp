@@ -5,26 +5,18 @@
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QTreeWidget>
+#include <cstring>
 
+#include "fuzz/FuzzPages.h"
 #include "fuzz/FuzzSupport.h"
 #include "persist/IniFile.h"
 #include "persist/SettingsCheck.h"
 #include "persist/SettingsFile.h"
-#include "ui/KeyDialog.h"
-#include "ui/Trislider.h"
-#include "ui/f_ACP.h"
-#include "ui/f_common.h"
-#include "ui/f_gsm.h"
-#include "ui/f_keys.h"
 
 namespace {
 
-struct TPages {
+struct TPages : fuzz::TPages {
   QComboBox ports;
-  TformCommon common;
-  TformKeys keys;
-  TformACP acp;
-  TformGSM gsm;
   TSettingsFile file{{&ports, &common, &keys, &acp, &gsm, [] { return true; }, [] {}}};
 };
 
