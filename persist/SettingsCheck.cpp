@@ -170,7 +170,7 @@ void TSettingsCheck::CheckValues(const TIniFile& ini, bool adc) {
   for (const TIniFile::TKeyLine& k : lines) {
     const QString name = k.Section.toLower() + u'\n' + k.Key.toLower();
     if (const auto seen = firstLine.constFind(name); seen != firstLine.constEnd()) {
-      Reject(k.Section, k.Key, *seen,
+      Reject(k.Section, k.Key, k.Line,
              QStringLiteral("given twice, at lines %1 and %2; only one value can be meant").arg(*seen).arg(k.Line));
       continue;
     }
