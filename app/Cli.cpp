@@ -15,6 +15,7 @@
 
 #include "persist/ShutdownSignals.h"
 #include "protocol/OperationSize.h"
+#include "persist/SettingsCheck.h"
 #include "ui/ConnectDlg.h"
 #include "ui/MainForm.h"
 #include "ui/MessageBox.h"
@@ -292,6 +293,8 @@ int ReadPanel(TForm1& form, TSession& session, const QString& port, const std::s
 
 int WritePanel(TForm1& form, TSession& session, const QString& port, const std::string& phone, const QString& in,
                bool adc) {
+  // Unattended: a file that is not sent exactly as written is refused before the port is opened.
+  if (const auto refused = CheckSettingsForWrite(in, adc)) return Fail(exUsage, *refused);
   QString why;
   if (!QFileInfo(in).isFile()) return Fail(exUsage, "cannot read the settings file " + in);
   if (!form.LoadSettings(in, &why)) return Fail(exUsage, why);

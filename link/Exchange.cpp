@@ -18,11 +18,42 @@ bool EqualNoCase(const std::string& a, const std::string& b) {
   return a.size() == b.size() && AsciiUpper(a) == AsciiUpper(b);
 }
 
+// A command is printable ASCII; only its own final carriage return may end it.
+// Anything else would let one value start a command of its own on the panel.
+bool IsSafeCommand(const std::string& command) {
+  for (size_t i = 0; i < command.size(); ++i) {
+    const auto c = static_cast<unsigned char>(command[i]);
+    if (c > 0x7E || (c < 0x20 && !(c == '\r' && i + 1 == command.size()))) return false;
+  }
+  return true;
+}
+
+// The command with every byte outside printable ASCII shown as \xNN.
+std::string Escaped(const std::string& command) {
+  static const char Hex[] = "0123456789ABCDEF";
+  std::string text;
+  for (const char ch : command) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c >= 0x20 && c <= 0x7E) {
+      text += ch;
+    } else {
+      text += "\\x";
+      text += Hex[c >> 4];
+      text += Hex[c & 0x0F];
+    }
+  }
+  return text;
+}
+
 }  // namespace
 
 uint8_t TModem::SendCommand(const std::string& command, std::string& reply, int32_t attempts, int32_t timeoutMs,
                             const std::string& expected, bool failOnMismatch, bool raw) {
   reply.clear();
+  if (!IsSafeCommand(command)) {
+    Log(" # !!! Команда не отправлена, в ней недопустимый символ: " + Escaped(command), true, true);
+    return 1;
+  }
   if (!port_->IsOpen()) return 1;
   Log("-> " + command, true, false);
   uint8_t result = 1;

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "persist/SmallFile.h"
+
 namespace {
 
 bool IsBlank(QChar c) {
@@ -96,14 +98,16 @@ bool TIniFile::Load() {
   eol_ = "\r\n";
   loaded_ = false;
 
-  QFile file(fileName_);
-  if (!file.exists()) {
-    loaded_ = true;
-    return true;
+  QByteArray data;
+  switch (ReadSmallFile(fileName_, kMaxFileSize, &data)) {
+    case TFileRead::Missing:
+      loaded_ = true;
+      return true;
+    case TFileRead::Refused:
+      return false;
+    case TFileRead::Ok:
+      break;
   }
-  if (!file.open(QIODevice::ReadOnly)) return false;
-  const QByteArray data = file.readAll();
-  if (file.error() != QFileDevice::NoError) return false;
 
   int crlfCount = 0;
   int lfCount = 0;
@@ -124,6 +128,22 @@ bool TIniFile::Load() {
   loaded_ = true;
   return true;
 }
+
+std::vector<TIniFile::TKeyLine> TIniFile::KeyLines() const {
+  std::vector<TKeyLine> keys;
+  const QString* section = nullptr;
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    const TLine& line = lines_[i];
+    if (line.kind == TLineKind::Section) {
+      section = &line.name;
+    } else if (section && line.kind == TLineKind::Key) {
+      keys.push_back({*section, line.name, line.value, int(i) + 1});
+    }
+  }
+  return keys;
+}
+
+bool SameIniName(const QString& a, const QString& b) { return SameName(a, b); }
 
 TIniFile::TLine TIniFile::ParseLine(QByteArray text, QByteArray eol) {
   TLine line;

@@ -52,10 +52,24 @@ class TIniFile {
  public:
   explicit TIniFile(QString fileName);
 
+  // Settings and layout files are small; anything larger is not one of ours.
+  static constexpr qint64 kMaxFileSize = 1024 * 1024;
+
   // Reads the file, once. A missing file reads as empty and gives true. A file
-  // that exists but cannot be read gives false, reads as empty, and Save
-  // refuses to replace it.
+  // that exists but cannot be read, is larger than kMaxFileSize or is not a
+  // regular file (a device, a FIFO, a directory) gives false, reads as empty,
+  // and Save refuses to replace it.
   bool Load();
+
+  // Every key line below a section, in file order, with its 1-based line
+  // number; a name given twice in one section appears twice.
+  struct TKeyLine {
+    QString Section;
+    QString Key;
+    QString Value;
+    int Line = 0;
+  };
+  std::vector<TKeyLine> KeyLines() const;
 
   QString ReadString(const QString& section, const QString& key, const QString& def) const;
   int ReadInteger(const QString& section, const QString& key, int def) const;
@@ -105,6 +119,9 @@ class TIniFile {
   QByteArray eol_ = "\r\n";
   bool loaded_ = false;
 };
+
+// Whether two section or key names are one name (ASCII letters in either case).
+bool SameIniName(const QString& a, const QString& b);
 
 // The name of an existing file in path's directory that differs from path's
 // file name only in ASCII letter case; path itself when it exists or when no

@@ -6,6 +6,7 @@
 #include <QSplitter>
 #include <QWidget>
 #include <algorithm>
+#include <climits>
 #include <utility>
 
 #include "persist/IniFile.h"
@@ -20,6 +21,32 @@ constexpr int kDefaultTop = 0;
 constexpr int kDefaultHeight = 480;
 constexpr int kDefaultWidth = 600;
 constexpr int kDefaultPercent = 30;
+
+const QScreen* ScreenFor(const QWidget* form, QPoint at) {
+  if (const QScreen* screen = QGuiApplication::screenAt(at)) return screen;
+  return form->screen() ? form->screen() : QGuiApplication::primaryScreen();
+}
+
+// One side of the window within one side of the screen: the length no more
+// than the screen's (nor less than the window's minimum, unless the screen is
+// smaller), the start so that the whole length is on the screen. Computed in
+// 64 bits, so that no stored value can overflow.
+void FitSide(qint64& start, qint64& length, qint64 minimum, qint64 screenStart, qint64 screenLength) {
+  length = std::max(std::min(length, screenLength), std::min(std::max<qint64>(minimum, 1), screenLength));
+  start = std::clamp(start, screenStart, screenStart + screenLength - length);
+}
+
+// The stored frame as it fits into the available part of the screen that
+// holds its top-left corner (else the window's own screen).
+QRect FitToScreen(const QWidget* form, qint64 left, qint64 top, qint64 width, qint64 height) {
+  const QPoint corner(int(std::clamp<qint64>(left, INT_MIN, INT_MAX)), int(std::clamp<qint64>(top, INT_MIN, INT_MAX)));
+  const QScreen* screen = ScreenFor(form, corner);
+  if (!screen) return form->geometry();
+  const QRect avail = screen->availableGeometry();
+  FitSide(left, width, form->minimumWidth(), avail.x(), avail.width());
+  FitSide(top, height, form->minimumHeight(), avail.y(), avail.height());
+  return QRect(int(left), int(top), int(width), int(height));
+}
 
 void CentreOnScreen(QWidget* form) {
   const QScreen* screen = form->screen() ? form->screen() : QGuiApplication::primaryScreen();
@@ -50,15 +77,23 @@ void TWindowLayout::Load() {
   TIniFile ini(FileName());
   (void)ini.Load();  // an unreadable file reads as empty: the window stays as designed
   const QString s = Section();
+  const auto value = [&](const char* key, int now, int def) {
+    return ini.ValueExists(s, key) ? ini.ReadInteger(s, key, def) : now;
+  };
   const bool hasLeft = ini.ValueExists(s, "xForm.Left");
-  if (hasLeft) form_->move(ini.ReadInteger(s, "xForm.Left", kDefaultLeft), form_->y());
-  if (ini.ValueExists(s, "xForm.Top")) form_->move(form_->x(), ini.ReadInteger(s, "xForm.Top", kDefaultTop));
-  if (ini.ValueExists(s, "xForm.Height"))
-    form_->resize(form_->width(), ini.ReadInteger(s, "xForm.Height", kDefaultHeight));
-  if (ini.ValueExists(s, "xForm.Width"))
-    form_->resize(ini.ReadInteger(s, "xForm.Width", kDefaultWidth), form_->height());
+  const bool stored = hasLeft || ini.ValueExists(s, "xForm.Top") || ini.ValueExists(s, "xForm.Width") ||
+                      ini.ValueExists(s, "xForm.Height");
+  // Without a stored frame the window keeps its designed size.
+  const QRect fitted = !stored ? form_->geometry() : FitToScreen(form_, value("xForm.Left", form_->x(), kDefaultLeft),
+                                   value("xForm.Top", form_->y(), kDefaultTop),
+                                   value("xForm.Width", form_->width(), kDefaultWidth),
+                                   value("xForm.Height", form_->height(), kDefaultHeight));
+  form_->resize(fitted.size());
   // Centred with the size the window will have.
-  if (!hasLeft) CentreOnScreen(form_);
+  if (hasLeft)
+    form_->move(fitted.topLeft());
+  else
+    CentreOnScreen(form_);
 
   for (QSplitter* splitter : Splitters()) {
     const QString key = splitter->objectName() + kPercent;
@@ -101,14 +136,20 @@ void TWindowLayout::RestorePlacement() {
     return;
   }
   const QRect now = form_->geometry();
-  const int left = ini.ReadInteger(s, "Left", now.x());
-  const int top = ini.ReadInteger(s, "Top", now.y());
-  const int right = ini.ReadInteger(s, "Right", now.x() + now.width());
-  const int bottom = ini.ReadInteger(s, "Bottom", now.y() + now.height());
-  QRect normal(left, top, right - left, bottom - top);
-  if (normal.width() <= 0 || normal.height() <= 0) normal.setSize(now.size());
-  if (!QGuiApplication::screenAt(normal.topLeft())) normal.moveTopLeft(QPoint(0, 0));
-  form_->setGeometry(normal);
+  qint64 left = ini.ReadInteger(s, "Left", now.x());
+  qint64 top = ini.ReadInteger(s, "Top", now.y());
+  qint64 width = ini.ReadInteger(s, "Right", now.x() + now.width()) - left;
+  qint64 height = ini.ReadInteger(s, "Bottom", now.y() + now.height()) - top;
+  if (width <= 0 || height <= 0) {
+    width = now.width();
+    height = now.height();
+  }
+  if (left < INT_MIN || left > INT_MAX || top < INT_MIN || top > INT_MAX ||
+      !QGuiApplication::screenAt(QPoint(int(left), int(top)))) {
+    left = 0;
+    top = 0;
+  }
+  form_->setGeometry(FitToScreen(form_, left, top, width, height));
   if (ini.ReadBool(s, "Maximized", false)) form_->setWindowState(form_->windowState() | Qt::WindowMaximized);
 }
 

@@ -7,9 +7,11 @@
 #include <QSpinBox>
 #include <QTreeWidget>
 #include <QtDebug>
+#include <optional>
 #include <utility>
 
 #include "persist/IniFile.h"
+#include "persist/SettingsCheck.h"
 #include "ui/KeyDialog.h"  // f_keys.h holds a QPointer to the dialog
 #include "ui/RadioButton.h"
 #include "ui/Trislider.h"
@@ -114,6 +116,26 @@ bool TSettingsFile::Load(const QString& fileName, QString* error) const {
     if (error) *error = QStringLiteral("Unable to read ") + fileName;
     return false;
   }
+  // A missing file loads every default; an existing one must hold settings.
+  const bool exists = QFileInfo(fileName).isFile();
+  const TSettingsCheck check(ini, true);
+  if (exists && !check.HasSettings()) {
+    if (error) *error = fileName + QStringLiteral(": none of the settings sections; nothing was loaded");
+    return false;
+  }
+  // A value that breaks its rule is left out: its control keeps its value.
+  const auto text = [&](const char* section, const QString& key, const QString& def) {
+    return check.Rejected(section, key) ? std::optional<QString>() : ini.ReadString(section, key, def);
+  };
+  const auto flag = [&](const char* section, const QString& key, bool def) {
+    return check.Rejected(section, key) ? std::optional<bool>() : ini.ReadBool(section, key, def);
+  };
+  const auto number = [&](const char* section, const QString& key, int def) {
+    return check.Rejected(section, key) ? std::optional<int>() : ini.ReadInteger(section, key, def);
+  };
+  const auto setFlag = [](const QWidget* page, const QString& name, std::optional<bool> on) {
+    if (on) SetChecked(page, name, *on);
+  };
 
   const QString port = ini.ReadString("Connect", "ComPort", QString());
   if (t_.ComPorts && !port.isEmpty()) t_.ComPorts->setCurrentText(port);
@@ -122,47 +144,58 @@ bool TSettingsFile::Load(const QString& fileName, QString* error) const {
   const QWidget* common = t_.Common;
   if (common) {
     for (int n = 1; n <= kEntries; ++n) {
-      if (auto* phone = Control<QLineEdit>(common, Numbered("etPhone", n)))
-        phone->setText(ini.ReadString("Phones", Numbered("Phone", n), QString()));
-      SetChecked(common, Numbered("cbReact", n), ini.ReadBool("React", Numbered("React", n), false));
-      if (n >= kFirstLoopEntry)
-        SetChecked(common, Numbered("rbNorm", n), ini.ReadBool("Norm", Numbered("Norm", n), false));
+      auto* phone = Control<QLineEdit>(common, Numbered("etPhone", n));
+      if (const auto value = text("Phones", Numbered("Phone", n), QString()); phone && value) phone->setText(*value);
+      setFlag(common, Numbered("cbReact", n), flag("React", Numbered("React", n), false));
+      if (n >= kFirstLoopEntry) setFlag(common, Numbered("rbNorm", n), flag("Norm", Numbered("Norm", n), false));
     }
     for (int loop = 1; loop <= kLoops; ++loop)
-      SetChecked(common, Numbered("cb24", loop), ini.ReadBool("24Hours", Numbered("24-", loop), false));
+      setFlag(common, Numbered("cb24", loop), flag("24Hours", Numbered("24-", loop), false));
 
-    SetChecked(common, "cbFastGuard", ini.ReadBool("Other", "FastGuard", false));
-    if (auto* timeOut = Control<QSpinBox>(common, "seTimeOut"))
-      timeOut->setValue(ini.ReadInteger("Other", "TimeOut", 0));
-    SetChecked(common, "cbWaitSend", ini.ReadBool("Other", "WaitSend", false));
-    if (auto* timeOut2 = Control<QSpinBox>(common, "seTimeOut2"))
-      timeOut2->setValue(ini.ReadInteger("Other", "TimeOut2", 0));
+    setFlag(common, "cbFastGuard", flag("Other", "FastGuard", false));
+    auto* timeOut = Control<QSpinBox>(common, "seTimeOut");
+    if (const auto value = number("Other", "TimeOut", 0); timeOut && value) timeOut->setValue(*value);
+    setFlag(common, "cbWaitSend", flag("Other", "WaitSend", false));
+    auto* timeOut2 = Control<QSpinBox>(common, "seTimeOut2");
+    if (const auto value = number("Other", "TimeOut2", 0); timeOut2 && value) timeOut2->setValue(*value);
   }
 
   if (t_.Keys) {
     // Every one of the ten rows is set below, so a list cut short can be reset first.
     if (t_.Keys->List()->topLevelItemCount() < kKeys) t_.Keys->ClearPage();
     for (int i = 0; i < kKeys; ++i) {
-      QString key = ini.ReadString("Keys", Numbered("Key", i), EmptyKey);
-      if (key == BlankKey) key = EmptyKey;
-      t_.Keys->List()->topLevelItem(i)->setText(1, key);
+      std::optional<QString> key = text("Keys", Numbered("Key", i), EmptyKey);
+      if (!key) continue;
+      // As the key dialog takes typed letters: in capitals.
+      *key = key->toUpper();
+      if (*key == BlankKey) *key = EmptyKey;
+      t_.Keys->List()->topLevelItem(i)->setText(1, *key);
     }
   }
 
   TTrislider* ts = Control<TTrislider>(t_.ACP, "ts");
   TTrislider* ts2 = Control<TTrislider>(t_.ACP, "ts2");
   for (int k = 0; k < kThumbs; ++k) {
-    if (ts && k < ts->GetCount()) ts->SetPosition(k, ini.ReadInteger("ts1", Numbered("slider", k), 0));
-    if (ts2 && k < ts2->GetCount()) ts2->SetPosition(k, ini.ReadInteger("ts2", Numbered("slider", k), 0));
+    const QString key = Numbered("slider", k);
+    if (const auto value = number("ts1", key, 0); ts && value && k < ts->GetCount()) ts->SetPosition(k, *value);
+    if (const auto value = number("ts2", key, 0); ts2 && value && k < ts2->GetCount()) ts2->SetPosition(k, *value);
   }
 
   if (const QWidget* gsm = t_.GSM) {
     for (int mode = 1; mode <= 3; ++mode) {
       const QString name = Numbered("rb", mode);
-      SetChecked(gsm, name, ini.ReadBool("GSM", Numbered("MODE", mode), Checked(gsm, name)));
+      setFlag(gsm, name, flag("GSM", Numbered("MODE", mode), Checked(gsm, name)));
     }
-    if (auto* ring = Control<QComboBox>(gsm, "cbRing"))
-      ring->setCurrentIndex(ini.ReadInteger("GSM", "RING", ring->currentIndex()));
+    auto* ring = Control<QComboBox>(gsm, "cbRing");
+    if (const auto value = number("GSM", "RING", ring ? ring->currentIndex() : 0); ring && value)
+      ring->setCurrentIndex(*value);
   }
-  return true;
+
+  if (check.Problems().empty()) return true;
+  if (error) {
+    QStringList skipped;
+    for (const TSettingsCheck::TProblem& p : check.Problems()) skipped << p.Text;
+    *error = fileName + QStringLiteral(": these values were not loaded:\n") + skipped.join(u'\n');
+  }
+  return false;
 }

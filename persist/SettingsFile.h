@@ -56,10 +56,13 @@ class TSettingsFile {
   // of the file stays. On failure the old file stays whole, *error gets
   // "Unable to write to <file>" and false is returned.
   bool Save(const QString& fileName, QString* error = nullptr) const;
-  // Puts the file's values into the controls. A missing file, section or key,
-  // or a value that is not a number gives the defaults. Only a file that
-  // exists but cannot be read fails: nothing changes, *error gets "Unable to
-  // read <file>" and false is returned.
+  // Puts the file's values into the controls. A missing file, section or key
+  // gives the defaults. A file that exists but cannot be read (or is not a
+  // regular file of at most 1 MiB) fails with *error "Unable to read <file>",
+  // and one that holds none of the settings sections fails as well: nothing
+  // changes. A value that breaks its rule (TSettingsCheck) is not loaded, its
+  // control keeps its value, the others are loaded, and false is returned
+  // with *error listing every value left out.
   bool Load(const QString& fileName, QString* error = nullptr) const;
 
   static inline const QString EmptyKey = QStringLiteral("0000000000000000");

@@ -33,7 +33,7 @@ std::string ThresholdCommand(const TAdcChannel& channel, int k) {
   return std::string("+it") + channel.Digit + static_cast<char>('0' + k);
 }
 
-bool IsAdcValue(const std::string& value) { return AdcNumber(value).has_value(); }
+bool IsAdcValue(const std::string& value) { return ParseAdcValue(value).has_value(); }
 
 }  // namespace
 
@@ -46,7 +46,7 @@ void TDevOstrel::ReadAdc() {
     QueryValue(channel.Reading, label, value, IsAdcValue);
     // A stop request leaves the value empty: nothing more is asked.
     if (link.IsTerminated()) return;
-    if (const std::optional<int> level = AdcNumber(value))
+    if (const std::optional<int> level = ParseAdcValue(value))
       queue_.PostTriSlider(slider, *level, "position");
     else
       failed_ = true;
@@ -55,7 +55,7 @@ void TDevOstrel::ReadAdc() {
       value.clear();
       QueryValue(ThresholdCommand(channel, k), label, value, IsAdcValue);
       if (link.IsTerminated()) return;
-      const std::optional<int> threshold = AdcNumber(value);
+      const std::optional<int> threshold = ParseAdcValue(value);
       if (!threshold) {
         failed_ = true;
         continue;

@@ -42,9 +42,9 @@ void TDevOstrel::ReadGsm() {
   if (link.IsTerminated()) return;
   // "+rh" and the ring duration 1..6, which is the combo box's index + 1.
   if (GsmRequest("+rh", reply)) {
-    const std::string ring = TextFrom(ReplyLine(reply), 4).substr(0, 1);
-    if (AcceptValue("+rh", ring, !ring.empty() && ring[0] >= '1' && ring[0] <= '6')) {
-      queue_.PostControlText(RingCombo, std::to_string(ring[0] - '0' - 1));
+    const std::optional<int> index = RingIndex(CharAt(ReplyLine(reply), 4));
+    if (AcceptValue("+rh", TextFrom(ReplyLine(reply), 4).substr(0, 1), index.has_value())) {
+      queue_.PostControlText(RingCombo, std::to_string(*index));
       queue_.PostControlColor(RingLabel, clBlue);
       return;
     }

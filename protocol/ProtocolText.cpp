@@ -37,6 +37,18 @@ std::optional<int> ParseHex(std::string_view text) {
   return static_cast<int>(value);
 }
 
+std::optional<int> ParseAdcValue(std::string_view text) {
+  constexpr int kAdcMax = 1023;
+  const std::optional<int> value = ParseHex(text);
+  if (!value || *value > kAdcMax) return std::nullopt;
+  return value;
+}
+
+std::optional<int> RingIndex(char digit) {
+  if (digit < '1' || digit > '6') return std::nullopt;
+  return digit - '1';
+}
+
 std::optional<int> ParseDecimal(std::string_view text) {
   int value = 0;
   const char* end = text.data() + text.size();
@@ -112,11 +124,4 @@ bool IsKeyValue(std::string_view text) {
   for (char c : text)
     if (HexDigit(c) < 0) return false;
   return true;
-}
-
-std::optional<int> AdcNumber(std::string_view text) {
-  if (text.size() > 3) return std::nullopt;
-  const std::optional<int> value = ParseHex(text);
-  if (value && *value > 0x3FF) return std::nullopt;
-  return value;
 }

@@ -18,6 +18,12 @@ std::string SwapKeyBytes(const std::string& text);
 // The value of a text made only of hexadecimal digits (either case); nothing
 // when the text is empty, holds any other character or exceeds the int range.
 std::optional<int> ParseHex(std::string_view text);
+// An ADC reading or threshold as the panel sends it: hexadecimal digits of a
+// value on the scale 0 to 1023; nothing otherwise.
+std::optional<int> ParseAdcValue(std::string_view text);
+// The ring duration digit of a "+rh" reply ("1" to "6") as the item index of
+// the ring list (0 to 5); nothing for any other character.
+std::optional<int> RingIndex(char digit);
 // The value of a decimal text with an optional leading "-"; nothing otherwise.
 std::optional<int> ParseDecimal(std::string_view text);
 // Upper-case hexadecimal digits of value, "0"s in front up to digits
@@ -54,5 +60,3 @@ std::string UntrustedReplyLine(const std::string& command, TReplyFault fault);
 bool IsPhoneValue(std::string_view text);
 // A key in wire order: hexadecimal digits, at most 16.
 bool IsKeyValue(std::string_view text);
-// An ADC reading or threshold: one to three hexadecimal digits, 000 to 3FF.
-std::optional<int> AdcNumber(std::string_view text);

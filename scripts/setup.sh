@@ -9,6 +9,7 @@ packages=(
   qt6-translations-l10n libqt6svg6
   desktop-file-utils
   libgtest-dev
+  clang-14 libclang-rt-14-dev
   xvfb xauth xdotool imagemagick socat
   fonts-dejavu-core
 )

@@ -25,7 +25,7 @@ TOKRightDlg::TOKRightDlg(QWidget* parent) : QDialog(parent) {
   keyEdit_ = new QLineEdit(this);
   keyEdit_->setObjectName(QStringLiteral("KeyEdit"));
   keyEdit_->setMaxLength(kKeyLength);
-  keyEdit_->installEventFilter(new TKeyFilter(QStringLiteral("0123456789abcdefABCDEF"), true, keyEdit_));
+  keyEdit_->setValidator(new TCharValidator(QStringLiteral("0123456789ABCDEF"), true, keyEdit_));
   const int editHeight = std::max(21, keyEdit_->sizeHint().height());
   keyEdit_->setGeometry(20, 8 + (65 - editHeight) / 2, 193, editHeight);
 

@@ -1,30 +1,36 @@
 #include "ui/Page.h"
 
-#include <QEvent>
-#include <QKeyEvent>
-#include <QLineEdit>
+#include <algorithm>
 
 TPage::TPage(QWidget* parent) : QWidget(parent) {}
 
-TKeyFilter::TKeyFilter(const QString& allowed, bool upperCase, QObject* parent)
-    : QObject(parent), allowed_(allowed), upperCase_(upperCase) {}
+TCharValidator::TCharValidator(const QString& allowed, bool upperCase, QObject* parent)
+    : QValidator(parent), allowed_(allowed), upperCase_(upperCase) {}
 
-bool TKeyFilter::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() != QEvent::KeyPress) return QObject::eventFilter(watched, event);
-  auto* key = static_cast<QKeyEvent*>(event);
-  const QString text = key->text();
-  // Backspace, Enter and the like carry control characters; shortcuts carry
-  // control characters or nothing. Neither is a typed character.
-  if (text.isEmpty() || !text.at(0).isPrint()) return false;
-  for (const QChar ch : text) {
-    if (!Accepts(ch)) return true;
-  }
-  if (upperCase_ && text != text.toUpper()) {
-    if (auto* edit = qobject_cast<QLineEdit*>(watched)) {
-      // insert() replaces the selection and keeps the maximum length, as typing does.
-      if (!edit->isReadOnly()) edit->insert(text.toUpper());
-      return true;
-    }
-  }
-  return false;
+// Only ASCII letters are raised: no locale decides what a capital is, and the
+// length, so the cursor, stays.
+QString TCharValidator::Raised(const QString& text) const {
+  if (!upperCase_) return text;
+  QString raised = text;
+  for (QChar& ch : raised)
+    if (ch >= u'a' && ch <= u'z') ch = QChar(ch.unicode() - u'a' + u'A');
+  return raised;
+}
+
+bool TCharValidator::Accepts(const QString& text) const {
+  const QString checked = Raised(text);
+  return std::all_of(checked.begin(), checked.end(), [this](QChar ch) { return allowed_.contains(ch); });
+}
+
+QString TCharValidator::Filtered(const QString& text) const {
+  QString kept;
+  for (const QChar ch : Raised(text))
+    if (allowed_.contains(ch)) kept += ch;
+  return kept;
+}
+
+QValidator::State TCharValidator::validate(QString& input, int&) const {
+  if (!Accepts(input)) return Invalid;
+  input = Raised(input);
+  return Acceptable;
 }

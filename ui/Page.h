@@ -1,4 +1,4 @@
-// TPage: the base of every settings page, and the key filter the pages' edits use.
+// TPage: the base of every settings page, and the character filter the pages' edits use.
 //
 // A page is a borderless child of the main window's work area. Its controls are
 // the program's store of settings: the device and the settings file find them by
@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QValidator>
 #include <QWidget>
 
 class TPage : public QWidget {
@@ -20,26 +21,30 @@ class TPage : public QWidget {
   virtual void ClearPage() {}
 };
 
-// Drops typed characters that are not in the allowed set, so that such a
-// keystroke has no effect on the edit it is installed on.
+// Keeps the text of an edit within an allowed set of characters, however the
+// text comes in: typed, pasted, dropped or composed by an input method. A
+// change that would bring in any other character is refused as a whole, so a
+// keystroke or a paste of it has no effect. With upperCase, lower-case
+// letters are taken as their capitals.
 //
-// Only printable characters count as typed. Control characters (backspace,
-// Enter, Esc, Tab, Delete), navigation keys and shortcuts such as Ctrl+C or
-// Ctrl+V pass unchanged, and text set by the program is never filtered.
-// With upperCase, an accepted lower-case letter is inserted as its capital.
-class TKeyFilter : public QObject {
+// QLineEdit does not run the validator on text set by the program (setText),
+// and guards only a text that was valid: who sets text checks it, or filters
+// it with Filtered.
+class TCharValidator : public QValidator {
   Q_OBJECT
 
  public:
-  TKeyFilter(const QString& allowed, bool upperCase, QObject* parent);
+  TCharValidator(const QString& allowed, bool upperCase, QObject* parent);
 
-  // Whether the typed character ch is accepted.
-  bool Accepts(QChar ch) const { return allowed_.contains(ch); }
-
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override;
+  // Whether every character of text is allowed (after raising a..z).
+  bool Accepts(const QString& text) const;
+  // text without the characters that are not allowed (a..z raised first).
+  QString Filtered(const QString& text) const;
+  State validate(QString& input, int& pos) const override;
 
  private:
+  QString Raised(const QString& text) const;
+
   QString allowed_;
   bool upperCase_;
 };

@@ -128,7 +128,14 @@ QLineEdit* TformCommon::MakePhone(int n, QWidget* parent) {
   edit->setObjectName(Name("etPhone", n));
   edit->setMaxLength(kPhoneLength);
   edit->setToolTip(QStringLiteral("50"));
-  edit->installEventFilter(new TKeyFilter(QStringLiteral("0123456789+"), false, edit));
+  auto* filter = new TCharValidator(QStringLiteral("0123456789+"), false, edit);
+  edit->setValidator(filter);
+  // Text set by the program (a panel read) passes the same filter: the edit
+  // never holds a character that could not be typed, so the validator, which
+  // only guards a valid text, keeps guarding it.
+  connect(edit, &QLineEdit::textChanged, edit, [edit, filter](const QString& text) {
+    if (!filter->Accepts(text)) edit->setText(filter->Filtered(text));
+  });
   phones_[n] = edit;
   return edit;
 }

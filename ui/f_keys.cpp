@@ -96,7 +96,10 @@ void TformKeys::EditSelected() {
   // The row may be removed while the dialog is open (a ClearPage, a list
   // element applied by the timer): keep only a guarded reference to it.
   const QPersistentModelIndex row = list_->indexFromItem(selected.first());
-  dialog_->KeyEdit()->setText(selected.first()->text(1));
+  // A row holds whatever the panel sent; the edit starts only with what could be typed.
+  const QString key = selected.first()->text(1);
+  const auto* filter = qobject_cast<const TCharValidator*>(dialog_->KeyEdit()->validator());
+  dialog_->KeyEdit()->setText(!filter || filter->Accepts(key) ? key : QString());
   const int result = dialog_->exec();
   if (result == QDialog::Rejected || dialog_ == nullptr || !row.isValid()) return;
   if (QTreeWidgetItem* item = list_->itemFromIndex(row)) item->setText(1, dialog_->KeyEdit()->text());

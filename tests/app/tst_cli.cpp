@@ -5,6 +5,7 @@
 #include <QTest>
 
 #include "persist/IniFile.h"
+#include "tests/common/SettingsText.h"
 #include "tools/ModemSim.h"
 #include "tools/PanelSim.h"
 
@@ -113,7 +114,7 @@ class TestCli : public QObject {
     const QString file = dir.filePath("edited.ini");
     QFile f(file);
     QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("[Phones]\r\nPhone3=89035550011\r\n[Other]\r\nTimeOut=30\r\n");
+    f.write(CompleteSettings().replace("Phone3=\r\n", "Phone3=89035550011\r\n").replace("TimeOut=0", "TimeOut=30"));
     f.close();
     TRun run = Run({"write", "--port", Path(sim), "--in", file});
     QVERIFY2(run.status == 0, qPrintable(run.err));

@@ -6,6 +6,8 @@
 
 
 
+#include <sys/stat.h>
+
 #include "persist/IniFile.h"
 
 #include "tests/persist/TestFiles.h"
@@ -55,6 +57,8 @@ class TestIniFile : public QObject {
   void saveFailure();
   void saveRefused();
   void findFileIgnoringCase();
+  void onlySmallRegularFiles_data();
+  void onlySmallRegularFiles();
 
  private:
   QString PathOf(const QString& name) const { return dir_->filePath(name); }
@@ -355,6 +359,38 @@ void TestIniFile::findFileIgnoringCase() {
   QCOMPARE(FindFileIgnoringCase(PathOf("Windows.ini")), PathOf("Windows.ini"));
   QCOMPARE(FindFileIgnoringCase(PathOf("other.ini")), PathOf("other.ini"));
   QCOMPARE(FindFileIgnoringCase(PathOf("windows.in")), PathOf("windows.in"));
+}
+
+// Settings and layout files are small: a larger file, a device or a FIFO is
+// refused before its content is read (a FIFO without a writer would block).
+void TestIniFile::onlySmallRegularFiles_data() {
+  QTest::addColumn<QString>("kind");
+  QTest::addColumn<bool>("loads");
+  QTest::newRow("one-mebibyte") << "1048576" << true;
+  QTest::newRow("one-byte-more") << "1048577" << false;
+  QTest::newRow("fifo") << "fifo" << false;
+  QTest::newRow("dev-zero") << "/dev/zero" << false;
+  QTest::newRow("dev-null") << "/dev/null" << false;
+  QTest::newRow("directory") << "dir" << false;
+}
+
+void TestIniFile::onlySmallRegularFiles() {
+  QFETCH(QString, kind);
+  QFETCH(bool, loads);
+  QString path = PathOf("big.ini");
+  if (kind == "fifo") {
+    QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+  } else if (kind == "dir") {
+    QVERIFY(QDir().mkdir(path));
+  } else if (kind.startsWith('/')) {
+    path = kind;
+  } else {
+    const QByteArray head = "[Phones]\nPhone1=1\n";
+    testfiles::WriteBytes(path, head + QByteArray(kind.toInt() - head.size(), '\n'));
+  }
+  TIniFile ini(path);
+  QCOMPARE(ini.Load(), loads);
+  QCOMPARE(ini.ReadString("Phones", "Phone1", "none"), loads ? QString("1") : QString("none"));
 }
 
 QTEST_GUILESS_MAIN(TestIniFile)

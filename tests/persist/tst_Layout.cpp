@@ -171,6 +171,42 @@ class TestLayout : public QObject {
     QVERIFY(ini.ReadBool("Form1FormState", "Saved", false));
   }
 
+  // Whatever the file says, the window ends up inside the available screen,
+  // no larger than it, and is shown without trouble.
+  void hostileValuesStayOnScreen_data() {
+    QTest::addColumn<QByteArray>("file");
+    const QByteArray frame = "[Form1]\r\nxForm.Left=0\r\nxForm.Top=0\r\n";
+    QTest::newRow("width-2e9") << frame + "xForm.Width=2000000000\r\nxForm.Height=2000000000\r\n";
+    QTest::newRow("width-40000") << frame + "xForm.Width=40000\r\nxForm.Height=300\r\n";
+    QTest::newRow("negative-size") << frame + "xForm.Width=-5\r\nxForm.Height=-2147483648\r\n";
+    QTest::newRow("left-int-max") << QByteArray("[Form1]\r\nxForm.Left=2147483647\r\nxForm.Top=-2147483648\r\n");
+    QTest::newRow("beyond-int") << frame + "xForm.Width=99999999999\r\n";
+    QTest::newRow("placement-overflow")
+        << QByteArray("[Form1FormState]\r\nLeft=-2147483648\r\nTop=-2147483648\r\nRight=2147483647\r\n"
+                      "Bottom=2147483647\r\n");
+    QTest::newRow("placement-huge")
+        << QByteArray("[Form1FormState]\r\nLeft=10\r\nTop=10\r\nRight=2000000000\r\nBottom=40000\r\n");
+    QTest::newRow("placement-right-edge")
+        << QByteArray("[Form1FormState]\r\nLeft=790\r\nTop=5\r\nRight=1290\r\nBottom=405\r\n");
+  }
+  void hostileValuesStayOnScreen() {
+    QFETCH(QByteArray, file);
+    WriteBytes(dir_->filePath("Windows.ini"), file);
+    TWindow w;
+    TWindowLayout layout(&w.form, dir_->filePath("Windows.ini"));
+    layout.Load();
+    layout.RestorePlacement();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QVERIFY2(screen.contains(w.form.geometry()), qPrintable(QString("%1,%2 %3x%4")
+                                                              .arg(w.form.x())
+                                                              .arg(w.form.y())
+                                                              .arg(w.form.width())
+                                                              .arg(w.form.height())));
+    w.form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w.form));
+    QVERIFY(!w.form.grab().isNull());
+  }
+
   // The share stays when the window is resized, whoever set it.
   void shareHeldOnResize() {
     TWindow w;

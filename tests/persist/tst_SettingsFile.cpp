@@ -205,17 +205,25 @@ class TestSettingsFile : public QObject {
     pages.ports.setCurrentText("COM7");
     pages.Spin("seTimeOut")->setValue(40);
     pages.Ring()->setCurrentIndex(2);
-    QVERIFY(pages.File().Load(path));
+    QString error;
+    QVERIFY(!pages.File().Load(path, &error));
     QCOMPARE(pages.ports.currentText(), QString("COM7"));
     QCOMPARE(pages.Phone(3)->text(), QString("112"));
     QCOMPARE(pages.Phone(12)->text(), QString("+7495"));
-    QCOMPARE(pages.Spin("seTimeOut")->value(), 0);
+    // Values that break their rule leave their controls as they were, and
+    // the one message names each of them.
+    QCOMPARE(pages.Spin("seTimeOut")->value(), 40);
     QCOMPARE(pages.Spin("seTimeOut2")->value(), 0);
-    QVERIFY(pages.Box("cbFastGuard")->isChecked());
-    QCOMPARE(pages.KeyRow(2)->text(1), QString("ffffffffffffffff"));  // only the exact text is blank
+    QVERIFY(!pages.Box("cbFastGuard")->isChecked());
+    QCOMPARE(pages.Ring()->currentIndex(), 2);
+    for (const char* skipped : {"[other] timeout, line 9", "[other] TimeOut2, line 10", "[other] fastguard, line 11",
+                                "[gsm] ring, line 17", "[ts1] slider0, line 19"})
+      QVERIFY2(error.contains(skipped), qPrintable(error));
+    QCOMPARE(error.count('\n'), 5);
+    // Keys are taken in capitals, as typed ones are.
+    QCOMPARE(pages.KeyRow(2)->text(1), TSettingsFile::EmptyKey);
     QCOMPARE(pages.KeyRow(3)->text(1), TSettingsFile::EmptyKey);
     QVERIFY(pages.Mode(3)->IsOn() && !pages.Mode(1)->IsOn());
-    QCOMPARE(pages.Ring()->currentIndex(), 2);
     QCOMPARE(pages.Slider(1)->GetPosition(0), 0);
     QCOMPARE(pages.Slider(1)->GetPosition(1), 50);
 
@@ -233,39 +241,46 @@ class TestSettingsFile : public QObject {
     const QString path = dir_.filePath("cp1251.ini");
     WriteBytes(path, "[Connect]\r\nComPort=\xCF\xEE\xF0\xF2 1\r\n[Phones]\r\nPhone1=\xEE\xF5\xF0\xE0\xED\xE0\r\n");
     TPages pages;
-    QVERIFY(pages.File().Load(path));
+    QString error;
+    QVERIFY(!pages.File().Load(path, &error));
     QCOMPARE(pages.ports.currentText(), QString("Порт 1"));
-    QCOMPARE(pages.Phone(1)->text(), QString("охрана"));
+    // Letters never belong in a phone number.
+    QCOMPARE(pages.Phone(1)->text(), QString());
+    QVERIFY2(error.contains("[Phones] Phone1, line 4: \"охрана\" holds a non-ASCII character"), qPrintable(error));
   }
 
   // Setting the controls directly runs the pages' rules: cbReact1 decides on
-  // cbWaitSend before WaitSend is read, and radio buttons of one group exclude
-  // each other, the later "1" winning.
+  // cbWaitSend before WaitSend is read. Values that would exclude each other
+  // (both normal states of a loop, two GSM modules or none) are not loaded.
   void pageRulesFollowTheLoad_data() {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<bool>("complete");
     QTest::newRow("wait-send-without-react1")
         << QByteArray("[React]\r\nReact1=0\r\n[Other]\r\nWaitSend=1\r\n")
-        << QStringList({"cbReact1=0", "cbWaitSend=1", "waitSendEnabled=0"});
+        << QStringList({"cbReact1=0", "cbWaitSend=1", "waitSendEnabled=0"}) << true;
     QTest::newRow("wait-send-with-react1")
         << QByteArray("[React]\r\nReact1=1\r\n[Other]\r\nWaitSend=0\r\n")
-        << QStringList({"cbReact1=1", "cbWaitSend=0", "waitSendEnabled=1"});
+        << QStringList({"cbReact1=1", "cbWaitSend=0", "waitSendEnabled=1"}) << true;
     QTest::newRow("both-normal-states-of-loop-1")
         << QByteArray("[Norm]\r\nNorm5=1\r\nNorm9=1\r\nNorm6=1\r\n")
-        << QStringList({"rbNorm5=0", "rbNorm9=1", "rbNorm6=1", "rbNorm10=0"});
-    QTest::newRow("gsm-later-mode-wins")
-        << QByteArray("[GSM]\r\nMODE1=1\r\nMODE2=1\r\n") << QStringList({"rb1=0", "rb2=1", "rb3=0"});
+        << QStringList({"rbNorm5=0", "rbNorm9=0", "rbNorm6=1", "rbNorm10=0"}) << false;
+    QTest::newRow("gsm-one-mode") << QByteArray("[GSM]\r\nMODE2=1\r\n") << QStringList({"rb1=0", "rb2=1", "rb3=0"})
+                                  << true;
+    QTest::newRow("gsm-two-modes") << QByteArray("[GSM]\r\nMODE1=0\r\nMODE2=1\r\nMODE3=1\r\n")
+                                   << QStringList({"rb1=1", "rb2=0", "rb3=0"}) << false;
     QTest::newRow("gsm-no-mode") << QByteArray("[GSM]\r\nMODE1=0\r\nMODE2=0\r\nMODE3=0\r\nRING=-1\r\n")
-                                 << QStringList({"rb1=0", "rb2=0", "rb3=0", "cbRing=-1"});
+                                 << QStringList({"rb1=1", "rb2=0", "rb3=0", "cbRing=0"}) << false;
   }
   void pageRulesFollowTheLoad() {
     QFETCH(QByteArray, file);
     QFETCH(QStringList, expected);
+    QFETCH(bool, complete);
     const QString path = dir_.filePath("rules.ini");
     WriteBytes(path, file);
     TPages pages;
     pages.Norm(10)->SetOn(true);
-    QVERIFY(pages.File().Load(path));
+    QCOMPARE(pages.File().Load(path), complete);
     QStringList s = pages.Snapshot();
     s << QString("waitSendEnabled=%1").arg(pages.Box("cbWaitSend")->isEnabled());
     for (const QString& e : expected) QVERIFY2(s.contains(e), qPrintable(e));
@@ -275,12 +290,12 @@ class TestSettingsFile : public QObject {
   // switches a running log off.
   void logKey() {
     const QString path = dir_.filePath("log.ini");
-    WriteBytes(path, "[Debug]\r\nLog=0\r\n");
+    WriteBytes(path, "[Debug]\r\nLog=0\r\n[Other]\r\nTimeOut=5\r\n");
     TPages pages;
     pages.logMarked = true;
     QVERIFY(pages.File().Load(path));
     QCOMPARE(pages.logClicks, 0);
-    WriteBytes(path, "[debug]\r\nlog=1\r\n");
+    WriteBytes(path, "[debug]\r\nlog=1\r\n[Other]\r\nTimeOut=5\r\n");
     QVERIFY(pages.File().Load(path));
     QCOMPARE(pages.logClicks, 0);  // already on
     pages.logMarked = false;

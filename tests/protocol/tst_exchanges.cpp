@@ -760,8 +760,4 @@ TEST(ProtocolText, JudgeReply) {
   EXPECT_TRUE(IsPhoneValue("+79161234567") && IsPhoneValue(""));
   EXPECT_FALSE(IsPhoneValue("8 916") || IsPhoneValue("ARRIER"));
   EXPECT_TRUE(IsKeyValue("0123456789abcdef") && !IsKeyValue("0123456789ABCDEF0") && !IsKeyValue("G1"));
-  EXPECT_EQ(AdcNumber("3FF"), 1023);
-  EXPECT_EQ(AdcNumber("400"), std::nullopt);
-  EXPECT_EQ(AdcNumber("1388"), std::nullopt);
-  EXPECT_EQ(AdcNumber(""), std::nullopt);
 }

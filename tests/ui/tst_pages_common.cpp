@@ -98,8 +98,8 @@ class TstPagesCommon : public QObject {
     QTest::newRow("plus-and-digits") << "" << "+79123456789" << "+79123456789";
     QTest::newRow("mixed-keeps-only-allowed") << "" << "+7 (912) 345-67" << "+791234567";
     QTest::newRow("twenty-first-refused") << "" << "123456789012345678901" << "12345678901234567890";
-    // Text set by the program is not filtered; typing goes on after it.
-    QTest::newRow("after-program-text") << "abc" << "1x" << "abc1";
+    // Text set by the program (a panel read) is filtered as well; typing goes on after it.
+    QTest::newRow("after-program-text") << "a1\r+b2" << "3x" << "1+23";
   }
   void phoneFilter() {
     QFETCH(QString, start);

@@ -1,0 +1,72 @@
+// The INI reader with the settings-file loader: any file content is read, the
+// write check decides on it, and a window load puts only values that keep
+// their rules into the pages.
+#include <QComboBox>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QTreeWidget>
+#include <cstring>
+
+#include "fuzz/FuzzPages.h"
+#include "fuzz/FuzzSupport.h"
+#include "persist/IniFile.h"
+#include "persist/SettingsCheck.h"
+#include "persist/SettingsFile.h"
+
+namespace {
+
+struct TPages : fuzz::TPages {
+  QComboBox ports;
+  TSettingsFile file{{&ports, &common, &keys, &acp, &gsm, [] { return true; }, [] {}}};
+};
+
+TPages* pages = nullptr;
+
+bool Only(const QString& text, const char* allowed, int maxLength) {
+  if (text.size() > maxLength) return false;
+  for (const QChar c : text)
+    if (c.unicode() > 0x7E || !std::strchr(allowed, char(c.unicode()))) return false;
+  return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  fuzz::StartApplication();
+  pages = new TPages;
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const QString path = fuzz::InputFile("settings.ini", data, size);
+
+  TIniFile ini(path);
+  fuzz::Require(ini.Load(), "a small regular file loads");
+  for (const TIniFile::TKeyLine& k : ini.KeyLines())
+    fuzz::Require(k.Line >= 1 && ini.ValueExists(k.Section, k.Key), "every key line is found by its names");
+
+  (void)CheckSettingsForWrite(path, false);
+  const bool refused = CheckSettingsForWrite(path, true).has_value();
+  QString error;
+  const bool clean = pages->file.Load(path, &error);
+  fuzz::Require(clean || !error.isEmpty(), "a load that leaves something out says so");
+  // A file fit to be written loads without leaving anything out.
+  if (!refused) fuzz::Require(clean, "a file fit to write loads whole");
+
+  for (int n = 1; n <= 12; ++n) {
+    const auto* phone = pages->common.findChild<QLineEdit*>("etPhone" + QString::number(n));
+    fuzz::Require(Only(phone->text(), "0123456789+", 20), "a phone holds only digits and +");
+  }
+  for (int i = 0; i < pages->keys.List()->topLevelItemCount(); ++i)
+    fuzz::Require(Only(pages->keys.List()->topLevelItem(i)->text(1), "0123456789ABCDEF", 16),
+                  "a key holds only upper-case hexadecimal digits");
+  for (const char* name : {"ts", "ts2"}) {
+    const auto* slider = pages->acp.findChild<TTrislider*>(name);
+    for (int k = 0; k < slider->GetCount(); ++k)
+      fuzz::Require(slider->GetPosition(k) >= 0 && slider->GetPosition(k) <= 1023, "a threshold is 0..1023");
+  }
+  const auto* ring = pages->gsm.findChild<QComboBox*>("cbRing");
+  fuzz::Require(ring->currentIndex() >= 0 && ring->currentIndex() <= 5, "the ring index is 0..5");
+  fuzz::ServeEvents();
+  return 0;
+}
