@@ -30,7 +30,10 @@
 #include <QString>
 #include <functional>
 
+#include "persist/Snapshot.h"
+
 class QComboBox;
+class TIniFile;
 class TformACP;
 class TformCommon;
 class TformGSM;
@@ -61,10 +64,15 @@ class TSettingsFile {
   // exists but cannot be read fails: nothing changes, *error gets "Unable to
   // read <file>" and false is returned.
   bool Load(const QString& fileName, QString* error = nullptr) const;
+  // The pages' settings as Save writes them (the ADC thresholds with adc).
+  TSnapshot Snapshot(bool adc) const;
 
   static inline const QString EmptyKey = QStringLiteral("0000000000000000");
   static inline const QString BlankKey = QStringLiteral("FFFFFFFFFFFFFFFF");
 
  private:
+  // Writes every value into the INI file in memory.
+  void Store(TIniFile& ini) const;
+
   TSettingsTargets t_;
 };

@@ -450,6 +450,8 @@ bool TForm1::LoadSettings(const QString& fileName, QString* error) {
   return TSettingsFile(SettingsTargets()).Load(fileName, error);
 }
 
+TSnapshot TForm1::PagesSnapshot(bool adc) { return TSettingsFile(SettingsTargets()).Snapshot(adc); }
+
 void TForm1::SaveAction() {
   if (busy_) return;
   const QString file = SettingsDialogs::Choose(SettingsDialogs::TKind::Save, this, ProgramDir());

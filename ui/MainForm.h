@@ -13,6 +13,7 @@
 #include "link/Clock.h"
 #include "link/xModem.h"
 #include "output/OutArray.h"
+#include "persist/Snapshot.h"
 #include "protocol/DevOstrel.h"
 #include "ui/Appliers.h"
 #include "ui/GuiReader.h"
@@ -95,6 +96,8 @@ class TForm1 : public QMainWindow {
   // (persist/SettingsFile.h). Failures come back in *error, never in a box.
   bool SaveSettings(const QString& fileName, QString* error = nullptr);
   bool LoadSettings(const QString& fileName, QString* error = nullptr);
+  // The settings the pages hold, as a settings file would store them.
+  TSnapshot PagesSnapshot(bool adc);
   // The Save and Load actions: a file dialog opened in ProgramDir(), then the
   // above; a failure is shown in a message box.
   void SaveAction();
