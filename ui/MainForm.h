@@ -36,6 +36,7 @@ class TformKeys;
 class TformACP;
 class TformGSM;
 class TDebugLog;
+class TProvision;
 class TWindowLayout;
 struct TSettingsTargets;
 
@@ -65,6 +66,14 @@ class TForm1 : public QMainWindow {
   bool Write();
   bool ReadAll();
   bool WriteAll();
+  // Write all as the user starts it: with a backup first or a check after it
+  // when those options are on (TProvision), otherwise WriteAll.
+  void WriteAllAction();
+  // Read all into other pages than the window's (pages of the same classes,
+  // never shown): the output of the read goes to them, the window's pages and
+  // the current page stay as they are. Refused as Read all is.
+  bool ReadAllInto(const QList<TPage*>& pages);
+  TProvision* Provision() const { return provision_.get(); }
   // An operation started by one of the four is running: until its end has
   // been applied, they and Load and Save are refused.
   bool IsBusy() const { return busy_; }
@@ -181,4 +190,11 @@ class TForm1 : public QMainWindow {
   std::unique_ptr<TDebugLog> log_;
   bool logMarked_ = false;
   QAction* mnuLog_ = nullptr;
+
+  // Compare with the panel, backups and checks around Write all.
+  std::unique_ptr<TProvision> provision_;
+  // While a read goes to other pages: those pages, and the current page to
+  // return to at its end.
+  QList<TPage*> readTargets_;
+  std::string readTargetsPage_;
 };

@@ -108,7 +108,7 @@ class TestCliProvision : public QObject {
 
   void diffReportsAFailedReadAsForRead() {
     TPanelSim sim;
-    sim.AddFault({"+rk4", EFault::NoOk, false});
+    sim.AddFault({"+rk4", EFault::NoOk, false, 0, ""});
     sim.Start();
     QTemporaryDir dir;
     const QString file = dir.filePath("panel.ini");
@@ -127,7 +127,7 @@ class TestCliProvision : public QObject {
   void verifyNamesWhatThePanelDidNotKeep() {
     QFETCH(bool, keep);
     TPanelSim sim;
-    if (keep) sim.AddFault({"+wt03", EFault::Keep, false});
+    if (keep) sim.AddFault({"+wt03", EFault::Keep, false, 0, ""});
     sim.Start();
     QTemporaryDir dir;
     const QString file = dir.filePath("edited.ini");
@@ -177,7 +177,7 @@ class TestCliProvision : public QObject {
   void failedBackupWritesNothing() {
     QFETCH(bool, readFails);
     TPanelSim sim;
-    if (readFails) sim.AddFault({"+rk4", EFault::NoOk, false});
+    if (readFails) sim.AddFault({"+rk4", EFault::NoOk, false, 0, ""});
     sim.Start();
     QTemporaryDir dir;
     const QString edited = dir.filePath("edited.ini");

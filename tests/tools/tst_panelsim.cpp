@@ -219,7 +219,7 @@ TEST_F(PanelSimTest, FaultedWritesAreCarriedOutOnlyWhenAnswered)
 
 TEST_F(PanelSimTest, KeepFaultConfirmsAWriteButKeepsTheOldValue)
 {
-  Panel.AddFault({"+wh", EFault::Keep, false});
+  Panel.AddFault({"+wh", EFault::Keep, false, 0, ""});
   EXPECT_EQ(Client.Exchange("+wh=4"), "+wh=4\rOK\r\n");
   EXPECT_EQ(Client.Exchange("+wg=2"), "+wg=2\rOK\r\n");
   EXPECT_EQ(Panel.State().Ring, TPanelState().Ring);
@@ -295,7 +295,7 @@ TEST(ParseFault, Texts)
       {"+wt:lower-ok", true, {"+wt", EFault::LowerOk, false}},
       {"+v:close:once", true, {"+v", EFault::CloseLine, true}},
       {"+rg:no-carrier", true, {"+rg", EFault::NoCarrier, false}},
-      {"+wt05:keep:skip=1", true, {"+wt05", EFault::Keep, false, 1}},
+      {"+wt05:keep:skip=1", true, {"+wt05", EFault::Keep, false, 1, ""}},
       {"silence", false, {}},
       {":silence", false, {}},
       {"+rt07:loud", false, {}},
