@@ -180,8 +180,11 @@ TForm1::~TForm1() {
   // then the pages.
   applier_.LogLine = nullptr;
   if (log_ && log_->IsOn()) PersistStep([this](QString* e) { return log_->SwitchOff(e); });
-  if (persistent_) PersistStep([this](QString* e) { return SaveSettings(ProgramDir() + "current.ini", e); });
-  if (persistent_) PersistStep([this](QString* e) { return provision_->SaveOptions(ProgramDir() + "current.ini", e); });
+  if (persistent_)
+    PersistStep([this](QString* e) {
+      const QString file = ProgramDir() + "current.ini";
+      return SaveSettings(file, e) && provision_->SaveOptions(file, e);
+    });
   provision_.reset();
   delete keys_;
   keys_ = nullptr;
