@@ -1,28 +1,19 @@
 #include "app/Cli.h"
 
-#include "app/CliProvision.h"
-#include "app/Session.h"
-
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QEventLoop>
 #include <QFileInfo>
-#include <QTimer>
 #include <cstdio>
-#include <functional>
 #include <string_view>
 
+#include "app/CliProvision.h"
+#include "app/Session.h"
 #include "persist/ShutdownSignals.h"
 #include "ui/ConnectDlg.h"
 #include "ui/MainForm.h"
-#include "ui/MessageBox.h"
-#include "ui/Panel.h"
-#include "ui/SplashDlg.h"
 #include "ui/WireText.h"
-#include "ui/f_ACP.h"
 
 namespace {
-
 
 int ListPorts() {
   QStringList ports = TdlgConnect::SystemPorts();
@@ -65,21 +56,7 @@ int WritePanel(TForm1& form, TSession& session, const QString& port, const std::
     if (const int status = BackupBeforeWrite(form, session, port, in, safety.Backup, adc); status != exOk)
       return status;
   const TSnapshot sent = form.PagesSnapshot(adc);
-  const bool written = session.Run(&TForm1::WriteAll, QString::fromUtf8("Запись всех параметров завершена!"), &why);
-  if (session.Interrupted()) return Interrupted(session);
-  if (!written) {
-    session.Disconnect();
-    return Fail(exExchange, "writing the panel failed: " + why);
-  }
-  if (adc) {
-    form.ShowPage(form.ACPPage());
-    const bool adcWritten = session.Run(&TForm1::Write, QString(), &why);
-    if (session.Interrupted()) return Interrupted(session);
-    if (!adcWritten) {
-      session.Disconnect();
-      return Fail(exExchange, "writing the ADC thresholds failed: " + why);
-    }
-  }
+  if (const int status = RunAll(form, session, adc, true); status != exOk) return status;
   if (safety.Verify) return VerifyAfterWrite(form, session, sent, adc);
   session.Disconnect();
   return exOk;

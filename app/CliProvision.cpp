@@ -42,25 +42,39 @@ int EndLink(TSession& session) {
 
 }  // namespace
 
-int ReadIntoPages(TForm1& form, TSession& session, bool adc) {
+int RunAll(TForm1& form, TSession& session, bool adc, bool write) {
+  struct TTexts {
+    bool (TForm1::*all)();
+    bool (TForm1::*page)();
+    const char* done;
+    const char* allFailed;
+    const char* adcFailed;
+  };
+  static const TTexts read{&TForm1::ReadAll, &TForm1::Read, "Чтение всех параметров завершено!",
+                           "reading the panel failed: ", "reading the ADC channels failed: "};
+  static const TTexts written{&TForm1::WriteAll, &TForm1::Write, "Запись всех параметров завершена!",
+                              "writing the panel failed: ", "writing the ADC thresholds failed: "};
+  const TTexts& t = write ? written : read;
   QString why;
-  const bool read = session.Run(&TForm1::ReadAll, QString::fromUtf8("Чтение всех параметров завершено!"), &why);
+  const bool all = session.Run(t.all, QString::fromUtf8(t.done), &why);
   if (session.Interrupted()) return Interrupted(session);
-  if (!read) {
+  if (!all) {
     session.Disconnect();
-    return Fail(exExchange, "reading the panel failed: " + why);
+    return Fail(exExchange, t.allFailed + why);
   }
   if (adc) {
     form.ShowPage(form.ACPPage());
-    const bool adcRead = session.Run(&TForm1::Read, QString(), &why);
+    const bool adcDone = session.Run(t.page, QString(), &why);
     if (session.Interrupted()) return Interrupted(session);
-    if (!adcRead) {
+    if (!adcDone) {
       session.Disconnect();
-      return Fail(exExchange, "reading the ADC channels failed: " + why);
+      return Fail(exExchange, t.adcFailed + why);
     }
   }
   return exOk;
 }
+
+int ReadIntoPages(TForm1& form, TSession& session, bool adc) { return RunAll(form, session, adc, false); }
 
 int DiffPanel(TForm1& form, TSession& session, const QString& port, const std::string& phone, const QString& in,
               bool adc) {

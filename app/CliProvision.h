@@ -13,6 +13,10 @@
 class TForm1;
 class TSession;
 
+// Read all (write false) or Write all, then with adc the same on the ADC
+// page. exOk, or, after the final line, the status of the failure (the link
+// is then ended).
+int RunAll(TForm1& form, TSession& session, bool adc, bool write);
 // Reads the whole panel into the pages as Read all does (the ADC channels too
 // with adc). exOk, or, after the final line, the status of the failure (the
 // link is then ended).
