@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
 #include <QFileInfo>
 #include <cstdio>
 #include <string_view>
@@ -14,6 +15,13 @@
 #include "ui/WireText.h"
 
 namespace {
+
+// Two names of one file (through "..", or a link when it exists).
+bool SameFile(const QString& a, const QString& b) {
+  const QFileInfo x(a), y(b);
+  if (QDir::cleanPath(x.absoluteFilePath()) == QDir::cleanPath(y.absoluteFilePath())) return true;
+  return x.exists() && x.canonicalFilePath() == y.canonicalFilePath();
+}
 
 int ListPorts() {
   QStringList ports = TdlgConnect::SystemPorts();
@@ -142,5 +150,7 @@ int RunCommandLine(int argc, char* argv[]) {
   if (command == "diff") return DiffPanel(form, session, port, phone, file, parser.isSet(adcOpt));
   const TWriteSafety safety{parser.value(backupOpt), parser.isSet(verifyOpt)};
   if (parser.isSet(backupOpt) && safety.Backup.isEmpty()) return Fail(exUsage, "--backup needs a file name");
+  // The backup would replace the very file about to be written.
+  if (SameFile(safety.Backup, file)) return Fail(exUsage, "--backup names the file to write; choose another");
   return WritePanel(form, session, port, phone, file, parser.isSet(adcOpt), safety);
 }

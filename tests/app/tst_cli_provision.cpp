@@ -54,6 +54,8 @@ class TestCliProvision : public QObject {
     QTest::newRow("diff-without-in") << QStringList{"diff", "--port", "/dev/null"};
     QTest::newRow("diff-missing-file") << QStringList{"diff", "--port", "/dev/null", "--in", "/nonexistent/a.ini"};
     QTest::newRow("verify-on-read") << QStringList{"read", "--port", "/dev/null", "--out", "/tmp/x.ini", "--verify"};
+    QTest::newRow("backup-is-the-input") << QStringList{"write", "--port", "/dev/null", "--in", "/tmp/x.ini",
+                                                        "--backup", "/tmp/../tmp/x.ini"};
     QTest::newRow("backup-on-diff") << QStringList{"diff", "--port", "/dev/null", "--in", "/tmp/x.ini", "--backup",
                                                    "/tmp/b.ini"};
   }
