@@ -67,7 +67,17 @@ bool TSettingsFile::Save(const QString& fileName, QString* error) const {
   TIniFile ini(fileName);
   // An unreadable file is not replaced: Save reports it below.
   (void)ini.Load();
+  Store(ini);
+  return ini.Save(error);
+}
 
+TSnapshot TSettingsFile::Snapshot(bool adc) const {
+  TIniFile ini{QString()};
+  Store(ini);
+  return TSnapshot::FromIni(ini, adc);
+}
+
+void TSettingsFile::Store(TIniFile& ini) const {
   ini.WriteString("Connect", "ComPort", t_.ComPorts ? t_.ComPorts->currentText() : QString());
   ini.WriteBool("Debug", "Log", t_.LogMarked && t_.LogMarked());
 
@@ -106,8 +116,6 @@ bool TSettingsFile::Save(const QString& fileName, QString* error) const {
     ini.WriteBool("GSM", Numbered("MODE", mode), Checked(gsm, Numbered("rb", mode)));
   const auto* ring = Control<QComboBox>(gsm, "cbRing");
   ini.WriteInteger("GSM", "RING", ring ? ring->currentIndex() : -1);
-
-  return ini.Save(error);
 }
 
 bool TSettingsFile::Load(const QString& fileName, QString* error) const {

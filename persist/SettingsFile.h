@@ -30,7 +30,10 @@
 #include <QString>
 #include <functional>
 
+#include "persist/Snapshot.h"
+
 class QComboBox;
+class TIniFile;
 class TformACP;
 class TformCommon;
 class TformGSM;
@@ -64,10 +67,15 @@ class TSettingsFile {
   // control keeps its value, the others are loaded, and false is returned
   // with *error listing every value left out.
   bool Load(const QString& fileName, QString* error = nullptr) const;
+  // The pages' settings as Save writes them (the ADC thresholds with adc).
+  TSnapshot Snapshot(bool adc) const;
 
   static inline const QString EmptyKey = QStringLiteral("0000000000000000");
   static inline const QString BlankKey = QStringLiteral("FFFFFFFFFFFFFFFF");
 
  private:
+  // Writes every value into the INI file in memory.
+  void Store(TIniFile& ini) const;
+
   TSettingsTargets t_;
 };

@@ -22,6 +22,7 @@ constexpr TFaultName kFaultNames[] = {
     {EFault::LowerOk, "lower-ok"},    {EFault::NoCarrier, "no-carrier"},
     {EFault::Busy, "busy"},           {EFault::CloseLine, "close"},
     {EFault::Refuse, "refuse"},       {EFault::Reply, "reply"},
+    {EFault::Keep, "keep"},
 };
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -204,18 +205,27 @@ void TPanelEngine::HandleCommand(const std::string& command, std::vector<TSimOut
       case EFault::Busy: out.push_back({"\r\nBUSY\r\n", ReplyDelayMs, false}); return;
       case EFault::CloseLine: out.push_back({"", ReplyDelayMs, true}); return;
       case EFault::NoOk:
-      case EFault::LowerOk: break;  // carried out, only the ending differs
+      case EFault::LowerOk:
+      case EFault::Keep: break;  // answered as usual below
     }
   }
 
+  // A panel that confirms a write it then forgets: the command is judged and
+  // answered, but its effect on the state is undone.
+  const TPanelState before = State;
+  const bool changedBefore = StateChanged;
   const TResult result = Execute(command);
+  if (fault == EFault::Keep) {
+    State = before;
+    StateChanged = changedBefore;
+  }
   if (!result.Valid) {
     out.push_back({echo + std::string(kError), ReplyDelayMs, false});
     return;
   }
   std::string reply = echo;
   if (result.Line) reply += *result.Line + std::string(kCr);
-  if (!fault) {
+  if (!fault || *fault == EFault::Keep) {
     reply += kOk;
   } else if (*fault == EFault::LowerOk) {
     reply += "ok\r\n";

@@ -32,6 +32,7 @@ enum class EFault
   CloseLine,  // no reply; the line is dropped (the pty master is closed)
   Refuse,     // echo and "ERR" (the panel's own refusal); not carried out
   Reply,      // the fault's Reply text alone, as given; not carried out
+  Keep,       // the normal reply with "OK", but the panel keeps its old state
 };
 
 struct TFault
@@ -46,7 +47,7 @@ struct TFault
 };
 
 // Fault text "PREFIX:KIND[:once][:skip=N]", KIND one of silence, no-ok, error, lower-ok,
-// no-carrier, busy, close, refuse or reply=TEXT (TEXT sent as it is, with \r, \n, \\ and \xHH
+// no-carrier, busy, close, refuse, keep or reply=TEXT (TEXT sent as it is, with \r, \n, \\ and \xHH
 // escapes and without ":"). skip=N lets the first N matching commands through.
 // Examples: "+rt07:silence", "+rk4:no-ok:once", "+v:close:once:skip=1", "+rh:reply=+rh\r+rh9\rOK\r\n".
 std::optional<TFault> ParseFault(std::string_view text, std::string& error);

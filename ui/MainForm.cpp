@@ -27,6 +27,7 @@
 #include "ui/MessageBox.h"
 #include "ui/NavBar.h"
 #include "ui/Page.h"
+#include "ui/Provision.h"
 #include "ui/SplashDlg.h"
 #include "ui/StatusPane.h"
 #include "ui/WireText.h"
@@ -146,6 +147,7 @@ TForm1::TForm1(QWidget* parent, bool persistent)
 
   CreateNavigation();
   groupPages_->Item(QString::fromUtf8("Общие"))->Click();
+  provision_ = std::make_unique<TProvision>(*this, menuBar()->findChild<QMenu*>("mnuProperties"), groupSettings_);
 
   splash_ = new TdlgSplash(this);
   keys_->SetKeyDialog(new TOKRightDlg(this));
@@ -160,6 +162,7 @@ TForm1::TForm1(QWidget* parent, bool persistent)
 
   // Persistence, creation step 11: the settings of the last run.
   if (persistent_) PersistStep([this](QString* e) { return LoadSettings(ProgramDir() + "current.ini", e); });
+  if (persistent_) provision_->LoadOptions(ProgramDir() + "current.ini");
 }
 
 TForm1::~TForm1() {
@@ -179,7 +182,12 @@ TForm1::~TForm1() {
   // then the pages.
   applier_.LogLine = nullptr;
   if (log_ && log_->IsOn()) PersistStep([this](QString* e) { return log_->SwitchOff(e); });
-  if (persistent_) PersistStep([this](QString* e) { return SaveSettings(ProgramDir() + "current.ini", e); });
+  if (persistent_)
+    PersistStep([this](QString* e) {
+      const QString file = ProgramDir() + "current.ini";
+      return SaveSettings(file, e) && provision_->SaveOptions(file, e);
+    });
+  provision_.reset();
   delete keys_;
   keys_ = nullptr;
   delete common_;
@@ -245,7 +253,7 @@ void TForm1::CreateNavigation() {
   groupSettings_->AddItem(QString::fromUtf8("Прочитать всё"), s->standardIcon(QStyle::SP_ArrowDown),
                           [this] { ReadAll(); });
   groupSettings_->AddItem(QString::fromUtf8("Записать всё"), s->standardIcon(QStyle::SP_ArrowUp),
-                          [this] { WriteAll(); });
+                          [this] { WriteAllAction(); });
   groupSettings_->hide();
 
   groupProgram_ = navBar_->AddGroup("RzGroup4", QString::fromUtf8("Настройки программы"));
@@ -266,6 +274,11 @@ QObject* TForm1::Resolve(const TTarget& target) const {
     root = splash_;
   } else if (form == dlgConnect_->objectName()) {
     root = dlgConnect_;
+  } else if (!readTargets_.isEmpty()) {
+    // A read into other pages: their "Show" is ignored, the window keeps its page.
+    if (target.Name.empty()) return nullptr;
+    for (TPage* page : readTargets_)
+      if (page && page->objectName() == form) root = page;
   } else {
     for (TPage* page : Pages())
       if (page && page->objectName() == form) root = page;
@@ -380,6 +393,7 @@ void TForm1::SetConnectedState(bool connected) {
   mnuDisconnect_->setEnabled(connected);
   groupConnection_->Item(QString::fromUtf8("Отключиться"))->setEnabled(connected);
   groupSettings_->setVisible(connected);
+  if (provision_) provision_->UpdateActions();
 }
 
 bool TForm1::StartOperation(uint8_t mode) {
@@ -392,6 +406,10 @@ bool TForm1::StartOperation(uint8_t mode) {
 }
 
 void TForm1::EndOperation() {
+  if (!readTargets_.isEmpty()) {
+    readTargets_.clear();
+    device_.SetPage(readTargetsPage_);
+  }
   busy_ = false;
   UpdateOperationControls();
   emit OperationFinished();
@@ -404,6 +422,7 @@ void TForm1::UpdateOperationControls() {
   for (const char* item : {"Сохранить", "Загрузить"}) groupProgram_->Item(QString::fromUtf8(item))->setEnabled(idle);
   mnuSave_->setEnabled(idle);
   mnuLoad_->setEnabled(idle);
+  if (provision_) provision_->UpdateActions();
   busyLabel_->setVisible(busy_);
   if (busy_)
     QApplication::setOverrideCursor(Qt::BusyCursor);
@@ -432,6 +451,20 @@ bool TForm1::ReadAll() {
 
 bool TForm1::WriteAll() { return StartOperation(6); }
 
+void TForm1::WriteAllAction() {
+  if (!provision_->WriteAll()) WriteAll();
+}
+
+bool TForm1::ReadAllInto(const QList<TPage*>& pages) {
+  if (!link_ || busy_ || link_->Finished()) return false;
+  for (TPage* page : pages) page->ClearPage();
+  readTargets_ = pages;
+  readTargetsPage_ = device_.GetPage();
+  if (StartOperation(5)) return true;
+  readTargets_.clear();
+  return false;
+}
+
 void TForm1::closeEvent(QCloseEvent* event) {
   // Persistence: the window placement is stored when the window closes.
   if (layout_) PersistStep([this](QString* e) { return layout_->SavePlacement(e); });
@@ -452,6 +485,8 @@ bool TForm1::SaveSettings(const QString& fileName, QString* error) {
 bool TForm1::LoadSettings(const QString& fileName, QString* error) {
   return TSettingsFile(SettingsTargets()).Load(fileName, error);
 }
+
+TSnapshot TForm1::PagesSnapshot(bool adc) { return TSettingsFile(SettingsTargets()).Snapshot(adc); }
 
 void TForm1::SaveAction() {
   if (busy_) return;

@@ -13,6 +13,7 @@
 #include "link/Clock.h"
 #include "link/xModem.h"
 #include "output/OutArray.h"
+#include "persist/Snapshot.h"
 #include "protocol/DevOstrel.h"
 #include "ui/Appliers.h"
 #include "ui/GuiReader.h"
@@ -36,6 +37,7 @@ class TformACP;
 class TformGSM;
 class TDebugLog;
 class TOperationProgress;
+class TProvision;
 class TWindowLayout;
 struct TSettingsTargets;
 
@@ -65,6 +67,14 @@ class TForm1 : public QMainWindow {
   bool Write();
   bool ReadAll();
   bool WriteAll();
+  // Write all as the user starts it: with a backup first or a check after it
+  // when those options are on (TProvision), otherwise WriteAll.
+  void WriteAllAction();
+  // Read all into other pages than the window's (pages of the same classes,
+  // never shown): the output of the read goes to them, the window's pages and
+  // the current page stay as they are. Refused as Read all is.
+  bool ReadAllInto(const QList<TPage*>& pages);
+  TProvision* Provision() const { return provision_.get(); }
   // An operation started by one of the four is running: until its end has
   // been applied, they and Load and Save are refused.
   bool IsBusy() const { return busy_; }
@@ -96,6 +106,8 @@ class TForm1 : public QMainWindow {
   // (persist/SettingsFile.h). Failures come back in *error, never in a box.
   bool SaveSettings(const QString& fileName, QString* error = nullptr);
   bool LoadSettings(const QString& fileName, QString* error = nullptr);
+  // The settings the pages hold, as a settings file would store them.
+  TSnapshot PagesSnapshot(bool adc);
   // The Save and Load actions: a file dialog opened in ProgramDir(), then the
   // above; a failure is shown in a message box.
   void SaveAction();
@@ -195,4 +207,10 @@ class TForm1 : public QMainWindow {
 
   // Desktop use.
   TOperationProgress* progress_ = nullptr;
+  // Compare with the panel, backups and checks around Write all.
+  std::unique_ptr<TProvision> provision_;
+  // While a read goes to other pages: those pages, and the current page to
+  // return to at its end.
+  QList<TPage*> readTargets_;
+  std::string readTargetsPage_;
 };

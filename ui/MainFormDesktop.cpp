@@ -145,7 +145,11 @@ void TForm1::SetUpShortcuts() {
 
 void TForm1::SetUpProgress() {
   progress_ = new TOperationProgress(statusBar(), [this] { return link_ ? link_->GetMode() : uint8_t{0}; });
-  applier_.Observe = [this](const TOutElement& e) { progress_->See(e); };
+  // Chained: whoever watched the elements before still sees them.
+  applier_.Observe = [this, before = applier_.Observe](const TOutElement& e) {
+    progress_->See(e);
+    if (before) before(e);
+  };
   // The items start the progress once their action has set the link mode.
   const struct {
     const char* Item;

@@ -6,6 +6,7 @@
 
 #include "persist/IniFile.h"
 #include "tests/common/SettingsText.h"
+#include "tests/app/CliRun.h"
 #include "tools/ModemSim.h"
 #include "tools/PanelSim.h"
 
@@ -13,37 +14,6 @@ using ostrel::sim::EFault;
 using ostrel::sim::TModemSim;
 using ostrel::sim::TPanelSim;
 
-namespace {
-
-struct TRun {
-  int status = -1;
-  QString out;
-  QString err;
-};
-
-TRun Run(const QStringList& args, int timeoutMs = 60000) {
-  QProcess process;
-  process.start(OSTRELGSM4_BINARY, args);
-  TRun run;
-  if (!process.waitForFinished(timeoutMs)) {
-    process.kill();
-    process.waitForFinished();
-    run.err = "timed out";
-    return run;
-  }
-  run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-  run.out = QString::fromUtf8(process.readAllStandardOutput());
-  run.err = QString::fromUtf8(process.readAllStandardError());
-  return run;
-}
-
-QString Path(const TPanelSim& sim) { return QString::fromStdString(sim.SlavePath()); }
-
-bool Contains(const std::vector<std::string>& commands, const std::string& command) {
-  return std::find(commands.begin(), commands.end(), command) != commands.end();
-}
-
-}  // namespace
 
 class TestCli : public QObject {
   Q_OBJECT

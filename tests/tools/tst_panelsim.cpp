@@ -217,6 +217,19 @@ TEST_F(PanelSimTest, FaultedWritesAreCarriedOutOnlyWhenAnswered)
   EXPECT_EQ(Panel.State().Ring, 4);
 }
 
+TEST_F(PanelSimTest, KeepFaultConfirmsAWriteButKeepsTheOldValue)
+{
+  Panel.AddFault({"+wh", EFault::Keep, false, 0, ""});
+  EXPECT_EQ(Client.Exchange("+wh=4"), "+wh=4\rOK\r\n");
+  EXPECT_EQ(Client.Exchange("+wg=2"), "+wg=2\rOK\r\n");
+  EXPECT_EQ(Panel.State().Ring, TPanelState().Ring);
+  EXPECT_EQ(Panel.State().GsmModule, 2);
+  // A malformed command still gets its "ERROR"; a read still answers.
+  EXPECT_EQ(Client.Exchange("+wh=x"), "+wh=x\rERROR\r\n");
+  const std::string ring = std::to_string(TPanelState().Ring);
+  EXPECT_EQ(Client.Exchange("+rh"), "+rh\r+rh" + ring + "\rOK\r\n");
+}
+
 TEST_F(PanelSimTest, CloseFaultDropsTheLine)
 {
   Panel.AddFault({"+rk4", EFault::CloseLine, true});
@@ -282,6 +295,7 @@ TEST(ParseFault, Texts)
       {"+wt:lower-ok", true, {"+wt", EFault::LowerOk, false}},
       {"+v:close:once", true, {"+v", EFault::CloseLine, true}},
       {"+rg:no-carrier", true, {"+rg", EFault::NoCarrier, false}},
+      {"+wt05:keep:skip=1", true, {"+wt05", EFault::Keep, false, 1, ""}},
       {"silence", false, {}},
       {":silence", false, {}},
       {"+rt07:loud", false, {}},

@@ -321,7 +321,7 @@ class TestDesktop : public QObject {
       form.resize(size);
       QApplication::processEvents();
       const QList<QRect> rects = ItemRects(form);
-      QCOMPARE(rects.size(), 11);
+      QCOMPARE(rects.size(), 12);
       for (int i = 0; i < rects.size(); ++i) {
         QVERIFY(rects[i].height() >= 22);
         for (int j = i + 1; j < rects.size(); ++j) QVERIFY(!rects[i].intersects(rects[j]));

@@ -1,0 +1,71 @@
+#include "app/Session.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+
+TProgressLine& TProgressLine::Instance() {
+  static TProgressLine line;
+  return line;
+}
+
+void TProgressLine::Start(int total) {
+  total_ = total;
+  done_ = 0;
+  Show();
+}
+
+void TProgressLine::Step() {
+  if (total_ == 0) return;
+  done_ = std::min(done_ + 1, total_);
+  Show();
+}
+
+void TProgressLine::Stop() {
+  Hide();
+  total_ = 0;
+}
+
+void TProgressLine::Hide() {
+  if (!shown_) return;
+  std::fputs("\r\033[K", stderr);
+  shown_ = false;
+}
+
+void TProgressLine::Show() {
+  if (!Enabled || total_ == 0) return;
+  Hide();
+  std::fprintf(stderr, "%d из %d", done_, total_);
+  std::fflush(stderr);
+  shown_ = true;
+}
+
+void PrintLine(const QString& text) {
+  TProgressLine& progress = TProgressLine::Instance();
+  progress.Hide();
+  const QByteArray bytes = text.toUtf8();
+  std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
+  std::fputc('\n', stderr);
+  progress.Show();
+  std::fflush(stderr);
+}
+
+// Memo texts keep the panel's carriage returns; a terminal wants line feeds.
+QString ForTerminal(const std::string& text) {
+  QString line = FromWire(text);
+  line.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+  line.replace('\r', '\n');
+  return line;
+}
+
+int Fail(TExit status, const QString& why) {
+  PrintLine(QString::fromUtf8("ostrelgsm4: ") + why);
+  return status;
+}
+
+int Interrupted(TSession& session) {
+  session.Disconnect();
+  PrintLine(QString::fromUtf8("ostrelgsm4: interrupted"));
+  return 128 + session.Signal();
+}

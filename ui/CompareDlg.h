@@ -1,0 +1,26 @@
+// The table of a comparison between the panel and the pages: one row a
+// setting that differs (section, setting, on the panel, on the page).
+// GUI thread only.
+#pragma once
+
+#include <QDialog>
+
+#include "persist/Snapshot.h"
+
+class QLabel;
+class QTableWidget;
+
+class TdlgCompare : public QDialog {
+  Q_OBJECT
+ public:
+  explicit TdlgCompare(QWidget* parent = nullptr);
+
+  // Fills the table: Left of each difference is the panel, Right the page.
+  void Show(const QList<TSettingDifference>& differences);
+  QTableWidget* Table() const { return table_; }
+  QLabel* Summary() const { return summary_; }
+
+ private:
+  QTableWidget* table_;
+  QLabel* summary_;
+};

@@ -1,0 +1,255 @@
+#include "ui/Provision.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDir>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QStandardPaths>
+#include <QStyle>
+
+#include "output/OutElement.h"
+#include "persist/IniFile.h"
+#include "persist/SettingsFile.h"
+#include "ui/CompareDlg.h"
+#include "ui/ConnectDlg.h"
+#include "ui/KeyDialog.h"
+#include "ui/MainForm.h"
+#include "ui/MessageBox.h"
+#include "ui/NavBar.h"
+#include "ui/WireText.h"
+#include "ui/f_ACP.h"
+#include "ui/f_common.h"
+#include "ui/f_gsm.h"
+#include "ui/f_keys.h"
+
+namespace {
+
+const char* const ReadDone = "Чтение всех параметров завершено!";
+const char* const WriteDone = "Запись всех параметров завершена!";
+const char* const CompareCaption = "Сравнить с панелью";
+
+QString U(const char* text) { return QString::fromUtf8(text); }
+
+}  // namespace
+
+TProvision::TProvision(TForm1& form, QMenu* menu, TRzGroup* group)
+    : form_(form),
+      // Pages of the window's classes that only reads of this class fill; they
+      // have no parent and are never shown.
+      common_(new TformCommon(nullptr)),
+      keys_(new TformKeys(nullptr)),
+      gsm_(new TformGSM(nullptr)),
+      acp_(form.ACPPage()),
+      group_(group) {
+  keys_->ClearPage();
+  if (menu) {
+    menu->addSeparator();
+    mnuCompare_ = menu->addAction(U(CompareCaption), this, [this] { Compare(); });
+    mnuCompare_->setObjectName("mnuCompare");
+    mnuBackup_ = menu->addAction(U("Резервная копия перед записью"));
+    mnuBackup_->setObjectName("mnuBackup");
+    mnuBackup_->setCheckable(true);
+    mnuVerify_ = menu->addAction(U("Проверять после записи"));
+    mnuVerify_->setObjectName("mnuVerify");
+    mnuVerify_->setCheckable(true);
+  }
+  if (group_)
+    group_->AddItem(U(CompareCaption), form.style()->standardIcon(QStyle::SP_FileDialogContentsView),
+                    [this] { Compare(); });
+  // The outcome of each step is in the message texts it posts.
+  savedObserve_ = form_.Applier().Observe;
+  form_.Applier().Observe = [this, chained = savedObserve_](const TOutElement& e) {
+    if (step_ != TStep::Idle && e.Kind == okMsg) messages_ << FromWire(static_cast<const TMsgOut&>(e).Text);
+    if (chained) chained(e);
+  };
+  connect(&form_, &TForm1::OperationFinished, this, &TProvision::StepFinished);
+  UpdateActions();
+}
+
+TProvision::~TProvision() {
+  if (step_ != TStep::Idle && step_ != TStep::Write) MessageBox::Hook = savedHook_;
+  form_.Applier().Observe = savedObserve_;
+  delete common_;
+  delete keys_;
+  delete gsm_;
+}
+
+bool TProvision::BackupBeforeWrite() const { return mnuBackup_ && mnuBackup_->isChecked(); }
+bool TProvision::VerifyAfterWrite() const { return mnuVerify_ && mnuVerify_->isChecked(); }
+void TProvision::SetBackupBeforeWrite(bool on) {
+  if (mnuBackup_) mnuBackup_->setChecked(on);
+}
+void TProvision::SetVerifyAfterWrite(bool on) {
+  if (mnuVerify_) mnuVerify_->setChecked(on);
+}
+
+void TProvision::LoadOptions(const QString& fileName) {
+  TIniFile ini(fileName);
+  (void)ini.Load();  // an unreadable file leaves the options off
+  SetBackupBeforeWrite(ini.ReadBool("Options", "Backup", false));
+  SetVerifyAfterWrite(ini.ReadBool("Options", "Verify", false));
+}
+
+bool TProvision::SaveOptions(const QString& fileName, QString* error) {
+  TIniFile ini(fileName);
+  (void)ini.Load();
+  ini.WriteBool("Options", "Backup", BackupBeforeWrite());
+  ini.WriteBool("Options", "Verify", VerifyAfterWrite());
+  return ini.Save(error);
+}
+
+QString TProvision::BackupDir() {
+  return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) + QStringLiteral("/backups");
+}
+
+void TProvision::UpdateActions() {
+  const bool free = form_.IsConnected() && !form_.IsBusy() && step_ == TStep::Idle;
+  if (mnuCompare_) mnuCompare_->setEnabled(free);
+  if (group_)
+    if (TRzGroupItem* item = group_->Item(U(CompareCaption))) item->setEnabled(!form_.IsBusy());
+}
+
+bool TProvision::Compare() {
+  if (step_ != TStep::Idle || !form_.IsConnected()) return false;
+  return StartRead(TStep::Compare);
+}
+
+bool TProvision::WriteAll() {
+  if (!BackupBeforeWrite() && !VerifyAfterWrite()) return false;
+  if (step_ != TStep::Idle || form_.IsBusy() || !form_.Link()) return true;
+  if (BackupBeforeWrite()) return StartRead(TStep::Backup);
+  StartWrite();
+  return true;
+}
+
+// A read of the whole panel into this object's pages, its message boxes kept
+// back: the step reports the outcome itself.
+bool TProvision::StartRead(TStep step) {
+  messages_.clear();
+  savedHook_ = MessageBox::Hook;
+  MessageBox::Hook = [](const QString&) {};
+  step_ = step;
+  if (form_.ReadAllInto({common_, keys_, gsm_})) return true;
+  MessageBox::Hook = savedHook_;
+  step_ = TStep::Idle;
+  UpdateActions();
+  return false;
+}
+
+void TProvision::StartWrite() {
+  messages_.clear();
+  written_ = form_.PagesSnapshot(false);
+  step_ = TStep::Write;
+  if (!form_.WriteAll()) Stop();
+}
+
+void TProvision::StepFinished() {
+  const TStep step = step_;
+  if (step == TStep::Idle) return;
+  if (step != TStep::Write) MessageBox::Hook = savedHook_;
+  const bool linkUp = form_.Link() && !form_.Link()->Finished();
+  switch (step) {
+    case TStep::Compare:
+      return CompareFinished(linkUp && Succeeded(ReadDone));
+    case TStep::Backup:
+      return BackupFinished(linkUp && Succeeded(ReadDone));
+    case TStep::Write:
+      return WriteFinished(linkUp && Succeeded(WriteDone));
+    case TStep::Verify:
+      return VerifyFinished(linkUp && Succeeded(ReadDone));
+    case TStep::Idle:
+      break;
+  }
+}
+
+bool TProvision::Succeeded(const char* doneText) const {
+  return messages_.size() == 1 && messages_.first() == U(doneText);
+}
+
+QString TProvision::Failure() const {
+  return messages_.isEmpty() ? U("связь с панелью потеряна") : messages_.join("; ");
+}
+
+TSnapshot TProvision::ReadSnapshot() const {
+  return TSettingsFile({nullptr, common_, keys_, acp_, gsm_, nullptr, nullptr}).Snapshot(false);
+}
+
+void TProvision::CompareFinished(bool ok) {
+  Stop();
+  if (!ok) return Message(U("Сравнение не выполнено: ") + Failure());
+  const QList<TSettingDifference> differences = ReadSnapshot().Differences(form_.PagesSnapshot(false));
+  Report(differences.isEmpty() ? U("Сравнение: настройки на панели и на страницах совпадают")
+                               : U("Сравнение: различаются настроек: %1").arg(differences.size()));
+  if (!dialog_) {
+    dialog_ = new TdlgCompare(&form_);
+    dialog_->setWindowFlag(Qt::Window);
+  }
+  dialog_->Show(differences);
+}
+
+void TProvision::BackupFinished(bool ok) {
+  QString error;
+  if (!ok) error = Failure();
+  if (ok && !SaveBackup(&error)) ok = false;
+  if (!ok) {
+    Stop();
+    return Message(U("Резервная копия не создана, запись отменена: ") + error);
+  }
+  Report(U("Резервная копия панели: ") + lastBackup_);
+  StartWrite();
+}
+
+// The panel as just read, with the window's ADC thresholds (Read all leaves
+// the ADC channels alone), under a name of date and time; the oldest go
+// beyond the last kBackupsKept.
+bool TProvision::SaveBackup(QString* error) {
+  const QString dir = BackupDir();
+  if (!QDir().mkpath(dir)) {
+    *error = QStringLiteral("Unable to write to ") + dir;
+    return false;
+  }
+  const QString name =
+      dir + "/panel-" + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + ".ini";
+  const TSettingsFile file({form_.ConnectDialog()->ComPorts(), common_, keys_, acp_, gsm_, nullptr, nullptr});
+  if (!file.Save(name, error)) return false;
+  lastBackup_ = name;
+  QDir backups(dir);
+  QStringList names = backups.entryList({QStringLiteral("panel-*.ini")}, QDir::Files, QDir::Name);
+  while (names.size() > kBackupsKept) backups.remove(names.takeFirst());
+  return true;
+}
+
+void TProvision::WriteFinished(bool ok) {
+  if (!ok || !VerifyAfterWrite()) return Stop();
+  if (!StartRead(TStep::Verify)) {
+    Stop();
+    Message(U("Проверка после записи не выполнена: ") + Failure());
+  }
+}
+
+void TProvision::VerifyFinished(bool ok) {
+  Stop();
+  if (!ok) return Message(U("Проверка после записи не выполнена: ") + Failure());
+  const QList<TSettingDifference> differences = ReadSnapshot().Differences(written_);
+  if (differences.isEmpty()) return Report(U("Проверка после записи: панель хранит записанные настройки"));
+  QStringList lines;
+  for (const TSettingDifference& d : differences) {
+    lines << DifferenceLine(d, U("на панели"), U("записано"));
+    Report(U("Проверка после записи: ") + lines.last());
+  }
+  Message(U("Панель не сохранила настроек: %1\n").arg(differences.size()) + lines.join('\n'));
+}
+
+void TProvision::Stop() {
+  step_ = TStep::Idle;
+  UpdateActions();
+}
+
+void TProvision::Report(const QString& line) { form_.Memo()->appendPlainText(line); }
+
+void TProvision::Message(const QString& text) {
+  Report(text);
+  MessageBox::Show(text, form_.isVisible() ? &form_ : nullptr);
+}

@@ -1,0 +1,100 @@
+// Safe provisioning in the window: "Сравнить с панелью" reads the panel into
+// pages of its own and shows how it differs from the window's pages; the
+// options "Резервная копия перед записью" and "Проверять после записи" put a
+// read of the panel into a backup file before Write all and a read-back with
+// a comparison after it. The window's pages are never changed by these reads,
+// so the user's edits stay.
+//
+// The steps run one after another as the window's operations end
+// (TForm1::OperationFinished). GUI thread only.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+#include "persist/Snapshot.h"
+
+class QAction;
+class QMenu;
+class TForm1;
+class TOutElement;
+class TPage;
+class TRzGroup;
+class TdlgCompare;
+class TformACP;
+class TformCommon;
+class TformGSM;
+class TformKeys;
+
+class TProvision : public QObject {
+  Q_OBJECT
+ public:
+  // Adds its menu items to menu and its navigation item to group.
+  TProvision(TForm1& form, QMenu* menu, TRzGroup* group);
+  ~TProvision() override;
+
+  // "Сравнить с панелью": false when nothing was started (not connected, or
+  // an operation is running).
+  bool Compare();
+  // Write all with the options on; false when both are off (the caller
+  // writes as usual) or when nothing could be started.
+  bool WriteAll();
+  bool IsRunning() const { return step_ != TStep::Idle; }
+
+  bool BackupBeforeWrite() const;
+  bool VerifyAfterWrite() const;
+  void SetBackupBeforeWrite(bool on);
+  void SetVerifyAfterWrite(bool on);
+  // The options in "current.ini" ([Options] Backup, Verify).
+  void LoadOptions(const QString& fileName);
+  bool SaveOptions(const QString& fileName, QString* error);
+
+  // Where backups go: "backups" in the user's data directory.
+  static QString BackupDir();
+  static constexpr int kBackupsKept = 50;
+  // The last backup file written; empty before the first.
+  const QString& LastBackup() const { return lastBackup_; }
+  // The table of the last comparison (created on first use).
+  TdlgCompare* CompareDialog() const { return dialog_; }
+
+  // Enables the items as the window's state allows.
+  void UpdateActions();
+
+ private:
+  enum class TStep { Idle, Compare, Backup, Write, Verify };
+
+  bool StartRead(TStep step);
+  void StepFinished();
+  void CompareFinished(bool ok);
+  void BackupFinished(bool ok);
+  void StartWrite();
+  void WriteFinished(bool ok);
+  void VerifyFinished(bool ok);
+  void Stop();
+  bool Succeeded(const char* doneText) const;
+  QString Failure() const;
+  TSnapshot ReadSnapshot() const;
+  bool SaveBackup(QString* error);
+  void Report(const QString& line);
+  void Message(const QString& text);
+
+  TForm1& form_;
+  TformCommon* common_;
+  TformKeys* keys_;
+  TformGSM* gsm_;
+  TformACP* acp_;
+  QAction* mnuCompare_ = nullptr;
+  QAction* mnuBackup_ = nullptr;
+  QAction* mnuVerify_ = nullptr;
+  TRzGroup* group_ = nullptr;
+  TdlgCompare* dialog_ = nullptr;
+
+  TStep step_ = TStep::Idle;
+  QStringList messages_;   // message texts posted during the step
+  TSnapshot written_;      // the pages as Write all sent them
+  QString lastBackup_;
+  std::function<void(const QString&)> savedHook_;
+  std::function<void(const TOutElement&)> savedObserve_;
+};
