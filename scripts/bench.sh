@@ -15,5 +15,7 @@ bash "$root/scripts/setup.sh"
 [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j2 --target ostrelgsm4 ostrelgsm4-panel-sim bench_cli_speed
 
+# Timings suffer on a busy machine: say how busy it was.
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
 "$build/bench/bench_cli_speed" "$build/app/ostrelgsm4" "$runs"
 bash "$root/bench/gui_idle.sh" "$build" "$seconds"
