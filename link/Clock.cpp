@@ -1,6 +1,7 @@
 #include "link/Clock.h"
 
 #include <poll.h>
+#include <time.h>
 
 #include <cerrno>
 #include <chrono>
@@ -21,6 +22,14 @@ void PollFor(int timeoutMs, int fd1, int fd2) {
   }
 }
 
+constexpr int64_t kNsPerSecond = 1'000'000'000;
+
+int64_t MonotonicNs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t{now.tv_sec} * kNsPerSecond + now.tv_nsec;
+}
+
 class TRealClock : public TClock {
  public:
   uint32_t NowMs() override {
@@ -28,6 +37,14 @@ class TRealClock : public TClock {
     return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
   }
   void Wait(uint32_t ms, int fd1, int fd2) override { PollFor(static_cast<int>(ms), fd1, fd2); }
+  TDeadline DeadlineIn(uint32_t ms) override { return {MonotonicNs() + int64_t{ms} * 1'000'000}; }
+  void WaitUntil(TDeadline deadline) override {
+    // An absolute sleep: a signal that interrupts it resumes toward the same
+    // moment, and no rounding of a relative time is added.
+    const timespec due{static_cast<time_t>(deadline.Ns / kNsPerSecond), static_cast<long>(deadline.Ns % kNsPerSecond)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) == EINTR) {
+    }
+  }
 };
 
 }  // namespace
@@ -39,5 +56,15 @@ TClock& TClock::Real() {
 
 void TVirtualClock::Wait(uint32_t ms, int fd1, int fd2) {
   PollFor(static_cast<int>(ms / speed_), fd1, fd2);
-  now_ += ms;
+  nowNs_ += int64_t{ms} * kNsPerMs;
+}
+
+void TVirtualClock::WaitUntil(TDeadline deadline) {
+  const int64_t left = deadline.Ns - nowNs_.load();
+  if (left <= 0) return;
+  PollFor(static_cast<int>(left / kNsPerMs / speed_), -1, -1);
+  // Never back: another thread may have advanced the clock meanwhile.
+  int64_t now = nowNs_.load();
+  while (now < deadline.Ns && !nowNs_.compare_exchange_weak(now, deadline.Ns)) {
+  }
 }

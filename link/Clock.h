@@ -7,6 +7,12 @@
 #include <atomic>
 #include <cstdint>
 
+// A moment on one clock's own time line, in nanoseconds; only that clock
+// may compare or wait for it.
+struct TDeadline {
+  int64_t Ns = 0;
+};
+
 class TClock {
  public:
   virtual ~TClock() = default;
@@ -15,6 +21,11 @@ class TClock {
   // Waits ms, or less when fd1 or fd2 (ignored when negative) becomes readable
   // or reports a hang-up.
   virtual void Wait(uint32_t ms, int fd1 = -1, int fd2 = -1) = 0;
+  // The moment ms from now. Taken before some work, then handed to WaitUntil,
+  // it makes the work's own time part of the wait instead of adding to it.
+  virtual TDeadline DeadlineIn(uint32_t ms) = 0;
+  // Waits until the deadline (at once when it has passed).
+  virtual void WaitUntil(TDeadline deadline) = 0;
 
   // The steady clock of the system, shared by every link thread.
   static TClock& Real();
@@ -26,11 +37,14 @@ class TClock {
 class TVirtualClock : public TClock {
  public:
   explicit TVirtualClock(uint32_t speed = 10) : speed_(speed) {}
-  uint32_t NowMs() override { return now_.load(); }
+  uint32_t NowMs() override { return static_cast<uint32_t>(nowNs_.load() / kNsPerMs); }
   void Wait(uint32_t ms, int fd1 = -1, int fd2 = -1) override;
-  void Advance(uint32_t ms) { now_ += ms; }
+  TDeadline DeadlineIn(uint32_t ms) override { return {nowNs_.load() + int64_t{ms} * kNsPerMs}; }
+  void WaitUntil(TDeadline deadline) override;
+  void Advance(uint32_t ms) { nowNs_ += int64_t{ms} * kNsPerMs; }
 
  private:
+  static constexpr int64_t kNsPerMs = 1'000'000;
   uint32_t speed_;
-  std::atomic<uint32_t> now_{1000};
+  std::atomic<int64_t> nowNs_{1000 * kNsPerMs};
 };

@@ -224,8 +224,11 @@ void TModem::SendText(const std::string& text) {
     // A stop request ends the command between characters; a write stalled on
     // a full line ends through the port's cancel descriptor (the stop signal).
     if (StopRequested()) return;
+    // The pause runs from before the write, so the write's own time is part
+    // of the character's millisecond rather than added to it.
+    const TDeadline due = clock_.DeadlineIn(1);
     port_->WriteChar(c);
-    clock_.Wait(1);
+    clock_.WaitUntil(due);
   }
 }
 

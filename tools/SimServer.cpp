@@ -107,6 +107,12 @@ void TSimServer::SetStateChangedHandler(std::function<void(const TPanelState&)> 
   StateHandler = std::move(handler);
 }
 
+void TSimServer::SetSentHandler(std::function<void(TClock::time_point)> handler)
+{
+  std::lock_guard lock(Mutex);
+  SentHandler = std::move(handler);
+}
+
 void TSimServer::SetCommandHandler(std::function<void(const std::string&)> handler)
 {
   std::lock_guard lock(Mutex);
@@ -303,7 +309,14 @@ void TSimServer::WriteUnsent(std::string& unsent)
   while (!unsent.empty()) {
     const ssize_t n = ::write(Pty.MasterFd(), unsent.data(), unsent.size());
     if (n > 0) {
+      const auto sent = TClock::now();
       unsent.erase(0, static_cast<size_t>(n));
+      std::function<void(TClock::time_point)> handler;
+      {
+        std::lock_guard lock(Mutex);
+        handler = SentHandler;
+      }
+      if (handler) handler(sent);
     } else if (n < 0 && errno == EINTR) {
       continue;
     } else if (n < 0 && errno != EAGAIN) {

@@ -51,6 +51,9 @@ public:
   void SetStateChangedHandler(std::function<void(const TPanelState&)> handler);
   // Called on the serving thread for each command the panel received.
   void SetCommandHandler(std::function<void(const std::string&)> handler);
+  // Called on the serving thread right after bytes went onto the line, with the time they went
+  // (benchmarks time the program from one answer to another with it).
+  void SetSentHandler(std::function<void(TClock::time_point)> handler);
 
   // Every command the panel received, without its carriage return, oldest first.
   std::vector<std::string> Commands() const;
@@ -114,6 +117,7 @@ private:
   std::atomic<bool> LineOpen{true};
   std::function<void(const TPanelState&)> StateHandler;  // guarded by Mutex
   std::function<void(const std::string&)> CommandHandler;  // guarded by Mutex
+  std::function<void(TClock::time_point)> SentHandler;  // guarded by Mutex
 };
 
 }  // namespace ostrel::sim

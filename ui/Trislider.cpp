@@ -233,15 +233,19 @@ void TTrislider::Normalise(const TTrisliderGeometry& g) {
 
 void TTrislider::TimerTick() {
   ++tickCount_;
+  RenderFrame(false);
+}
+
+void TTrislider::RenderFrame(bool drawHidden) {
   if (painting_) return;
   try {
-    Render();
+    Render(drawHidden);
   } catch (...) {
     // A frame that cannot be drawn is skipped; the next tick tries again.
   }
 }
 
-void TTrislider::Render() {
+void TTrislider::Render(bool drawHidden) {
   // Cleared on every way out, so one failed frame does not stop the next ones.
   struct TPaintingGuard {
     bool& flag;
@@ -273,6 +277,13 @@ void TTrislider::Render() {
     Normalise(g);
     snapshot = positions_;
   }
+  // Nobody sees a hidden control: drawing it ten times a second would only
+  // cost CPU. It catches up when shown.
+  if (!drawHidden && !isVisible()) {
+    stale_ = true;
+    return;
+  }
+  stale_ = false;
   Draw(g, snapshot);
   update();
 }
@@ -366,8 +377,15 @@ void TTrislider::Draw(const TTrisliderGeometry& g, const std::vector<int>& posit
   painter.drawText(QPoint(origin.x(), origin.y() + metrics.ascent()), text);
 }
 
+void TTrislider::showEvent(QShowEvent* event) {
+  TPanel::showEvent(event);
+  if (stale_) RenderFrame(false);
+}
+
 void TTrislider::paintEvent(QPaintEvent* event) {
   TPanel::paintEvent(event);
+  // Painted while hidden (a grab of a hidden page): bring the picture up to date.
+  if (stale_) RenderFrame(true);
   if (buffer_.isNull()) return;
   QPainter painter(this);
   painter.drawImage(1, 1, buffer_);

@@ -129,7 +129,9 @@ class TTrislider : public TPanel {
   void MouseUp();
 
   // The timer's handler: counts the tick and renders a frame (unless one is
-  // being rendered). Public so that owners and tests can drive a frame.
+  // being rendered). A hidden control only puts its thumbs in order; it draws
+  // its picture when it is shown (or painted off screen). Public so that
+  // owners and tests can drive a frame.
   void TimerTick();
 
   // State for owners and tests.
@@ -155,14 +157,17 @@ class TTrislider : public TPanel {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
 
  private:
   // Normalise the fields and positions, draw into the buffer and schedule
-  // the copy onto the control.
-  void Render();
+  // the copy onto the control. While hidden (and not drawHidden) the drawing
+  // is left for later and the buffer marked stale.
+  void RenderFrame(bool drawHidden);
+  void Render(bool drawHidden);
   void Normalise(const TTrisliderGeometry& g);
   void Draw(const TTrisliderGeometry& g, const std::vector<int>& positions);
   void DrawFailed();
@@ -183,6 +188,7 @@ class TTrislider : public TPanel {
   bool dragging_ = false;
   int lastX_ = 0;
   bool painting_ = false;
+  bool stale_ = true;  // the buffer lags the state: no frame yet, or frames came while hidden
   int margin_ = 20;
   unsigned labelTicks_ = 100;
   int trackWidth_ = 20;

@@ -175,6 +175,29 @@ TEST(Exchange, TimeOutLastsAtLeastItsLength) {
   EXPECT_LE(elapsed, 4600u);
 }
 
+TEST(Exchange, EachCharacterTakesOneMillisecondOfItsOwn) {
+  TLinkOnPeer t({});
+  const uint32_t start = t.clock.NowMs();
+  t.link.SendText("+rt07\r");
+  EXPECT_EQ(t.clock.NowMs() - start, 6u);
+  ASSERT_TRUE(t.peer.WaitForCommands(1, 2000));
+  EXPECT_EQ(t.peer.Received(), "+rt07\r");
+}
+
+TEST(Clock, WaitUntilKeepsToTheDeadline) {
+  TVirtualClock virtualClock;
+  for (TClock* clock : {&TClock::Real(), static_cast<TClock*>(&virtualClock)}) {
+    const TDeadline due = clock->DeadlineIn(3);
+    const uint32_t start = clock->NowMs();
+    clock->WaitUntil(due);
+    EXPECT_GE(clock->NowMs() - start, 3u);
+  }
+  // Virtual time moves by the wait exactly, and a deadline already passed does not move it.
+  EXPECT_EQ(virtualClock.NowMs(), 1003u);
+  virtualClock.WaitUntil(TDeadline{});
+  EXPECT_EQ(virtualClock.NowMs(), 1003u);
+}
+
 TEST(Exchange, DrainInput) {
   TLinkOnPeer t({});
   t.link.DrainInput();

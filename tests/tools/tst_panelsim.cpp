@@ -8,6 +8,9 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 using namespace ostrel::sim;
 using ostrel::sim::test::TSimClient;
@@ -254,6 +257,33 @@ TEST_F(PanelSimTest, ReplyDelayHoldsTheReplyBack)
   Client.Send("+v\r");
   EXPECT_EQ(Client.ReadFor(150), "");
   EXPECT_EQ(Client.ReadUntil("OK\r\n", 1000), "+v\rOstrel GSM VER 05.01\rOK\r\n");
+}
+
+TEST_F(PanelSimTest, SentHandlerTimesWhatGoesOnTheLine)
+{
+  using TSimClock = TSimServer::TClock;
+  std::mutex mutex;
+  std::vector<TSimClock::time_point> sent;
+  Panel.SetSentHandler([&](TSimClock::time_point at) {
+    std::lock_guard lock(mutex);
+    sent.push_back(at);
+  });
+  Panel.AddFault({"+rk", EFault::Silence, false});
+  Panel.SetReplyDelay(100);
+  const auto asked = TSimClock::now();
+  Client.Send("+rk0\r+v\r");
+  EXPECT_EQ(Client.ReadUntil("OK\r\n", 2000), "+v\rOstrel GSM VER 05.01\rOK\r\n");
+  const auto read = TSimClock::now();
+  // The handler runs just after the write that the client has already read.
+  const auto calls = [&] {
+    std::lock_guard lock(mutex);
+    return sent.size();
+  };
+  for (int i = 0; i < 100 && calls() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::lock_guard lock(mutex);
+  ASSERT_EQ(sent.size(), 1u);  // nothing for the silenced command
+  EXPECT_GE(sent[0] - asked, std::chrono::milliseconds(100));  // when the reply went, after its delay
+  EXPECT_LE(sent[0], read);
 }
 
 TEST(PanelSimLifecycle, KeepsRepliesForALateReaderAndStopsWhileAReplyIsDue)

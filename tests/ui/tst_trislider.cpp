@@ -95,6 +95,7 @@ class TstTrislider : public QObject {
   void drag();
   void valueLabelTenSeconds();
   void timerNormalisesHiddenControl();
+  void hiddenControlDrawsOnlyWhenShown();
   void mouseMovedAfterDragStep();
   void readersOnAnotherThread();
   void picture();
@@ -151,6 +152,7 @@ void TstTrislider::freshControl() {
   QCOMPARE(slider.Timer()->interval(), 100);
   QVERIFY(slider.Timer()->isActive());
 
+  slider.show();
   slider.TimerTick();
   QCOMPARE(slider.Buffer().size(), QSize(183, 39));
   QCOMPARE(slider.Selected(), 0);
@@ -160,6 +162,7 @@ void TstTrislider::freshControl() {
 
 void TstTrislider::adcGeometry() {
   auto slider = MakeAdcSlider();
+  slider->show();  // a hidden control does not draw
   slider->TimerTick();
   const TTrisliderGeometry g = slider->Geometry();
   QCOMPARE(slider->Buffer().size(), QSize(487, 55));
@@ -250,6 +253,7 @@ void TstTrislider::levelLimitedToScale() {
   QFETCH(int, level);
   QFETCH(int, expected);
   auto slider = MakeAdcSlider(1);
+  slider->show();
   slider->Level = level;
   slider->TimerTick();
   QCOMPARE(slider->Level, expected);
@@ -437,6 +441,7 @@ void TstTrislider::drag() {
 
 void TstTrislider::valueLabelTenSeconds() {
   auto slider = MakeAdcSlider();
+  slider->show();
   // From creation: visible for ticks 1..99, gone at the 100th (10 s).
   for (int i = 0; i < 99; ++i) slider->TimerTick();
   QVERIFY(slider->LabelVisible());
@@ -472,6 +477,26 @@ void TstTrislider::timerNormalisesHiddenControl() {
   slider->SetPosition(3, 300);
   slider->SetPosition(4, 310);
   QTRY_COMPARE_WITH_TIMEOUT(Positions(*slider), (QList<int>{0, 23, 46, 287, 310}), 2000);
+}
+
+void TstTrislider::hiddenControlDrawsOnlyWhenShown() {
+  auto slider = MakeAdcSlider();
+  slider->show();
+  slider->TimerTick();
+  const QImage before = slider->Buffer().copy();
+  slider->hide();
+  slider->SetPosition(3, 600);
+  slider->SetPosition(4, 610);
+  for (int i = 0; i < 3; ++i) slider->TimerTick();
+  // Put in order, but not drawn: nobody sees a hidden control.
+  QCOMPARE(Positions(*slider), (QList<int>{0, 23, 46, 587, 610}));
+  QCOMPARE(slider->Buffer(), before);
+  // Shown, it draws at once rather than at the next tick.
+  slider->show();
+  QVERIFY(slider->Buffer() != before);
+  const QImage shown = slider->Buffer().copy();
+  slider->TimerTick();
+  QCOMPARE(slider->Buffer(), shown);
 }
 
 void TstTrislider::mouseMovedAfterDragStep() {

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Speed benchmarks (never part of the test suite):
+#   - `ostrelgsm4 read` and `write` against the panel simulator, RUNS times each: the median time
+#     from the answer to the connection check to the last answer, the floor of the commands sent,
+#     and their ratio;
+#   - the idle CPU of the window over SECONDS, disconnected and connected after "Прочитать всё".
+#   scripts/bench.sh [RUNS] [SECONDS]      (10 and 30 by default; uses build/)
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+runs="${1:-10}"
+seconds="${2:-30}"
+build="$root/build"
+
+bash "$root/scripts/setup.sh"
+[ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j2 --target ostrelgsm4 ostrelgsm4-panel-sim bench_cli_speed
+
+# Timings suffer on a busy machine: say how busy it was.
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
+"$build/bench/bench_cli_speed" "$build/app/ostrelgsm4" "$runs"
+bash "$root/bench/gui_idle.sh" "$build" "$seconds"
