@@ -11,6 +11,9 @@
 // may compare or wait for it.
 struct TDeadline {
   int64_t Ns = 0;
+  TDeadline After(uint32_t ms) const { return {Ns + int64_t{ms} * 1'000'000}; }
+  // How far this moment lies past an earlier one.
+  int64_t NsSince(TDeadline earlier) const { return Ns - earlier.Ns; }
 };
 
 class TClock {

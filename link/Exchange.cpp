@@ -220,13 +220,18 @@ bool TModem::CheckReply(bool noAnswer, const std::string& reply, uint8_t checkTy
 }
 
 void TModem::SendText(const std::string& text) {
+  // Each character has its millisecond: it runs from the previous one's
+  // deadline, so neither the write's own time nor a wake-up's lateness is
+  // added to the next. A character held up longer than half a millisecond (a
+  // slow write) starts a new schedule from now, so none is ever rushed.
+  constexpr int64_t kLateNs = 500'000;
+  TDeadline due = clock_.DeadlineIn(0);
   for (char c : text) {
     // A stop request ends the command between characters; a write stalled on
     // a full line ends through the port's cancel descriptor (the stop signal).
     if (StopRequested()) return;
-    // The pause runs from before the write, so the write's own time is part
-    // of the character's millisecond rather than added to it.
-    const TDeadline due = clock_.DeadlineIn(1);
+    const TDeadline now = clock_.DeadlineIn(0);
+    due = (now.NsSince(due) < kLateNs ? due : now).After(1);
     port_->WriteChar(c);
     clock_.WaitUntil(due);
   }
