@@ -6,6 +6,7 @@
 #include <QTest>
 #include <sys/stat.h>
 
+#include "tests/app/CliRun.h"
 #include "tests/common/SettingsText.h"
 #include "tools/PanelSim.h"
 
@@ -13,24 +14,8 @@ using ostrel::sim::TPanelSim;
 
 namespace {
 
-struct TRun {
-  int status = -1;
-  QString err;
-};
-
 TRun Write(const QString& port, const QString& file) {
-  QProcess process;
-  process.start(OSTRELGSM4_BINARY, {"write", "--port", port, "--in", file, "--adc"});
-  TRun run;
-  if (!process.waitForFinished(30000)) {
-    process.kill();
-    process.waitForFinished();
-    run.err = "timed out";
-    return run;
-  }
-  run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-  run.err = QString::fromUtf8(process.readAllStandardError());
-  return run;
+  return Run({"write", "--port", port, "--in", file, "--adc"}, 30000);
 }
 
 QString WriteFile(const QTemporaryDir& dir, const QByteArray& bytes) {
