@@ -18,7 +18,10 @@ case "$sanitize" in
   *) echo "unknown sanitizer: $sanitize" >&2; exit 2 ;;
 esac
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="$type" -DOSTREL_SANITIZE="$sanitize" >/dev/null
+# ccache, when the machine has it, makes a build of unchanged sources cheap.
+launcher=()
+if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="$type" -DOSTREL_SANITIZE="$sanitize" "${launcher[@]}" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 
 export QT_QPA_PLATFORM=offscreen
