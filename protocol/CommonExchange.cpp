@@ -26,6 +26,9 @@ std::string Hours24Box(int entry) { return Numbered("cb24", entry <= 8 ? entry -
 
 std::string OnOff(bool on) { return on ? "true" : "false"; }
 
+// A flag field: three positions of "0" or "1" after the request text.
+const TRequestRule FlagsRule{TReplyForm::Echoed, IsFlagsValue};
+
 // Phone and flag replies carry their value after the five characters of the
 // request ("+rt07", "+rq07").
 std::string EntryValue(const std::string& reply) { return TextFrom(TDevOstrel::ReplyLine(reply), 6); }
@@ -47,7 +50,7 @@ void TDevOstrel::ReadCommon() {
     link.Log("Читаем версию", true, true);
     link.Log(">> +v", true, false);
     std::string reply;
-    failed = !Send("+v", reply);
+    failed = !Send("+v", reply, {TReplyForm::Version});
     if (!failed) queue_.PostControlText(Targets::RzStatusPane2, ReplyLine(reply));
     for (int n = 1; n <= 4 && !failed; ++n) failed = ReadEventEntry(n);
     for (int n = 5; n <= 12 && !failed; ++n) failed = ReadLoopEntry(n);
@@ -71,7 +74,7 @@ bool TDevOstrel::ReadEventEntry(int entry) {
   const bool phoneRead = ReadPhone(entry, reply);
   // The flag request goes out whatever the phone request gave; the entry is
   // read only when both were good.
-  const bool flagsRead = Send("+rq" + nn, reply);
+  const bool flagsRead = Send("+rq" + nn, reply, FlagsRule);
   if (flagsRead)
     queue_.PostControlText(Control(Numbered("cbReact", entry)), OnOff(CharAt(EntryValue(reply), 1) == '1'));
   return !(phoneRead && flagsRead);
@@ -85,7 +88,7 @@ bool TDevOstrel::ReadLoopEntry(int entry) {
   std::string reply;
   if (!ReadPhone(entry, reply)) return true;
   // Flags the panel did not confirm are unknown, not off: the entry fails.
-  if (!Send("+rq" + nn, reply)) return true;
+  if (!Send("+rq" + nn, reply, FlagsRule)) return true;
   const std::string flags = EntryValue(reply);
   queue_.PostControlText(Control(Numbered("cbReact", entry)), OnOff(CharAt(flags, 1) == '1'));
   // Only switched on here: the page is cleared before a read, and both rows of
@@ -97,10 +100,8 @@ bool TDevOstrel::ReadLoopEntry(int entry) {
 
 bool TDevOstrel::ReadPhone(int entry, std::string& reply) {
   const std::string command = "+rt" + ZeroPad(entry, 2);
-  if (!Send(command, reply)) return false;
-  const std::string phone = EntryValue(reply);
-  if (!AcceptValue(command, phone, IsPhoneValue(phone))) return false;
-  queue_.PostControlText(Control(Numbered("etPhone", entry)), phone.substr(0, 20));
+  if (!Send(command, reply, {TReplyForm::Echoed, IsPhoneValue})) return false;
+  queue_.PostControlText(Control(Numbered("etPhone", entry)), EntryValue(reply));
   return true;
 }
 
@@ -109,16 +110,11 @@ bool TDevOstrel::ReadDelays() {
   link.Log("Читаем Задержки", true, true);
   link.Log(">> +rp", true, false);
   std::string reply;
-  if (!Send("+rp", reply)) return true;
-  const std::string record = TextFrom(ReplyLine(reply), 4).substr(0, 6);
+  if (!Send("+rp", reply, {TReplyForm::Echoed, IsDelaysValue})) return true;
+  const std::string record = TextFrom(ReplyLine(reply), 4);
   const std::optional<int> entryDelay = DelayAt(record, 1);
   const std::optional<int> exitDelay = DelayAt(record, 3);
-  // A reply taken without "OK" may carry anything: then no delay is known and
-  // the read has failed, without touching the page.
-  if (!entryDelay || !exitDelay) {
-    link.Log(BadValueLine("+rp", record), true, true);
-    return true;
-  }
+  if (!entryDelay || !exitDelay) return true;
   queue_.PostControlText(Control("cbFastGuard"), OnOff(CharAt(record, 5) == '1'));
   queue_.PostControlText(Control("cbWaitSend"), OnOff(CharAt(record, 6) == '1'));
   queue_.PostControlText(Control("seTimeOut"), std::to_string(*entryDelay));
@@ -187,6 +183,8 @@ void TDevOstrel::EndExchange(bool failed, const std::string& errorLine) {
   failed_ = true;
 }
 
-bool TDevOstrel::Send(const std::string& command, std::string& reply) { return Request(command, reply, 3, false); }
+bool TDevOstrel::Send(const std::string& command, std::string& reply, const TRequestRule& rule) {
+  return Request(command, reply, 3, rule);
+}
 
 bool TDevOstrel::IsOn(const std::string& page, const std::string& name) { return ReadControl(page, name) == "true"; }

@@ -42,22 +42,22 @@ void TDevOstrel::Step(uint8_t mode) {
     case 3:
       failed_ = false;
       ReadPage();
-      Link().SetMode(0);
+      Link().EndMode(3);
       break;
     case 4:
       failed_ = false;
       WritePage();
-      Link().SetMode(0);
+      Link().EndMode(4);
       break;
     case 5:
       failed_ = false;
       ReadAll();
-      Link().SetMode(0);
+      Link().EndMode(5);
       break;
     case 6:
       failed_ = false;
       WriteAll();
-      Link().SetMode(0);
+      Link().EndMode(6);
       break;
     default:
       break;
@@ -110,7 +110,9 @@ void TDevOstrel::CheckConnection() {
     queue_.PostControlText(Targets::Panel2, "СОЕДИНЕНИЕ УСТАНОВЛЕНО");
     queue_.PostControlText(Targets::Button1, "Click");
   }
-  link.SetMode(0);
+  // A mode the window set meanwhile (an operation asked for as soon as it saw
+  // the "Click") is kept.
+  link.EndMode(1);
 }
 
 void TDevOstrel::ReadPage() { RunPage(false); }
@@ -191,33 +193,32 @@ void TDevOstrel::RunAll(void (TDevOstrel::*pageOperation)(), const TAllTexts& te
 }
 
 bool TDevOstrel::QueryValue(const std::string& command, const TTarget& label, std::string& reply,
-                            TValueCheck valid) {
+                            const TRequestRule& rule) {
   TModem& link = Link();
   if (link.IsTerminated()) return false;
   queue_.PostControlColor(label, clWindowText);
-  bool good = Request(command, reply, 1, true);
-  if (good) {
-    reply = ReplyLine(reply);
-    good = !valid || AcceptValue(command, reply, valid(reply));
-  }
-  if (!good) reply.clear();
+  const bool good = Request(command, reply, 1, rule);
+  reply = good ? ReplyLine(reply) : std::string();
   queue_.PostControlColor(label, good ? clBlue : clRed);
   return good;
 }
 
-bool TDevOstrel::Request(const std::string& command, std::string& reply, int32_t attempts, bool failOnMismatch) {
+bool TDevOstrel::Request(const std::string& command, std::string& reply, int32_t attempts, const TRequestRule& rule) {
   TModem& link = Link();
-  if (link.SendCommand(command, reply, attempts, 4500, "OK", failOnMismatch) != 0) return false;
-  int32_t code = 0;
-  link.CheckReply(false, reply, 3, code);
-  const TReplyFault fault = JudgeReply(command, reply);
-  if (fault == TReplyFault::Good) return true;
-  // A refusal or a reply without "OK" already shows in the traffic lines.
-  if (fault == TReplyFault::WrongEcho) link.Log(UntrustedReplyLine(command, fault), true, true);
-  return false;
-}
-
-bool TDevOstrel::AcceptValue(const std::string& command, const std::string& value, bool acceptable) {
-  if (!acceptable) Link().Log(BadValueLine(command, value), true, true);
-  return acceptable;
+  size_t answerAt = 0;
+  const TAttemptJudge judge = [&](const std::string& text) {
+    const TReplyJudgement judgement = JudgeAnswer(command, text, rule);
+    answerAt = judgement.AnswerAt;
+    switch (judgement.Fault) {
+      case TReplyFault::Good:
+        return TAttemptVerdict{TAttemptVerdict::Good, {}};
+      case TReplyFault::Incomplete:
+        return TAttemptVerdict{TAttemptVerdict::Waiting, {}};
+      default:
+        return TAttemptVerdict{TAttemptVerdict::Bad, UntrustedReplyLine(command, judgement)};
+    }
+  };
+  if (link.SendCommand(command, reply, attempts, 4500, "OK", true, false, judge) != 0) return false;
+  reply.erase(0, answerAt);
+  return true;
 }

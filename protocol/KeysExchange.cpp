@@ -31,14 +31,9 @@ void TDevOstrel::ReadKeys() {
       link.Log("Читаем ключ №" + std::to_string(row), true, true);
       link.Log(">> " + command, true, false);
       std::string reply;
-      // Only an answer with "OK" counts as a key.
-      failed = !Request(command, reply, 3, true);
-      if (!failed) {
-        // The key follows the four characters of the request ("+rk3").
-        const std::string key = TextFrom(ReplyLine(reply), 5);
-        failed = !AcceptValue(command, key, IsKeyValue(key));
-        if (!failed) queue_.PostListItem(KeyList, std::to_string(row), SwapKeyBytes(key), -1);
-      }
+      failed = !Request(command, reply, 3, {TReplyForm::Echoed, IsKeyValue});
+      // The key follows the four characters of the request ("+rk3").
+      if (!failed) queue_.PostListItem(KeyList, std::to_string(row), SwapKeyBytes(TextFrom(ReplyLine(reply), 5)), -1);
     }
     if (link.GetMode() == 3 && !failed) queue_.PostMsg("Успешно прочитали ключи");
   } catch (...) {
@@ -62,7 +57,7 @@ void TDevOstrel::WriteKeys() {
       const std::string command = "+wk" + std::to_string(row - 1) + "=" + wire;
       link.Log(">> " + command, true, false);
       std::string reply;
-      failed = !Request(command, reply, 3, false);
+      failed = !Request(command, reply, 3);
     }
     if (link.GetMode() == 4 && !failed) queue_.PostMsg("Успешно записали ключи!");
     link.Log("Окончили писать ключи", false, true);

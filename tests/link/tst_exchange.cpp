@@ -184,6 +184,59 @@ TEST(Exchange, EachCharacterTakesOneMillisecondOfItsOwn) {
   EXPECT_EQ(t.peer.Received(), "+rt07\r");
 }
 
+// A stop asked for while a command goes out lets it finish with its carriage
+// return: half a command would stay in the panel's buffer and be completed
+// by the next session's first command into another one.
+TEST(Exchange, StopMidCommandFinishesTheCommand) {
+  // Asks the link to stop after the third character's pause.
+  struct TStoppingClock : TVirtualClock {
+    TModem* Link = nullptr;
+    int Pauses = 0;
+    void WaitUntil(TDeadline deadline) override {
+      TVirtualClock::WaitUntil(deadline);
+      if (++Pauses == 3 && Link) Link->Terminate();
+    }
+  };
+  TScriptedPeer peer({"+wt07=+79161234567\rOK\r\n"});
+  TOutArray queue;
+  TNoDevice device;
+  TStoppingClock clock;
+  TModem link{"test", "", queue, device, false, &clock};
+  clock.Link = &link;
+  link.Port().SetDeviceName(peer.Path());
+  link.Port().Open();
+  std::string reply;
+  EXPECT_EQ(link.SendCommand("+wt07=+79161234567", reply, 3, 4500, "OK", false), 1);
+  ASSERT_TRUE(peer.WaitForCommands(1, 2000));
+  EXPECT_EQ(peer.Received(), "+wt07=+79161234567\r");
+  EXPECT_EQ(peer.Commands().size(), 1u);  // no second attempt after the stop
+  // A stop before the first character sends nothing.
+  link.SendText("+v\r");
+  EXPECT_EQ(peer.Received(), "+wt07=+79161234567\r");
+}
+
+// With a judge, the judge decides each attempt: one it does not take is
+// retried like an unanswered one, and only a taken one succeeds.
+TEST(Exchange, JudgeDecidesEachAttempt) {
+  TLinkOnPeer t({"+v\rERR\r\n", "+v\rVER 05\rOK\r\n", "+v\rERR\r\n", "+v\rERR\r\n", "+v\rERR\r\n"});
+  const TAttemptJudge judge = [](const std::string& reply) {
+    if (reply.find("ERR") != std::string::npos) return TAttemptVerdict{TAttemptVerdict::Bad, " # !!! refused"};
+    if (reply.find("OK") != std::string::npos) return TAttemptVerdict{TAttemptVerdict::Good, {}};
+    return TAttemptVerdict{};
+  };
+  std::string reply;
+  const uint32_t start = t.clock.NowMs();
+  EXPECT_EQ(t.link.SendCommand("+v", reply, 3, 4500, "OK", false, false, judge), 0);
+  EXPECT_EQ(reply, "+v\rVER 05\rOK\r\n");
+  // The refusal was complete: its attempt did not wait for its time-out.
+  EXPECT_LT(t.clock.NowMs() - start, 4500u);
+  const std::vector<std::string> lines = Drain(t.queue).MemoTexts();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "DT  # !!! refused"), 1);
+  // Refused in every attempt: failure, although something was answered.
+  EXPECT_EQ(t.link.SendCommand("+v", reply, 3, 4500, "OK", false, false, judge), 1);
+  EXPECT_EQ(t.peer.Commands().size(), 5u);
+}
+
 TEST(Clock, WaitUntilKeepsToTheDeadline) {
   TVirtualClock virtualClock;
   for (TClock* clock : {&TClock::Real(), static_cast<TClock*>(&virtualClock)}) {
