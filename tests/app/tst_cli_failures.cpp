@@ -319,8 +319,9 @@ bool ExclusiveFlagSet(const std::string& path) {
 }  // namespace
 
 // SIGINT, SIGTERM and SIGHUP while the panel keeps the command line waiting:
-// it stops within 2 s with 128 + the signal and "interrupted", the port free
-// again and the output file as it was.
+// it stops with 128 + the signal and "interrupted" before the command's
+// attempt would have timed out, the port free again and the output file as
+// it was.
 TEST(Cli, SignalsStopOrderly) {
   struct TCase {
     const char* stage;
@@ -346,10 +347,11 @@ TEST(Cli, SignalsStopOrderly) {
       ASSERT_TRUE(reached);
       const auto start = std::chrono::steady_clock::now();
       child.Signal(sig);
-      const int status = child.WaitExit(2000);
+      const int attemptMs = 4500;
+      const int status = child.WaitExit(attemptMs);
       const auto took = std::chrono::steady_clock::now() - start;
       EXPECT_EQ(status, 128 + sig);
-      EXPECT_LT(took, std::chrono::seconds(2));
+      EXPECT_LT(took, std::chrono::milliseconds(attemptMs));
       EXPECT_EQ(LastLine(child.Errors()), "ostrelgsm4: interrupted");
       EXPECT_FALSE(ExclusiveFlagSet(sim.SlavePath()));
       if (!c.flow->write) EXPECT_EQ(ReadFile(file), Untouched);

@@ -5,6 +5,7 @@
 #include "link/xModem.h"
 #include "protocol/DevOstrel.h"
 #include "tests/common/Drain.h"
+#include "tests/common/FarEnd.h"
 #include "tests/common/ScriptedPeer.h"
 
 namespace {
@@ -15,6 +16,7 @@ struct TDeviceOnPeer {
     device.SetLink(&link);
     link.Port().SetDeviceName(peer.Path());
     link.Port().Open();
+    StandStillWhileOwed(clock, link, peer);
   }
   TScriptedPeer peer;
   TOutArray queue;

@@ -31,7 +31,7 @@ class Exchanges : public ::testing::Test {
   }
 
   TPanelSim panel;
-  TRig rig{panel.SlavePath()};
+  TRig rig{panel.SlavePath(), panel};
 };
 
 TCommands ReadCommonCommands() {
@@ -560,7 +560,7 @@ TEST(ExchangesOnScript, ReadAdcSkipsValuesThatAreNotHexadecimal) {
                                      reply("+it02", "010"), reply("+it01", "-12")};
   for (size_t i = 5; i < AdcReadCommands.size(); ++i) script.push_back(reply(AdcReadCommands[i], "010"));
   TScriptedPeer peer(script);
-  TRig rig(peer.Path());
+  TRig rig(peer.Path(), peer);
   const TOutput out = rig.Run(Pages::ACP, 3);
   EXPECT_EQ(peer.Commands(), AdcReadCommands);
   EXPECT_TRUE(out.HasLine("DT  # !!! Неверное значение в ответе на +c=0: 1G0", true));
