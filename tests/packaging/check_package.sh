@@ -28,7 +28,9 @@ grep -q 'man1/ostrelgsm4-panel-sim.1.gz' <<<"$sim_files" || fail "ostrelgsm4-sim
 grep -q 'bash-completion/completions/ostrelgsm4$' <<<"$main_files" || fail "no bash completion"
 for deb in "$main" "$sim"; do
   pkg=$(dpkg-deb -f "$deb" Package)
-  dpkg-deb -c "$deb" | grep -q "usr/share/doc/$pkg/copyright$" || fail "$pkg lacks its copyright file"
+  files=$(dpkg-deb -c "$deb")
+  grep -q "usr/share/doc/$pkg/copyright$" <<<"$files" || fail "$pkg lacks its copyright file"
+  grep -q "usr/share/doc/$pkg/changelog.gz$" <<<"$files" || fail "$pkg lacks its changelog"
 done
 [[ $(dpkg-deb -f "$main" Recommends) == *qt6-translations-l10n* ]] || fail "qt6-translations-l10n not recommended"
 [[ $(dpkg-deb -f "$main" Depends) != *qt6-translations-l10n* ]] || fail "qt6-translations-l10n is a dependency"
