@@ -13,11 +13,8 @@
 namespace {
 
 void PrintDifferences(const QList<TSettingDifference>& differences) {
-  for (const TSettingDifference& d : differences) {
-    const QByteArray line = DifferenceLine(d, QStringLiteral("panel"), QStringLiteral("file")).toUtf8();
-    std::printf("%s\n", line.constData());
-  }
-  std::fflush(stdout);
+  for (const TSettingDifference& d : differences)
+    PrintOut(DifferenceLine(d, QStringLiteral("panel"), QStringLiteral("file")).toUtf8() + '\n');
 }
 
 QString Names(const QList<TSettingDifference>& differences) {
