@@ -121,6 +121,10 @@ TForm1::TForm1(QWidget* parent, bool persistent)
 
   // Persistence, creation steps 1 and 2: the stored layout and placement,
   // then logging off. The splitter holds its share (76 percent as designed).
+  // The minimum size comes first, so that the layout is fitted with it.
+  setMinimumSize(kMinWidth, kMinHeight);
+  upper->setMinimumHeight(100);
+  lower->setMinimumHeight(60);
   new TSplitterShare(splitter_, 76);
   if (persistent_) {
     layout_ = std::make_unique<TWindowLayout>(this, ProgramDir() + QStringLiteral("Windows.ini"));
@@ -159,6 +163,8 @@ TForm1::TForm1(QWidget* parent, bool persistent)
   timer_->start();
 
   SetUpDesktop();
+  // The first key the user presses acts on "Подключиться".
+  groupConnection_->Item(QString::fromUtf8("Подключиться"))->setFocus();
 
   // Persistence, creation step 11: the settings of the last run.
   if (persistent_) PersistStep([this](QString* e) { return LoadSettings(ProgramDir() + "current.ini", e); });

@@ -44,6 +44,11 @@ struct TSettingsTargets;
 class TForm1 : public QMainWindow {
   Q_OBJECT
  public:
+  // The smallest window at which the navigation, the pages (which scroll), the
+  // memo and the status bar all stay whole.
+  static constexpr int kMinWidth = 640;
+  static constexpr int kMinHeight = 400;
+
   // persistent: false leaves "current.ini", the layout file and the debug
   // log alone (for callers that use the pages only, such as a front end
   // converting settings files, and for tests).
@@ -125,6 +130,8 @@ class TForm1 : public QMainWindow {
   TRzGroupBar* NavigationBar() const { return navBar_; }
   // "n из N" and a bar in the status bar during Read all and Write all.
   TOperationProgress* Progress() const { return progress_; }
+  // The note of the last refused edit in the status bar.
+  QLabel* NoteLabel() const { return noteLabel_; }
 
  signals:
   // The running operation has ended and everything it posted is applied
@@ -153,6 +160,8 @@ class TForm1 : public QMainWindow {
   void SetUpDesktop();
   void SetUpShortcuts();
   void MarkCurrentPage(TPage* page);
+  // A page of the work area became visible: every other page is hidden.
+  void PageShown(TPage* page);
   void SetUpProgress();
 
   // Persistence.
@@ -197,6 +206,7 @@ class TForm1 : public QMainWindow {
   QAction* mnuSave_ = nullptr;
   QAction* mnuLoad_ = nullptr;
   QLabel* busyLabel_ = nullptr;
+  QLabel* noteLabel_ = nullptr;  // why an edit refused a paste or a key
 
   // Persistence.
   bool persistent_;

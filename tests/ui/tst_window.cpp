@@ -1,0 +1,174 @@
+// The window as an installer meets it: one page at a time, a window inside
+// the screen, failures said in Russian, and the keyboard alone enough.
+#include <QAccessible>
+#include <QLineEdit>
+#include <cmath>
+#include <QShortcut>
+#include <QTest>
+
+#include "tests/ui/GuiFixture.h"
+#include "ui/Panel.h"
+#include "tools/PanelSim.h"
+#include "ui/Page.h"
+#include "ui/Trislider.h"
+#include "ui/f_ACP.h"
+#include "ui/f_common.h"
+#include "ui/f_gsm.h"
+#include "ui/KeyDialog.h"
+#include "ui/f_keys.h"
+
+using ostrel::sim::EFault;
+using ostrel::sim::TPanelSim;
+
+namespace {
+
+QList<TPage*> VisiblePages(TForm1& form) {
+  QList<TPage*> shown;
+  for (TPage* page : {static_cast<TPage*>(form.CommonPage()), static_cast<TPage*>(form.KeysPage()),
+                      static_cast<TPage*>(form.GSMPage()), static_cast<TPage*>(form.ACPPage())})
+    if (page->isVisibleTo(&form)) shown << page;
+  return shown;
+}
+
+// The page a widget lies on, or nullptr outside the work area.
+TPage* PageOf(QWidget* w) {
+  for (; w; w = w->parentWidget())
+    if (auto* page = qobject_cast<TPage*>(w)) return page;
+  return nullptr;
+}
+
+// Exactly `page` is visible, it is marked in the navigation, and a whole
+// round of Tab from "Очистить" meets only controls the user can see, the
+// controls of the shown page among them.
+void CheckOnlyPage(TForm1& form, TPage* page, const char* item) {
+  QCOMPARE(VisiblePages(form), QList<TPage*>{page});
+  QVERIFY(gui::NavItem(form, item)->IsCurrent());
+  QWidget* start = form.findChild<QWidget*>("RzBitBtn1");
+  start->setFocus();
+  QVERIFY(start->hasFocus());
+
+  bool reachedPage = false;
+  for (int i = 0; i < 200; ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QWidget* focus = QApplication::focusWidget();
+    QVERIFY(focus);
+    QVERIFY2(focus->isVisible(), qPrintable(focus->objectName()));
+    QVERIFY2(focus->focusPolicy() != Qt::NoFocus, qPrintable(focus->objectName()));
+    if (TPage* on = PageOf(focus)) {
+      QCOMPARE(on, page);
+      reachedPage = true;
+    }
+    if (focus == start) break;
+  }
+  QVERIFY(reachedPage);
+}
+
+// Relative luminance and contrast ratio as WCAG defines them.
+double Luminance(QColor c) {
+  const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+  return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+double Contrast(QColor a, QColor b) {
+  const double la = Luminance(a), lb = Luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+}  // namespace
+
+class TestWindow : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() { sandbox.Enter(); }
+  void cleanup() { sandbox.Leave(); }
+
+  // Every way of showing a page shows that page alone: the navigation, a
+  // shortcut, the window's own call, and Read all and Write all, which
+  // bring each page to the front themselves.
+  void onePageAtATime() {
+    TPanelSim panel;
+    panel.Start();
+    TForm1 form;
+    form.SetAdcItemVisible(true);
+    form.show();
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    // Focus starts on "Подключиться".
+    QCOMPARE(QApplication::focusWidget(), gui::NavItem(form, "Подключиться"));
+    CheckOnlyPage(form, form.CommonPage(), "Общие");
+
+    gui::NavItem(form, "Ключи")->Click();
+    CheckOnlyPage(form, form.KeysPage(), "Ключи");
+    QTest::keyClick(&form, Qt::Key_4, Qt::ControlModifier);
+    CheckOnlyPage(form, form.GSMPage(), "GSM");
+    QTest::keyClick(&form, Qt::Key_3, Qt::ControlModifier);
+    CheckOnlyPage(form, form.ACPPage(), "АЦП");
+    form.ShowPage(form.CommonPage());
+    CheckOnlyPage(form, form.CommonPage(), "Общие");
+
+    gui::Connect(form, QString::fromStdString(panel.SlavePath()));
+    QVERIFY(form.IsConnected());
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QVERIFY(form.ReadAll());
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsBusy(), 20000);
+    CheckOnlyPage(form, form.GSMPage(), "GSM");
+    QTest::keyClick(&form, Qt::Key_1, Qt::ControlModifier);
+    CheckOnlyPage(form, form.CommonPage(), "Общие");
+    QVERIFY(form.WriteAll());
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsBusy(), 20000);
+    CheckOnlyPage(form, form.GSMPage(), "GSM");
+  }
+
+  // The thresholds of a channel set to given values with the keyboard alone:
+  // Tab into the slider, a number key chooses the thumb, Page Up/Down and
+  // the arrows move it; the panes and the accessible name follow. Thumbs,
+  // track and page stand apart by 3:1 at least.
+  void adcThresholdsFromTheKeyboard() {
+    TForm1 form;
+    form.SetAdcItemVisible(true);
+    form.show();
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QTest::keyClick(&form, Qt::Key_3, Qt::ControlModifier);
+    TTrislider* ts = form.ACPPage()->Slider(1);
+    ts->TimerTick();  // the first frame places the thumbs (0, 23, 46, 69, 92)
+    gui::NavItem(form, "Загрузить")->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), ts);
+    const int wanted[5] = {100, 230, 300, 600, 1000};
+    for (int k = 4; k >= 0; --k) {  // from the top, so no thumb pushes one already set
+      QTest::keyClick(ts, Qt::Key(Qt::Key_1 + k));
+      while (ts->GetPosition(k) + ts->PageStep <= wanted[k]) QTest::keyClick(ts, Qt::Key_PageUp);
+      while (ts->GetPosition(k) < wanted[k]) QTest::keyClick(ts, Qt::Key_Right);
+      while (ts->GetPosition(k) > wanted[k]) QTest::keyClick(ts, Qt::Key_Left);
+    }
+    for (int k = 0; k < 5; ++k) QCOMPARE(ts->GetPosition(k), wanted[k]);
+    QCOMPARE(form.ACPPage()->findChild<TPanel*>("pRaz1")->Caption(), QString("1000"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(ts)->text(QAccessible::Name),
+             QString::fromUtf8("Канал АЦП 1, КЗ: 100"));
+    // Tab walks the thumbs, then leaves for the second slider.
+    for (int k = 1; k < 5; ++k) {
+      QTest::keyClick(ts, Qt::Key_Tab);
+      QCOMPARE(ts->Selected(), k);
+    }
+    QTest::keyClick(ts, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), form.ACPPage()->Slider(2));
+
+    ts->TimerTick();
+    const QImage& frame = ts->Buffer();
+    const TTrisliderGeometry g = ts->Geometry();
+    const QColor page = frame.pixelColor(2, 2);
+    const QColor track = frame.pixelColor(g.Width - g.Margin - 3, g.Mid() + g.Half() - 2);
+    const QColor thumb = frame.pixelColor(g.X(ts->GetPosition(2)), g.Margin + 3);
+    QVERIFY2(Contrast(thumb, track) >= 3, qPrintable(thumb.name() + track.name()));
+    QVERIFY2(Contrast(thumb, page) >= 3, qPrintable(thumb.name() + page.name()));
+    QVERIFY2(Contrast(track, page) >= 3, qPrintable(track.name() + page.name()));
+  }
+
+ private:
+  gui::TSandbox sandbox;
+};
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"
