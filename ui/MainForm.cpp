@@ -30,6 +30,7 @@
 #include "ui/Provision.h"
 #include "ui/SplashDlg.h"
 #include "ui/StatusPane.h"
+#include "ui/WindowTexts.h"
 #include "ui/WireText.h"
 #include "ui/f_ACP.h"
 #include "ui/f_common.h"
@@ -167,13 +168,13 @@ TForm1::TForm1(QWidget* parent, bool persistent)
   groupConnection_->Item(QString::fromUtf8("Подключиться"))->setFocus();
 
   // Persistence, creation step 11: the settings of the last run.
-  if (persistent_) PersistStep([this](QString* e) { return LoadSettings(ProgramDir() + "current.ini", e); });
+  if (persistent_) PersistStep([this](QString* e) { return LoadSettingsSaying(ProgramDir() + "current.ini", e); });
   if (persistent_) provision_->LoadOptions(ProgramDir() + "current.ini");
 }
 
 TForm1::~TForm1() {
   // Persistence, destruction step 1: the layout.
-  if (layout_) PersistStep([this](QString* e) { return layout_->Save(e); });
+  if (layout_) PersistStep([this](QString* e) { return Said(layout_->Save(e), layout_->FileName(), e); });
   timer_->stop();
   if (link_) {
     delete linkNotifier_;
@@ -187,11 +188,12 @@ TForm1::~TForm1() {
   // keeps its mark, so the settings record logging as on), "current.ini",
   // then the pages.
   applier_.LogLine = nullptr;
-  if (log_ && log_->IsOn()) PersistStep([this](QString* e) { return log_->SwitchOff(e); });
+  if (log_ && log_->IsOn())
+    PersistStep([this](QString* e) { return Said(log_->SwitchOff(e), ProgramDir() + "log.txt", e); });
   if (persistent_)
     PersistStep([this](QString* e) {
       const QString file = ProgramDir() + "current.ini";
-      return SaveSettings(file, e) && provision_->SaveOptions(file, e);
+      return Said(SaveSettings(file, e) && provision_->SaveOptions(file, e), file, e);
     });
   provision_.reset();
   delete keys_;
@@ -347,6 +349,7 @@ void TForm1::StartLink(const QString& port, const std::string& phone) {
   link_ = std::make_unique<TModem>(ToWire(port), phone, queue_, device_, true, linkClock_);
   link_->SetConnectedCheck([this] { return connected_.load(); });
   linkEndReported_ = false;
+  operationCut_ = false;
   // The link says when an operation or the link itself has ended: its output
   // is applied then, not only at the next tick of the timer.
   linkNotifier_ = new QSocketNotifier(link_->StateFd(), QSocketNotifier::Read, this);
@@ -383,9 +386,24 @@ void TForm1::FreeLink() {
 void TForm1::Disconnect() {
   RequireGuiThread("TForm1::Disconnect");
   const bool hadLink = link_ != nullptr;
+  // A link that ended by itself while connected was lost: the user did not
+  // ask for it, so the window says so.
+  const bool lost = hadLink && connected_.load() && link_->Finished();
+  const int systemError = hadLink ? link_->LastSystemError() : 0;
+  const bool duringOperation = busy_ || operationCut_;
+  operationCut_ = false;
   FreeLink();
   SetConnectedState(false);
+  // The version belongs to the connection; after a loss the port too.
+  pane2_->SetCaption(QString());
+  if (lost) pane1_->SetCaption(QString());
   if (busy_) EndOperation();
+  if (lost) {
+    const QString text = WindowTexts::LinkLost(systemError, duringOperation);
+    memo_->appendPlainText(text);
+    // Shown once the drain that applied the link's last elements is over.
+    QTimer::singleShot(0, this, [this, text] { MessageBox::Show(text, isVisible() ? this : nullptr); });
+  }
   if (hadLink && !linkEndReported_) {
     linkEndReported_ = true;
     emit LinkFinished();
@@ -412,6 +430,8 @@ bool TForm1::StartOperation(uint8_t mode) {
 }
 
 void TForm1::EndOperation() {
+  // An operation that ended because the link went down is said with the loss.
+  operationCut_ = link_ && link_->IsTerminated();
   if (!readTargets_.isEmpty()) {
     readTargets_.clear();
     device_.SetPage(readTargetsPage_);
@@ -473,7 +493,7 @@ bool TForm1::ReadAllInto(const QList<TPage*>& pages) {
 
 void TForm1::closeEvent(QCloseEvent* event) {
   // Persistence: the window placement is stored when the window closes.
-  if (layout_) PersistStep([this](QString* e) { return layout_->SavePlacement(e); });
+  if (layout_) PersistStep([this](QString* e) { return Said(layout_->SavePlacement(e), layout_->FileName(), e); });
   QMainWindow::closeEvent(event);
 }
 
@@ -497,14 +517,14 @@ TSnapshot TForm1::PagesSnapshot(bool adc) { return TSettingsFile(SettingsTargets
 void TForm1::SaveAction() {
   if (busy_) return;
   const QString file = SettingsDialogs::Choose(SettingsDialogs::TKind::Save, this, ProgramDir());
-  if (!file.isEmpty()) PersistStep([&](QString* e) { return SaveSettings(file, e); });
+  if (!file.isEmpty()) PersistStep([&](QString* e) { return Said(SaveSettings(file, e), file, e); });
 }
 
 void TForm1::LoadAction() {
   // The pages are what a running write sends.
   if (busy_) return;
   const QString file = SettingsDialogs::Choose(SettingsDialogs::TKind::Load, this, ProgramDir());
-  if (!file.isEmpty()) PersistStep([&](QString* e) { return LoadSettings(file, e); });
+  if (!file.isEmpty()) PersistStep([&](QString* e) { return LoadSettingsSaying(file, e); });
 }
 
 bool TForm1::IsLogging() const { return log_ && log_->IsOn(); }
@@ -521,11 +541,27 @@ void TForm1::mnuLogClick() {
     if (log_ && logMarked_) applier_.LogLine = [this](const std::string& text) { log_->WriteLine(text); };
   } else {
     applier_.LogLine = nullptr;
-    failed = log_ && !log_->SwitchOff(&error);
+    failed = log_ && !Said(log_->SwitchOff(&error), ProgramDir() + "log.txt", &error);
     logMarked_ = false;
   }
   mnuLog_->setChecked(logMarked_);
   if (failed) MessageBox::Show(error, this);
+}
+
+bool TForm1::Said(bool ok, const QString& fileName, QString* error) {
+  // The persistence layer words its failures for the command line; the
+  // window says them in Russian, with the system's reason for this file.
+  if (!ok && error) *error = WindowTexts::WriteFailure(fileName);
+  return ok;
+}
+
+bool TForm1::LoadSettingsSaying(const QString& fileName, QString* error) {
+  const bool ok = LoadSettings(fileName, error);
+  if (!ok && error) {
+    const QString said = WindowTexts::LoadFailure(fileName);
+    *error = said.isEmpty() ? WindowTexts::ReadFailure(fileName) : said;
+  }
+  return ok;
 }
 
 void TForm1::PersistStep(const std::function<bool(QString*)>& step) {
@@ -536,7 +572,7 @@ void TForm1::PersistStep(const std::function<bool(QString*)>& step) {
   } catch (const std::exception& e) {
     error = QString::fromUtf8(e.what());
   } catch (...) {
-    error = QStringLiteral("Unknown error");
+    error = QString::fromUtf8("Неизвестная ошибка");
   }
   if (!ok) MessageBox::Show(error, isVisible() ? this : nullptr);
 }

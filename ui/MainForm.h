@@ -169,6 +169,9 @@ class TForm1 : public QMainWindow {
   // Runs one step of the creation or destruction sequence; its error is
   // shown in a message box and the sequence goes on.
   void PersistStep(const std::function<bool(QString*)>& step);
+  // Russian words for a failed write of fileName (ok false), and for a load.
+  static bool Said(bool ok, const QString& fileName, QString* error);
+  bool LoadSettingsSaying(const QString& fileName, QString* error);
 
   TOutArray queue_;
   TDevOstrel device_;
@@ -180,6 +183,7 @@ class TForm1 : public QMainWindow {
   bool busy_ = false;
   bool draining_ = false;
   bool linkEndReported_ = false;
+  bool operationCut_ = false;  // the last operation ended with the link going down
   TClock* linkClock_ = nullptr;
 
   TformKeys* keys_ = nullptr;

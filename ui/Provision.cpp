@@ -18,6 +18,7 @@
 #include "ui/MainForm.h"
 #include "ui/MessageBox.h"
 #include "ui/NavBar.h"
+#include "ui/WindowTexts.h"
 #include "ui/WireText.h"
 #include "ui/f_ACP.h"
 #include "ui/f_common.h"
@@ -207,13 +208,16 @@ void TProvision::BackupFinished(bool ok) {
 bool TProvision::SaveBackup(QString* error) {
   const QString dir = BackupDir();
   if (!QDir().mkpath(dir)) {
-    *error = QStringLiteral("Unable to write to ") + dir;
+    *error = WindowTexts::WriteFailure(dir);
     return false;
   }
   const QString name =
       dir + "/panel-" + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + ".ini";
   const TSettingsFile file({form_.ConnectDialog()->ComPorts(), common_, keys_, acp_, gsm_, nullptr, nullptr});
-  if (!file.Save(name, error)) return false;
+  if (!file.Save(name, error)) {
+    *error = WindowTexts::WriteFailure(name);
+    return false;
+  }
   lastBackup_ = name;
   QDir backups(dir);
   QStringList names = backups.entryList({QStringLiteral("panel-*.ini")}, QDir::Files, QDir::Name);

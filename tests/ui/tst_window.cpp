@@ -2,6 +2,7 @@
 // the screen, failures said in Russian, and the keyboard alone enough.
 #include <QAccessible>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <cmath>
 #include <QShortcut>
 #include <QTest>
@@ -120,6 +121,63 @@ class TestWindow : public QObject {
     CheckOnlyPage(form, form.GSMPage(), "GSM");
   }
 
+  // A link lost while idle or at any point of Read all and Write all: one
+  // Russian box with the reason, the connection's panes cleared, the window
+  // disconnected. (Read all still clears the pages it reads before it starts.)
+  void lostLinkIsSaid_data() {
+    QTest::addColumn<int>("operation");  // 0 idle, 5 Read all, 6 Write all
+    QTest::addColumn<QString>("at");
+    QTest::newRow("idle") << 0 << "";
+    QTest::newRow("read-common") << 5 << "+rt05";
+    QTest::newRow("read-keys") << 5 << "+rk3";
+    QTest::newRow("read-gsm") << 5 << "+rh";
+    QTest::newRow("write-common") << 6 << "+wt05";
+    QTest::newRow("write-keys") << 6 << "+wk3";
+    QTest::newRow("write-gsm") << 6 << "+wh";
+  }
+  void lostLinkIsSaid() {
+    QFETCH(int, operation);
+    QFETCH(QString, at);
+    TPanelSim panel;
+    if (!at.isEmpty()) panel.AddFault({at.toStdString(), EFault::CloseLine, false});
+    panel.Start();
+    TForm1 form;
+    gui::Connect(form, QString::fromStdString(panel.SlavePath()));
+    QVERIFY(form.IsConnected());
+    QVERIFY(!form.findChild<TRzStatusPane*>("RzStatusPane2")->Caption().isEmpty());
+    auto* phone4 = form.CommonPage()->findChild<QLineEdit*>("etPhone4");
+    phone4->setText("89035550004");
+    if (operation == 0) panel.CloseLine();
+    if (operation == 5) QVERIFY(form.ReadAll());
+    if (operation == 6) QVERIFY(form.WriteAll());
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsConnected(), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(messages.size(), 1, 5000);
+    QVERIFY2(messages[0].startsWith(QString::fromUtf8("Связь с панелью потеряна: ")), qPrintable(messages[0]));
+    QCOMPARE(messages[0].contains(QString::fromUtf8("Операция прервана")), operation != 0);
+    QVERIFY(!messages[0].contains(QRegularExpression("[A-Za-z]{3,}")));
+    QCOMPARE(form.findChild<TRzStatusPane*>("RzStatusPane1")->Caption(), QString());
+    QCOMPARE(form.findChild<TRzStatusPane*>("RzStatusPane2")->Caption(), QString());
+    QVERIFY(!form.IsBusy());
+    if (operation != 5) QCOMPARE(phone4->text(), QString("89035550004"));
+    QVERIFY(gui::NavItem(form, "Подключиться")->isEnabled());
+  }
+
+  // A user's Disconnect says nothing and keeps the port in its pane; the
+  // version goes with the connection.
+  void disconnectIsQuiet() {
+    TPanelSim panel;
+    panel.Start();
+    TForm1 form;
+    const QString port = QString::fromStdString(panel.SlavePath());
+    gui::Connect(form, port);
+    QVERIFY(form.IsConnected());
+    gui::NavItem(form, "Отключиться")->Click();
+    QTest::qWait(50);
+    QVERIFY(messages.isEmpty());
+    QCOMPARE(form.findChild<TRzStatusPane*>("RzStatusPane1")->Caption(), port);
+    QCOMPARE(form.findChild<TRzStatusPane*>("RzStatusPane2")->Caption(), QString());
+  }
+
   // The thresholds of a channel set to given values with the keyboard alone:
   // Tab into the slider, a number key chooses the thumb, Page Up/Down and
   // the arrows move it; the panes and the accessible name follow. Thumbs,
@@ -168,6 +226,7 @@ class TestWindow : public QObject {
 
  private:
   gui::TSandbox sandbox;
+  QStringList& messages = sandbox.messages;
 };
 
 QTEST_MAIN(TestWindow)
