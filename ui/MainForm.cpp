@@ -1,6 +1,7 @@
 #include "ui/MainForm.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -28,6 +29,7 @@
 #include "ui/NavBar.h"
 #include "ui/Page.h"
 #include "ui/Provision.h"
+#include "ui/RecentFiles.h"
 #include "ui/SplashDlg.h"
 #include "ui/StatusPane.h"
 #include "ui/WindowTexts.h"
@@ -109,10 +111,12 @@ TForm1::TForm1(QWidget* parent, bool persistent)
   statusBar()->setSizeGripEnabled(false);
   pane1_ = new TRzStatusPane(this);
   pane1_->setObjectName("RzStatusPane1");
-  pane1_->setFixedWidth(100);
+  pane1_->setMinimumWidth(100);
+  pane1_->setMaximumWidth(340);
   pane2_ = new TRzStatusPane(this);
   pane2_->setObjectName("RzStatusPane2");
-  pane2_->setFixedWidth(100);
+  pane2_->setMinimumWidth(100);
+  pane2_->setMaximumWidth(300);
   statusBar()->addWidget(pane1_);
   statusBar()->addWidget(pane2_);
   busyLabel_ = new QLabel(QString::fromUtf8("Идёт обмен с панелью…"), this);
@@ -153,6 +157,9 @@ TForm1::TForm1(QWidget* parent, bool persistent)
   CreateNavigation();
   groupPages_->Item(QString::fromUtf8("Общие"))->Click();
   provision_ = std::make_unique<TProvision>(*this, menuBar()->findChild<QMenu*>("mnuProperties"), groupSettings_);
+  recent_ = new TRecentFiles(menuBar()->findChild<QMenu*>("mnuProperties"), [this](const QString& f) { LoadFile(f); },
+                             this);
+  if (persistent_) recent_->Load(layout_->FileName());
 
   splash_ = new TdlgSplash(this);
   keys_->SetKeyDialog(new TOKRightDlg(this));
@@ -174,7 +181,10 @@ TForm1::TForm1(QWidget* parent, bool persistent)
 
 TForm1::~TForm1() {
   // Persistence, destruction step 1: the layout.
-  if (layout_) PersistStep([this](QString* e) { return Said(layout_->Save(e), layout_->FileName(), e); });
+  if (layout_)
+    PersistStep([this](QString* e) {
+      return Said(layout_->Save(e) && recent_->Save(layout_->FileName(), e), layout_->FileName(), e);
+    });
   timer_->stop();
   if (link_) {
     delete linkNotifier_;
@@ -516,15 +526,27 @@ TSnapshot TForm1::PagesSnapshot(bool adc) { return TSettingsFile(SettingsTargets
 
 void TForm1::SaveAction() {
   if (busy_) return;
-  const QString file = SettingsDialogs::Choose(SettingsDialogs::TKind::Save, this, ProgramDir());
-  if (!file.isEmpty()) PersistStep([&](QString* e) { return Said(SaveSettings(file, e), file, e); });
+  // The dialogs open in the folder last used (at first the program's own).
+  const QString file = SettingsDialogs::Choose(SettingsDialogs::TKind::Save, this, recent_->LastDir(ProgramDir()));
+  if (file.isEmpty()) return;
+  bool saved = false;
+  PersistStep([&](QString* e) { return saved = Said(SaveSettings(file, e), file, e); });
+  if (saved) recent_->Add(file);
 }
 
 void TForm1::LoadAction() {
+  if (busy_) return;
+  const QString file = SettingsDialogs::Choose(SettingsDialogs::TKind::Load, this, recent_->LastDir(ProgramDir()));
+  if (!file.isEmpty()) LoadFile(file);
+}
+
+void TForm1::LoadFile(const QString& file) {
   // The pages are what a running write sends.
   if (busy_) return;
-  const QString file = SettingsDialogs::Choose(SettingsDialogs::TKind::Load, this, ProgramDir());
-  if (!file.isEmpty()) PersistStep([&](QString* e) { return LoadSettingsSaying(file, e); });
+  bool loaded = false;
+  PersistStep([&](QString* e) { return loaded = LoadSettingsSaying(file, e); });
+  // A file with values left out was still read: it is offered again.
+  if (loaded || QFileInfo(file).isFile()) recent_->Add(file);
 }
 
 bool TForm1::IsLogging() const { return log_ && log_->IsOn(); }

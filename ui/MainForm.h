@@ -39,6 +39,7 @@ class TDebugLog;
 class TOperationProgress;
 class TProvision;
 class TWindowLayout;
+class TRecentFiles;
 struct TSettingsTargets;
 
 class TForm1 : public QMainWindow {
@@ -117,6 +118,9 @@ class TForm1 : public QMainWindow {
   // above; a failure is shown in a message box.
   void SaveAction();
   void LoadAction();
+  // Loads a settings file as Load does (the menu of the last files).
+  void LoadFile(const QString& file);
+  TRecentFiles* RecentFiles() const { return recent_; }
   // mnuLog's click: switches the debug log "log.txt" on when it is off and
   // off when it is on; the check mark follows. Without persistence only the
   // mark changes.
@@ -218,6 +222,7 @@ class TForm1 : public QMainWindow {
   std::unique_ptr<TDebugLog> log_;
   bool logMarked_ = false;
   QAction* mnuLog_ = nullptr;
+  TRecentFiles* recent_ = nullptr;
 
   // Desktop use.
   TOperationProgress* progress_ = nullptr;

@@ -2,6 +2,10 @@
 // the screen, failures said in Russian, and the keyboard alone enough.
 #include <QAccessible>
 #include <QLineEdit>
+#include <QClipboard>
+#include <QLabel>
+#include <QMenu>
+#include <QTemporaryDir>
 #include <QRegularExpression>
 #include <cmath>
 #include <QShortcut>
@@ -10,6 +14,7 @@
 #include "tests/ui/GuiFixture.h"
 #include "ui/Panel.h"
 #include "tools/PanelSim.h"
+#include "persist/SettingsDialogs.h"
 #include "ui/Page.h"
 #include "ui/Trislider.h"
 #include "ui/f_ACP.h"
@@ -176,6 +181,79 @@ class TestWindow : public QObject {
     QVERIFY(messages.isEmpty());
     QCOMPARE(form.findChild<TRzStatusPane*>("RzStatusPane1")->Caption(), port);
     QCOMPARE(form.findChild<TRzStatusPane*>("RzStatusPane2")->Caption(), QString());
+  }
+
+  // A phone pasted as people write it lands as its digits and "+"; a key
+  // pasted in groups lands as its hex digits; what still breaks the rule is
+  // refused and the status bar says why.
+  void pasteKeepsWhatIsMeant() {
+    TForm1 form;
+    form.show();
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    auto* phone = form.CommonPage()->findChild<QLineEdit*>("etPhone1");
+    phone->setFocus();
+    const auto paste = [](QWidget* w, const QString& text) {
+      QApplication::clipboard()->setText(text);
+      QTest::keyClick(w, Qt::Key_V, Qt::ControlModifier);
+    };
+    paste(phone, "+7 (916) 123-45-67");
+    QCOMPARE(phone->text(), QString("+79161234567"));
+    QVERIFY(form.NoteLabel()->isHidden());
+    paste(phone, "8 916 ABC");
+    QCOMPARE(phone->text(), QString("+79161234567"));
+    QVERIFY(form.NoteLabel()->isVisible());
+    QVERIFY(form.NoteLabel()->text().startsWith(QString::fromUtf8("Телефон")));
+    phone->clear();
+    paste(phone, "1234567890 1234567890 1");  // 21 digits
+    QCOMPARE(phone->text(), QString());
+
+    TOKRightDlg* dialog = form.KeysPage()->KeyDialog();
+    dialog->KeyEdit()->clear();
+    paste(dialog->KeyEdit(), "dead beef 0011 2233");
+    QCOMPARE(dialog->KeyEdit()->text(), QString("DEADBEEF00112233"));
+    paste(dialog->KeyEdit(), "1");
+    QCOMPARE(dialog->KeyEdit()->text(), QString("DEADBEEF00112233"));
+  }
+
+  // Load and Save open in the folder last used, the last files are offered
+  // in the menu (also after a restart), and a long port shows whole in its
+  // pane's tooltip, elided in the middle.
+  void filesAndPanes() {
+    QTemporaryDir elsewhere;
+    const QString file = elsewhere.filePath("site.ini");
+    QStringList opened;
+    QString chosen = file;
+    SettingsDialogs::Hook = [&](SettingsDialogs::TKind, const QString& dir) {
+      opened << dir;
+      return chosen;
+    };
+    {
+      TForm1 form;
+      form.SaveAction();
+      form.LoadAction();
+      QCOMPARE(opened, (QStringList{ProgramDir(), elsewhere.path() + "/"}));
+      QMenu* recent = form.findChild<QMenu*>("mnuRecent");
+      QVERIFY(recent && recent->isEnabled());
+      QCOMPARE(recent->actions().size(), 1);
+      QCOMPARE(recent->actions().first()->data().toString(), file);
+    }
+    TForm1 again;
+    QMenu* recent = again.findChild<QMenu*>("mnuRecent");
+    QCOMPARE(recent->actions().size(), 1);
+    again.CommonPage()->findChild<QLineEdit*>("etPhone2")->setText("1");
+    recent->actions().first()->trigger();  // loads the file saved above
+    QCOMPARE(again.CommonPage()->findChild<QLineEdit*>("etPhone2")->text(), QString());
+    again.SaveAction();
+    QCOMPARE(opened.last(), elsewhere.path() + "/");
+    SettingsDialogs::Hook = nullptr;
+
+    auto* pane = again.findChild<TRzStatusPane*>("RzStatusPane1");
+    const QString port = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    pane->SetCaption(port);
+    QCOMPARE(pane->toolTip(), port);
+    QVERIFY(pane->sizeHint().width() > 100);
+    QVERIFY(messages.isEmpty());
   }
 
   // The thresholds of a channel set to given values with the keyboard alone:
