@@ -232,6 +232,11 @@ void InstallAccessibleFactory() {
   QAccessible::installFactory(&Factory);
 }
 
+void FrameFocus(QWidget* listView) {
+  listView->setStyleSheet(QStringLiteral("QAbstractItemView { border: 1px solid #8c8c8c; }"
+                                         "QAbstractItemView:focus { border: 2px solid #103c78; }"));
+}
+
 void DescribeNavigation(TRzGroupBar* bar) {
   InstallAccessibleFactory();
   bar->setAccessibleName(U("Навигация"));

@@ -7,6 +7,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "ui/Accessibility.h"
 #include "ui/WindowTexts.h"
 
 TdlgCompare::TdlgCompare(QWidget* parent) : QDialog(parent) {
@@ -26,6 +27,7 @@ TdlgCompare::TdlgCompare(QWidget* parent) : QDialog(parent) {
   table_->verticalHeader()->hide();
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  FrameFocus(table_);
   layout->addWidget(table_, 1);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
   buttons->button(QDialogButtonBox::Close)->setText(QString::fromUtf8("Закрыть"));
@@ -39,8 +41,9 @@ void TdlgCompare::Show(const QList<TSettingDifference>& differences) {
     const int row = table_->rowCount();
     table_->insertRow(row);
     // Named as the pages name them; the file's section and key in the tooltip.
-    const QString cells[] = {WindowTexts::PageName(d.Section), WindowTexts::SettingName(d.Section, d.Key), d.Left,
-                             d.Right};
+    const auto shown = [](const QString& value) { return value.isEmpty() ? QString::fromUtf8("(пусто)") : value; };
+    const QString cells[] = {WindowTexts::PageName(d.Section), WindowTexts::SettingName(d.Section, d.Key),
+                             shown(d.Left), shown(d.Right)};
     for (int column = 0; column < 4; ++column) {
       auto* item = new QTableWidgetItem(cells[column]);
       item->setToolTip(QStringLiteral("[%1] %2").arg(d.Section, d.Key));

@@ -157,8 +157,8 @@ TForm1::TForm1(QWidget* parent, bool persistent)
   CreateNavigation();
   groupPages_->Item(QString::fromUtf8("Общие"))->Click();
   provision_ = std::make_unique<TProvision>(*this, menuBar()->findChild<QMenu*>("mnuProperties"), groupSettings_);
-  recent_ = new TRecentFiles(menuBar()->findChild<QMenu*>("mnuProperties"), [this](const QString& f) { LoadFile(f); },
-                             this);
+  recent_ = new TRecentFiles(menuBar()->findChild<QMenu*>("mnuProperties"), mnuLoad_,
+                             [this](const QString& f) { LoadFile(f); }, this);
   if (persistent_) recent_->Load(layout_->FileName());
 
   splash_ = new TdlgSplash(this);
@@ -408,7 +408,9 @@ void TForm1::Disconnect() {
   pane2_->SetCaption(QString());
   if (lost) pane1_->SetCaption(QString());
   if (busy_) EndOperation();
-  if (lost) {
+  // The box is the window's: a front end that drives the pages unseen and
+  // unsaved (the command line) reports the loss its own way.
+  if (lost && (persistent_ || isVisible())) {
     const QString text = WindowTexts::LinkLost(systemError, duringOperation);
     memo_->appendPlainText(text);
     // Shown once the drain that applied the link's last elements is over.

@@ -11,6 +11,8 @@
 #include <QScrollArea>
 #include <QPlainTextEdit>
 #include <QShortcut>
+#include <QStyle>
+#include <QTreeWidget>
 #include <QStatusBar>
 #include <QLabel>
 #include <QTimer>
@@ -82,7 +84,9 @@ void TForm1::SetUpDesktop() {
   navScroll->setFrameShape(QFrame::NoFrame);
   navScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   navScroll->setWidgetResizable(true);
-  navScroll->setFixedWidth(navBar_->width());
+  // The bar keeps its designed width beside the scroll bar, so that no
+  // caption is clipped when the bar scrolls.
+  navScroll->setFixedWidth(navBar_->width() + navScroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
   navScroll->setFocusPolicy(Qt::NoFocus);
   delete navBar_->parentWidget()->layout()->replaceWidget(navBar_, navScroll);  // the old layout item is ours
   navBar_->setMinimumWidth(0);
@@ -116,6 +120,7 @@ void TForm1::SetUpDesktop() {
         noteTimer->start();
       });
 
+  FrameFocus(keys_->List());
   TWheelGuard::Install(mpanel_);
   TWheelGuard::Install(dlgConnect_);
   SetUpShortcuts();

@@ -11,9 +11,16 @@ namespace {
 const char* const kSection = "Files";
 }
 
-TRecentFiles::TRecentFiles(QMenu* menu, std::function<void(const QString&)> open, QObject* parent)
+TRecentFiles::TRecentFiles(QMenu* menu, QAction* after, std::function<void(const QString&)> open, QObject* parent)
     : QObject(parent), open_(std::move(open)) {
-  menu_ = menu->addMenu(QString::fromUtf8("Последние файлы"));
+  menu_ = new QMenu(QString::fromUtf8("Последние файлы"), menu);
+  // Beside Load, whose files it offers.
+  const QList<QAction*> actions = menu->actions();
+  const qsizetype at = actions.indexOf(after);
+  if (at >= 0 && at + 1 < actions.size())
+    menu->insertMenu(actions[at + 1], menu_);
+  else
+    menu->addMenu(menu_);
   menu_->setObjectName(QStringLiteral("mnuRecent"));
   Rebuild();
 }
@@ -63,6 +70,8 @@ void TRecentFiles::Load(const QString& iniFile) {
 bool TRecentFiles::Save(const QString& iniFile, QString* error) const {
   TIniFile ini(iniFile);
   (void)ini.Load();
+  // Nothing used yet: the file gets no empty section.
+  if (lastDir_.isEmpty() && files_.isEmpty() && !ini.SectionExists(kSection)) return true;
   ini.WriteString(kSection, "LastDir", lastDir_);
   for (int i = 1; i <= kKept; ++i)
     ini.WriteString(kSection, QStringLiteral("File%1").arg(i), i <= files_.size() ? files_[i - 1] : QString());

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <functional>
 
+class QAction;
 class QMenu;
 
 class TRecentFiles : public QObject {
@@ -15,8 +16,9 @@ class TRecentFiles : public QObject {
  public:
   static constexpr int kKept = 5;
 
-  // Adds the submenu "Последние файлы" to menu; open runs for a chosen file.
-  TRecentFiles(QMenu* menu, std::function<void(const QString&)> open, QObject* parent);
+  // Adds the submenu "Последние файлы" to menu after the action after; open
+  // runs for a chosen file.
+  TRecentFiles(QMenu* menu, QAction* after, std::function<void(const QString&)> open, QObject* parent);
 
   // A file just loaded or saved goes to the top; its folder is the last one.
   void Add(const QString& fileName);
