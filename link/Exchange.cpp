@@ -89,6 +89,7 @@ uint8_t TModem::SendCommand(const std::string& command, std::string& reply, int3
     }
   } catch (const std::exception& e) {
     Log(std::string(" # !!! Ошибка при отправке команды COM порту: ") + e.what(), true, true);
+    NoteFailure(e);
     Terminate();
     return 1;
   }
@@ -124,6 +125,7 @@ bool TModem::ReadUntil(std::string& reply, int32_t timeoutMs, const std::string&
     }
   } catch (const std::exception& e) {
     Log(std::string(" # !!! Ошибка при чтении данных из COM порта: ") + e.what(), true, true);
+    NoteFailure(e);
     Terminate();
   }
   LogDropped(buffer);
@@ -147,6 +149,7 @@ bool TModem::ReadUntilAny(std::string& reply, std::initializer_list<const char*>
     }
   } catch (const std::exception& e) {
     Log(std::string(" # !!! Ошибка при чтении данных из COM порта: ") + e.what(), true, true);
+    NoteFailure(e);
     Terminate();
   }
   LogDropped(buffer);
@@ -189,6 +192,7 @@ void TModem::DrainInput() {
     }
   } catch (const std::exception& e) {
     Log(std::string(" # !!! Ошибка при чтении данных из COM порта: ") + e.what(), true, true);
+    NoteFailure(e);
     Terminate();
     return;
   }

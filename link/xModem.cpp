@@ -144,6 +144,7 @@ void TModem::Execute() {
     }
   } catch (const std::exception& e) {
     Log(std::string(" # !!! Ошибка при работе с COM портом: ") + e.what(), true, true);
+    NoteFailure(e);
     Terminate();
   }
   if (dataCallUp_ || !phone_.empty()) {
@@ -176,10 +177,18 @@ void TModem::OpenPort() {
     const auto* device = dynamic_cast<const EDeviceError*>(&e);
     const std::string reason =
         device ? OpenFailureReason(device->SystemError, TXComm::DevicePath(portName_)) : std::string();
-    Log(std::string(" # !!! Ошибка открытия COM порта: ") + e.what() + reason, true, true);
+    // The memo keeps the system's own words too, for whoever reads the log.
+    const std::string system =
+        device && device->SystemError != 0 ? " (" + SystemErrorText(device->SystemError) + ")" : std::string();
+    Log(std::string(" # !!! Ошибка открытия COM порта: ") + e.what() + reason + system, true, true);
     queue_.PostControlText(Targets::Panel2, "Ошибка при открытии COM порта: " + portName_ + reason);
     Terminate();
   }
+}
+
+void TModem::NoteFailure(const std::exception& e) {
+  if (const auto* device = dynamic_cast<const EDeviceError*>(&e); device && device->SystemError != 0)
+    lastSystemError_.store(device->SystemError);
 }
 
 void TModem::ClosePort() {

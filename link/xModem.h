@@ -67,6 +67,9 @@ class TModem {
   // Any thread.
   void Terminate();
   bool IsTerminated() const { return terminated_.load(); }
+  // The system's error number of the port failure that ended the link
+  // (0: none known). Any thread.
+  int LastSystemError() const { return lastSystemError_.load(); }
   // A new operation (mode 3 to 6) ends the idle step's wait at once; mode 0
   // signals StateFd.
   void SetMode(uint8_t mode);
@@ -150,6 +153,9 @@ class TModem {
   TClock& clock_;
   std::atomic<bool> terminated_{false};
   std::atomic<bool> finished_{false};
+  std::atomic<int> lastSystemError_{0};
+  // Keeps the system's error number of a port failure (link thread).
+  void NoteFailure(const std::exception& e);
   int stopFd_ = -1;
   int doneFd_ = -1;
   int stateFd_ = -1;

@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <algorithm>
 #include <climits>
+#include <optional>
 #include <utility>
 
 #include "persist/IniFile.h"
@@ -15,37 +16,35 @@ namespace {
 
 const QString kPercent = QStringLiteral(".Percent");
 
-// Values present but not numbers give these.
-constexpr int kDefaultLeft = 0;
-constexpr int kDefaultTop = 0;
-constexpr int kDefaultHeight = 480;
-constexpr int kDefaultWidth = 600;
-constexpr int kDefaultPercent = 30;
+// The splitter never gives either pane less than this share of its length,
+// whatever a file says or the user drags: a squashed work area or memo would
+// be saved and come back at every start.
+constexpr int kMinPercent = 15;
+constexpr int kMaxPercent = 90;
+
+int ClampPercent(int percent) { return std::clamp(percent, kMinPercent, kMaxPercent); }
+
+// A stored integer; a value that is absent or not a number counts as missing.
+std::optional<qint64> StoredNumber(const TIniFile& ini, const QString& section, const QString& key) {
+  if (!ini.ValueExists(section, key)) return std::nullopt;
+  bool ok = false;
+  const qint64 value = ini.ReadString(section, key, QString()).trimmed().toLongLong(&ok);
+  if (!ok) return std::nullopt;
+  return value;
+}
 
 const QScreen* ScreenFor(const QWidget* form, QPoint at) {
   if (const QScreen* screen = QGuiApplication::screenAt(at)) return screen;
   return form->screen() ? form->screen() : QGuiApplication::primaryScreen();
 }
 
-// One side of the window within one side of the screen: the length no more
-// than the screen's (nor less than the window's minimum, unless the screen is
-// smaller), the start so that the whole length is on the screen. Computed in
-// 64 bits, so that no stored value can overflow.
-void FitSide(qint64& start, qint64& length, qint64 minimum, qint64 screenStart, qint64 screenLength) {
-  length = std::max(std::min(length, screenLength), std::min(std::max<qint64>(minimum, 1), screenLength));
-  start = std::clamp(start, screenStart, screenStart + screenLength - length);
-}
-
-// The stored frame as it fits into the available part of the screen that
-// holds its top-left corner (else the window's own screen).
+// The frame as it fits into the available part of the screen that holds
+// its top-left corner (else the window's own screen).
 QRect FitToScreen(const QWidget* form, qint64 left, qint64 top, qint64 width, qint64 height) {
   const QPoint corner(int(std::clamp<qint64>(left, INT_MIN, INT_MAX)), int(std::clamp<qint64>(top, INT_MIN, INT_MAX)));
   const QScreen* screen = ScreenFor(form, corner);
   if (!screen) return form->geometry();
-  const QRect avail = screen->availableGeometry();
-  FitSide(left, width, form->minimumWidth(), avail.x(), avail.width());
-  FitSide(top, height, form->minimumHeight(), avail.y(), avail.height());
-  return QRect(int(left), int(top), int(width), int(height));
+  return FitFrame(left, top, width, height, form->minimumSize(), screen->availableGeometry());
 }
 
 void CentreOnScreen(QWidget* form) {
@@ -57,6 +56,26 @@ void CentreOnScreen(QWidget* form) {
 }
 
 }  // namespace
+
+namespace {
+
+// One side of the window within one side of the screen: the length no more
+// than the screen's nor less than the window's minimum (unless the screen is
+// smaller), the start so that the whole length is on the screen. Computed in
+// 64 bits, so that no stored value can overflow.
+void FitSide(qint64& start, qint64& length, qint64 minimum, qint64 screenStart, qint64 screenLength) {
+  screenLength = std::max<qint64>(screenLength, 1);
+  length = std::clamp<qint64>(length, std::max<qint64>(minimum, 1), std::max<qint64>(minimum, screenLength));
+  start = std::clamp(start, screenStart, std::max(screenStart, screenStart + screenLength - length));
+}
+
+}  // namespace
+
+QRect FitFrame(qint64 left, qint64 top, qint64 width, qint64 height, QSize minimum, QRect available) {
+  FitSide(left, width, minimum.width(), available.x(), available.width());
+  FitSide(top, height, minimum.height(), available.y(), available.height());
+  return QRect(int(left), int(top), int(width), int(height));
+}
 
 TWindowLayout::TWindowLayout(QWidget* form, QString fileName) : form_(form), fileName_(std::move(fileName)) {}
 
@@ -77,28 +96,23 @@ void TWindowLayout::Load() {
   TIniFile ini(FileName());
   (void)ini.Load();  // an unreadable file reads as empty: the window stays as designed
   const QString s = Section();
-  const auto value = [&](const char* key, int now, int def) {
-    return ini.ValueExists(s, key) ? ini.ReadInteger(s, key, def) : now;
-  };
-  const bool hasLeft = ini.ValueExists(s, "xForm.Left");
-  const bool stored = hasLeft || ini.ValueExists(s, "xForm.Top") || ini.ValueExists(s, "xForm.Width") ||
-                      ini.ValueExists(s, "xForm.Height");
-  // Without a stored frame the window keeps its designed size.
-  const QRect fitted = !stored ? form_->geometry() : FitToScreen(form_, value("xForm.Left", form_->x(), kDefaultLeft),
-                                   value("xForm.Top", form_->y(), kDefaultTop),
-                                   value("xForm.Width", form_->width(), kDefaultWidth),
-                                   value("xForm.Height", form_->height(), kDefaultHeight));
+  const auto value = [&](const char* key, int now) { return StoredNumber(ini, s, key).value_or(now); };
+  const std::optional<qint64> left = StoredNumber(ini, s, "xForm.Left");
+  // Stored or designed, the frame is fitted into the screen: a first start
+  // on a small screen shows the whole window too.
+  const QRect fitted = FitToScreen(form_, left.value_or(form_->x()), value("xForm.Top", form_->y()),
+                                   value("xForm.Width", form_->width()), value("xForm.Height", form_->height()));
   form_->resize(fitted.size());
   // Centred with the size the window will have.
-  if (hasLeft)
+  if (left)
     form_->move(fitted.topLeft());
   else
     CentreOnScreen(form_);
 
   for (QSplitter* splitter : Splitters()) {
-    const QString key = splitter->objectName() + kPercent;
-    if (!ini.ValueExists(s, key)) continue;
-    const int percent = std::clamp(ini.ReadInteger(s, key, kDefaultPercent), 0, 100);
+    const std::optional<qint64> stored = StoredNumber(ini, s, splitter->objectName() + kPercent);
+    if (!stored) continue;
+    const int percent = ClampPercent(int(std::clamp<qint64>(*stored, 0, 100)));
     if (TSplitterShare* keeper = TSplitterShare::Of(splitter))
       keeper->SetPercent(percent);
     else
@@ -115,12 +129,13 @@ bool TWindowLayout::Save(QString* error) {
   ini.WriteInteger(s, "xForm.Height", form_->height());
   ini.WriteInteger(s, "xForm.Width", form_->width());
   for (QSplitter* splitter : Splitters()) {
-    int percent = kDefaultPercent;
+    int percent = 76;
     if (const TSplitterShare* keeper = TSplitterShare::Of(splitter)) {
       percent = keeper->Percent();
     } else if (const QList<int> sizes = splitter->sizes(); sizes.size() >= 2 && sizes[0] + sizes[1] > 0) {
       percent = qRound(100.0 * sizes[0] / (sizes[0] + sizes[1]));
     }
+    percent = ClampPercent(percent);
     ini.WriteInteger(s, splitter->objectName() + kPercent, percent);
   }
   return ini.Save(error);
@@ -136,10 +151,10 @@ void TWindowLayout::RestorePlacement() {
     return;
   }
   const QRect now = form_->geometry();
-  qint64 left = ini.ReadInteger(s, "Left", now.x());
-  qint64 top = ini.ReadInteger(s, "Top", now.y());
-  qint64 width = ini.ReadInteger(s, "Right", now.x() + now.width()) - left;
-  qint64 height = ini.ReadInteger(s, "Bottom", now.y() + now.height()) - top;
+  qint64 left = StoredNumber(ini, s, "Left").value_or(now.x());
+  qint64 top = StoredNumber(ini, s, "Top").value_or(now.y());
+  qint64 width = StoredNumber(ini, s, "Right").value_or(left + now.width()) - left;
+  qint64 height = StoredNumber(ini, s, "Bottom").value_or(top + now.height()) - top;
   if (width <= 0 || height <= 0) {
     width = now.width();
     height = now.height();
@@ -170,7 +185,7 @@ bool TWindowLayout::SavePlacement(QString* error) {
 }
 
 TSplitterShare::TSplitterShare(QSplitter* splitter, int percent)
-    : QObject(splitter), splitter_(splitter), share_(std::clamp(percent, 0, 100) / 100.0) {
+    : QObject(splitter), splitter_(splitter), share_(ClampPercent(percent) / 100.0) {
   splitter_->installEventFilter(this);
 }
 
@@ -184,10 +199,10 @@ double TSplitterShare::CurrentShare() const {
   return double(sizes[0]) / (sizes[0] + sizes[1]);
 }
 
-int TSplitterShare::Percent() const { return qRound(CurrentShare() * 100); }
+int TSplitterShare::Percent() const { return ClampPercent(qRound(CurrentShare() * 100)); }
 
 void TSplitterShare::SetPercent(int percent) {
-  share_ = std::clamp(percent, 0, 100) / 100.0;
+  share_ = ClampPercent(percent) / 100.0;
   // Before the first layout there is no length to share yet: the first
   // resize places the bar.
   if (!placed_.isEmpty() || splitter_->isVisible()) Apply();

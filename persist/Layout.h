@@ -3,9 +3,12 @@
 // Section <form name> ("Form1"), read at start and written at the end:
 //   xForm.Left, xForm.Top, xForm.Height, xForm.Width   the window's frame
 //       position and size; without xForm.Left the window is centred on the
-//       screen. A value that is not a number reads as 0, 0, 480, 600.
+//       screen. A value that is not a number counts as missing. The frame,
+//       stored or designed, is fitted wholly into the available screen and
+//       is never smaller than the window's minimum size (set it first).
 //   <splitter name>.Percent   the share of each named splitter of the window
-//       given to its first pane (not a number: 30).
+//       given to its first pane, kept within 15..90 both when read and when
+//       written, so neither pane is ever squashed.
 // Section <form name>FormState ("Form1FormState"), read at start after the
 // section above and written when the window closes:
 //   Maximized, Left, Top, Right, Bottom, Saved   the normal (not maximized)
@@ -19,10 +22,16 @@
 
 #include <QList>
 #include <QObject>
+#include <QRect>
 #include <QString>
 
 class QSplitter;
 class QWidget;
+
+// A frame fitted wholly into available: each side at least the minimum (and
+// 1) and at most the screen's (unless the minimum is larger), moved so that
+// all of it lies on the screen (its top-left corner, when it cannot).
+QRect FitFrame(qint64 left, qint64 top, qint64 width, qint64 height, QSize minimum, QRect available);
 
 class TWindowLayout {
  public:

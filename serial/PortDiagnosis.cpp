@@ -68,9 +68,46 @@ std::string PortHolder(const std::string& devicePath, const std::string& locksFi
   return {};
 }
 
+std::string SystemErrorTextRu(int err) {
+  static const struct {
+    int Err;
+    const char* Text;
+  } kTexts[] = {
+      {EPERM, "операция не разрешена"},
+      {ENOENT, "нет такого файла или устройства"},
+      {EIO, "ошибка ввода-вывода (устройство отключено или не отвечает)"},
+      {ENXIO, "устройство не подключено"},
+      {ENODEV, "нет такого устройства"},
+      {EACCES, "нет прав доступа"},
+      {EBUSY, "устройство занято"},
+      {EEXIST, "файл уже существует"},
+      {ENOTDIR, "часть пути не является каталогом"},
+      {EISDIR, "это каталог, а не файл"},
+      {EINVAL, "недопустимый параметр"},
+      {ENFILE, "в системе открыто слишком много файлов"},
+      {EMFILE, "открыто слишком много файлов"},
+      {ENOTTY, "устройство не является последовательным портом"},
+      {EFBIG, "файл слишком велик"},
+      {ENOSPC, "нет места на диске"},
+      {EROFS, "файловая система только для чтения"},
+      {EAGAIN, "ресурс временно недоступен"},
+      {EINTR, "операция прервана"},
+      {ENAMETOOLONG, "слишком длинное имя файла"},
+      {ELOOP, "слишком много символических ссылок"},
+      {ETIMEDOUT, "время ожидания истекло"},
+      {EDQUOT, "превышена дисковая квота"},
+      {EPIPE, "канал закрыт другой стороной"},
+      {ENOMEM, "недостаточно памяти"},
+  };
+  if (err == 0) return {};
+  for (const auto& t : kTexts)
+    if (t.Err == err) return t.Text;
+  return "системная ошибка " + std::to_string(err);
+}
+
 std::string OpenFailureReason(int err, const std::string& devicePath) {
   if (err == 0) return {};
-  std::string reason = ": " + SystemErrorText(err);
+  std::string reason = ": " + SystemErrorTextRu(err);
   if (err == EACCES) {
     reason += ". Нет прав на порт: добавьте пользователя в группу dialout и войдите в систему заново";
   } else if (err == EBUSY) {

@@ -5,7 +5,12 @@
 
 #include <string>
 
-// ": <system text>" for errno err, followed for EACCES and EBUSY by a hint:
+// The reasons a serial port or a file can give, in Russian, for the person at
+// the keyboard ("нет такого файла или устройства" for ENOENT); an unknown
+// number reads "системная ошибка N". Empty for 0.
+std::string SystemErrorTextRu(int err);
+
+// ": <Russian system text>" for errno err, followed for EACCES and EBUSY by a hint:
 // the dialout group, or the program that holds the port when a lock names
 // it. Empty for err 0.
 std::string OpenFailureReason(int err, const std::string& devicePath);

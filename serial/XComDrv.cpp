@@ -75,8 +75,9 @@ void RaiseDeviceError(const std::string& message, int code) { throw EDeviceError
 
 void RaiseSystemDeviceError(const std::string& message, int code) {
   const int err = errno;
-  RaiseDeviceError(message + " (system error " + std::to_string(err) + ": " + SystemErrorText(err) + ")",
-                   code);
+  EDeviceError error(message + " (system error " + std::to_string(err) + ": " + SystemErrorText(err) + ")", code);
+  error.SystemError = err;
+  throw error;
 }
 
 uint32_t TickMs() {

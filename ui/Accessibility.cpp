@@ -136,6 +136,9 @@ class TSliderAccessible : public QAccessibleWidget {
   }
   QString text(QAccessible::Text t) const override {
     if (t == QAccessible::Value) return U("Текущее значение %1").arg(Slider()->Level);
+    // With the focus the name says the thumb the keys move and its value.
+    if (t == QAccessible::Name && Slider()->hasFocus())
+      return QAccessibleWidget::text(t) + U(", ") + Slider()->SelectedText();
     return QAccessibleWidget::text(t);
   }
 
@@ -227,6 +230,11 @@ void InstallAccessibleFactory() {
   if (installed) return;
   installed = true;
   QAccessible::installFactory(&Factory);
+}
+
+void FrameFocus(QWidget* listView) {
+  listView->setStyleSheet(QStringLiteral("QAbstractItemView { border: 1px solid #8c8c8c; }"
+                                         "QAbstractItemView:focus { border: 2px solid #103c78; }"));
 }
 
 void DescribeNavigation(TRzGroupBar* bar) {

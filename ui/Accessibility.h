@@ -4,6 +4,7 @@
 // Enter and F2 in the key list. GUI thread only.
 #pragma once
 
+class QWidget;
 class TRzGroupBar;
 class TformACP;
 class TformCommon;
@@ -15,4 +16,7 @@ class TformKeys;
 void InstallAccessibleFactory();
 
 void DescribeNavigation(TRzGroupBar* bar);
+// A list view shows a clear frame while it has the focus (the style's own
+// is a faint line).
+void FrameFocus(QWidget* listView);
 void DescribePages(TformCommon* common, TformKeys* keys, TformACP* acp, TformGSM* gsm);

@@ -7,9 +7,13 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "ui/Accessibility.h"
+#include "ui/WindowTexts.h"
+
 TdlgCompare::TdlgCompare(QWidget* parent) : QDialog(parent) {
   setObjectName("dlgCompare");
   setWindowTitle(QString::fromUtf8("Сравнение с панелью"));
+  setWindowModality(Qt::WindowModal);
   resize(560, 380);
   auto* layout = new QVBoxLayout(this);
   summary_ = new QLabel(this);
@@ -17,12 +21,13 @@ TdlgCompare::TdlgCompare(QWidget* parent) : QDialog(parent) {
   layout->addWidget(summary_);
   table_ = new QTableWidget(0, 4, this);
   table_->setObjectName("tblCompare");
-  table_->setHorizontalHeaderLabels({QString::fromUtf8("Раздел"), QString::fromUtf8("Настройка"),
+  table_->setHorizontalHeaderLabels({QString::fromUtf8("Страница"), QString::fromUtf8("Настройка"),
                                      QString::fromUtf8("На панели"), QString::fromUtf8("На странице")});
   table_->horizontalHeader()->setStretchLastSection(true);
   table_->verticalHeader()->hide();
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  FrameFocus(table_);
   layout->addWidget(table_, 1);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
   buttons->button(QDialogButtonBox::Close)->setText(QString::fromUtf8("Закрыть"));
@@ -35,13 +40,21 @@ void TdlgCompare::Show(const QList<TSettingDifference>& differences) {
   for (const TSettingDifference& d : differences) {
     const int row = table_->rowCount();
     table_->insertRow(row);
-    const QString cells[] = {d.Section, d.Key, d.Left, d.Right};
-    for (int column = 0; column < 4; ++column) table_->setItem(row, column, new QTableWidgetItem(cells[column]));
+    // Named as the pages name them; the file's section and key in the tooltip.
+    const auto shown = [](const QString& value) { return value.isEmpty() ? QString::fromUtf8("(пусто)") : value; };
+    const QString cells[] = {WindowTexts::PageName(d.Section), WindowTexts::SettingName(d.Section, d.Key),
+                             shown(d.Left), shown(d.Right)};
+    for (int column = 0; column < 4; ++column) {
+      auto* item = new QTableWidgetItem(cells[column]);
+      item->setToolTip(QStringLiteral("[%1] %2").arg(d.Section, d.Key));
+      table_->setItem(row, column, item);
+    }
   }
   table_->resizeColumnsToContents();
   summary_->setText(differences.isEmpty()
                         ? QString::fromUtf8("Настройки на панели и на страницах совпадают.")
-                        : QString::fromUtf8("Различаются настроек: %1").arg(differences.size()));
-  show();
+                        : QString::fromUtf8("Отличаются настройки: %1").arg(differences.size()));
+  // Modal over the window: its rows hold the panel as it was just read.
+  open();
   raise();
 }

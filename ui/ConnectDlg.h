@@ -24,12 +24,18 @@ class TdlgConnect : public QDialog {
  public:
   explicit TdlgConnect(QWidget* parent = nullptr);
   // Fills the list with the system's serial ports, sorted as text with
-  // duplicates kept, and selects the first.
+  // duplicates kept. The port in the box stays as it is (selected when
+  // listed); only an empty box takes the first port.
   void ComPortsDropDown();
+  // Cancel (Escape, closing) gives back the port the dialog was opened with.
+  void reject() override;
+  // Item data: the port's description, shown beside its name in the list.
+  static constexpr int DescriptionRole = Qt::UserRole + 1;
   TComPortsCombo* ComPorts() const { return comPorts_; }
 
   // Where the names of the system's serial ports come from (replaceable in
-  // tests): the names under which the serial component opens them.
+  // tests): the names under which the serial component opens them, and the
+  // stable /dev/serial/by-id names of USB adapters.
   static std::function<QStringList()> ListPorts;
   static QStringList SystemPorts();
   // A port's description for its tooltip (the USB adapter's name and maker);
@@ -50,5 +56,6 @@ class TdlgConnect : public QDialog {
   void SetToolTips();
 
   TComPortsCombo* comPorts_;
+  QString remembered_;  // the port when the dialog was shown
   QTimer* refresh_;
 };

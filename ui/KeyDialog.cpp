@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QToolTip>
 
 #include <algorithm>
 
@@ -14,7 +15,7 @@ std::function<void(const QString&)> TOKRightDlg::MessageHook;
 
 TOKRightDlg::TOKRightDlg(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("TOKRightDlg"));
-  setWindowTitle(QStringLiteral("Dialog"));
+  setWindowTitle(QStringLiteral("Ключ Touch Memory"));
   setFixedSize(316, 80);
 
   bevel_ = new QFrame(this);
@@ -24,8 +25,16 @@ TOKRightDlg::TOKRightDlg(QWidget* parent) : QDialog(parent) {
 
   keyEdit_ = new QLineEdit(this);
   keyEdit_->setObjectName(QStringLiteral("KeyEdit"));
-  keyEdit_->setMaxLength(kKeyLength);
-  keyEdit_->setValidator(new TCharValidator(QStringLiteral("0123456789ABCDEF"), true, keyEdit_));
+  // Room for the blanks of a pasted key ("DEAD BEEF 0011 2233"); the
+  // validator keeps the key itself to kKeyLength digits.
+  keyEdit_->setMaxLength(2 * kKeyLength);
+  auto* filter = new TCharValidator(QStringLiteral("0123456789ABCDEF"), true, keyEdit_);
+  filter->SetPasteRule(QStringLiteral(" \t\u00A0-:"), kKeyLength,
+                       QStringLiteral("Ключ: только цифры 0–9 и буквы A–F, не более 16"));
+  keyEdit_->setValidator(filter);
+  connect(filter, &TCharValidator::Refused, this, [this](const QString& note) {
+    QToolTip::showText(keyEdit_->mapToGlobal(QPoint(0, keyEdit_->height())), note, keyEdit_);
+  });
   const int editHeight = std::max(21, keyEdit_->sizeHint().height());
   keyEdit_->setGeometry(20, 8 + (65 - editHeight) / 2, 193, editHeight);
 
@@ -33,7 +42,7 @@ TOKRightDlg::TOKRightDlg(QWidget* parent) : QDialog(parent) {
   okBtn_->setObjectName(QStringLiteral("OKBtn"));
   okBtn_->setGeometry(233, 8, 75, 25);
   okBtn_->setDefault(true);
-  cancelBtn_ = new QPushButton(QStringLiteral("Cancel"), this);
+  cancelBtn_ = new QPushButton(QStringLiteral("Отмена"), this);
   cancelBtn_->setObjectName(QStringLiteral("CancelBtn"));
   cancelBtn_->setGeometry(233, 38, 75, 25);
   // Esc ends a QDialog with Rejected already; the button does the same.
@@ -43,8 +52,8 @@ TOKRightDlg::TOKRightDlg(QWidget* parent) : QDialog(parent) {
 }
 
 void TOKRightDlg::OKBtnClick() {
-  if (keyEdit_->text().size() < keyEdit_->maxLength()) {
-    ShowMessage(QStringLiteral("Длина ключа должна быть равна ") + QString::number(keyEdit_->maxLength()) +
+  if (keyEdit_->text().size() < kKeyLength) {
+    ShowMessage(QStringLiteral("Длина ключа должна быть равна ") + QString::number(kKeyLength) +
                 QStringLiteral(" символам"));
     return;
   }

@@ -1,10 +1,12 @@
-// TOKRightDlg: the key entry dialog ("Dialog", 316 x 80, centred on the screen).
+// TOKRightDlg: the key entry dialog ("Ключ Touch Memory", 316 x 80, centred
+// on the screen).
 //
-// KeyEdit takes at most 16 characters; only hexadecimal digits can be typed,
-// and typed letters become capitals. OKBtn (default, Enter) closes the dialog
+// KeyEdit holds at most 16 characters; only hexadecimal digits can be typed,
+// and typed letters become capitals. A pasted key loses its blanks and
+// dashes; a paste that still breaks the rule is refused with a note. OKBtn (default, Enter) closes the dialog
 // with Accepted only when the key is 16 characters long; otherwise it shows
 // "Длина ключа должна быть равна 16 символам" and the dialog stays open with
-// the text as typed. CancelBtn (Esc) and closing the window give Rejected.
+// the text as typed. CancelBtn "Отмена" (Esc) and closing the window give Rejected.
 //
 // The program creates one dialog at start and reuses it for every edit;
 // between uses it keeps its last text. GUI thread only.

@@ -1,6 +1,7 @@
 #include "ui/MainForm.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -29,8 +30,10 @@
 #include "ui/NavBar.h"
 #include "ui/Page.h"
 #include "ui/Provision.h"
+#include "ui/RecentFiles.h"
 #include "ui/SplashDlg.h"
 #include "ui/StatusPane.h"
+#include "ui/WindowTexts.h"
 #include "ui/WireText.h"
 #include "ui/f_ACP.h"
 #include "ui/f_common.h"
@@ -109,10 +112,12 @@ TForm1::TForm1(QWidget* parent, bool persistent)
   statusBar()->setSizeGripEnabled(false);
   pane1_ = new TRzStatusPane(this);
   pane1_->setObjectName("RzStatusPane1");
-  pane1_->setFixedWidth(100);
+  pane1_->setMinimumWidth(100);
+  pane1_->setMaximumWidth(340);
   pane2_ = new TRzStatusPane(this);
   pane2_->setObjectName("RzStatusPane2");
-  pane2_->setFixedWidth(100);
+  pane2_->setMinimumWidth(100);
+  pane2_->setMaximumWidth(300);
   statusBar()->addWidget(pane1_);
   statusBar()->addWidget(pane2_);
   busyLabel_ = new QLabel(QString::fromUtf8("Идёт обмен с панелью…"), this);
@@ -122,6 +127,10 @@ TForm1::TForm1(QWidget* parent, bool persistent)
 
   // Persistence, creation steps 1 and 2: the stored layout and placement,
   // then logging off. The splitter holds its share (76 percent as designed).
+  // The minimum size comes first, so that the layout is fitted with it.
+  setMinimumSize(kMinWidth, kMinHeight);
+  upper->setMinimumHeight(100);
+  lower->setMinimumHeight(60);
   new TSplitterShare(splitter_, 76);
   if (persistent_) {
     layout_ = std::make_unique<TWindowLayout>(this, ProgramDir() + QStringLiteral("Windows.ini"));
@@ -149,6 +158,9 @@ TForm1::TForm1(QWidget* parent, bool persistent)
   CreateNavigation();
   groupPages_->Item(QString::fromUtf8("Общие"))->Click();
   provision_ = std::make_unique<TProvision>(*this, menuBar()->findChild<QMenu*>("mnuProperties"), groupSettings_);
+  recent_ = new TRecentFiles(menuBar()->findChild<QMenu*>("mnuProperties"), mnuLoad_,
+                             [this](const QString& f) { LoadFile(f); }, this);
+  if (persistent_) recent_->Load(layout_->FileName());
 
   splash_ = new TdlgSplash(this);
   keys_->SetKeyDialog(new TOKRightDlg(this));
@@ -160,15 +172,20 @@ TForm1::TForm1(QWidget* parent, bool persistent)
   timer_->start();
 
   SetUpDesktop();
+  // The first key the user presses acts on "Подключиться".
+  groupConnection_->Item(QString::fromUtf8("Подключиться"))->setFocus();
 
   // Persistence, creation step 11: the settings of the last run.
-  if (persistent_) PersistStep([this](QString* e) { return LoadSettings(ProgramDir() + "current.ini", e); });
+  if (persistent_) PersistStep([this](QString* e) { return LoadSettingsSaying(ProgramDir() + "current.ini", e); });
   if (persistent_) provision_->LoadOptions(ProgramDir() + "current.ini");
 }
 
 TForm1::~TForm1() {
   // Persistence, destruction step 1: the layout.
-  if (layout_) PersistStep([this](QString* e) { return layout_->Save(e); });
+  if (layout_)
+    PersistStep([this](QString* e) {
+      return Said(layout_->Save(e) && recent_->Save(layout_->FileName(), e), layout_->FileName(), e);
+    });
   timer_->stop();
   if (link_) {
     ReleaseLinkNotifier();
@@ -181,11 +198,12 @@ TForm1::~TForm1() {
   // keeps its mark, so the settings record logging as on), "current.ini",
   // then the pages.
   applier_.LogLine = nullptr;
-  if (log_ && log_->IsOn()) PersistStep([this](QString* e) { return log_->SwitchOff(e); });
+  if (log_ && log_->IsOn())
+    PersistStep([this](QString* e) { return Said(log_->SwitchOff(e), ProgramDir() + "log.txt", e); });
   if (persistent_)
     PersistStep([this](QString* e) {
       const QString file = ProgramDir() + "current.ini";
-      return SaveSettings(file, e) && provision_->SaveOptions(file, e);
+      return Said(SaveSettings(file, e) && provision_->SaveOptions(file, e), file, e);
     });
   provision_.reset();
   delete keys_;
@@ -341,6 +359,7 @@ void TForm1::StartLink(const QString& port, const std::string& phone) {
   link_ = std::make_unique<TModem>(ToWire(port), phone, queue_, device_, true, linkClock_);
   link_->SetConnectedCheck([this] { return connected_.load(); });
   linkEndReported_ = false;
+  operationCut_ = false;
   // The link says when an operation or the link itself has ended: its output
   // is applied then, not only at the next tick of the timer.
   linkNotifier_ = new QSocketNotifier(link_->StateFd(), QSocketNotifier::Read, this);
@@ -387,9 +406,26 @@ void TForm1::FreeLink() {
 void TForm1::Disconnect() {
   RequireGuiThread("TForm1::Disconnect");
   const bool hadLink = link_ != nullptr;
+  // A link that ended by itself while connected was lost: the user did not
+  // ask for it, so the window says so.
+  const bool lost = hadLink && connected_.load() && link_->Finished();
+  const int systemError = hadLink ? link_->LastSystemError() : 0;
+  const bool duringOperation = busy_ || operationCut_;
+  operationCut_ = false;
   FreeLink();
   SetConnectedState(false);
+  // The version belongs to the connection; after a loss the port too.
+  pane2_->SetCaption(QString());
+  if (lost) pane1_->SetCaption(QString());
   if (busy_) EndOperation();
+  // The box is the window's: a front end that drives the pages unseen and
+  // unsaved (the command line) reports the loss its own way.
+  if (lost && (persistent_ || isVisible())) {
+    const QString text = WindowTexts::LinkLost(systemError, duringOperation);
+    memo_->appendPlainText(text);
+    // Shown once the drain that applied the link's last elements is over.
+    QTimer::singleShot(0, this, [this, text] { MessageBox::Show(text, isVisible() ? this : nullptr); });
+  }
   if (hadLink && !linkEndReported_) {
     linkEndReported_ = true;
     emit LinkFinished();
@@ -416,6 +452,8 @@ bool TForm1::StartOperation(uint8_t mode) {
 }
 
 void TForm1::EndOperation() {
+  // An operation that ended because the link went down is said with the loss.
+  operationCut_ = link_ && link_->IsTerminated();
   if (!readTargets_.isEmpty()) {
     readTargets_.clear();
     device_.SetPage(readTargetsPage_);
@@ -477,7 +515,7 @@ bool TForm1::ReadAllInto(const QList<TPage*>& pages) {
 
 void TForm1::closeEvent(QCloseEvent* event) {
   // Persistence: the window placement is stored when the window closes.
-  if (layout_) PersistStep([this](QString* e) { return layout_->SavePlacement(e); });
+  if (layout_) PersistStep([this](QString* e) { return Said(layout_->SavePlacement(e), layout_->FileName(), e); });
   QMainWindow::closeEvent(event);
 }
 
@@ -500,15 +538,27 @@ TSnapshot TForm1::PagesSnapshot(bool adc) { return TSettingsFile(SettingsTargets
 
 void TForm1::SaveAction() {
   if (busy_) return;
-  const QString file = SettingsDialogs::Choose(SettingsDialogs::TKind::Save, this, ProgramDir());
-  if (!file.isEmpty()) PersistStep([&](QString* e) { return SaveSettings(file, e); });
+  // The dialogs open in the folder last used (at first the program's own).
+  const QString file = SettingsDialogs::Choose(SettingsDialogs::TKind::Save, this, recent_->LastDir(ProgramDir()));
+  if (file.isEmpty()) return;
+  bool saved = false;
+  PersistStep([&](QString* e) { return saved = Said(SaveSettings(file, e), file, e); });
+  if (saved) recent_->Add(file);
 }
 
 void TForm1::LoadAction() {
+  if (busy_) return;
+  const QString file = SettingsDialogs::Choose(SettingsDialogs::TKind::Load, this, recent_->LastDir(ProgramDir()));
+  if (!file.isEmpty()) LoadFile(file);
+}
+
+void TForm1::LoadFile(const QString& file) {
   // The pages are what a running write sends.
   if (busy_) return;
-  const QString file = SettingsDialogs::Choose(SettingsDialogs::TKind::Load, this, ProgramDir());
-  if (!file.isEmpty()) PersistStep([&](QString* e) { return LoadSettings(file, e); });
+  bool loaded = false;
+  PersistStep([&](QString* e) { return loaded = LoadSettingsSaying(file, e); });
+  // A file with values left out was still read: it is offered again.
+  if (loaded || QFileInfo(file).isFile()) recent_->Add(file);
 }
 
 bool TForm1::IsLogging() const { return log_ && log_->IsOn(); }
@@ -525,11 +575,27 @@ void TForm1::mnuLogClick() {
     if (log_ && logMarked_) applier_.LogLine = [this](const std::string& text) { log_->WriteLine(text); };
   } else {
     applier_.LogLine = nullptr;
-    failed = log_ && !log_->SwitchOff(&error);
+    failed = log_ && !Said(log_->SwitchOff(&error), ProgramDir() + "log.txt", &error);
     logMarked_ = false;
   }
   mnuLog_->setChecked(logMarked_);
   if (failed) MessageBox::Show(error, this);
+}
+
+bool TForm1::Said(bool ok, const QString& fileName, QString* error) {
+  // The persistence layer words its failures for the command line; the
+  // window says them in Russian, with the system's reason for this file.
+  if (!ok && error) *error = WindowTexts::WriteFailure(fileName);
+  return ok;
+}
+
+bool TForm1::LoadSettingsSaying(const QString& fileName, QString* error) {
+  const bool ok = LoadSettings(fileName, error);
+  if (!ok && error) {
+    const QString said = WindowTexts::LoadFailure(fileName);
+    *error = said.isEmpty() ? WindowTexts::ReadFailure(fileName) : said;
+  }
+  return ok;
 }
 
 void TForm1::PersistStep(const std::function<bool(QString*)>& step) {
@@ -540,7 +606,7 @@ void TForm1::PersistStep(const std::function<bool(QString*)>& step) {
   } catch (const std::exception& e) {
     error = QString::fromUtf8(e.what());
   } catch (...) {
-    error = QStringLiteral("Unknown error");
+    error = QString::fromUtf8("Неизвестная ошибка");
   }
   if (!ok) MessageBox::Show(error, isVisible() ? this : nullptr);
 }

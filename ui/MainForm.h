@@ -39,11 +39,17 @@ class TDebugLog;
 class TOperationProgress;
 class TProvision;
 class TWindowLayout;
+class TRecentFiles;
 struct TSettingsTargets;
 
 class TForm1 : public QMainWindow {
   Q_OBJECT
  public:
+  // The smallest window at which the navigation, the pages (which scroll), the
+  // memo and the status bar all stay whole.
+  static constexpr int kMinWidth = 640;
+  static constexpr int kMinHeight = 400;
+
   // persistent: false leaves "current.ini", the layout file and the debug
   // log alone (for callers that use the pages only, such as a front end
   // converting settings files, and for tests).
@@ -112,6 +118,9 @@ class TForm1 : public QMainWindow {
   // above; a failure is shown in a message box.
   void SaveAction();
   void LoadAction();
+  // Loads a settings file as Load does (the menu of the last files).
+  void LoadFile(const QString& file);
+  TRecentFiles* RecentFiles() const { return recent_; }
   // mnuLog's click: switches the debug log "log.txt" on when it is off and
   // off when it is on; the check mark follows. Without persistence only the
   // mark changes.
@@ -125,6 +134,8 @@ class TForm1 : public QMainWindow {
   TRzGroupBar* NavigationBar() const { return navBar_; }
   // "n из N" and a bar in the status bar during Read all and Write all.
   TOperationProgress* Progress() const { return progress_; }
+  // The note of the last refused edit in the status bar.
+  QLabel* NoteLabel() const { return noteLabel_; }
 
  signals:
   // The running operation has ended and everything it posted is applied
@@ -154,6 +165,8 @@ class TForm1 : public QMainWindow {
   void SetUpDesktop();
   void SetUpShortcuts();
   void MarkCurrentPage(TPage* page);
+  // A page of the work area became visible: every other page is hidden.
+  void PageShown(TPage* page);
   void SetUpProgress();
 
   // Persistence.
@@ -161,6 +174,9 @@ class TForm1 : public QMainWindow {
   // Runs one step of the creation or destruction sequence; its error is
   // shown in a message box and the sequence goes on.
   void PersistStep(const std::function<bool(QString*)>& step);
+  // Russian words for a failed write of fileName (ok false), and for a load.
+  static bool Said(bool ok, const QString& fileName, QString* error);
+  bool LoadSettingsSaying(const QString& fileName, QString* error);
 
   TOutArray queue_;
   TDevOstrel device_;
@@ -172,6 +188,7 @@ class TForm1 : public QMainWindow {
   bool busy_ = false;
   bool draining_ = false;
   bool linkEndReported_ = false;
+  bool operationCut_ = false;  // the last operation ended with the link going down
   TClock* linkClock_ = nullptr;
 
   TformKeys* keys_ = nullptr;
@@ -198,6 +215,7 @@ class TForm1 : public QMainWindow {
   QAction* mnuSave_ = nullptr;
   QAction* mnuLoad_ = nullptr;
   QLabel* busyLabel_ = nullptr;
+  QLabel* noteLabel_ = nullptr;  // why an edit refused a paste or a key
 
   // Persistence.
   bool persistent_;
@@ -205,6 +223,7 @@ class TForm1 : public QMainWindow {
   std::unique_ptr<TDebugLog> log_;
   bool logMarked_ = false;
   QAction* mnuLog_ = nullptr;
+  TRecentFiles* recent_ = nullptr;
 
   // Desktop use.
   TOperationProgress* progress_ = nullptr;

@@ -11,7 +11,11 @@
 #include <QScrollArea>
 #include <QPlainTextEdit>
 #include <QShortcut>
+#include <QStyle>
+#include <QTreeWidget>
 #include <QStatusBar>
+#include <QLabel>
+#include <QTimer>
 
 #include "protocol/OperationSize.h"
 #include "ui/AppSetup.h"
@@ -29,11 +33,6 @@
 #include "ui/f_keys.h"
 
 namespace {
-
-// The smallest window at which the navigation, the pages (which scroll), the
-// memo and the status bar all stay whole.
-constexpr int kMinWidth = 640;
-constexpr int kMinHeight = 400;
 
 // Menu texts with their mnemonics (Alt + the underlined letter).
 const struct {
@@ -85,7 +84,9 @@ void TForm1::SetUpDesktop() {
   navScroll->setFrameShape(QFrame::NoFrame);
   navScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   navScroll->setWidgetResizable(true);
-  navScroll->setFixedWidth(navBar_->width());
+  // The bar keeps its designed width beside the scroll bar, so that no
+  // caption is clipped when the bar scrolls.
+  navScroll->setFixedWidth(navBar_->width() + navScroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
   navScroll->setFocusPolicy(Qt::NoFocus);
   delete navBar_->parentWidget()->layout()->replaceWidget(navBar_, navScroll);  // the old layout item is ours
   navBar_->setMinimumWidth(0);
@@ -93,10 +94,33 @@ void TForm1::SetUpDesktop() {
   navScroll->setWidget(navBar_);
 
   // Read all and Write all bring each page to the front themselves ("Show"):
-  // the mark follows whichever page is shown.
-  auto* showHook = new TShowHook(this, [this](QWidget* page) { MarkCurrentPage(static_cast<TPage*>(page)); });
+  // whatever shows a page, it is the only page of the work area (so Tab never
+  // reaches a control the user cannot see) and the mark follows it.
+  auto* showHook = new TShowHook(this, [this](QWidget* shown) { PageShown(static_cast<TPage*>(shown)); });
   for (TPage* page : Pages()) page->installEventFilter(showHook);
+  // The scroll areas of the pages are frames, not places to type: Tab goes
+  // straight to the controls inside them.
+  for (TPage* page : Pages())
+    for (QScrollArea* area : page->findChildren<QScrollArea*>()) area->setFocusPolicy(Qt::NoFocus);
 
+  // A paste or keystroke that an edit refuses says why, for a few seconds.
+  noteLabel_ = new QLabel(this);
+  noteLabel_->setObjectName(QStringLiteral("lbNote"));
+  noteLabel_->hide();
+  statusBar()->addWidget(noteLabel_);
+  auto* noteTimer = new QTimer(noteLabel_);
+  noteTimer->setSingleShot(true);
+  noteTimer->setInterval(5000);
+  connect(noteTimer, &QTimer::timeout, noteLabel_, &QLabel::hide);
+  for (TPage* page : Pages())
+    for (TCharValidator* v : page->findChildren<TCharValidator*>())
+      connect(v, &TCharValidator::Refused, this, [this, noteTimer](const QString& note) {
+        noteLabel_->setText(note);
+        noteLabel_->show();
+        noteTimer->start();
+      });
+
+  FrameFocus(keys_->List());
   TWheelGuard::Install(mpanel_);
   TWheelGuard::Install(dlgConnect_);
   SetUpShortcuts();
@@ -123,6 +147,18 @@ void TForm1::SetUpShortcuts() {
   for (const auto& k : kItemKeys) {
     TRzGroupItem* item = groupSettings_->Item(QString::fromUtf8(k.Item));
     const QKeySequence keys(QString::fromLatin1(k.Keys));
+    item->setToolTip(item->Caption() + QStringLiteral(" (") + keys.toString(QKeySequence::NativeText) + u')');
+    auto* shortcut = new QShortcut(keys, this);
+    connect(shortcut, &QShortcut::activated, item, [this, item] {
+      if (item->isVisibleTo(this) && item->isEnabled()) item->Click();
+    });
+  }
+  // Ctrl+1 .. Ctrl+4 show the pages, as their navigation items do (a hidden
+  // item's page stays out of reach).
+  const char* const pageItems[] = {"Общие", "Ключи", "АЦП", "GSM"};
+  for (int i = 0; i < 4; ++i) {
+    TRzGroupItem* item = groupPages_->Item(QString::fromUtf8(pageItems[i]));
+    const QKeySequence keys(Qt::CTRL | Qt::Key(Qt::Key_1 + i));
     item->setToolTip(item->Caption() + QStringLiteral(" (") + keys.toString(QKeySequence::NativeText) + u')');
     auto* shortcut = new QShortcut(keys, this);
     connect(shortcut, &QShortcut::activated, item, [this, item] {
@@ -164,6 +200,13 @@ void TForm1::SetUpProgress() {
       if (link_ && link_->GetMode() == mode) progress_->Start(mode, total);
     };
   }
+}
+
+void TForm1::PageShown(TPage* page) {
+  for (TPage* other : Pages())
+    if (other && other != page && !other->isHidden()) other->hide();
+  page->setGeometry(mpanel_->rect());
+  MarkCurrentPage(page);
 }
 
 void TForm1::MarkCurrentPage(TPage* page) {

@@ -28,7 +28,7 @@ class TRzGroupItem : public QWidget {
 
   QSize sizeHint() const override;
   // Items never shrink below their height: the bar scrolls instead.
-  QSize minimumSizeHint() const override { return sizeHint(); }
+  QSize minimumSizeHint() const override { return {0, sizeHint().height()}; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;

@@ -22,7 +22,7 @@ TOperationProgress::TOperationProgress(QStatusBar* bar, std::function<uint8_t()>
   watch_ = new QTimer(this);
   watch_->setInterval(100);
   connect(watch_, &QTimer::timeout, this, [this] {
-    if (linkMode_() != mode_) Finish();
+    if (!sequence_ && linkMode_() != mode_) Finish();
   });
 }
 
@@ -37,8 +37,19 @@ void TOperationProgress::Start(uint8_t mode, int total) {
   watch_->start();
 }
 
+void TOperationProgress::StartSequence(int total) {
+  sequence_ = true;
+  Start(0xFF, total);
+}
+
+void TOperationProgress::EndSequence() {
+  if (!sequence_) return;
+  sequence_ = false;
+  Finish();
+}
+
 void TOperationProgress::See(const TOutElement& element) {
-  if (mode_ == 0 || element.Kind != okMemo) return;
+  if (!IsRunning() || element.Kind != okMemo) return;
   if (static_cast<const TMemoOut&>(element).Text.rfind("-> ", 0) != 0) return;
   if (done_ < total_) ++done_;
   Show();
@@ -51,6 +62,7 @@ void TOperationProgress::Show() {
 
 void TOperationProgress::Finish() {
   mode_ = 0;
+  sequence_ = false;
   watch_->stop();
   label_->hide();
   bar_->hide();

@@ -22,10 +22,15 @@ class TOperationProgress : public QObject {
   // Shows "0 из total"; the progress goes away once the link mode is no
   // longer mode (the device sets it back to 0 at the end).
   void Start(uint8_t mode, int total);
+  // One progress over several operations in a row (backup, write, check):
+  // it counts every command until EndSequence, whatever the link mode.
+  void StartSequence(int total);
+  void EndSequence();
   // Sees every output element the window applies.
   void See(const TOutElement& element);
 
-  bool IsRunning() const { return mode_ != 0; }
+  bool IsRunning() const { return mode_ != 0 || sequence_; }
+  int Total() const { return total_; }
   int Done() const { return done_; }
   QLabel* Label() const { return label_; }
   QProgressBar* Bar() const { return bar_; }
@@ -39,6 +44,7 @@ class TOperationProgress : public QObject {
   QProgressBar* bar_;
   QTimer* watch_;
   uint8_t mode_ = 0;
+  bool sequence_ = false;
   int done_ = 0;
   int total_ = 0;
 };

@@ -29,8 +29,25 @@ QString TCharValidator::Filtered(const QString& text) const {
   return kept;
 }
 
-QValidator::State TCharValidator::validate(QString& input, int&) const {
-  if (!Accepts(input)) return Invalid;
-  input = Raised(input);
+void TCharValidator::SetPasteRule(const QString& separators, int maxChars, const QString& note) {
+  separators_ = separators;
+  maxChars_ = maxChars;
+  note_ = note;
+}
+
+QValidator::State TCharValidator::validate(QString& input, int& pos) const {
+  QString kept;
+  int keptPos = 0;
+  for (int i = 0; i < input.size(); ++i) {
+    if (separators_.contains(input.at(i))) continue;
+    kept += input.at(i);
+    if (i < pos) ++keptPos;
+  }
+  if (!Accepts(kept) || (maxChars_ > 0 && kept.size() > maxChars_)) {
+    if (!note_.isEmpty()) emit const_cast<TCharValidator*>(this)->Refused(note_);
+    return Invalid;
+  }
+  input = Raised(kept);
+  pos = keptPos;
   return Acceptable;
 }

@@ -30,11 +30,28 @@ class TPage : public QWidget {
 // QLineEdit does not run the validator on text set by the program (setText),
 // and guards only a text that was valid: who sets text checks it, or filters
 // it with Filtered.
+//
+// Pasted text keeps what a person means: the separators given (blanks,
+// brackets, dashes in a phone number written for people) are dropped from an
+// edit before it is judged, so "+7 (916) 123-45-67" lands as "+79161234567"
+// and a single typed blank changes nothing. With maxChars the text after
+// dropping them may hold at most that many characters (the edit's own
+// maximum length must leave room for the separators of a paste). A change
+// still refused emits Refused with the note, for the status bar.
 class TCharValidator : public QValidator {
   Q_OBJECT
 
  public:
   TCharValidator(const QString& allowed, bool upperCase, QObject* parent);
+  // Separators dropped from an edit, the length limit and the note a refused
+  // edit shows.
+  void SetPasteRule(const QString& separators, int maxChars, const QString& note);
+  QString Note() const { return note_; }
+
+ signals:
+  void Refused(const QString& note);
+
+ public:
 
   // Whether every character of text is allowed (after raising a..z).
   bool Accepts(const QString& text) const;
@@ -47,4 +64,7 @@ class TCharValidator : public QValidator {
 
   QString allowed_;
   bool upperCase_;
+  QString separators_;
+  int maxChars_ = 0;
+  QString note_;
 };

@@ -20,6 +20,9 @@
 #include "ui/MainForm.h"
 #include "ui/MessageBox.h"
 #include "ui/NavBar.h"
+#include "ui/OperationProgress.h"
+#include "protocol/OperationSize.h"
+#include "ui/WindowTexts.h"
 #include "ui/WireText.h"
 #include "ui/f_ACP.h"
 #include "ui/f_common.h"
@@ -71,7 +74,7 @@ TProvision::TProvision(TForm1& form, QMenu* menu, TRzGroup* group)
 }
 
 TProvision::~TProvision() {
-  if (step_ != TStep::Idle && step_ != TStep::Write) MessageBox::Hook = savedHook_;
+  if (inStory_) MessageBox::Hook = savedHook_;
   form_.Applier().Observe = savedObserve_;
   delete common_;
   delete keys_;
@@ -112,27 +115,50 @@ void TProvision::UpdateActions() {
 }
 
 bool TProvision::Compare() {
-  if (step_ != TStep::Idle || !form_.IsConnected()) return false;
-  return StartRead(TStep::Compare);
+  if (step_ != TStep::Idle || !form_.IsConnected() || form_.IsBusy()) return false;
+  BeginStory(OperationSize::ReadAllCommands);
+  if (StartRead(TStep::Compare)) return true;
+  EndStory(QString());
+  return false;
 }
 
 bool TProvision::WriteAll() {
   if (!BackupBeforeWrite() && !VerifyAfterWrite()) return false;
   if (step_ != TStep::Idle || form_.IsBusy() || !form_.Link()) return true;
-  if (BackupBeforeWrite()) return StartRead(TStep::Backup);
+  // One story: one progress over backup, write and check, one box at the end.
+  BeginStory((BackupBeforeWrite() ? OperationSize::ReadAllCommands : 0) + OperationSize::WriteAllCommands +
+             (VerifyAfterWrite() ? OperationSize::ReadAllCommands : 0));
+  backupLine_.clear();
+  if (BackupBeforeWrite()) {
+    if (!StartRead(TStep::Backup)) EndStory(QString());
+    return true;
+  }
   StartWrite();
   return true;
+}
+
+void TProvision::BeginStory(int total) {
+  // The steps' own message boxes are kept back: the story ends with one.
+  savedHook_ = MessageBox::Hook;
+  MessageBox::Hook = [](const QString&) {};
+  inStory_ = true;
+  if (form_.Progress()) form_.Progress()->StartSequence(total);
+}
+
+void TProvision::EndStory(const QString& message) {
+  if (inStory_) MessageBox::Hook = savedHook_;
+  inStory_ = false;
+  if (form_.Progress()) form_.Progress()->EndSequence();
+  Stop();
+  if (!message.isEmpty()) Message(message);
 }
 
 // A read of the whole panel into this object's pages, its message boxes kept
 // back: the step reports the outcome itself.
 bool TProvision::StartRead(TStep step) {
   messages_.clear();
-  savedHook_ = MessageBox::Hook;
-  MessageBox::Hook = [](const QString&) {};
   step_ = step;
   if (form_.ReadAllInto({common_, keys_, gsm_})) return true;
-  MessageBox::Hook = savedHook_;
   step_ = TStep::Idle;
   UpdateActions();
   return false;
@@ -142,14 +168,19 @@ void TProvision::StartWrite() {
   messages_.clear();
   written_ = form_.PagesSnapshot(false);
   step_ = TStep::Write;
-  if (!form_.WriteAll()) Stop();
+  if (!form_.WriteAll()) EndStory(QString());
 }
 
 void TProvision::StepFinished() {
   const TStep step = step_;
   if (step == TStep::Idle) return;
-  if (step != TStep::Write) MessageBox::Hook = savedHook_;
-  const bool linkUp = form_.Link() && !form_.Link()->Finished();
+  const bool linkUp = form_.Link() && !form_.Link()->Finished() && !form_.Link()->IsTerminated();
+  if (!linkUp) {
+    // The window says the lost link in a box of its own; the story ends
+    // there, in the memo.
+    Report(U("Операция прервана: связь с панелью потеряна") + backupLine_);
+    return EndStory(QString());
+  }
   switch (step) {
     case TStep::Compare:
       return CompareFinished(linkUp && Succeeded(ReadDone));
@@ -177,14 +208,15 @@ TSnapshot TProvision::ReadSnapshot() const {
 }
 
 void TProvision::CompareFinished(bool ok) {
-  Stop();
-  if (!ok) return Message(U("Сравнение не выполнено: ") + Failure());
+  if (!ok) return EndStory(U("Сравнение не выполнено: ") + Failure());
+  EndStory(QString());
   const QList<TSettingDifference> differences = ReadSnapshot().Differences(form_.PagesSnapshot(false));
   Report(differences.isEmpty() ? U("Сравнение: настройки на панели и на страницах совпадают")
-                               : U("Сравнение: различаются настроек: %1").arg(differences.size()));
+                               : U("Сравнение: отличаются настройки: %1").arg(differences.size()));
   if (!dialog_) {
     dialog_ = new TdlgCompare(&form_);
-    dialog_->setWindowFlag(Qt::Window);
+    // Its rows hold the panel of this connection: they go with it.
+    connect(&form_, &TForm1::LinkFinished, dialog_, &QDialog::reject);
   }
   dialog_->Show(differences);
 }
@@ -193,11 +225,9 @@ void TProvision::BackupFinished(bool ok) {
   QString error;
   if (!ok) error = Failure();
   if (ok && !SaveBackup(&error)) ok = false;
-  if (!ok) {
-    Stop();
-    return Message(U("Резервная копия не создана, запись отменена: ") + error);
-  }
+  if (!ok) return EndStory(U("Резервная копия не создана, запись отменена: ") + error);
   Report(U("Резервная копия панели: ") + lastBackup_);
+  backupLine_ = U("\nРезервная копия панели: ") + lastBackup_;
   StartWrite();
 }
 
@@ -207,13 +237,16 @@ void TProvision::BackupFinished(bool ok) {
 bool TProvision::SaveBackup(QString* error) {
   const QString dir = BackupDir();
   if (!MakePrivateDir(dir)) {
-    *error = QStringLiteral("Unable to write to ") + dir;
+    *error = WindowTexts::WriteFailure(dir);
     return false;
   }
   const QString name =
       dir + "/panel-" + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + ".ini";
   const TSettingsFile file({form_.ConnectDialog()->ComPorts(), common_, keys_, acp_, gsm_, nullptr, nullptr});
-  if (!file.Save(name, error)) return false;
+  if (!file.Save(name, error)) {
+    *error = WindowTexts::WriteFailure(name);
+    return false;
+  }
   lastBackup_ = name;
   PruneBackups(dir, name, kBackupsKept);
   return true;
@@ -232,24 +265,32 @@ void TProvision::PruneBackups(const QString& dir, const QString& keep, int kept)
 }
 
 void TProvision::WriteFinished(bool ok) {
-  if (!ok || !VerifyAfterWrite()) return Stop();
-  if (!StartRead(TStep::Verify)) {
-    Stop();
-    Message(U("Проверка после записи не выполнена: ") + Failure());
-  }
+  if (!ok) return EndStory(Failure() + backupLine_);
+  if (!VerifyAfterWrite()) return EndStory(U(WriteDone) + backupLine_);
+  if (!StartRead(TStep::Verify))
+    EndStory(U("Запись всех параметров завершена, но проверка после записи не выполнена: ") + Failure() +
+             backupLine_);
 }
 
 void TProvision::VerifyFinished(bool ok) {
-  Stop();
-  if (!ok) return Message(U("Проверка после записи не выполнена: ") + Failure());
+  if (!ok)
+    return EndStory(U("Запись всех параметров завершена, но проверка после записи не выполнена: ") + Failure() +
+                    backupLine_);
   const QList<TSettingDifference> differences = ReadSnapshot().Differences(written_);
-  if (differences.isEmpty()) return Report(U("Проверка после записи: панель хранит записанные настройки"));
+  if (differences.isEmpty()) {
+    Report(U("Проверка после записи: панель хранит записанные настройки"));
+    return EndStory(U("Запись всех параметров завершена и проверена: панель хранит записанные настройки.") +
+                    backupLine_);
+  }
   QStringList lines;
   for (const TSettingDifference& d : differences) {
-    lines << DifferenceLine(d, U("на панели"), U("записано"));
-    Report(U("Проверка после записи: ") + lines.last());
+    // The memo names the value as the file writes it, the box as the page does.
+    Report(U("Проверка после записи: ") + DifferenceLine(d, U("на панели"), U("записано")));
+    lines << WindowTexts::SettingName(d.Section, d.Key) + U(": на панели «") + d.Left + U("», записано «") +
+                 d.Right + U("»");
   }
-  Message(U("Панель не сохранила настроек: %1\n").arg(differences.size()) + lines.join('\n'));
+  EndStory(U("Запись выполнена, но панель не сохранила настройки (%1):\n").arg(differences.size()) +
+           lines.join('\n') + backupLine_);
 }
 
 void TProvision::Stop() {

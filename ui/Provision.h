@@ -76,6 +76,9 @@ class TProvision : public QObject {
   void WriteFinished(bool ok);
   void VerifyFinished(bool ok);
   void Stop();
+  // A story: the steps of one user action, with one progress and one box.
+  void BeginStory(int total);
+  void EndStory(const QString& message);
   bool Succeeded(const char* doneText) const;
   QString Failure() const;
   TSnapshot ReadSnapshot() const;
@@ -98,6 +101,8 @@ class TProvision : public QObject {
   QStringList messages_;   // message texts posted during the step
   TSnapshot written_;      // the pages as Write all sent them
   QString lastBackup_;
+  QString backupLine_;     // "\nРезервная копия панели: <file>" once made
+  bool inStory_ = false;
   std::function<void(const QString&)> savedHook_;
   std::function<void(const TOutElement&)> savedObserve_;
 };

@@ -10,6 +10,7 @@ class TRzStatusPane : public QFrame {
   explicit TRzStatusPane(QWidget* parent = nullptr);
   QString Caption() const { return caption_; }
   void SetCaption(const QString& caption);
+  QSize sizeHint() const override;
 
  protected:
   void paintEvent(QPaintEvent* event) override;

@@ -1,6 +1,8 @@
 #include "ui/Trislider.h"
 
+#include <QAccessible>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -44,6 +46,11 @@ void Rectangle(QPainter& painter, const TEdgeRect& r, const QColor& pen, const Q
 const QColor kBlack(0, 0, 0);
 const QColor kWhite(255, 255, 255);
 const QColor kGray(128, 128, 128);
+// Thumbs, track and page stand apart by at least 3:1 in contrast: a dark
+// thumb on a mid-gray track on the light page.
+const QColor kTrack(128, 128, 128);
+const QColor kThumb(10, 40, 80);
+const QColor kChosen(255, 210, 0);  // the outline of the thumb the keys move
 
 }  // namespace
 
@@ -133,6 +140,7 @@ TTrislider::TTrislider(QWidget* parent) : TPanel(parent), positions_(1, 0) {
   // Moves without a pressed button count too: they keep LastX current and
   // owners refresh their value panes from them.
   setMouseTracking(true);
+  setFocusPolicy(Qt::StrongFocus);
 }
 
 TTrislider::~TTrislider() { timer_->stop(); }
@@ -310,7 +318,7 @@ void TTrislider::Draw(const TTrisliderGeometry& g, const std::vector<int>& posit
   const QFontMetrics metrics = painter.fontMetrics();
 
   Rectangle(painter, {0, 0, w, h}, face, face);
-  Rectangle(painter, g.TrackRect(), kWhite, kWhite);
+  Rectangle(painter, g.TrackRect(), kTrack, kTrack);
 
   // Sunken edge: shadow on the left and top, light on the right and bottom.
   painter.setPen(kGray);
@@ -341,7 +349,7 @@ void TTrislider::Draw(const TTrisliderGeometry& g, const std::vector<int>& posit
     std::array<QPoint, 5> pt = g.ThumbPolygon(p);
     for (QPoint& point : pt) point.rx() += shift;
     painter.setPen(outline);
-    painter.setBrush(face);
+    painter.setBrush(kThumb);
     painter.drawPolygon(pt.data(), static_cast<int>(pt.size()));
     painter.setPen(kWhite);
     painter.drawLine(pt[0], pt[1]);
@@ -361,6 +369,15 @@ void TTrislider::Draw(const TTrisliderGeometry& g, const std::vector<int>& posit
   }
   if (selected >= positions.size()) return;
   drawThumb(positions[selected], outline);
+  if (hasFocus()) {
+    // The thumb the keys move, and the slider's own focus frame.
+    std::array<QPoint, 5> pt = g.ThumbPolygon(positions[selected]);
+    painter.setPen(QPen(kChosen, 2));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawPolygon(pt.data(), static_cast<int>(pt.size()));
+    painter.setPen(QPen(QColor(16, 60, 120), 2));
+    painter.drawRect(QRectF(1, 1, w - 2, h - 2));
+  }
 
   if (!LabelVisible()) return;
   const QString text = QString::number(positions[selected]);
@@ -462,6 +479,123 @@ void TTrislider::mouseMoveEvent(QMouseEvent* event) {
   MouseMove(pos.x(), pos.y());
   event->accept();
   emit MouseMoved(pos.x(), pos.y());
+}
+
+// ---- Keyboard ----
+
+void TTrislider::SelectThumb(int index) {
+  if (index < 0 || index >= GetCount()) return;
+  selected_ = index;
+  dragging_ = false;
+  tickCount_ = 0;  // the value label shows the chosen thumb
+  Announce();
+}
+
+void TTrislider::MoveSelected(int value) {
+  const TTrisliderGeometry g = Geometry();
+  {
+    std::lock_guard lock(positionsMutex_);
+    if (positions_.empty() || static_cast<std::size_t>(selected_) >= positions_.size()) return;
+    int& chosen = positions_[static_cast<std::size_t>(selected_)];
+    const bool down = value < chosen;
+    chosen = std::clamp(value, Min, Max);
+    tickCount_ = 0;
+    if (g.Valid() && positions_.size() >= 2) {
+      const int gap = g.Gap();
+      // As a drag: the moved thumb pushes its neighbours, the chain stops at
+      // the end it runs into.
+      if (down) {
+        LimitLastToMax();
+        DownwardPass(gap);
+        RaiseFirstToMin();
+        UpwardPass(gap);
+      } else {
+        RaiseFirstToMin();
+        UpwardPass(gap);
+        LimitLastToMax();
+        DownwardPass(gap);
+      }
+    }
+  }
+  RenderFrame(false);
+  Announce();
+}
+
+QString TTrislider::SelectedText() const {
+  const int index = selected_;
+  const QString name = index < ThumbNames.size() ? ThumbNames[index] : QString::number(index + 1);
+  return name + QStringLiteral(": ") + QString::number(GetPosition(index));
+}
+
+void TTrislider::Announce() {
+  emit KeyMoved();
+  Say();
+}
+
+void TTrislider::Say() {
+  update();
+  QAccessibleEvent event(this, QAccessible::NameChanged);
+  QAccessible::updateAccessibility(&event);
+}
+
+void TTrislider::keyPressEvent(QKeyEvent* event) {
+  const int key = event->key();
+  if (key >= Qt::Key_1 && key <= Qt::Key_9 && key - Qt::Key_1 < GetCount()) {
+    SelectThumb(key - Qt::Key_1);
+    return;
+  }
+  const int now = GetPosition(selected_);
+  switch (key) {
+    case Qt::Key_Left:
+    case Qt::Key_Down:
+      MoveSelected(now - 1);
+      return;
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+      MoveSelected(now + 1);
+      return;
+    case Qt::Key_PageDown:
+      MoveSelected(now - PageStep);
+      return;
+    case Qt::Key_PageUp:
+      MoveSelected(now + PageStep);
+      return;
+    case Qt::Key_Home:
+      MoveSelected(Min);
+      return;
+    case Qt::Key_End:
+      MoveSelected(Max);
+      return;
+    default:
+      TPanel::keyPressEvent(event);
+  }
+}
+
+bool TTrislider::focusNextPrevChild(bool next) {
+  // Tab walks the thumbs first; past the last (or the first) it leaves.
+  if (hasFocus()) {
+    const int to = selected_ + (next ? 1 : -1);
+    if (to >= 0 && to < GetCount()) {
+      SelectThumb(to);
+      return true;
+    }
+  }
+  return TPanel::focusNextPrevChild(next);
+}
+
+void TTrislider::focusInEvent(QFocusEvent* event) {
+  TPanel::focusInEvent(event);
+  // Tab comes in at the first thumb, Shift+Tab at the last.
+  if (event->reason() == Qt::TabFocusReason) selected_ = 0;
+  if (event->reason() == Qt::BacktabFocusReason) selected_ = GetCount() - 1;
+  tickCount_ = 0;
+  RenderFrame(false);
+  Say();
+}
+
+void TTrislider::focusOutEvent(QFocusEvent* event) {
+  TPanel::focusOutEvent(event);
+  RenderFrame(false);
 }
 
 void TTrislider::mouseReleaseEvent(QMouseEvent* event) {

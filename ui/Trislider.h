@@ -15,6 +15,7 @@
 
 #include <QImage>
 #include <QPoint>
+#include <QStringList>
 
 #include <array>
 #include <cstdint>
@@ -128,6 +129,19 @@ class TTrislider : public TPanel {
   void MouseMove(int x, int y);
   void MouseUp();
 
+  // The keyboard: the slider takes the focus; Tab and Shift+Tab choose the
+  // next or previous thumb (leaving the slider past the last or first), the
+  // keys 1..9 choose a thumb by number, the arrow keys move the chosen one
+  // by one step and Page Up/Down by PageStep, pushing its neighbours as a
+  // drag does. Names of the thumbs, for the accessible name ("КЗ" ...).
+  int PageStep = 20;
+  QStringList ThumbNames;
+  void SelectThumb(int index);
+  // Moves the selected thumb to value as a drag would.
+  void MoveSelected(int value);
+  // "<thumb name>: <value>" of the selected thumb.
+  QString SelectedText() const;
+
   // The timer's handler: counts the tick and renders a frame (unless one is
   // being rendered). A hidden control only puts its thumbs in order; it draws
   // its picture when it is shown (or painted off screen). Public so that
@@ -154,6 +168,8 @@ class TTrislider : public TPanel {
   // after the slider has handled it (a drag step has already moved the
   // thumbs). The ADC page refreshes its value panes from it.
   void MouseMoved(int x, int y);
+  // A thumb was chosen or moved from the keyboard.
+  void KeyMoved();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -161,6 +177,10 @@ class TTrislider : public TPanel {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  bool focusNextPrevChild(bool next) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
 
  private:
   // Normalise the fields and positions, draw into the buffer and schedule
@@ -170,6 +190,9 @@ class TTrislider : public TPanel {
   void Render(bool drawHidden);
   void Normalise(const TTrisliderGeometry& g);
   void Draw(const TTrisliderGeometry& g, const std::vector<int>& positions);
+  // Tells the page (KeyMoved) and a screen reader (the accessible name).
+  void Announce();
+  void Say();
   void DrawFailed();
 
   // Passes over the positions; the caller holds positionsMutex_.

@@ -60,6 +60,8 @@ TformACP::TformACP(QWidget* parent) : TPage(parent) {
   // its thumb when the signal comes, the page then shows the positions.
   connect(ts_, &TTrislider::MouseMoved, this, &TformACP::tsMouseMove);
   connect(ts2_, &TTrislider::MouseMoved, this, &TformACP::ts2MouseMove);
+  connect(ts_, &TTrislider::KeyMoved, this, &TformACP::tsMouseMove);
+  connect(ts2_, &TTrislider::KeyMoved, this, &TformACP::ts2MouseMove);
 }
 
 void TformACP::BuildChannel(int channel, TChannel& block) {
@@ -85,6 +87,7 @@ void TformACP::BuildChannel(int channel, TChannel& block) {
   slider->Max = 1023;
   slider->SetCount(kThumbs);
   slider->TickInterval = 20;
+  for (const TState& state : kStates) slider->ThumbNames << QString::fromUtf8(state.Caption);
   block.Slider = slider;
 }
 

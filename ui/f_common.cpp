@@ -126,9 +126,13 @@ TformCommon::TformCommon(QWidget* parent) : TPage(parent) {
 QLineEdit* TformCommon::MakePhone(int n, QWidget* parent) {
   auto* edit = new QLineEdit(parent);
   edit->setObjectName(Name("etPhone", n));
-  edit->setMaxLength(kPhoneLength);
+  // Room for the blanks, brackets and dashes of a pasted number; the
+  // validator keeps the number itself to kPhoneLength characters.
+  edit->setMaxLength(2 * kPhoneLength);
   edit->setToolTip(QStringLiteral("50"));
   auto* filter = new TCharValidator(QStringLiteral("0123456789+"), false, edit);
+  filter->SetPasteRule(QStringLiteral(" \t\u00A0()-."), kPhoneLength,
+                       QStringLiteral("Телефон: только цифры и «+», не более 20"));
   edit->setValidator(filter);
   // Text set by the program (a panel read) passes the same filter: the edit
   // never holds a character that could not be typed, so the validator, which

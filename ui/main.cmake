@@ -23,6 +23,8 @@ target_sources(ostrel_ui PRIVATE
   ${CMAKE_CURRENT_SOURCE_DIR}/MainFormDesktop.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/OperationProgress.h ${CMAKE_CURRENT_SOURCE_DIR}/OperationProgress.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/WheelGuard.h ${CMAKE_CURRENT_SOURCE_DIR}/WheelGuard.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/WindowTexts.h ${CMAKE_CURRENT_SOURCE_DIR}/WindowTexts.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/RecentFiles.h ${CMAKE_CURRENT_SOURCE_DIR}/RecentFiles.cpp
 )
 qt_add_resources(ostrel_ui ostrel_icons PREFIX / BASE ${CMAKE_CURRENT_SOURCE_DIR} FILES
                  ${CMAKE_CURRENT_SOURCE_DIR}/icons/ostrelgsm4.svg)

@@ -104,12 +104,12 @@ TEST(LinkThread, PortThatCannotBeOpenedEndsWithoutRetrying) {
   TDrained d = Drain(queue);
   EXPECT_EQ(WithoutDates(d), (std::vector<std::string>{" # Поток начал работу",
                                                        " # !!! Ошибка открытия COM порта: Cannot open device " + name +
-                                                           ": No such file or directory",
+                                                           ": нет такого файла или устройства (No such file or directory)",
                                                        " # Поток завершил работу"}));
   // The system's reason follows the fixed texts.
   EXPECT_EQ(d.TextsFor(Targets::Panel2),
             (std::vector<std::string>{"Открываем COM порт: " + name,
-                                      "Ошибка при открытии COM порта: " + name + ": No such file or directory"}));
+                                      "Ошибка при открытии COM порта: " + name + ": нет такого файла или устройства"}));
   EXPECT_TRUE(d.Persistent.empty());
   EXPECT_EQ(device.checks.load() + device.idles.load(), 0);
 }

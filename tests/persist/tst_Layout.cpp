@@ -28,6 +28,7 @@ struct TWindow {
   TWindow() {
     form.setObjectName("Form1");
     form.setGeometry(207, 64, 894, 628);
+    form.setMinimumSize(640, 400);
     auto* layout = new QVBoxLayout(&form);
     layout->setContentsMargins(0, 0, 0, 0);
     splitter = new QSplitter(Qt::Vertical, &form);
@@ -63,21 +64,47 @@ class TestLayout : public QObject {
     QVERIFY(dir_->isValid());
   }
 
-  // No file: the designed size, centred on the screen, the designed share.
-  // Then the placement rule: a window wider than this screen (800 wide
-  // offscreen) would start left of it, so it goes to 0, 0.
+  // No file: the designed size as far as the screen allows (800 x 600
+  // offscreen), centred on it, the designed share.
   void noFileCentresTheWindow() {
     TWindow w;
     TWindowLayout layout(&w.form, dir_->filePath("Windows.ini"));
     layout.Load();
-    QCOMPARE(w.form.size(), QSize(894, 628));
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QCOMPARE(w.form.size(), QSize(894, 628).boundedTo(screen.size()));
     QVERIFY(qAbs(w.form.frameGeometry().center().x() - screen.center().x()) <= 1);
     QVERIFY(qAbs(w.form.frameGeometry().center().y() - screen.center().y()) <= 1);
     QCOMPARE(w.Share(), 76);
     layout.RestorePlacement();
-    QCOMPARE(w.form.geometry().topLeft(), screen.width() < 894 ? QPoint(0, 0) : w.form.geometry().topLeft());
-    QCOMPARE(w.form.size(), QSize(894, 628));
+    QVERIFY(screen.contains(w.form.geometry()));
+  }
+
+  // The fitting itself, for two small screens (one not at the origin) and
+  // frames from a first start, hostile files and a display since removed:
+  // the result always lies inside the screen and keeps the minimum size.
+  void fitFrame_data() {
+    QTest::addColumn<QRect>("screen");
+    QTest::addColumn<QRect>("stored");
+    QTest::addColumn<QRect>("expected");
+    const QRect laptop(0, 0, 800, 450);
+    const QRect wide(1280, 24, 1280, 776);  // a second screen, under a top panel
+    QTest::newRow("design-on-800x450") << laptop << QRect(207, 64, 894, 628) << QRect(0, 0, 800, 450);
+    QTest::newRow("tiny-in-corner") << laptop << QRect(1200, 780, 10, 10) << QRect(160, 50, 640, 400);
+    QTest::newRow("negative-height") << laptop << QRect(0, 0, 700, -5) << QRect(0, 0, 700, 400);
+    QTest::newRow("far-left-top") << laptop << QRect(-3000, -3000, 700, 420) << QRect(0, 0, 700, 420);
+    QTest::newRow("fits-as-stored") << laptop << QRect(50, 20, 700, 420) << QRect(50, 20, 700, 420);
+    QTest::newRow("design-on-wide") << wide << QRect(207, 64, 894, 628) << QRect(1280, 64, 894, 628);
+    QTest::newRow("taller-than-wide") << wide << QRect(1300, 0, 900, 5000) << QRect(1300, 24, 900, 776);
+    QTest::newRow("screen-below-minimum") << QRect(0, 0, 600, 300) << QRect(10, 10, 800, 800)
+                                          << QRect(0, 0, 640, 400);
+  }
+  void fitFrame() {
+    QFETCH(QRect, screen);
+    QFETCH(QRect, stored);
+    QFETCH(QRect, expected);
+    const QRect fitted = FitFrame(stored.x(), stored.y(), stored.width(), stored.height(), QSize(640, 400), screen);
+    QCOMPARE(fitted, expected);
+    if (screen.width() >= 640 && screen.height() >= 400) QVERIFY(screen.contains(fitted));
   }
 
   // What one run writes, the next reads: position, size and share, in a file
@@ -111,15 +138,35 @@ class TestLayout : public QObject {
     QCOMPARE(QDir(dir_->path()).entryList(QDir::Files), QStringList{"WINDOWS.INI"});
   }
 
-  // Values that are not numbers give the defaults; absent keys keep the design.
+  // Values that are not numbers count as missing: the design stays (fitted
+  // into the screen), the window is centred, the splitter keeps its share.
   void notNumbers() {
     WriteBytes(dir_->filePath("windows.ini"),
-               "[Form1]\r\nxForm.Left=x\r\nxForm.Width=wide\r\nRzSplitter1.Percent=?\r\n");
+               "[Form1]\r\nxForm.Left=x\r\nxForm.Width=wide\r\nxForm.Height=-5abc\r\nRzSplitter1.Percent=?\r\n");
     TWindow w;
     TWindowLayout layout(&w.form, dir_->filePath("Windows.ini"));
     layout.Load();
-    QCOMPARE(w.form.geometry(), QRect(0, 64, 600, 628));
-    QCOMPARE(w.Share(), 30);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QCOMPARE(w.form.size(), QSize(894, 628).boundedTo(screen.size()));
+    QCOMPARE(w.Share(), 76);
+  }
+
+  // A squashed pane is neither taken from the file nor written back.
+  void splitterNeverDegenerate() {
+    for (const char* percent : {"0", "100", "-7", "250"}) {
+      WriteBytes(dir_->filePath("Windows.ini"), QByteArray("[Form1]\r\nRzSplitter1.Percent=") + percent + "\r\n");
+      TWindow w;
+      TWindowLayout layout(&w.form, dir_->filePath("Windows.ini"));
+      layout.Load();
+      w.form.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&w.form));
+      QVERIFY2(w.Shown() >= 14 && w.Shown() <= 91, percent);
+      QVERIFY(layout.Save());
+      TIniFile ini(layout.FileName());
+      QVERIFY(ini.Load());
+      const int saved = ini.ReadInteger("Form1", "RzSplitter1.Percent", -1);
+      QVERIFY2(saved >= 15 && saved <= 90, percent);
+    }
   }
 
   // The placement section decides over the layout section; a rectangle on no
@@ -128,12 +175,12 @@ class TestLayout : public QObject {
     QTest::addColumn<QByteArray>("section");
     QTest::addColumn<QRect>("expected");
     QTest::addColumn<bool>("maximized");
-    QTest::newRow("normal") << QByteArray("Maximized=0\r\nLeft=10\r\nTop=20\r\nRight=510\r\nBottom=420\r\nSaved=1\r\n")
-                            << QRect(10, 20, 500, 400) << false;
-    QTest::newRow("off-screen") << QByteArray("Left=-5000\r\nTop=20\r\nRight=-4500\r\nBottom=420\r\n")
-                                << QRect(0, 0, 500, 400) << false;
-    QTest::newRow("maximized") << QByteArray("Maximized=1\r\nLeft=10\r\nTop=20\r\nRight=510\r\nBottom=420\r\n")
-                               << QRect(10, 20, 500, 400) << true;
+    QTest::newRow("normal") << QByteArray("Maximized=0\r\nLeft=10\r\nTop=20\r\nRight=710\r\nBottom=440\r\nSaved=1\r\n")
+                            << QRect(10, 20, 700, 420) << false;
+    QTest::newRow("off-screen") << QByteArray("Left=-5000\r\nTop=20\r\nRight=-4300\r\nBottom=440\r\n")
+                                << QRect(0, 0, 700, 420) << false;
+    QTest::newRow("maximized") << QByteArray("Maximized=1\r\nLeft=10\r\nTop=20\r\nRight=710\r\nBottom=440\r\n")
+                               << QRect(10, 20, 700, 420) << true;
     QTest::newRow("no-section-keeps-layout") << QByteArray() << QRect(50, 60, 640, 480) << false;
   }
   void placement() {
@@ -186,6 +233,9 @@ class TestLayout : public QObject {
                       "Bottom=2147483647\r\n");
     QTest::newRow("placement-huge")
         << QByteArray("[Form1FormState]\r\nLeft=10\r\nTop=10\r\nRight=2000000000\r\nBottom=40000\r\n");
+    QTest::newRow("tiny-in-far-corner")
+        << QByteArray("[Form1]\r\nxForm.Width=10\r\nxForm.Height=10\r\nxForm.Left=1200\r\nxForm.Top=780\r\n");
+    QTest::newRow("not-numbers") << QByteArray("[Form1]\r\nxForm.Height=-5\r\nxForm.Width=abc\r\n");
     QTest::newRow("placement-right-edge")
         << QByteArray("[Form1FormState]\r\nLeft=790\r\nTop=5\r\nRight=1290\r\nBottom=405\r\n");
   }
@@ -197,6 +247,7 @@ class TestLayout : public QObject {
     layout.Load();
     layout.RestorePlacement();
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QVERIFY(w.form.width() >= 640 && w.form.height() >= 400);
     QVERIFY2(screen.contains(w.form.geometry()), qPrintable(QString("%1,%2 %3x%4")
                                                               .arg(w.form.x())
                                                               .arg(w.form.y())

@@ -40,7 +40,7 @@ int OpenFailure(const std::string& path) {
 
 TEST(PortDiagnosis, MissingPortKeepsItsErrno) {
   EXPECT_EQ(OpenFailure("/nonexistent/ttyUSB9"), ENOENT);
-  EXPECT_EQ(OpenFailureReason(ENOENT, "/nonexistent/ttyUSB9"), ": No such file or directory");
+  EXPECT_EQ(OpenFailureReason(ENOENT, "/nonexistent/ttyUSB9"), ": нет такого файла или устройства");
 }
 
 // A second opener meets the first one's lock: busy, and the lock names the
@@ -53,10 +53,10 @@ TEST(PortDiagnosis, LockedPortIsBusyAndNamesItsHolder) {
   EXPECT_EQ(OpenFailure(pty.Path()), EBUSY);
   EXPECT_EQ(PortHolder(pty.Path()), OwnName());
   EXPECT_EQ(OpenFailureReason(EBUSY, pty.Path()),
-            ": Device or resource busy. Порт занят другой программой: " + OwnName());
+            ": устройство занято. Порт занят другой программой: " + OwnName());
   close(holder);
   EXPECT_EQ(PortHolder(pty.Path()), "");
-  EXPECT_EQ(OpenFailureReason(EBUSY, pty.Path()), ": Device or resource busy. Порт занят другой программой");
+  EXPECT_EQ(OpenFailureReason(EBUSY, pty.Path()), ": устройство занято. Порт занят другой программой");
 }
 
 TEST(PortDiagnosis, UucpLockFileNamesItsHolder) {
@@ -74,7 +74,7 @@ TEST(PortDiagnosis, UucpLockFileNamesItsHolder) {
 
 TEST(PortDiagnosis, RefusedPortPointsToTheDialoutGroup) {
   const std::string reason = OpenFailureReason(EACCES, "/dev/ttyUSB0");
-  EXPECT_EQ(reason.rfind(": Permission denied. ", 0), 0u) << reason;
+  EXPECT_EQ(reason.rfind(": нет прав доступа. ", 0), 0u) << reason;
   EXPECT_NE(reason.find("dialout"), std::string::npos) << reason;
   EXPECT_EQ(OpenFailureReason(0, "/dev/ttyUSB0"), "");
 }

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSpinBox>
@@ -106,7 +107,7 @@ class TestDesktop : public QObject {
     TForm1 form;
     TPanel* panel2 = form.SplashDialog()->Panel2();
     const QString refused = QString::fromUtf8(
-        "Ошибка при открытии COM порта: /dev/ttyUSB0: Permission denied. Нет прав на порт: добавьте "
+        "Ошибка при открытии COM порта: /dev/ttyUSB0: нет прав доступа. Нет прав на порт: добавьте "
         "пользователя в группу dialout и войдите в систему заново");
     panel2->SetCaption(refused);
     QStringList lines = panel2->CaptionLines();
@@ -299,10 +300,25 @@ class TestDesktop : public QObject {
       QCOMPARE(box->itemText(1), QString("ttyUSB1"));
       QCOMPARE(box->currentText(), QString("/dev/pts/7"));
       QCOMPARE(box->itemData(0, Qt::ToolTipRole).toString(), QString("FT232R USB UART, FTDI"));
+      QCOMPARE(box->itemData(0, TdlgConnect::DescriptionRole).toString(), QString("FT232R USB UART, FTDI"));
+      QCOMPARE(dialog->findChild<QPushButton*>("CancelBtn")->text(), QString::fromUtf8("Отмена"));
 
-      // The drop-down still replaces the text by the first port, as before.
+      // Opening the list keeps the remembered port, listed or not (a
+      // pseudo-terminal never is); a pick replaces it, and Cancel gives back
+      // the port the dialog opened with.
       dialog->ComPortsDropDown();
-      QCOMPARE(box->currentText(), QString("ttyUSB0"));
+      QCOMPARE(box->currentText(), QString("/dev/pts/7"));
+      QCOMPARE(box->lineEdit()->text(), QString("/dev/pts/7"));
+      box->setCurrentIndex(1);
+      QCOMPARE(box->currentText(), QString("ttyUSB1"));
+      dialog->reject();
+      QCOMPARE(box->currentText(), QString("/dev/pts/7"));
+      // A listed port stays selected through a drop-down.
+      box->setEditText("ttyUSB1");
+      dialog->show();
+      dialog->ComPortsDropDown();
+      QCOMPARE(box->currentIndex(), 1);
+      QCOMPARE(box->currentText(), QString("ttyUSB1"));
       dialog->hide();
     }
     TdlgConnect::ListPorts = &TdlgConnect::SystemPorts;

@@ -111,7 +111,6 @@ class TstKeyDialog : public QObject {
     QFETCH(QString, expected);
     QLineEdit* edit = dialog_->KeyEdit();
     QCOMPARE(edit->objectName(), QStringLiteral("KeyEdit"));
-    QCOMPARE(edit->maxLength(), 16);
     edit->clear();
     QTest::keyClicks(edit, typed);
     QCOMPARE(edit->text(), expected);
@@ -130,11 +129,11 @@ class TstKeyDialog : public QObject {
   }
 
   void dialogLayout() {
-    QCOMPARE(dialog_->windowTitle(), QStringLiteral("Dialog"));
+    QCOMPARE(dialog_->windowTitle(), QStringLiteral("Ключ Touch Memory"));
     QCOMPARE(dialog_->size(), QSize(316, 80));
     QVERIFY(dialog_->OKBtn()->isDefault());
     QCOMPARE(dialog_->OKBtn()->text(), QStringLiteral("OK"));
-    QCOMPARE(dialog_->CancelBtn()->text(), QStringLiteral("Cancel"));
+    QCOMPARE(dialog_->CancelBtn()->text(), QStringLiteral("Отмена"));
     QVERIFY(dialog_->findChild<QWidget*>(QStringLiteral("Bevel1")) != nullptr);
   }
 

@@ -86,7 +86,7 @@ class TestMainForm : public QObject {
     QTest::newRow("silent-panel") << "" << "+v" << false << QString::fromUtf8("ОШИБКА! Устройство не ответило!");
     QTest::newRow("port-cannot-be-opened")
         << "" << "" << true
-        << QString::fromUtf8("Ошибка при открытии COM порта: /nonexistent/ostrel: No such file or directory");
+        << QString::fromUtf8("Ошибка при открытии COM порта: /nonexistent/ostrel: нет такого файла или устройства");
   }
 
   void connectionFailures() {

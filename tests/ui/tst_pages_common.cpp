@@ -52,7 +52,6 @@ class TstPagesCommon : public QObject {
     QCOMPARE(page_->windowTitle(), QStringLiteral("Общие установки"));
     for (int n = 1; n <= 12; ++n) {
       QCOMPARE(Phone(n)->text(), QString());
-      QCOMPARE(Phone(n)->maxLength(), 20);
       QCOMPARE(Phone(n)->toolTip(), QStringLiteral("50"));
       QVERIFY(!React(n)->isChecked());
       if (n >= 5) {

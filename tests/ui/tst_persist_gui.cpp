@@ -208,7 +208,7 @@ class TestPersistGui : public QObject {
 
     chosen = file + "/under-a-file.ini";
     Menu(form, "mnuSave")->trigger();
-    QCOMPARE(messages, QStringList{"Unable to write to " + chosen});
+    QCOMPARE(messages, QStringList{QString::fromUtf8("Не удалось записать файл «%1»: часть пути не является каталогом").arg(chosen)});
     QVERIFY(ReadBytes(file).contains("Phone2=333\r\n"));
   }
 
@@ -238,7 +238,8 @@ class TestPersistGui : public QObject {
       Phone(form, 1)->setText("111");
       form.close();
     }
-    const QString layout = "Unable to write to " + dir->filePath("Windows.ini");
+    const QString layout =
+        QString::fromUtf8("Не удалось записать файл «%1»: это каталог, а не файл").arg(dir->filePath("Windows.ini"));
     QCOMPARE(messages, QStringList({layout, layout}));  // placement at close, layout at destruction
     QVERIFY(ReadBytes(dir->filePath("current.ini")).contains("Phone1=111\r\n"));
     QVERIFY(ReadBytes(dir->filePath("log.txt")).contains("Окончили процесс протоколирования"));
@@ -248,8 +249,9 @@ class TestPersistGui : public QObject {
     QVERIFY(QFile::remove(dir->filePath("current.ini")));
     QVERIFY(QDir().mkdir(dir->filePath("current.ini")));
     { TForm1 form; }
-    QCOMPARE(messages, QStringList({"Unable to read " + dir->filePath("current.ini"),
-                                    "Unable to write to " + dir->filePath("current.ini")}));
+    QCOMPARE(messages,
+             QStringList({QString::fromUtf8("Не удалось прочитать файл «%1»: это каталог, а не файл").arg(dir->filePath("current.ini")),
+                          QString::fromUtf8("Не удалось записать файл «%1»: это каталог, а не файл").arg(dir->filePath("current.ini"))}));
     QVERIFY(QFileInfo(dir->filePath("current.ini")).isDir());
   }
 

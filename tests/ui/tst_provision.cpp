@@ -10,6 +10,11 @@
 #include <QStandardPaths>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QLabel>
+#include <QProgressBar>
+#include <algorithm>
+
+#include "ui/OperationProgress.h"
 #include <QTest>
 
 #include "persist/IniFile.h"
@@ -98,8 +103,12 @@ class TestProvision : public QObject {
     QVERIFY(dialog && dialog->isVisible());
     QTableWidget* table = dialog->Table();
     QCOMPARE(table->rowCount(), 2);
-    QCOMPARE(Row(table, 0), (QStringList{"Phones", "Phone3", "+79161112233", "+79030000003"}));
-    QCOMPARE(Row(table, 1), (QStringList{"Other", "TimeOut", "30", "45"}));
+    QCOMPARE(Row(table, 0), (QStringList{U("Общие"), U("Телефон 3"), "+79161112233", "+79030000003"}));
+    QCOMPARE(Row(table, 1), (QStringList{U("Общие"), U("Задержка на вход"), "30", "45"}));
+    QCOMPARE(dialog->Summary()->text(), U("Отличаются настройки: 2"));
+    QVERIFY(dialog->isModal() || dialog->windowModality() != Qt::NonModal);
+    // One progress over the read, counted to its end.
+    QCOMPARE(form.Progress()->Total(), 38);
     QCOMPARE(Phone(form, 3)->text(), QString("+79030000003"));
     QCOMPARE(Phone(form, 4)->text(), QString("+79161112244"));
     QCOMPARE(form.Device().GetPage(), std::string("TformCommon"));
@@ -115,6 +124,10 @@ class TestProvision : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(!form.IsBusy(), 20000);
     QCOMPARE(dialog->Table()->rowCount(), 0);
     QVERIFY(gui::MemoLines(form).last().contains(U("совпадают")));
+    // A disconnect closes it: its rows belong to that connection.
+    QVERIFY(dialog->isVisible());
+    gui::NavItem(form, "Отключиться")->Click();
+    QVERIFY(!dialog->isVisible());
   }
 
   void compareReportsAFailedRead() {
@@ -173,8 +186,16 @@ class TestProvision : public QObject {
     Phone(form, 3)->setText("89030000003");
     Phone(form, 4)->setText("89030000004");
 
+    // One progress from 0 to N over backup read, write and read-back.
+    QList<int> seen;
+    QObject::connect(form.Progress()->Bar(), &QProgressBar::valueChanged, [&](int v) { seen << v; });
     gui::NavItem(form, "Записать всё")->Click();
+    QVERIFY(form.Progress()->IsRunning());
+    QCOMPARE(form.Progress()->Total(), 38 + 37 + 38);
     QTRY_VERIFY_WITH_TIMEOUT(!form.IsBusy() && !form.Provision()->IsRunning(), 40000);
+    QVERIFY(!form.Progress()->IsRunning());
+    QVERIFY(std::is_sorted(seen.begin(), seen.end()));
+    QCOMPARE(seen.last(), 38 + 37 + 38);
 
     const QString backup = form.Provision()->LastBackup();
     QVERIFY(!backup.isEmpty());
@@ -190,11 +211,12 @@ class TestProvision : public QObject {
 
     QCOMPARE(panel.State().Phones[3], std::string("89030000004"));
     QCOMPARE(panel.State().Phones[2], std::string("+79161112233"));
-    QCOMPARE(sandbox.messages.size(), 2);
-    QCOMPARE(sandbox.messages[0], U("Запись всех параметров завершена!"));
-    QCOMPARE(sandbox.messages[1],
-             U("Панель не сохранила настроек: 1\n[Phones] Phone3: на панели '+79161112233' записано '89030000003'"));
-    QVERIFY(gui::MemoLines(form).last().contains("[Phones] Phone3"));
+    // One box, at the end, telling the whole story.
+    QCOMPARE(sandbox.messages,
+             QStringList{U("Запись выполнена, но панель не сохранила настройки (1):\n"
+                           "Телефон 3: на панели «+79161112233», записано «89030000003»\n"
+                           "Резервная копия панели: ") + backup});
+    QVERIFY(form.Memo()->toPlainText().contains("[Phones] Phone3: "));
     QCOMPARE(Phone(form, 3)->text(), QString("89030000003"));
   }
 

@@ -258,13 +258,13 @@ void TstTrislider::levelLimitedToScale() {
   slider->TimerTick();
   QCOMPARE(slider->Level, expected);
 
-  // The bar fills the track up to the level's column; the track is white beyond it.
+  // The bar fills the track up to the level's column; the track is mid-gray beyond it.
   const TTrisliderGeometry g = slider->Geometry();
   const TEdgeRect bar = g.LevelBarRect(expected);
   const int row = g.Mid() + 9;  // below the thumbs and the level number
   const QColor highlight = Role(*slider, QPalette::Highlight);
   if (bar.Right > bar.Left) QCOMPARE(BufferPixel(*slider, bar.Right - 1, row), highlight);
-  if (bar.Right < g.TrackRect().Right - 1) QCOMPARE(BufferPixel(*slider, bar.Right, row), QColor(Qt::white));
+  if (bar.Right < g.TrackRect().Right - 1) QCOMPARE(BufferPixel(*slider, bar.Right, row), QColor(128, 128, 128));
   if (expected == 1023) QCOMPARE(bar.Right - 1, g.TrackRect().Right);
 }
 
@@ -564,12 +564,12 @@ void TstTrislider::picture() {
 
   // The buffer lands at (1, 1) inside the panel's bevel.
   const auto at = [&](int x, int y) { return shot.pixelColor(x + 1, y + 1); };
-  QCOMPARE(at(300, 30), QColor(Qt::white));                       // track beyond the level
+  QCOMPARE(at(300, 30), QColor(128, 128, 128));                   // track beyond the level
   QCOMPARE(at(100, 30), Role(*slider, QPalette::Highlight));      // level bar
   QCOMPARE(at(300, 17), QColor(128, 128, 128));                   // sunken edge of the track, top
   QCOMPARE(at(20, 17), QColor(Qt::black));                        // value label of thumb 0, bottom edge
   QCOMPARE(at(20, 40), QColor(Qt::black));                        // long tick under thumb 0
-  QCOMPARE(at(151, 27), Role(*slider, QPalette::Button));         // inside thumb 3
+  QCOMPARE(at(151, 27), QColor(10, 40, 80));                      // inside thumb 3, dark on the track
   QCOMPARE(at(146, 25), QColor(Qt::white));                       // thumb 3's lit left side
   QCOMPARE(at(156, 25), QColor(128, 128, 128));                   // thumb 3's shaded right side
   QCOMPARE(at(5, 5), Role(*slider, QPalette::Button));            // background

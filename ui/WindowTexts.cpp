@@ -1,0 +1,168 @@
+#include "ui/WindowTexts.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "persist/IniFile.h"
+#include "persist/SettingsCheck.h"
+#include "serial/PortDiagnosis.h"
+
+namespace WindowTexts {
+namespace {
+
+QString U(const char* text) { return QString::fromUtf8(text); }
+
+// One section of the settings file: its keys are a stem and a number, the
+// name on the page a stem and the number shifted by Offset.
+struct TSectionRow {
+  const char* Section;
+  const char* KeyStem;  // "Phone" for Phone1..Phone12; empty: whole keys below
+  const char* NameStem;
+  int Offset;
+  const char* Page;
+  const char* Rule;
+};
+
+const TSectionRow kSections[] = {
+    {"Phones", "Phone", "Телефон %1", 0, "Общие", "цифры и «+», не более 20"},
+    {"React", "React", "Реакция %1", 0, "Общие", "0 или 1"},
+    {"Norm", "Norm", "Норм. состояние %1", 0, "Общие", "0 или 1, у шлейфа одно нормальное состояние"},
+    {"24Hours", "24-", "24 часа, шлейф %1", 0, "Общие", "0 или 1"},
+    {"Keys", "Key", "Ключ %1", 1, "Ключи", "от 1 до 16 шестнадцатеричных цифр"},
+    {"ts1", "slider", "Порог %1 канала 1", 1, "АЦП", "целое от 0 до 1023, пороги по возрастанию"},
+    {"ts2", "slider", "Порог %1 канала 2", 1, "АЦП", "целое от 0 до 1023, пороги по возрастанию"},
+    {"GSM", "MODE", "GSM модуль %1", 0, "GSM", "0 или 1, выбран ровно один модуль"},
+};
+
+const struct {
+  const char* Section;
+  const char* Key;
+  const char* Name;
+  const char* Rule;
+} kKeys[] = {
+    {"Other", "FastGuard", "Быстрая постановка на охрану", "0 или 1"},
+    {"Other", "TimeOut", "Задержка на вход", "целое от 0 до 255"},
+    {"Other", "WaitSend", "Дожидаться отправки", "0 или 1"},
+    {"Other", "TimeOut2", "Задержка на выход", "целое от 0 до 255"},
+    {"GSM", "RING", "Длительность звонка", "целое от 0 до 5 (звонок 1..6)"},
+    {"GSM", "MODE1", "GSM модуль Siemens 35", "0 или 1, выбран ровно один модуль"},
+    {"GSM", "MODE2", "GSM модуль Siemens 45", "0 или 1, выбран ровно один модуль"},
+    {"GSM", "MODE3", "GSM модуль «Модем»", "0 или 1, выбран ровно один модуль"},
+};
+
+const TSectionRow* FindSection(const QString& section, const QString& key, int* number) {
+  for (const TSectionRow& row : kSections) {
+    if (section.compare(QLatin1String(row.Section), Qt::CaseInsensitive) != 0) continue;
+    const QString stem = QLatin1String(row.KeyStem);
+    if (!key.startsWith(stem, Qt::CaseInsensitive)) continue;
+    bool ok = false;
+    const int n = key.mid(stem.size()).toInt(&ok);
+    if (!ok) continue;
+    *number = n + row.Offset;
+    return &row;
+  }
+  return nullptr;
+}
+
+int Probe(const QString& fileName, int flags) {
+  const int fd = ::open(QFile::encodeName(fileName).constData(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return errno;
+  ::close(fd);
+  return 0;
+}
+
+QString Quoted(const QString& fileName) { return U("«") + QDir::toNativeSeparators(fileName) + U("»"); }
+
+QString Reason(int err) {
+  return err == 0 ? U("неизвестная ошибка") : QString::fromStdString(SystemErrorTextRu(err));
+}
+
+}  // namespace
+
+QString SettingName(const QString& section, const QString& key) {
+  for (const auto& k : kKeys)
+    if (section.compare(QLatin1String(k.Section), Qt::CaseInsensitive) == 0 &&
+        key.compare(QLatin1String(k.Key), Qt::CaseInsensitive) == 0)
+      return U(k.Name);
+  int n = 0;
+  if (const TSectionRow* row = FindSection(section, key, &n)) return U(row->NameStem).arg(n);
+  return QStringLiteral("[%1] %2").arg(section, key);
+}
+
+QString PageName(const QString& section) {
+  if (section.compare(QLatin1String("Other"), Qt::CaseInsensitive) == 0) return U("Общие");
+  for (const TSectionRow& row : kSections)
+    if (section.compare(QLatin1String(row.Section), Qt::CaseInsensitive) == 0) return U(row.Page);
+  return section;
+}
+
+QString SettingRule(const QString& section, const QString& key) {
+  for (const auto& k : kKeys)
+    if (section.compare(QLatin1String(k.Section), Qt::CaseInsensitive) == 0 &&
+        key.compare(QLatin1String(k.Key), Qt::CaseInsensitive) == 0)
+      return U(k.Rule);
+  int n = 0;
+  if (const TSectionRow* row = FindSection(section, key, &n)) return U(row->Rule);
+  return QString();
+}
+
+QString ReadFailure(const QString& fileName) {
+  int err = QFileInfo(fileName).isDir() ? EISDIR : Probe(fileName, O_RDONLY);
+  if (err == 0 && !QFileInfo(fileName).isFile()) err = EINVAL;  // a device or a pipe: not a settings file
+  QString text = U("Не удалось прочитать файл ") + Quoted(fileName) + U(": ") + Reason(err);
+  if (err == EINVAL || err == 0) text = U("Не удалось прочитать файл ") + Quoted(fileName) +
+                                        U(": это не файл настроек (нужен обычный файл не больше 1 МиБ)");
+  return text;
+}
+
+QString WriteFailure(const QString& fileName) {
+  const QFileInfo info(fileName);
+  int err = 0;
+  if (info.isDir())
+    err = EISDIR;
+  else if (QFileInfo(info.absolutePath()).exists() && !QFileInfo(info.absolutePath()).isDir())
+    err = ENOTDIR;
+  else if (!info.dir().exists())
+    err = ENOENT;
+  else if (info.exists())
+    err = Probe(fileName, O_WRONLY);
+  if (err == 0) err = ::access(QFile::encodeName(info.absolutePath()).constData(), W_OK | X_OK) == 0 ? 0 : errno;
+  return U("Не удалось записать файл ") + Quoted(fileName) + U(": ") + Reason(err);
+}
+
+QString LoadFailure(const QString& fileName) {
+  TIniFile ini(fileName);
+  if (!ini.Load()) return ReadFailure(fileName);
+  const TSettingsCheck check(ini, true);
+  if (QFileInfo(fileName).isFile() && !check.HasSettings())
+    return U("В файле ") + Quoted(fileName) + U(" нет настроек панели: ничего не загружено");
+  if (check.Problems().empty()) return QString();
+  QStringList lines;
+  for (const TSettingsCheck::TProblem& p : check.Problems()) {
+    const QString rule = SettingRule(p.Section, p.Key);
+    QStringList at;
+    for (const TIniFile::TKeyLine& k : ini.KeyLines())
+      if (k.Section.compare(p.Section, Qt::CaseInsensitive) == 0 && k.Key.compare(p.Key, Qt::CaseInsensitive) == 0)
+        at << QString::number(k.Line);
+    const QString where = at.isEmpty() ? QString() : (at.size() == 1 ? U(", строка ") : U(", строки ")) + at.join(U(", "));
+    lines << U("• ") + SettingName(p.Section, p.Key) + QStringLiteral(" ([%1] %2%3)").arg(p.Section, p.Key, where) +
+                 (rule.isEmpty() ? QString() : U(": ") + rule);
+  }
+  return U("Из файла ") + Quoted(fileName) + U(" не загружены значения, они остались прежними:\n") +
+         lines.join(u'\n');
+}
+
+QString LinkLost(int systemError, bool duringOperation) {
+  QString text = U("Связь с панелью потеряна: ") +
+                 (systemError != 0 ? QString::fromStdString(SystemErrorTextRu(systemError))
+                                   : U("порт закрыт или соединение разорвано"));
+  text += duringOperation ? U(".\nОперация прервана и не завершена. Подключитесь снова и повторите её.")
+                          : U(".\nПодключитесь снова.");
+  return text;
+}
+
+}  // namespace WindowTexts

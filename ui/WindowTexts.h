@@ -1,0 +1,31 @@
+// The window's own words: Russian names of the settings as the pages show
+// them, and Russian texts for the failures of files and of the link.
+//
+// The names come from one table keyed by the settings file's section and key
+// ("Phones", "Phone2" -> "Телефон 2"). GUI thread only.
+#pragma once
+
+#include <QString>
+
+namespace WindowTexts {
+
+// The setting as the pages name it: "Телефон 2", "Реакция 3", "Ключ 4",
+// "Порог 2 канала 1"; the section and key themselves for one not in the table.
+QString SettingName(const QString& section, const QString& key);
+// The page that shows the section: "Общие", "Ключи", "АЦП", "GSM".
+QString PageName(const QString& section);
+// What a value of the setting may be, in words ("цифры и «+», не более 20").
+QString SettingRule(const QString& section, const QString& key);
+
+// "«file»: <reason>" for a file that could not be read or written, the reason
+// in Russian as the system gives it (looked up again for the file).
+QString ReadFailure(const QString& fileName);
+QString WriteFailure(const QString& fileName);
+// Why loading a settings file left values out, one line a value, Russian;
+// empty when it did not. Reads the file again to say so.
+QString LoadFailure(const QString& fileName);
+
+// The message box of a link lost while connected.
+QString LinkLost(int systemError, bool duringOperation);
+
+}  // namespace WindowTexts
