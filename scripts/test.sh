@@ -31,7 +31,9 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="$type" -DOSTREL_SANITI
 cmake --build "$build" -j "$(nproc)"
 
 export QT_QPA_PLATFORM=offscreen
-export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 die_after_fork=0 suppressions=$root/scripts/tsan.supp"
+# The longest history: a race with a stack that cannot be restored has no
+# names to match the suppressions by.
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 die_after_fork=0 history_size=7 suppressions=$root/scripts/tsan.supp"
 export ASAN_OPTIONS="detect_leaks=1 abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1"
 export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp"

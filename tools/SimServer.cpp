@@ -317,9 +317,11 @@ void TSimServer::WriteUnsent(std::string& unsent)
     return;
   }
   while (!unsent.empty()) {
+    // Taken before the write: once written, the program may read the bytes
+    // before this thread runs again.
+    const auto sent = TClock::now();
     const ssize_t n = ::write(Pty.MasterFd(), unsent.data(), unsent.size());
     if (n > 0) {
-      const auto sent = TClock::now();
       unsent.erase(0, static_cast<size_t>(n));
       // Given first: a byte is always counted as one or the other.
       GivenBytes += static_cast<std::uint64_t>(n);

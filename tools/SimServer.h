@@ -52,8 +52,9 @@ public:
   void SetStateChangedHandler(std::function<void(const TPanelState&)> handler);
   // Called on the serving thread for each command the panel received.
   void SetCommandHandler(std::function<void(const std::string&)> handler);
-  // Called on the serving thread right after bytes went onto the line, with the time they went
-  // (benchmarks time the program from one answer to another with it).
+  // Called on the serving thread right after bytes went onto the line, with the time they went:
+  // taken just before the write, so never after the program has read them (benchmarks time the
+  // program from one answer to another with it).
   void SetSentHandler(std::function<void(TClock::time_point)> handler);
 
   // Every command the panel received, without its carriage return, oldest first.

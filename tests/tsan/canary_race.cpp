@@ -1,11 +1,12 @@
-// Must be reported: two threads of ours write one counter without a lock.
-// One runs in a thread that Qt started, the other in a callback of Qt's event
-// loop, so Qt's frames lie below both accesses, as they do below most of the
-// program's code.
+// Must be reported: a thread of ours (a std::thread, as the link thread is)
+// and the GUI thread write one counter without a lock. The GUI thread's access
+// runs in a callback of Qt's event loop, so Qt's frames lie below it, as they
+// do below most of the program's code.
 #include <QCoreApplication>
 #include <QThread>
 #include <QTimer>
 #include <atomic>
+#include <thread>
 
 namespace {
 
@@ -18,19 +19,17 @@ void CountUnguarded() { ++counter; }
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
-  QThread* worker = QThread::create([] {
-    CountUnguarded();
-    // Relaxed: it orders nothing, so the two accesses stay unordered.
-    started.store(true, std::memory_order_relaxed);
-  });
+  std::thread worker;
   QTimer::singleShot(0, &app, [&] {
-    worker->start();
+    worker = std::thread([] {
+      CountUnguarded();
+      // Relaxed: it orders nothing, so the two accesses stay unordered.
+      started.store(true, std::memory_order_relaxed);
+    });
     while (!started.load(std::memory_order_relaxed)) QThread::yieldCurrentThread();
     CountUnguarded();
-    worker->wait();
+    worker.join();
     app.quit();
   });
-  const int code = app.exec();
-  delete worker;
-  return code;
+  return app.exec();
 }

@@ -123,6 +123,8 @@ class TestKeyboardWalk : public QObject {
     QVERIFY(form.Progress()->Label()->text().endsWith(QString::fromUtf8(" из 37")));
     QTRY_VERIFY_WITH_TIMEOUT(sandbox.messages.contains(QString::fromUtf8("Запись всех параметров завершена!")), 20000);
     QCOMPARE(panel.State().Phones[0], std::string("+79001112233"));
+    // The message comes before the operation's end gives the navigation back.
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsBusy(), 20000);
 
     // Save: the item, then a file name typed into the file dialog.
     QVERIFY(TabTo({gui::NavItem(form, "Сохранить")}));
