@@ -9,7 +9,7 @@
 #include "app/CliProvision.h"
 #include "app/Session.h"
 #include "app/WindowArgs.h"
-#include "persist/SettingsCheck.h"
+#include "persist/SettingsCodec.h"
 #include "persist/ShutdownSignals.h"
 #include "ui/ConnectDlg.h"
 #include "ui/MainForm.h"
@@ -56,7 +56,8 @@ struct TWriteSafety {
 int WritePanel(TForm1& form, TSession& session, const QString& port, const std::string& phone, const QString& in,
                bool adc, const TWriteSafety& safety) {
   // Unattended: a file that is not sent exactly as written is refused before the port is opened.
-  if (const auto refused = CheckSettingsForWrite(in, adc)) return Fail(exUsage, *refused);
+  if (const auto refused = ReadSettingsForWrite(in, adc ? TGroups::AllWithAdc() : TGroups::All(), nullptr))
+    return Fail(exUsage, *refused);
   QString why;
   if (!QFileInfo(in).isFile()) return Fail(exUsage, "cannot read the settings file " + in);
   if (!form.LoadSettings(in, &why)) return Fail(exUsage, why);
@@ -66,7 +67,7 @@ int WritePanel(TForm1& form, TSession& session, const QString& port, const std::
   if (!safety.Backup.isEmpty())
     if (const int status = BackupBeforeWrite(form, session, port, in, safety.Backup, adc); status != exOk)
       return status;
-  const TSnapshot sent = form.PagesSnapshot(adc);
+  const TSettings sent = form.PagesSettings(adc ? TGroups::AllWithAdc() : TGroups::All());
   if (const int status = RunAll(form, session, adc, true); status != exOk) return status;
   if (safety.Verify) return VerifyAfterWrite(form, session, sent, adc);
   session.Disconnect();

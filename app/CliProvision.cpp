@@ -7,22 +7,25 @@
 #include <cstdio>
 
 #include "app/Session.h"
+#include "persist/SettingsCodec.h"
 #include "ui/ConnectDlg.h"
 #include "ui/f_ACP.h"
 
 namespace {
 
-void PrintDifferences(const QList<TSettingDifference>& differences) {
-  for (const TSettingDifference& d : differences) {
+TGroups Groups(bool adc) { return adc ? TGroups::AllWithAdc() : TGroups::All(); }
+
+void PrintDifferences(const std::vector<TDifference>& differences) {
+  for (const TDifference& d : differences) {
     const QByteArray line = DifferenceLine(d, QStringLiteral("panel"), QStringLiteral("file")).toUtf8();
     std::printf("%s\n", line.constData());
   }
   std::fflush(stdout);
 }
 
-QString Names(const QList<TSettingDifference>& differences) {
+QString Names(const std::vector<TDifference>& differences) {
   QStringList names;
-  for (const TSettingDifference& d : differences) names << "[" + d.Section + "] " + d.Key;
+  for (const TDifference& d : differences) names << FieldName(*d.Field);
   return names.join(", ");
 }
 
@@ -95,17 +98,17 @@ int DiffPanel(TForm1& form, TSession& session, const QString& port, const std::s
               bool adc) {
   if (const int status = LoadInput(form, in); status != exOk) return status;
   // What writing the file would send: the file as the pages take it.
-  const TSnapshot file = form.PagesSnapshot(adc);
+  const TSettings file = form.PagesSettings(Groups(adc));
   QString why;
   const bool connected = session.Connect(port, phone, &why);
   if (session.Interrupted()) return Interrupted(session);
   if (!connected) return Fail(exConnect, "connection failed: " + why);
   if (const int status = ReadIntoPages(form, session, adc); status != exOk) return status;
   if (const int status = EndLink(session); status != exOk) return status;
-  const QList<TSettingDifference> differences = form.PagesSnapshot(adc).Differences(file);
-  if (differences.isEmpty()) return exOk;
+  const std::vector<TDifference> differences = Differences(form.PagesSettings(Groups(adc)), file);
+  if (differences.empty()) return exOk;
   PrintDifferences(differences);
-  return Fail(exDifferent, QString::number(differences.size()) + " settings differ from " + in);
+  return Fail(exDifferent, QString::number(int(differences.size())) + " settings differ from " + in);
 }
 
 int BackupBeforeWrite(TForm1& form, TSession& session, const QString& port, const QString& in,
@@ -124,11 +127,11 @@ int BackupBeforeWrite(TForm1& form, TSession& session, const QString& port, cons
   return exOk;
 }
 
-int VerifyAfterWrite(TForm1& form, TSession& session, const TSnapshot& written, bool adc) {
+int VerifyAfterWrite(TForm1& form, TSession& session, const TSettings& written, bool adc) {
   if (const int status = ReadIntoPages(form, session, adc); status != exOk) return status;
   if (const int status = EndLink(session); status != exOk) return status;
-  const QList<TSettingDifference> differences = form.PagesSnapshot(adc).Differences(written);
-  if (differences.isEmpty()) return exOk;
+  const std::vector<TDifference> differences = Differences(form.PagesSettings(Groups(adc)), written);
+  if (differences.empty()) return exOk;
   PrintDifferences(differences);
   return Fail(exExchange, "the panel did not keep what was written: " + Names(differences));
 }

@@ -8,7 +8,7 @@
 #include <QString>
 #include <string>
 
-#include "persist/Snapshot.h"
+#include "model/Settings.h"
 
 class TForm1;
 class TSession;
@@ -37,4 +37,4 @@ int BackupBeforeWrite(TForm1& form, TSession& session, const QString& port, cons
 // write --verify: reads the panel back and compares it with what was
 // written; every difference is listed on standard output and gives
 // exExchange. Ends the link.
-int VerifyAfterWrite(TForm1& form, TSession& session, const TSnapshot& written, bool adc);
+int VerifyAfterWrite(TForm1& form, TSession& session, const TSettings& written, bool adc);

@@ -30,18 +30,19 @@ TdlgCompare::TdlgCompare(QWidget* parent) : QDialog(parent) {
   layout->addWidget(buttons);
 }
 
-void TdlgCompare::Show(const QList<TSettingDifference>& differences) {
+void TdlgCompare::Show(const std::vector<TDifference>& differences) {
   table_->setRowCount(0);
-  for (const TSettingDifference& d : differences) {
+  for (const TDifference& d : differences) {
     const int row = table_->rowCount();
     table_->insertRow(row);
-    const QString cells[] = {d.Section, d.Key, d.Left, d.Right};
+    const QString cells[] = {QString::fromStdString(d.Field->Section), QString::fromStdString(d.Field->Key),
+                             QString::fromStdString(d.Left), QString::fromStdString(d.Right)};
     for (int column = 0; column < 4; ++column) table_->setItem(row, column, new QTableWidgetItem(cells[column]));
   }
   table_->resizeColumnsToContents();
-  summary_->setText(differences.isEmpty()
+  summary_->setText(differences.empty()
                         ? QString::fromUtf8("Настройки на панели и на страницах совпадают.")
-                        : QString::fromUtf8("Различаются настроек: %1").arg(differences.size()));
+                        : QString::fromUtf8("Различаются настроек: %1").arg(int(differences.size())));
   show();
   raise();
 }

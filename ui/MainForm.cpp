@@ -19,13 +19,13 @@
 #include "persist/Layout.h"
 #include "persist/ProgramDir.h"
 #include "persist/SettingsDialogs.h"
-#include "persist/SettingsFile.h"
 #include "serial/GuiSync.h"
 #include "ui/ConnectDlg.h"
 #include "ui/GuiThread.h"
 #include "ui/KeyDialog.h"
 #include "ui/MessageBox.h"
 #include "ui/NavBar.h"
+#include "ui/PageSettings.h"
 #include "ui/Page.h"
 #include "ui/Provision.h"
 #include "ui/SplashDlg.h"
@@ -479,14 +479,18 @@ TSettingsTargets TForm1::SettingsTargets() {
 }
 
 bool TForm1::SaveSettings(const QString& fileName, QString* error) {
-  return TSettingsFile(SettingsTargets()).Save(fileName, error);
+  return TPagesFile(SettingsTargets()).Save(fileName, error);
 }
 
 bool TForm1::LoadSettings(const QString& fileName, QString* error) {
-  return TSettingsFile(SettingsTargets()).Load(fileName, error);
+  return TPagesFile(SettingsTargets()).Load(fileName, error);
 }
 
-TSnapshot TForm1::PagesSnapshot(bool adc) { return TSettingsFile(SettingsTargets()).Snapshot(adc); }
+TSettings TForm1::PagesSettings(TGroups groups) {
+  TSettings settings = ReadPages(SettingsTargets());
+  settings.Groups = settings.Groups & groups;
+  return settings;
+}
 
 void TForm1::SaveAction() {
   if (busy_) return;

@@ -13,7 +13,7 @@
 #include "link/Clock.h"
 #include "link/xModem.h"
 #include "output/OutArray.h"
-#include "persist/Snapshot.h"
+#include "model/Settings.h"
 #include "protocol/DevOstrel.h"
 #include "ui/Appliers.h"
 #include "ui/GuiReader.h"
@@ -103,11 +103,11 @@ class TForm1 : public QMainWindow {
 
   // --- Persistence: settings files, the layout file and the debug log ---
   // A settings file holds the pages, the port name and mnuLog's mark
-  // (persist/SettingsFile.h). Failures come back in *error, never in a box.
+  // (ui/PageSettings.h). Failures come back in *error, never in a box.
   bool SaveSettings(const QString& fileName, QString* error = nullptr);
   bool LoadSettings(const QString& fileName, QString* error = nullptr);
-  // The settings the pages hold, as a settings file would store them.
-  TSnapshot PagesSnapshot(bool adc);
+  // The settings the pages hold, of the groups asked for.
+  TSettings PagesSettings(TGroups groups);
   // The Save and Load actions: a file dialog opened in ProgramDir(), then the
   // above; a failure is shown in a message box.
   void SaveAction();

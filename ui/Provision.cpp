@@ -11,13 +11,14 @@
 
 #include "output/OutElement.h"
 #include "persist/IniFile.h"
-#include "persist/SettingsFile.h"
+#include "persist/SettingsCodec.h"
 #include "ui/CompareDlg.h"
 #include "ui/ConnectDlg.h"
 #include "ui/KeyDialog.h"
 #include "ui/MainForm.h"
 #include "ui/MessageBox.h"
 #include "ui/NavBar.h"
+#include "ui/PageSettings.h"
 #include "ui/WireText.h"
 #include "ui/f_ACP.h"
 #include "ui/f_common.h"
@@ -140,7 +141,7 @@ bool TProvision::StartRead(TStep step) {
 
 void TProvision::StartWrite() {
   messages_.clear();
-  written_ = form_.PagesSnapshot(false);
+  written_ = form_.PagesSettings(TGroups::All());
   step_ = TStep::Write;
   if (!form_.WriteAll()) Stop();
 }
@@ -172,16 +173,18 @@ QString TProvision::Failure() const {
   return messages_.isEmpty() ? U("связь с панелью потеряна") : messages_.join("; ");
 }
 
-TSnapshot TProvision::ReadSnapshot() const {
-  return TSettingsFile({nullptr, common_, keys_, acp_, gsm_, nullptr, nullptr}).Snapshot(false);
+TSettings TProvision::ReadSettings() const {
+  TSettings settings = ReadPages({nullptr, common_, keys_, nullptr, gsm_, nullptr, nullptr});
+  settings.Groups = settings.Groups & TGroups::All();
+  return settings;
 }
 
 void TProvision::CompareFinished(bool ok) {
   Stop();
   if (!ok) return Message(U("Сравнение не выполнено: ") + Failure());
-  const QList<TSettingDifference> differences = ReadSnapshot().Differences(form_.PagesSnapshot(false));
-  Report(differences.isEmpty() ? U("Сравнение: настройки на панели и на страницах совпадают")
-                               : U("Сравнение: различаются настроек: %1").arg(differences.size()));
+  const std::vector<TDifference> differences = Differences(ReadSettings(), form_.PagesSettings(TGroups::All()));
+  Report(differences.empty() ? U("Сравнение: настройки на панели и на страницах совпадают")
+                               : U("Сравнение: различаются настроек: %1").arg(int(differences.size())));
   if (!dialog_) {
     dialog_ = new TdlgCompare(&form_);
     dialog_->setWindowFlag(Qt::Window);
@@ -212,7 +215,7 @@ bool TProvision::SaveBackup(QString* error) {
   }
   const QString name =
       dir + "/panel-" + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + ".ini";
-  const TSettingsFile file({form_.ConnectDialog()->ComPorts(), common_, keys_, acp_, gsm_, nullptr, nullptr});
+  const TPagesFile file({form_.ConnectDialog()->ComPorts(), common_, keys_, acp_, gsm_, nullptr, nullptr});
   if (!file.Save(name, error)) return false;
   lastBackup_ = name;
   QDir backups(dir);
@@ -232,14 +235,14 @@ void TProvision::WriteFinished(bool ok) {
 void TProvision::VerifyFinished(bool ok) {
   Stop();
   if (!ok) return Message(U("Проверка после записи не выполнена: ") + Failure());
-  const QList<TSettingDifference> differences = ReadSnapshot().Differences(written_);
-  if (differences.isEmpty()) return Report(U("Проверка после записи: панель хранит записанные настройки"));
+  const std::vector<TDifference> differences = Differences(ReadSettings(), written_);
+  if (differences.empty()) return Report(U("Проверка после записи: панель хранит записанные настройки"));
   QStringList lines;
-  for (const TSettingDifference& d : differences) {
+  for (const TDifference& d : differences) {
     lines << DifferenceLine(d, U("на панели"), U("записано"));
     Report(U("Проверка после записи: ") + lines.last());
   }
-  Message(U("Панель не сохранила настроек: %1\n").arg(differences.size()) + lines.join('\n'));
+  Message(U("Панель не сохранила настроек: %1\n").arg(int(differences.size())) + lines.join('\n'));
 }
 
 void TProvision::Stop() {

@@ -14,7 +14,7 @@
 #include <QStringList>
 #include <functional>
 
-#include "persist/Snapshot.h"
+#include "model/Settings.h"
 
 class QAction;
 class QMenu;
@@ -75,7 +75,7 @@ class TProvision : public QObject {
   void Stop();
   bool Succeeded(const char* doneText) const;
   QString Failure() const;
-  TSnapshot ReadSnapshot() const;
+  TSettings ReadSettings() const;
   bool SaveBackup(QString* error);
   void Report(const QString& line);
   void Message(const QString& text);
@@ -93,7 +93,7 @@ class TProvision : public QObject {
 
   TStep step_ = TStep::Idle;
   QStringList messages_;   // message texts posted during the step
-  TSnapshot written_;      // the pages as Write all sent them
+  TSettings written_;      // the pages as Write all sent them
   QString lastBackup_;
   std::function<void(const QString&)> savedHook_;
   std::function<void(const TOutElement&)> savedObserve_;
