@@ -90,6 +90,20 @@ void TModem::Terminate() {
   queue_.WakeProducer();
 }
 
+std::string TModem::FaultLine() const {
+  const std::lock_guard<std::mutex> lock(faultMutex_);
+  return faultLine_;
+}
+
+void TModem::Fail(const std::string& line) {
+  Log(line, true, true);
+  {
+    const std::lock_guard<std::mutex> lock(faultMutex_);
+    if (faultLine_.empty()) faultLine_ = line;
+  }
+  Terminate();
+}
+
 void TModem::Log(const std::string& text, bool showInMemo, bool withDateTime) {
   queue_.PostMemo(text, showInMemo, withDateTime);
 }
@@ -137,8 +151,7 @@ void TModem::Execute() {
       device_.Step(mode_.load());
     }
   } catch (const std::exception& e) {
-    Log(std::string(" # !!! Ошибка при работе с COM портом: ") + e.what(), true, true);
-    Terminate();
+    Fail(std::string(" # !!! Ошибка при работе с COM портом: ") + e.what());
   }
   if (dataCallUp_ || !phone_.empty()) {
     try {
@@ -170,9 +183,8 @@ void TModem::OpenPort() {
     const auto* device = dynamic_cast<const EDeviceError*>(&e);
     const std::string reason =
         device ? OpenFailureReason(device->SystemError, TXComm::DevicePath(portName_)) : std::string();
-    Log(std::string(" # !!! Ошибка открытия COM порта: ") + e.what() + reason, true, true);
+    Fail(std::string(" # !!! Ошибка открытия COM порта: ") + e.what() + reason);
     queue_.PostControlText(Targets::Panel2, "Ошибка при открытии COM порта: " + portName_ + reason);
-    Terminate();
   }
 }
 

@@ -45,7 +45,6 @@ const char* const Caption = "Настройка охранной панели \"
 TForm1::TForm1(QWidget* parent, bool persistent)
     : QMainWindow(parent),
       device_(queue_),
-      reader_([this](const TTarget& t) { return Resolve(t); }),
       persistent_(persistent) {
   setObjectName("Form1");
   setWindowTitle(QString::fromUtf8(Caption));
@@ -131,7 +130,7 @@ TForm1::TForm1(QWidget* parent, bool persistent)
 
   applier_.Resolve = [this](const TTarget& t) { return Resolve(t); };
   applier_.Memo = memo_;
-  device_.SetReader(&reader_);
+  applier_.OnResult = [this](const TOperationResult& result) { lastResult_ = result; };
 
   // The pages, in the order the window creates them.
   keys_ = new TformKeys(mpanel_);
@@ -274,11 +273,9 @@ QObject* TForm1::Resolve(const TTarget& target) const {
     root = splash_;
   } else if (form == dlgConnect_->objectName()) {
     root = dlgConnect_;
-  } else if (!readTargets_.isEmpty()) {
-    // A read into other pages: their "Show" is ignored, the window keeps its page.
-    if (target.Name.empty()) return nullptr;
-    for (TPage* page : readTargets_)
-      if (page && page->objectName() == form) root = page;
+  } else if (detached_ && target.Name.empty()) {
+    // A read that stays out of the pages: its "Show" is ignored, the window keeps its page.
+    return nullptr;
   } else {
     for (TPage* page : Pages())
       if (page && page->objectName() == form) root = page;
@@ -379,6 +376,8 @@ void TForm1::Disconnect() {
   const bool hadLink = link_ != nullptr;
   FreeLink();
   SetConnectedState(false);
+  // The link's last output, its result among it, before the operation ends.
+  if (busy_ && !draining_ && queue_.HasPending() != 0) applier_.ApplyOutput(queue_);
   if (busy_) EndOperation();
   if (hadLink && !linkEndReported_) {
     linkEndReported_ = true;
@@ -401,17 +400,39 @@ bool TForm1::StartOperation(uint8_t mode) {
   if (!link_ || busy_ || link_->Finished()) return false;
   busy_ = true;
   UpdateOperationControls();
+  // An operation cut short before its result arrives counts as interrupted.
+  lastResult_ = TOperationResult();
+  lastResult_.Mode = mode;
+  lastResult_.Page = device_.GetPage();
+  lastResult_.Outcome = TOutcome::Interrupted;
+  lastResult_.Settings.Groups = TGroups::None();
+  // A write sends a copy of the pages taken now; edits made meanwhile do not
+  // mix into it.
+  if (mode == Modes::WritePage || mode == Modes::WriteAll) device_.SetSettings(PagesSettings(TGroups::AllWithAdc()));
   link_->SetMode(mode);
   return true;
 }
 
 void TForm1::EndOperation() {
-  if (!readTargets_.isEmpty()) {
-    readTargets_.clear();
-    device_.SetPage(readTargetsPage_);
+  const bool detached = detached_;
+  if (detached_) {
+    detached_ = false;
+    device_.SetPage(detachedPage_);
   }
   busy_ = false;
+  const TOperationResult& result = lastResult_;
+  // A read reaches the pages only whole: a failed or interrupted one leaves
+  // every page as it was.
+  if (!detached && result.IsRead() && result.Succeeded()) {
+    TSettingsTargets targets = SettingsTargets();
+    targets.ComPorts = nullptr;
+    ApplyToPages(targets, result.Settings);
+  }
   UpdateOperationControls();
+  if (!detached) {
+    const std::string message = ResultMessage(result);
+    if (!message.empty()) MessageBox::Show(FromWire(message));
+  }
   emit OperationFinished();
 }
 
@@ -430,24 +451,11 @@ void TForm1::UpdateOperationControls() {
     QApplication::restoreOverrideCursor();
 }
 
-bool TForm1::Read() {
-  if (!link_ || busy_) return false;
-  const std::string page = device_.GetPage();
-  if (page == Pages::Common)
-    common_->ClearPage();
-  else if (page == Pages::Keys)
-    keys_->ClearPage();
-  return StartOperation(3);
-}
+bool TForm1::Read() { return StartOperation(3); }
 
 bool TForm1::Write() { return StartOperation(4); }
 
-bool TForm1::ReadAll() {
-  if (!link_ || busy_) return false;
-  common_->ClearPage();
-  keys_->ClearPage();
-  return StartOperation(5);
-}
+bool TForm1::ReadAll() { return StartOperation(5); }
 
 bool TForm1::WriteAll() { return StartOperation(6); }
 
@@ -455,13 +463,12 @@ void TForm1::WriteAllAction() {
   if (!provision_->WriteAll()) WriteAll();
 }
 
-bool TForm1::ReadAllInto(const QList<TPage*>& pages) {
+bool TForm1::ReadAllDetached() {
   if (!link_ || busy_ || link_->Finished()) return false;
-  for (TPage* page : pages) page->ClearPage();
-  readTargets_ = pages;
-  readTargetsPage_ = device_.GetPage();
+  detached_ = true;
+  detachedPage_ = device_.GetPage();
   if (StartOperation(5)) return true;
-  readTargets_.clear();
+  detached_ = false;
   return false;
 }
 

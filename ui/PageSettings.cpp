@@ -143,6 +143,7 @@ TSettings ReadPages(const TSettingsTargets& t) {
 void ApplyToPages(const TSettingsTargets& t, const TSettings& settings) {
   for (const TField& f : Fields())
     if (settings.Groups.Has(f.Group) && PageOf(t, f.Group)) ShowField(t, f, settings);
+  if (settings.Groups.Has(TGroup::Adc) && t.ACP) t.ACP->ShowThresholds();
 }
 
 TPagesFile::TPagesFile(TSettingsTargets targets) : t_(std::move(targets)) {}

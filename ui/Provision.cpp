@@ -27,8 +27,6 @@
 
 namespace {
 
-const char* const ReadDone = "Чтение всех параметров завершено!";
-const char* const WriteDone = "Запись всех параметров завершена!";
 const char* const CompareCaption = "Сравнить с панелью";
 
 QString U(const char* text) { return QString::fromUtf8(text); }
@@ -59,19 +57,11 @@ TProvision::TProvision(TForm1& form, QMenu* menu, TRzGroup* group)
   if (group_)
     group_->AddItem(U(CompareCaption), form.style()->standardIcon(QStyle::SP_FileDialogContentsView),
                     [this] { Compare(); });
-  // The outcome of each step is in the message texts it posts.
-  savedObserve_ = form_.Applier().Observe;
-  form_.Applier().Observe = [this, chained = savedObserve_](const TOutElement& e) {
-    if (step_ != TStep::Idle && e.Kind == okMsg) messages_ << FromWire(static_cast<const TMsgOut&>(e).Text);
-    if (chained) chained(e);
-  };
   connect(&form_, &TForm1::OperationFinished, this, &TProvision::StepFinished);
   UpdateActions();
 }
 
 TProvision::~TProvision() {
-  if (step_ != TStep::Idle && step_ != TStep::Write) MessageBox::Hook = savedHook_;
-  form_.Applier().Observe = savedObserve_;
   delete common_;
   delete keys_;
   delete gsm_;
@@ -125,22 +115,17 @@ bool TProvision::WriteAll() {
   return true;
 }
 
-// A read of the whole panel into this object's pages, its message boxes kept
-// back: the step reports the outcome itself.
+// A read of the whole panel that stays out of the window's pages and shows
+// no message box: the step reports the outcome itself.
 bool TProvision::StartRead(TStep step) {
-  messages_.clear();
-  savedHook_ = MessageBox::Hook;
-  MessageBox::Hook = [](const QString&) {};
   step_ = step;
-  if (form_.ReadAllInto({common_, keys_, gsm_})) return true;
-  MessageBox::Hook = savedHook_;
+  if (form_.ReadAllDetached()) return true;
   step_ = TStep::Idle;
   UpdateActions();
   return false;
 }
 
 void TProvision::StartWrite() {
-  messages_.clear();
   written_ = form_.PagesSettings(TGroups::All());
   step_ = TStep::Write;
   if (!form_.WriteAll()) Stop();
@@ -149,28 +134,31 @@ void TProvision::StartWrite() {
 void TProvision::StepFinished() {
   const TStep step = step_;
   if (step == TStep::Idle) return;
-  if (step != TStep::Write) MessageBox::Hook = savedHook_;
   const bool linkUp = form_.Link() && !form_.Link()->Finished();
+  const bool ok = linkUp && form_.LastResult().Succeeded();
+  // What was read goes into this object's pages, never into the window's.
+  if (ok && step != TStep::Write)
+    ApplyToPages({nullptr, common_, keys_, nullptr, gsm_, nullptr, nullptr}, form_.LastResult().Settings);
   switch (step) {
     case TStep::Compare:
-      return CompareFinished(linkUp && Succeeded(ReadDone));
+      return CompareFinished(ok);
     case TStep::Backup:
-      return BackupFinished(linkUp && Succeeded(ReadDone));
+      return BackupFinished(ok);
     case TStep::Write:
-      return WriteFinished(linkUp && Succeeded(WriteDone));
+      return WriteFinished(ok);
     case TStep::Verify:
-      return VerifyFinished(linkUp && Succeeded(ReadDone));
+      return VerifyFinished(ok);
     case TStep::Idle:
       break;
   }
 }
 
-bool TProvision::Succeeded(const char* doneText) const {
-  return messages_.size() == 1 && messages_.first() == U(doneText);
-}
-
 QString TProvision::Failure() const {
-  return messages_.isEmpty() ? U("связь с панелью потеряна") : messages_.join("; ");
+  const std::string message = ResultMessage(form_.LastResult());
+  const TOutcome outcome = form_.LastResult().Outcome;
+  if (message.empty() || outcome == TOutcome::LinkLost || outcome == TOutcome::Interrupted)
+    return U("связь с панелью потеряна");
+  return FromWire(message);
 }
 
 TSettings TProvision::ReadSettings() const {

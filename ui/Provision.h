@@ -73,7 +73,6 @@ class TProvision : public QObject {
   void WriteFinished(bool ok);
   void VerifyFinished(bool ok);
   void Stop();
-  bool Succeeded(const char* doneText) const;
   QString Failure() const;
   TSettings ReadSettings() const;
   bool SaveBackup(QString* error);
@@ -92,9 +91,6 @@ class TProvision : public QObject {
   TdlgCompare* dialog_ = nullptr;
 
   TStep step_ = TStep::Idle;
-  QStringList messages_;   // message texts posted during the step
   TSettings written_;      // the pages as Write all sent them
   QString lastBackup_;
-  std::function<void(const QString&)> savedHook_;
-  std::function<void(const TOutElement&)> savedObserve_;
 };
