@@ -1,8 +1,11 @@
-// How close `ostrelgsm4 read` and `write` come to the protocol's floor.
+// How close `ostrelgsm4 read` and `write` come to the protocol's floor, how
+// soon the program puts its first byte on the line, and its peak memory.
 //
 // Runs the built program against the panel simulator (instant answers) a
 // number of times and measures, on the simulator's side, the time from its
-// answer to the connection check ("+v") to its last answer. The floor is what
+// answer to the connection check ("+v") to its last answer. The start-up is
+// the time from the spawn to the arrival of the first byte of "+v" (its
+// carriage return arrives 2 ms of character pauses after it). The floor is what
 // the link must wait for the commands it actually sent after that answer: per
 // command the 10 ms drain before it and 1 ms after each character (carriage
 // return included), plus the idle step's 10 ms drain once.
@@ -10,6 +13,7 @@
 //   bench_cli_speed PROGRAM [RUNS]
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -55,12 +59,19 @@ struct TRun {
   // program's reaction to the check's end, the idle drain and that command.
   double StartMs = 0;
   double StartFloorMs = 0;
+  // From the spawn to the first byte of the first command.
+  double FirstByteMs = 0;
+};
+
+// What the program took: its peak resident memory.
+struct TUsage {
+  long MaxRssKb = 0;
 };
 
 // Starts the program with its standard error going to errorFile and waits
 // for it; returns its exit status (-1 when it could not be run or did not
 // exit normally).
-int RunProgram(const std::vector<std::string>& args, const std::string& errorFile) {
+int RunProgram(const std::vector<std::string>& args, const std::string& errorFile, TUsage& usage) {
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -72,8 +83,10 @@ int RunProgram(const std::vector<std::string>& args, const std::string& errorFil
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) return -1;
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
+  rusage resources{};
+  while (wait4(pid, &status, 0, &resources) < 0) {
   }
+  usage.MaxRssKb = resources.ru_maxrss;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -95,11 +108,13 @@ ostrel::sim::TPanelState FullPanel() {
 
 // From the answer to the first "+v" to the last answer, and the floor for the
 // commands that came after that "+v".
-bool Measure(TTrace& trace, TRun& run) {
+bool Measure(TTrace& trace, TSimClock::time_point spawned, TRun& run) {
   std::lock_guard lock(trace.Mutex);
   const auto check = std::find_if(trace.Commands.begin(), trace.Commands.end(),
                                   [](const auto& c) { return c.second == "+v"; });
   if (check == trace.Commands.end() || trace.Sent.empty()) return false;
+  run.FirstByteMs = std::chrono::duration<double, std::milli>(trace.Commands.front().first - spawned).count() -
+                    kCharacterMs * static_cast<double>(trace.Commands.front().second.size());
   const auto answer = std::lower_bound(trace.Sent.begin(), trace.Sent.end(), check->first);
   if (answer == trace.Sent.end()) return false;
   run.ElapsedMs = std::chrono::duration<double, std::milli>(trace.Sent.back() - *answer).count();
@@ -128,12 +143,16 @@ bool Bench(const char* name, TTrace& trace, const std::vector<std::string>& args
   std::vector<double> floors;
   std::vector<double> startExcess;
   std::vector<double> restExcess;
+  std::vector<double> firstBytes;
+  long maxRssKb = 0;
   size_t commands = 0;
   for (int i = 0; i < runs; ++i) {
     trace.Clear();
-    const int rc = RunProgram(args, errorFile);
+    TUsage usage;
+    const TSimClock::time_point spawned = TSimClock::now();
+    const int rc = RunProgram(args, errorFile, usage);
     TRun run;
-    if (rc != 0 || !Measure(trace, run)) {
+    if (rc != 0 || !Measure(trace, spawned, run)) {
       std::fprintf(stderr, "bench_cli_speed: %s run %d failed (exit status %d), its standard error is in %s\n",
                    name, i + 1, rc, errorFile.c_str());
       return false;
@@ -142,6 +161,8 @@ bool Bench(const char* name, TTrace& trace, const std::vector<std::string>& args
     floors.push_back(run.FloorMs);
     startExcess.push_back(run.StartMs - run.StartFloorMs);
     restExcess.push_back((run.ElapsedMs - run.StartMs) - (run.FloorMs - run.StartFloorMs));
+    firstBytes.push_back(run.FirstByteMs);
+    maxRssKb = std::max(maxRssKb, usage.MaxRssKb);
     commands = run.Commands;
   }
   const double median = Median(elapsed);
@@ -151,6 +172,9 @@ bool Bench(const char* name, TTrace& trace, const std::vector<std::string>& args
               *std::max_element(elapsed.begin(), elapsed.end()), floor, commands, median / floor);
   std::printf("      over the floor (medians): %.1f ms up to the first command, %.1f ms over the rest\n",
               Median(startExcess), Median(restExcess));
+  std::printf("      from exec to the first byte on the line: median %.1f ms (max %.1f); peak RSS %.1f MB\n",
+              Median(firstBytes), *std::max_element(firstBytes.begin(), firstBytes.end()),
+              static_cast<double>(maxRssKb) / 1024.0);
   std::fflush(stdout);
   return true;
 }

@@ -55,6 +55,17 @@ TClock& TClock::Real() {
 }
 
 void TVirtualClock::Wait(uint32_t ms, int fd1, int fd2) {
+  if (owes_) {
+    // A far end that never catches up (a fault of the test) ends the
+    // stand-still after a while of real time.
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (owes_() && std::chrono::steady_clock::now() < limit) {
+      pollfd fds[2] = {{fd1, POLLIN, 0}, {fd2, POLLIN, 0}};
+      // Something to read, or a stop: the waiter looks first, in no time.
+      if (poll(fds, 2, 0) > 0) return;
+      PollFor(1, fd1, fd2);
+    }
+  }
   PollFor(static_cast<int>(ms / speed_), fd1, fd2);
   nowNs_ += int64_t{ms} * kNsPerMs;
 }

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 // A moment on one clock's own time line, in nanoseconds; only that clock
 // may compare or wait for it.
@@ -45,9 +46,17 @@ class TVirtualClock : public TClock {
   TDeadline DeadlineIn(uint32_t ms) override { return {nowNs_.load() + int64_t{ms} * kNsPerMs}; }
   void WaitUntil(TDeadline deadline) override;
   void Advance(uint32_t ms) { nowNs_ += int64_t{ms} * kNsPerMs; }
+  // A far end that answers in real time (a simulator on a pseudo-terminal)
+  // says through owes whether it still owes the link something: a command it
+  // has not taken in yet, or an answer that is not readable yet. While it
+  // does, a wait lets no virtual time pass, so how fast the machine runs the
+  // far end changes nothing. Set before the waits begin; called on the
+  // waiting thread.
+  void SetFarEndOwes(std::function<bool()> owes) { owes_ = std::move(owes); }
 
  private:
   static constexpr int64_t kNsPerMs = 1'000'000;
   uint32_t speed_;
   std::atomic<int64_t> nowNs_{1000 * kNsPerMs};
+  std::function<bool()> owes_;
 };

@@ -48,7 +48,7 @@ std::string Escaped(const std::string& command) {
 }  // namespace
 
 uint8_t TModem::SendCommand(const std::string& command, std::string& reply, int32_t attempts, int32_t timeoutMs,
-                            const std::string& expected, bool failOnMismatch, bool raw) {
+                            const std::string& expected, bool failOnMismatch, bool raw, const TAttemptJudge& judge) {
   reply.clear();
   if (!IsSafeCommand(command)) {
     Log(" # !!! Команда не отправлена, в ней недопустимый символ: " + Escaped(command), true, true);
@@ -66,7 +66,8 @@ uint8_t TModem::SendCommand(const std::string& command, std::string& reply, int3
       reply.clear();
       if (attempts != 1) Log(" # Попытка № " + std::to_string(n + 1), true, true);
       SendText(raw ? command : command + '\r');
-      const bool matched = ReadUntil(reply, timeoutMs, wanted);
+      std::string why;
+      const bool matched = ReadUntil(reply, timeoutMs, wanted, judge, &why);
       Log(" <<- " + reply, true, false);
       if (matched) {
         queue_.PostControlText(Targets::Memo1, "good=" + reply);
@@ -75,8 +76,10 @@ uint8_t TModem::SendCommand(const std::string& command, std::string& reply, int3
       if (reply.empty()) {
         result = 1;
       } else {
-        result = failOnMismatch ? 1 : 0;
+        // A judged attempt counts only when the judge took it.
+        result = failOnMismatch || judge ? 1 : 0;
         Log(" <- " + reply, true, false);
+        if (!why.empty()) Log(why, true, true);
         // The call went down instead of an answer: the link is lost, and
         // another attempt would only wait in vain (the hang-up dialogue
         // expects such words and carries on).
@@ -91,7 +94,8 @@ uint8_t TModem::SendCommand(const std::string& command, std::string& reply, int3
   return result;
 }
 
-bool TModem::ReadUntil(std::string& reply, int32_t timeoutMs, const std::string& expected) {
+bool TModem::ReadUntil(std::string& reply, int32_t timeoutMs, const std::string& expected,
+                       const TAttemptJudge& judge, std::string* why) {
   reply.clear();
   const std::string wanted = AsciiUpper(expected);
   const uint32_t start = clock_.NowMs();
@@ -101,7 +105,14 @@ bool TModem::ReadUntil(std::string& reply, int32_t timeoutMs, const std::string&
     for (;;) {
       if (stop()) break;
       TakeWaiting(buffer, stop);
-      if (!wanted.empty() && AsciiUpper(reply).find(wanted) != std::string::npos) {
+      if (judge) {
+        TAttemptVerdict verdict = judge(reply);
+        if (verdict.State != TAttemptVerdict::Waiting) {
+          LogDropped(buffer);
+          if (why) *why = std::move(verdict.Why);
+          return verdict.State == TAttemptVerdict::Good;
+        }
+      } else if (!wanted.empty() && AsciiUpper(reply).find(wanted) != std::string::npos) {
         LogDropped(buffer);
         return true;
       }
@@ -222,14 +233,21 @@ void TModem::SendText(const std::string& text) {
   // added to the next. A character held up longer than half a millisecond (a
   // slow write) starts a new schedule from now, so none is ever rushed.
   constexpr int64_t kLateNs = 500'000;
+  // A stop asked for before the first character sends nothing. One asked for
+  // later lets the text finish, carriage return included: half a command
+  // left in the panel's buffer would be completed by the next session's
+  // first command into another one. Commands are a few tens of characters,
+  // so that takes a few tens of milliseconds; a longer text stops at once.
+  constexpr size_t kFinishedOnStop = 64;
+  if (StopRequested()) return;
   TDeadline due = clock_.DeadlineIn(0);
-  for (char c : text) {
-    // A stop request ends the command between characters; a write stalled on
-    // a full line ends through the port's cancel descriptor (the stop signal).
-    if (StopRequested()) return;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (StopRequested() && text.size() - i > kFinishedOnStop) return;
     const TDeadline now = clock_.DeadlineIn(0);
     due = (now.NsSince(due) < kLateNs ? due : now).After(1);
-    port_->WriteChar(c);
+    // A write stalled on a full line ends through the port's cancel
+    // descriptor (the stop signal): the rest cannot go out then.
+    if (!port_->WriteChar(text[i]) && StopRequested()) return;
     clock_.WaitUntil(due);
   }
 }

@@ -113,6 +113,12 @@ void TModem::SetMode(uint8_t mode) {
   SignalFd(mode == 0 ? stateFd_ : modeFd_);
 }
 
+void TModem::EndMode(uint8_t done) {
+  uint8_t expected = done;
+  mode_.compare_exchange_strong(expected, 0);
+  SignalFd(stateFd_);
+}
+
 void TModem::Sleep(uint32_t ms) { clock_.Wait(ms, StopFdForWait()); }
 
 void TModem::IdleWait(uint32_t ms) {

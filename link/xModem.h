@@ -25,6 +25,16 @@
 #include "output/OutArray.h"
 #include "serial/XComDrv.h"
 
+// How a request judges what one attempt has gathered so far: wait for more,
+// take it, or give the attempt up (the reply is complete and cannot be
+// trusted: a refusal, another command's answer, a value its field cannot
+// hold). Why says what was wrong, for the memo.
+struct TAttemptVerdict {
+  enum TState { Waiting, Good, Bad } State = Waiting;
+  std::string Why;
+};
+using TAttemptJudge = std::function<TAttemptVerdict(const std::string& reply)>;
+
 class TModem {
  public:
   // The thread is created suspended: Start runs it. clock: nullptr for the
@@ -69,13 +79,24 @@ class TModem {
   // signals StateFd.
   void SetMode(uint8_t mode);
   uint8_t GetMode() const { return mode_.load(); }
+  // Link thread: an operation (or the connection check) of mode `done` has
+  // ended. The mode goes back to 0 only if it still is `done`: an operation
+  // asked for meanwhile is kept. StateFd is signalled either way.
+  void EndMode(uint8_t done);
 
   // Link thread (device, exchanges).
   void Log(const std::string& text, bool showInMemo, bool withDateTime);
+  // With a judge, an attempt succeeds only when the judge takes its reply;
+  // one it does not take is retried like an unanswered one, and the result
+  // is 0 only after an attempt the judge took.
   uint8_t SendCommand(const std::string& command, std::string& reply, int32_t attempts, int32_t timeoutMs,
-                      const std::string& expected, bool failOnMismatch, bool raw = false);
+                      const std::string& expected, bool failOnMismatch, bool raw = false,
+                      const TAttemptJudge& judge = {});
   bool CheckReply(bool noAnswer, const std::string& reply, uint8_t checkType, int32_t& code);
-  bool ReadUntil(std::string& reply, int32_t timeoutMs, const std::string& expected);
+  // With a judge, the judge's verdict takes the place of the expected text:
+  // Good matches, Bad ends the wait at once without a match (*why says why).
+  bool ReadUntil(std::string& reply, int32_t timeoutMs, const std::string& expected,
+                 const TAttemptJudge& judge = {}, std::string* why = nullptr);
   bool ReadUntilAny(std::string& reply, std::initializer_list<const char*> texts, int32_t timeoutMs);
   void DrainInput();
   void SendText(const std::string& text);

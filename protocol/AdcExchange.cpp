@@ -32,7 +32,8 @@ std::string ThresholdCommand(const TAdcChannel& channel, int k) {
   return std::string("+it") + channel.Digit + static_cast<char>('0' + k);
 }
 
-bool IsAdcValue(const std::string& value) { return ParseAdcValue(value).has_value(); }
+// A reading or threshold: the whole reply line, three hexadecimal digits.
+const TRequestRule AdcRule{TReplyForm::Whole, IsAdcValue};
 
 }  // namespace
 
@@ -43,7 +44,7 @@ void TDevOstrel::ReadAdc() {
     const TTarget label{Pages::ACP, channel.Label};
     const TTarget slider{Pages::ACP, channel.Slider};
     std::string value;
-    QueryValue(channel.Reading, label, value, IsAdcValue);
+    QueryValue(channel.Reading, label, value, AdcRule);
     // A stop request leaves the value empty: nothing more is asked.
     if (link.IsTerminated()) return;
     if (const std::optional<int> level = ParseAdcValue(value)) {
@@ -55,7 +56,7 @@ void TDevOstrel::ReadAdc() {
 
     for (int k = 4; k >= 0; --k) {
       value.clear();
-      QueryValue(ThresholdCommand(channel, k), label, value, IsAdcValue);
+      QueryValue(ThresholdCommand(channel, k), label, value, AdcRule);
       if (link.IsTerminated()) return;
       const std::optional<int> threshold = ParseAdcValue(value);
       if (!threshold) {
@@ -84,7 +85,7 @@ void TDevOstrel::WriteAdc() {
         continue;
       }
       std::string reply;
-      if (!QueryValue(ThresholdCommand(channel, k) + "=" + ToHex(position, 3), label, reply)) failed_ = true;
+      if (!QueryValue(ThresholdCommand(channel, k) + "=" + ToHex(position, 3), label, reply, {})) failed_ = true;
     }
   }
 }

@@ -24,6 +24,9 @@ int LoopIndex(int entry) { return (entry <= 8 ? entry - 4 : entry - 8) - 1; }
 
 char Bit(bool on) { return on ? '1' : '0'; }
 
+// A flag field: three positions of "0" or "1" after the request text.
+const TRequestRule FlagsRule{TReplyForm::Echoed, IsFlagsValue};
+
 // Phone and flag replies carry their value after the five characters of the
 // request ("+rt07", "+rq07").
 std::string EntryValue(const std::string& reply) { return TextFrom(TDevOstrel::ReplyLine(reply), 6); }
@@ -45,7 +48,7 @@ void TDevOstrel::ReadCommon() {
     link.Log("Читаем версию", true, true);
     link.Log(">> +v", true, false);
     std::string reply;
-    failed = !Send("+v", reply);
+    failed = !Send("+v", reply, {TReplyForm::Version});
     if (!failed) {
       read_.Version = ReplyLine(reply);
       queue_.PostControlText(Targets::RzStatusPane2, read_.Version);
@@ -71,7 +74,7 @@ bool TDevOstrel::ReadEventEntry(int entry) {
   const bool phoneRead = ReadPhone(entry, reply);
   // The flag request goes out whatever the phone request gave; the entry is
   // read only when both were good.
-  const bool flagsRead = Send("+rq" + nn, reply);
+  const bool flagsRead = Send("+rq" + nn, reply, FlagsRule);
   if (flagsRead) read_.React[entry - 1] = CharAt(EntryValue(reply), 1) == '1';
   return !(phoneRead && flagsRead);
 }
@@ -84,7 +87,7 @@ bool TDevOstrel::ReadLoopEntry(int entry) {
   std::string reply;
   if (!ReadPhone(entry, reply)) return true;
   // Flags the panel did not confirm are unknown, not off: the entry fails.
-  if (!Send("+rq" + nn, reply)) return true;
+  if (!Send("+rq" + nn, reply, FlagsRule)) return true;
   const std::string flags = EntryValue(reply);
   read_.React[entry - 1] = CharAt(flags, 1) == '1';
   // Only switched on here: both rows of a loop carry its 24-hour flag.
@@ -95,10 +98,8 @@ bool TDevOstrel::ReadLoopEntry(int entry) {
 
 bool TDevOstrel::ReadPhone(int entry, std::string& reply) {
   const std::string command = "+rt" + ZeroPad(entry, 2);
-  if (!Send(command, reply)) return false;
-  const std::string phone = EntryValue(reply);
-  if (!AcceptValue(command, phone, IsPhoneValue(phone))) return false;
-  read_.Phone[entry - 1] = phone.substr(0, 20);
+  if (!Send(command, reply, {TReplyForm::Echoed, IsPhoneValue})) return false;
+  read_.Phone[entry - 1] = EntryValue(reply);
   return true;
 }
 
@@ -107,16 +108,11 @@ bool TDevOstrel::ReadDelays() {
   link.Log("Читаем Задержки", true, true);
   link.Log(">> +rp", true, false);
   std::string reply;
-  if (!Send("+rp", reply)) return true;
-  const std::string record = TextFrom(ReplyLine(reply), 4).substr(0, 6);
+  if (!Send("+rp", reply, {TReplyForm::Echoed, IsDelaysValue})) return true;
+  const std::string record = TextFrom(ReplyLine(reply), 4);
   const std::optional<int> entryDelay = DelayAt(record, 1);
   const std::optional<int> exitDelay = DelayAt(record, 3);
-  // A reply taken without "OK" may carry anything: then no delay is known and
-  // the read has failed, without touching the page.
-  if (!entryDelay || !exitDelay) {
-    link.Log(BadValueLine("+rp", record), true, true);
-    return true;
-  }
+  if (!entryDelay || !exitDelay) return true;
   read_.FastGuard = CharAt(record, 5) == '1';
   read_.WaitSend = CharAt(record, 6) == '1';
   read_.TimeOut = *entryDelay;
@@ -179,4 +175,6 @@ void TDevOstrel::EndExchange(bool failed, const std::string& errorLine) {
   failed_ = true;
 }
 
-bool TDevOstrel::Send(const std::string& command, std::string& reply) { return Request(command, reply, 3, false); }
+bool TDevOstrel::Send(const std::string& command, std::string& reply, const TRequestRule& rule) {
+  return Request(command, reply, 3, rule);
+}

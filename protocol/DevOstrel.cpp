@@ -44,25 +44,25 @@ void TDevOstrel::Step(uint8_t mode) {
       BeginOperation(mode);
       ReadPage();
       EndOperation();
-      Link().SetMode(0);
+      Link().EndMode(3);
       break;
     case 4:
       BeginOperation(mode);
       WritePage();
       EndOperation();
-      Link().SetMode(0);
+      Link().EndMode(4);
       break;
     case 5:
       BeginOperation(mode);
       ReadAll();
       EndOperation();
-      Link().SetMode(0);
+      Link().EndMode(5);
       break;
     case 6:
       BeginOperation(mode);
       WriteAll();
       EndOperation();
-      Link().SetMode(0);
+      Link().EndMode(6);
       break;
     default:
       break;
@@ -130,6 +130,7 @@ void TDevOstrel::CheckConnection() {
     // The call could not be made; the link has already been asked to stop.
     result.Outcome = TOutcome::LinkLost;
     result.Detail = link.FaultLine();
+    result.Settings.Groups = TGroups::None();
     queue_.PostResult(result);
     return;
   }
@@ -181,7 +182,9 @@ void TDevOstrel::CheckConnection() {
   }
   result.Settings.Groups = TGroups::None();
   queue_.PostResult(result);
-  link.SetMode(0);
+  // A mode the window set meanwhile (an operation asked for as soon as it saw
+  // the "Click") is kept.
+  link.EndMode(1);
 }
 
 void TDevOstrel::ReadPage() { RunPage(false); }
@@ -257,44 +260,38 @@ void TDevOstrel::RunAll(void (TDevOstrel::*pageOperation)(), const TAllTexts& te
 }
 
 bool TDevOstrel::QueryValue(const std::string& command, const TTarget& label, std::string& reply,
-                            TValueCheck valid) {
+                            const TRequestRule& rule) {
   TModem& link = Link();
   if (link.IsTerminated()) return false;
   queue_.PostControlColor(label, clWindowText);
-  bool good = Request(command, reply, 1, true);
-  if (good) {
-    reply = ReplyLine(reply);
-    good = !valid || AcceptValue(command, reply, valid(reply));
-  }
-  if (!good) reply.clear();
+  const bool good = Request(command, reply, 1, rule);
+  reply = good ? ReplyLine(reply) : std::string();
   queue_.PostControlColor(label, good ? clBlue : clRed);
   return good;
 }
 
-bool TDevOstrel::Request(const std::string& command, std::string& reply, int32_t attempts, bool failOnMismatch) {
+bool TDevOstrel::Request(const std::string& command, std::string& reply, int32_t attempts, const TRequestRule& rule) {
   TModem& link = Link();
-  if (link.SendCommand(command, reply, attempts, 4500, "OK", failOnMismatch) != 0) {
-    // The last attempt's answer tells a refusal from silence.
-    Fail(JudgeReply(command, reply) == TReplyFault::Refused ? TOutcome::Refused : TOutcome::FailedRequest, command);
+  size_t answerAt = 0;
+  TReplyFault last = TReplyFault::Incomplete;
+  const TAttemptJudge judge = [&](const std::string& text) {
+    const TReplyJudgement judgement = JudgeAnswer(command, text, rule);
+    answerAt = judgement.AnswerAt;
+    last = judgement.Fault;
+    switch (judgement.Fault) {
+      case TReplyFault::Good:
+        return TAttemptVerdict{TAttemptVerdict::Good, {}};
+      case TReplyFault::Incomplete:
+        return TAttemptVerdict{TAttemptVerdict::Waiting, {}};
+      default:
+        return TAttemptVerdict{TAttemptVerdict::Bad, UntrustedReplyLine(command, judgement)};
+    }
+  };
+  if (link.SendCommand(command, reply, attempts, 4500, "OK", true, false, judge) != 0) {
+    // The last attempt's answer tells a refusal from silence or a bad value.
+    Fail(last == TReplyFault::Refused ? TOutcome::Refused : TOutcome::FailedRequest, command);
     return false;
   }
-  int32_t code = 0;
-  link.CheckReply(false, reply, 3, code);
-  const TReplyFault fault = JudgeReply(command, reply);
-  if (fault == TReplyFault::Good) return true;
-  // A refusal or a reply without "OK" already shows in the traffic lines.
-  if (fault == TReplyFault::WrongEcho) link.Log(UntrustedReplyLine(command, fault), true, true);
-  Fail(fault == TReplyFault::Refused    ? TOutcome::Refused
-       : fault == TReplyFault::LinkLost ? TOutcome::LinkLost
-                                        : TOutcome::FailedRequest,
-       command);
-  return false;
-}
-
-bool TDevOstrel::AcceptValue(const std::string& command, const std::string& value, bool acceptable) {
-  if (!acceptable) {
-    Link().Log(BadValueLine(command, value), true, true);
-    Fail(TOutcome::FailedRequest, command);
-  }
-  return acceptable;
+  reply.erase(0, answerAt);
+  return true;
 }

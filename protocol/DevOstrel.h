@@ -22,6 +22,7 @@
 #include "model/Operation.h"
 #include "model/Settings.h"
 #include "output/OutArray.h"
+#include "protocol/ProtocolText.h"
 
 class TModem;
 
@@ -52,11 +53,9 @@ class TDevOstrel : public TDevice {
   void Step(uint8_t mode) override;
   // One request with visual feedback on the label that names the value: the
   // reply line comes back in reply and true; "" and false (and red on the
-  // label) when the request was not good or valid refuses its value. On a
-  // terminated link nothing is sent and reply is left as it was.
-  using TValueCheck = bool (*)(const std::string& value);
-  bool QueryValue(const std::string& command, const TTarget& label, std::string& reply,
-                  TValueCheck valid = nullptr);
+  // label) when the request was not good. On a terminated link nothing is
+  // sent and reply is left as it was.
+  bool QueryValue(const std::string& command, const TTarget& label, std::string& reply, const TRequestRule& rule);
   bool Failed() const { return failed_; }
   // Link thread: what the running (or last) operation has read.
   const TSettings& ReadSettings() const { return read_; }
@@ -94,18 +93,17 @@ class TDevOstrel : public TDevice {
 
   TModem& Link() { return *link_; }
   // A settings request with the expected text "OK" and 4500 ms an attempt.
-  // Good only when the panel confirmed it: "OK" came back, no refusal, no
-  // loss of the link, and the reply answers this very command. A reply that
-  // reports the loss of the link ends the link thread (CheckReply).
-  bool Request(const std::string& command, std::string& reply, int32_t attempts, bool failOnMismatch);
-  // Logs a value that a good reply carried but its field cannot hold; returns
-  // whether it is acceptable.
-  bool AcceptValue(const std::string& command, const std::string& value, bool acceptable);
+  // Each attempt is judged as its reply comes in (JudgeAnswer): good only
+  // when the panel confirmed this very command without a refusal and, for a
+  // request, with a reply line that answers it and a value its field can
+  // hold; an attempt that is not good is retried like an unanswered one. On
+  // success reply starts at the echo of the command. A reply that reports the
+  // loss of the link ends the link thread.
+  bool Request(const std::string& command, std::string& reply, int32_t attempts, const TRequestRule& rule = {});
 
   // Steps of the exchanges; those returning bool return the step's failure.
-  // Every command of the common settings: three attempts, and a reply
-  // without "OK" in the last attempt is still answered (but not good).
-  bool Send(const std::string& command, std::string& reply);  // CommonExchange.cpp
+  // Every command of the common settings: three attempts.
+  bool Send(const std::string& command, std::string& reply, const TRequestRule& rule = {});  // CommonExchange.cpp
   bool ReadEventEntry(int entry);
   // Requests the phone of an entry and posts it when good; false otherwise.
   bool ReadPhone(int entry, std::string& reply);
@@ -117,7 +115,8 @@ class TDevOstrel : public TDevice {
   // and sets Failed.
   void EndExchange(bool failed, const std::string& errorLine);
   // One GSM request: three attempts, judged as every settings request.
-  bool GsmRequest(const std::string& command, std::string& reply);  // GsmExchange.cpp
+  bool GsmRequest(const std::string& command, std::string& reply,
+                  const TRequestRule& rule = {});  // GsmExchange.cpp
 
   TOutArray& queue_;
   bool failed_ = false;

@@ -18,8 +18,8 @@ const TTarget RingLabel{Pages::GSM, "lbRing"};
 
 }  // namespace
 
-bool TDevOstrel::GsmRequest(const std::string& command, std::string& reply) {
-  const bool good = Request(command, reply, 3, true);
+bool TDevOstrel::GsmRequest(const std::string& command, std::string& reply, const TRequestRule& rule) {
+  const bool good = Request(command, reply, 3, rule);
   if (!good) failed_ = true;
   return good;
 }
@@ -28,7 +28,7 @@ void TDevOstrel::ReadGsm() {
   TModem& link = Link();
   if (link.IsTerminated()) return;
   std::string reply;
-  if (GsmRequest("+rg", reply)) {
+  if (GsmRequest("+rg", reply, {TReplyForm::Echoed, IsModuleValue})) {
     // "+rg" and the module's digit; anything but 0 and 1 is the modem.
     const char module = CharAt(ReplyLine(reply), 4);
     read_.Module = module == '0' ? 0 : module == '1' ? 1 : 2;
@@ -39,14 +39,11 @@ void TDevOstrel::ReadGsm() {
 
   if (link.IsTerminated()) return;
   // "+rh" and the ring duration 1..6, which is the combo box's index + 1.
-  if (GsmRequest("+rh", reply)) {
+  if (GsmRequest("+rh", reply, {TReplyForm::Echoed, IsRingValue})) {
     const std::optional<int> index = RingIndex(CharAt(ReplyLine(reply), 4));
-    if (AcceptValue("+rh", TextFrom(ReplyLine(reply), 4).substr(0, 1), index.has_value())) {
-      read_.Ring = *index;
-      queue_.PostControlColor(RingLabel, clBlue);
-      return;
-    }
-    failed_ = true;
+    read_.Ring = index.value_or(0);
+    queue_.PostControlColor(RingLabel, clBlue);
+    return;
   }
   queue_.PostControlColor(RingLabel, clRed);
 }

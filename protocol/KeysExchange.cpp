@@ -31,15 +31,11 @@ void TDevOstrel::ReadKeys() {
       link.Log("Читаем ключ №" + std::to_string(row), true, true);
       link.Log(">> " + command, true, false);
       std::string reply;
-      // Only an answer with "OK" counts as a key.
-      failed = !Request(command, reply, 3, true);
-      if (!failed) {
-        // The key follows the four characters of the request ("+rk3").
-        const std::string key = TextFrom(ReplyLine(reply), 5);
-        failed = !AcceptValue(command, key, IsKeyValue(key));
-        // In the page's order, in capitals, all ones as the empty slot.
-        if (!failed) read_.Key[row - 1] = CanonicalKey(SwapKeyBytes(key)).value_or(EmptyKey);
-      }
+      failed = !Request(command, reply, 3, {TReplyForm::Echoed, IsKeyValue});
+      // The key follows the four characters of the request ("+rk3").
+      // In the page's order, in capitals, all ones as the empty slot.
+      if (!failed)
+        read_.Key[row - 1] = CanonicalKey(SwapKeyBytes(TextFrom(ReplyLine(reply), 5))).value_or(EmptyKey);
     }
   } catch (...) {
     EndExchange(true, ReadError);
@@ -62,7 +58,7 @@ void TDevOstrel::WriteKeys() {
       const std::string command = "+wk" + std::to_string(row - 1) + "=" + wire;
       link.Log(">> " + command, true, false);
       std::string reply;
-      failed = !Request(command, reply, 3, false);
+      failed = !Request(command, reply, 3);
     }
     link.Log("Окончили писать ключи", false, true);
     link.Log(Separator80, false, true);

@@ -82,38 +82,86 @@ std::string BadValueLine(const std::string& command, const std::string& value) {
   return " # !!! Неверное значение в ответе на " + command + ": " + value;
 }
 
-TReplyFault JudgeReply(const std::string& command, const std::string& reply) {
-  auto contains = [&](const char* word) { return reply.find(word) != std::string::npos; };
-  if (contains("NO CARRIER") || contains("DISCONNECT") || contains("BUSY")) return TReplyFault::LinkLost;
-  if (contains("ERR")) return TReplyFault::Refused;
-  std::string upper = reply;
-  for (char& c : upper)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  if (upper.find("OK") == std::string::npos) return TReplyFault::NoOk;
-  const size_t start = reply.find_first_not_of('\n');
-  if (start == std::string::npos || reply.compare(start, command.size(), command) != 0 ||
-      CharAt(reply, start + command.size() + 1) != '\r')
-    return TReplyFault::WrongEcho;
-  return TReplyFault::Good;
+namespace {
+
+bool Contains(std::string_view text, std::string_view word) { return text.find(word) != std::string_view::npos; }
+
+bool ContainsOk(std::string_view text) {
+  for (size_t i = 0; i + 1 < text.size(); ++i)
+    if ((text[i] == 'O' || text[i] == 'o') && (text[i + 1] == 'K' || text[i + 1] == 'k')) return true;
+  return false;
 }
 
-std::string UntrustedReplyLine(const std::string& command, TReplyFault fault) {
-  switch (fault) {
-    case TReplyFault::NoOk:
-      return " # !!! Нет подтверждения OK на " + command;
+// Where the echo of the command, with its carriage return, starts a line.
+size_t FindEcho(const std::string& text, const std::string& command) {
+  const std::string echo = command + '\r';
+  for (size_t at = text.find(echo); at != std::string::npos; at = text.find(echo, at + 1))
+    if (at == 0 || text[at - 1] == '\r' || text[at - 1] == '\n') return at;
+  return std::string::npos;
+}
+
+bool IsBit(char c) { return c == '0' || c == '1'; }
+
+}  // namespace
+
+TReplyJudgement JudgeAnswer(const std::string& command, const std::string& text, const TRequestRule& rule) {
+  TReplyJudgement judgement;
+  if (Contains(text, "NO CARRIER") || Contains(text, "DISCONNECT") || Contains(text, "BUSY")) return judgement;
+  const size_t at = FindEcho(text, command);
+  if (at == std::string::npos) return judgement;
+  judgement.AnswerAt = at;
+  const std::string_view rest = std::string_view(text).substr(at + command.size() + 1);
+  if (rule.Form == TReplyForm::Confirm) {
+    if (Contains(rest, "ERR"))
+      judgement.Fault = TReplyFault::Refused;
+    else if (ContainsOk(rest))
+      judgement.Fault = TReplyFault::Good;
+    return judgement;
+  }
+  const size_t lineEnd = rest.find('\r');
+  if (lineEnd == std::string_view::npos) return judgement;
+  const std::string_view line = rest.substr(0, lineEnd);
+  const bool version = rule.Form == TReplyForm::Version;
+  // The version text may itself hold such a word ("VER 05.10 ERROR").
+  if (Contains(line, "ERR") && !(version && Contains(line, "VER 05"))) {
+    judgement.Fault = TReplyFault::Refused;
+    return judgement;
+  }
+  if (!ContainsOk(rest.substr(lineEnd + 1))) return judgement;
+  if (rule.Form == TReplyForm::Echoed) {
+    if (line.substr(0, command.size()) != command) {
+      judgement.Fault = TReplyFault::WrongLine;
+      return judgement;
+    }
+    judgement.Value = std::string(line.substr(command.size()));
+  } else {
+    judgement.Value = std::string(line);
+  }
+  if (version)
+    judgement.Fault = Contains(line, "VER 05") ? TReplyFault::Good : TReplyFault::WrongLine;
+  else
+    judgement.Fault = !rule.Valid || rule.Valid(judgement.Value) ? TReplyFault::Good : TReplyFault::BadValue;
+  return judgement;
+}
+
+std::string UntrustedReplyLine(const std::string& command, const TReplyJudgement& judgement) {
+  switch (judgement.Fault) {
     case TReplyFault::Refused:
       return " # !!! Панель отказала в команде " + command;
-    case TReplyFault::LinkLost:
-      return " # !!! Связь потеряна во время команды " + command;
-    case TReplyFault::WrongEcho:
+    case TReplyFault::WrongLine:
       return " # !!! Ответ не на команду " + command;
+    case TReplyFault::BadValue:
+      return BadValueLine(command, judgement.Value);
     case TReplyFault::Good:
+    case TReplyFault::Incomplete:
       break;
   }
   return {};
 }
 
 bool IsPhoneValue(std::string_view text) {
+  constexpr size_t kPhoneLength = 20;
+  if (text.size() > kPhoneLength) return false;
   for (char c : text)
     if (!((c >= '0' && c <= '9') || c == '+')) return false;
   return true;
@@ -125,3 +173,17 @@ bool IsKeyValue(std::string_view text) {
     if (HexDigit(c) < 0) return false;
   return true;
 }
+
+bool IsFlagsValue(std::string_view text) {
+  return text.size() == 3 && IsBit(text[0]) && IsBit(text[1]) && IsBit(text[2]);
+}
+
+bool IsDelaysValue(std::string_view text) {
+  return text.size() == 6 && ParseHex(text.substr(0, 4)).has_value() && IsBit(text[4]) && IsBit(text[5]);
+}
+
+bool IsModuleValue(std::string_view text) { return !text.empty(); }
+
+bool IsRingValue(std::string_view text) { return text.size() == 1 && RingIndex(text[0]).has_value(); }
+
+bool IsAdcValue(std::string_view text) { return ParseAdcValue(text).has_value(); }

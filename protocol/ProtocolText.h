@@ -39,24 +39,56 @@ std::string TextFrom(const std::string& text, size_t position);
 // (empty) or that cannot be read as a number.
 std::string BadValueLine(const std::string& command, const std::string& value);
 
-// Why a reply to a settings request cannot be trusted; Good when it can.
+// What the reply line of a request carries.
+enum class TReplyForm {
+  Confirm,  // a write: the echo of the command and "OK", no reply line
+  Echoed,   // the reply line begins with the request text, the value follows it
+  Whole,    // the whole reply line is the value (the ADC requests)
+  Version   // the version request: the reply line holds "VER 05"
+};
+using TValueRule = bool (*)(std::string_view value);
+struct TRequestRule {
+  TReplyForm Form = TReplyForm::Confirm;
+  TValueRule Valid = nullptr;  // for Echoed and Whole; nullptr takes any value
+};
+
+// Why the text that one attempt gathered is, or is not yet, the panel's
+// answer to a request.
 enum class TReplyFault {
   Good,
-  NoOk,      // "OK" never came back (case of letters aside)
-  Refused,   // the panel answered "ERR" or "ERROR"
-  LinkLost,  // "NO CARRIER", "DISCONNECT" or "BUSY": the call is gone
-  WrongEcho  // the reply does not begin with the command that was sent
+  Incomplete,  // no complete answer to this command yet: wait for more
+  Refused,     // the panel answered "ERR" or "ERROR"
+  WrongLine,   // the reply line answers another request
+  BadValue     // the value is not one its field can hold
 };
-// Judges a reply as the exchanges take it: it must hold "OK", neither a
-// refusal nor a loss of the link, and begin with the echo of the command (a
-// line feed left over from the previous answer aside) followed by a carriage
-// return.
-TReplyFault JudgeReply(const std::string& command, const std::string& reply);
-// The memo line for a reply that was answered but cannot be trusted.
-std::string UntrustedReplyLine(const std::string& command, TReplyFault fault);
+struct TReplyJudgement {
+  TReplyFault Fault = TReplyFault::Incomplete;
+  size_t AnswerAt = 0;  // where the echo of the command starts in the text
+  std::string Value;    // the value, for Echoed, Whole and Version
+};
+// The answer begins with the echo of the command and its carriage return at
+// the start of a line; whatever came before it (a late "OK" of the previous
+// command, a line feed) is not part of it. Then, but for Confirm, the reply
+// line and its carriage return, then "OK" (case of letters aside). A reply
+// that reports the loss of the link is never complete: the wait ends on it.
+TReplyJudgement JudgeAnswer(const std::string& command, const std::string& text, const TRequestRule& rule);
+// The memo line for an answer that cannot be trusted.
+std::string UntrustedReplyLine(const std::string& command, const TReplyJudgement& judgement);
 
 // Values as the panel's fields hold them.
-// A phone number: digits and "+" only (empty is an empty entry).
+// A phone number: digits and "+" only, at most 20 (empty is an empty entry).
 bool IsPhoneValue(std::string_view text);
+// The flag field of an entry: three positions, each "0" or "1".
+bool IsFlagsValue(std::string_view text);
+// The delays record: two hexadecimal delays, then the fast arming and the
+// wait-for-sending options, each "0" or "1".
+bool IsDelaysValue(std::string_view text);
+// The GSM module: its first character decides ("0", "1", anything else the
+// modem); a reply without it carries no module.
+bool IsModuleValue(std::string_view text);
+// The ring duration: one digit 1 to 6.
+bool IsRingValue(std::string_view text);
+// An ADC reading or threshold: hexadecimal digits of 0 to 1023.
+bool IsAdcValue(std::string_view text);
 // A key in wire order: hexadecimal digits, at most 16.
 bool IsKeyValue(std::string_view text);

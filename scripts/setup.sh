@@ -11,6 +11,7 @@ packages=(
   libgtest-dev
   clang-14 libclang-rt-14-dev
   xvfb xauth xdotool imagemagick socat
+  valgrind stress-ng
   fonts-dejavu-core
 )
 

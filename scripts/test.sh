@@ -3,13 +3,19 @@
 #   scripts/test.sh                      plain build in build/
 #   scripts/test.sh --sanitize thread    ThreadSanitizer build in build-tsan/
 #   scripts/test.sh --sanitize address   AddressSanitizer + UBSan build in build-asan/
+#   scripts/test.sh --loaded             the plain suite again while stress-ng keeps
+#                                        every core busy (a test that depends on the
+#                                        machine's speed fails here)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/setup.sh"
 
 sanitize=""
+loaded=""
 if [ "${1:-}" = "--sanitize" ]; then
   sanitize="${2:?thread or address}"
+elif [ "${1:-}" = "--loaded" ]; then
+  loaded=1
 fi
 case "$sanitize" in
   "") build="$root/build"; type=RelWithDebInfo ;;
@@ -33,4 +39,9 @@ export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp"
 # sanitizer builds take every fourth command (first and last always).
 if [ -n "$sanitize" ]; then export OSTREL_TABLE_STRIDE=4; fi
 cd "$build"
+if [ -n "$loaded" ]; then
+  stress-ng --cpu "$(nproc)" --timeout 0 --quiet &
+  stress=$!
+  trap 'kill "$stress" 2>/dev/null; wait "$stress" 2>/dev/null || true' EXIT
+fi
 ctest --output-on-failure -j "$(nproc)" --timeout 300

@@ -164,6 +164,12 @@ bool TSimServer::WaitForLineClosed(int timeoutMs) const
   return Changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return !LineOpen.load(); });
 }
 
+bool TSimServer::OutputQueued() const
+{
+  std::lock_guard lock(Mutex);
+  return !Queue.empty() || UnsentBytes.load() > 0;
+}
+
 void TSimServer::ScheduleLocked(std::vector<TSimOutput>& outputs, TClock::time_point now)
 {
   for (auto& output : outputs) {
@@ -245,6 +251,8 @@ void TSimServer::ReadMaster(std::string& unsent)
         const auto now = TClock::now();
         Process(std::string_view(buffer, static_cast<size_t>(n)), now, out);
         ScheduleLocked(out, now);
+        // Counted once the answers are queued, so a count never runs ahead of them.
+        TakenBytes += static_cast<std::uint64_t>(n);
         if (CommandHandler) {
           newCommands.assign(Panel.Commands.begin() + static_cast<std::ptrdiff_t>(before), Panel.Commands.end());
           newCommands.insert(newCommands.end(), Announce.begin(), Announce.end());
@@ -288,6 +296,7 @@ void TSimServer::FlushDue(std::string& unsent)
       TScheduled item = std::move(Queue.front());
       Queue.pop_front();
       unsent += item.Bytes;
+      UnsentBytes = unsent.size();
       if (item.CloseLine) {
         drop = true;
         break;
@@ -304,6 +313,7 @@ void TSimServer::WriteUnsent(std::string& unsent)
 {
   if (!Pty.IsMasterOpen()) {
     unsent.clear();
+    UnsentBytes = 0;
     return;
   }
   while (!unsent.empty()) {
@@ -311,6 +321,9 @@ void TSimServer::WriteUnsent(std::string& unsent)
     if (n > 0) {
       const auto sent = TClock::now();
       unsent.erase(0, static_cast<size_t>(n));
+      // Given first: a byte is always counted as one or the other.
+      GivenBytes += static_cast<std::uint64_t>(n);
+      UnsentBytes = unsent.size();
       std::function<void(TClock::time_point)> handler;
       {
         std::lock_guard lock(Mutex);
@@ -332,6 +345,7 @@ void TSimServer::WriteUnsent(std::string& unsent)
 void TSimServer::DropLine(std::string& unsent)
 {
   unsent.clear();
+  UnsentBytes = 0;
   Pty.CloseMaster();
   {
     std::lock_guard lock(Mutex);

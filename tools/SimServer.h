@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -60,6 +61,13 @@ public:
   void ClearCommands();
   // Waits until the record holds at least n commands; false on time-out.
   bool WaitForCommands(size_t n, int timeoutMs) const;
+
+  // How far the line has got, for a test's virtual clock: bytes taken in
+  // from the program (each one answered by then), bytes written to it, and
+  // whether any output is still queued or unwritten.
+  std::uint64_t BytesTaken() const { return TakenBytes.load(); }
+  std::uint64_t BytesGiven() const { return GivenBytes.load(); }
+  bool OutputQueued() const;
 
   // Sends text as it is, after any reply still due.
   void SendUnasked(const std::string& text);
@@ -115,6 +123,9 @@ private:
   bool StopRequested = false;  // guarded by Mutex
   std::deque<TScheduled> Queue;  // guarded by Mutex
   std::atomic<bool> LineOpen{true};
+  std::atomic<std::uint64_t> TakenBytes{0};
+  std::atomic<std::uint64_t> GivenBytes{0};
+  std::atomic<std::size_t> UnsentBytes{0};  // taken from Queue, not yet written
   std::function<void(const TPanelState&)> StateHandler;  // guarded by Mutex
   std::function<void(const std::string&)> CommandHandler;  // guarded by Mutex
   std::function<void(TClock::time_point)> SentHandler;  // guarded by Mutex

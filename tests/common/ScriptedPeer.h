@@ -7,7 +7,9 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -52,6 +54,14 @@ class TScriptedPeer {
     std::lock_guard lock(mutex_);
     return received_;
   }
+  // How far the line has got (see FarEndOwes): bytes taken in, each one
+  // answered by then; bytes written; text of Send not yet written.
+  uint64_t BytesTaken() const { return taken_.load(); }
+  uint64_t BytesGiven() const { return given_.load(); }
+  bool OutputQueued() const {
+    std::lock_guard lock(mutex_);
+    return !pending_.empty();
+  }
 
  private:
   void Run() {
@@ -61,7 +71,8 @@ class TScriptedPeer {
         std::lock_guard lock(mutex_);
         if (closeLine_ && pty_.IsMasterOpen()) pty_.CloseMaster();
         if (!pending_.empty() && pty_.IsMasterOpen()) {
-          [[maybe_unused]] ssize_t n = write(pty_.MasterFd(), pending_.data(), pending_.size());
+          const ssize_t n = write(pty_.MasterFd(), pending_.data(), pending_.size());
+          if (n > 0) given_ += static_cast<uint64_t>(n);
           pending_.clear();
         }
       }
@@ -86,11 +97,13 @@ class TScriptedPeer {
           const std::string reply = script_.front();
           script_.pop_front();
           if (!reply.empty()) {
-            [[maybe_unused]] ssize_t w = write(pty_.MasterFd(), reply.data(), reply.size());
+            const ssize_t w = write(pty_.MasterFd(), reply.data(), reply.size());
+            if (w > 0) given_ += static_cast<uint64_t>(w);
           }
         }
         changed_.notify_all();
       }
+      taken_ += static_cast<uint64_t>(n);
     }
   }
 
@@ -102,6 +115,8 @@ class TScriptedPeer {
   std::string received_;
   std::string pending_;
   bool closeLine_ = false;
+  std::atomic<uint64_t> taken_{0};
+  std::atomic<uint64_t> given_{0};
   int stopFd_;
   std::thread thread_;
 };

@@ -11,6 +11,7 @@
 
 #include "link/xModem.h"
 #include "tests/common/Drain.h"
+#include "tests/common/FarEnd.h"
 #include "tests/common/ScriptedPeer.h"
 #include "tests/serial/PtyPair.h"
 
@@ -33,6 +34,7 @@ struct TLinkOnPeer {
     queue.DateTimeText = [] { return std::string("DT"); };
     link.Port().SetDeviceName(peer.Path());
     link.Port().Open();
+    StandStillWhileOwed(clock, link, peer);
   }
   TScriptedPeer peer;
   TOutArray queue;
@@ -40,6 +42,14 @@ struct TLinkOnPeer {
   TVirtualClock clock;
   TModem link{"test", "", queue, device, false, &clock};
 };
+
+// Waits, for as long as a loaded machine may need, until the port holds n
+// bytes that the peer sent unasked.
+bool WaitQueued(TModem& link, uint32_t n) {
+  for (int i = 0; i < 30000 && link.Port().QueueCount(0) < n; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return link.Port().QueueCount(0) >= n;
+}
 
 }  // namespace
 
@@ -184,6 +194,59 @@ TEST(Exchange, EachCharacterTakesOneMillisecondOfItsOwn) {
   EXPECT_EQ(t.peer.Received(), "+rt07\r");
 }
 
+// A stop asked for while a command goes out lets it finish with its carriage
+// return: half a command would stay in the panel's buffer and be completed
+// by the next session's first command into another one.
+TEST(Exchange, StopMidCommandFinishesTheCommand) {
+  // Asks the link to stop after the third character's pause.
+  struct TStoppingClock : TVirtualClock {
+    TModem* Link = nullptr;
+    int Pauses = 0;
+    void WaitUntil(TDeadline deadline) override {
+      TVirtualClock::WaitUntil(deadline);
+      if (++Pauses == 3 && Link) Link->Terminate();
+    }
+  };
+  TScriptedPeer peer({"+wt07=+79161234567\rOK\r\n"});
+  TOutArray queue;
+  TNoDevice device;
+  TStoppingClock clock;
+  TModem link{"test", "", queue, device, false, &clock};
+  clock.Link = &link;
+  link.Port().SetDeviceName(peer.Path());
+  link.Port().Open();
+  std::string reply;
+  EXPECT_EQ(link.SendCommand("+wt07=+79161234567", reply, 3, 4500, "OK", false), 1);
+  ASSERT_TRUE(peer.WaitForCommands(1, 2000));
+  EXPECT_EQ(peer.Received(), "+wt07=+79161234567\r");
+  EXPECT_EQ(peer.Commands().size(), 1u);  // no second attempt after the stop
+  // A stop before the first character sends nothing.
+  link.SendText("+v\r");
+  EXPECT_EQ(peer.Received(), "+wt07=+79161234567\r");
+}
+
+// With a judge, the judge decides each attempt: one it does not take is
+// retried like an unanswered one, and only a taken one succeeds.
+TEST(Exchange, JudgeDecidesEachAttempt) {
+  TLinkOnPeer t({"+v\rERR\r\n", "+v\rVER 05\rOK\r\n", "+v\rERR\r\n", "+v\rERR\r\n", "+v\rERR\r\n"});
+  const TAttemptJudge judge = [](const std::string& reply) {
+    if (reply.find("ERR") != std::string::npos) return TAttemptVerdict{TAttemptVerdict::Bad, " # !!! refused"};
+    if (reply.find("OK") != std::string::npos) return TAttemptVerdict{TAttemptVerdict::Good, {}};
+    return TAttemptVerdict{};
+  };
+  std::string reply;
+  const uint32_t start = t.clock.NowMs();
+  EXPECT_EQ(t.link.SendCommand("+v", reply, 3, 4500, "OK", false, false, judge), 0);
+  EXPECT_EQ(reply, "+v\rVER 05\rOK\r\n");
+  // The refusal was complete: its attempt did not wait for its time-out.
+  EXPECT_LT(t.clock.NowMs() - start, 4500u);
+  const std::vector<std::string> lines = Drain(t.queue).MemoTexts();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "DT  # !!! refused"), 1);
+  // Refused in every attempt: failure, although something was answered.
+  EXPECT_EQ(t.link.SendCommand("+v", reply, 3, 4500, "OK", false, false, judge), 1);
+  EXPECT_EQ(t.peer.Commands().size(), 5u);
+}
+
 TEST(Clock, WaitUntilKeepsToTheDeadline) {
   TVirtualClock virtualClock;
   for (TClock* clock : {&TClock::Real(), static_cast<TClock*>(&virtualClock)}) {
@@ -204,8 +267,7 @@ TEST(Exchange, DrainInput) {
   EXPECT_TRUE(Drain(t.queue).Memo.empty());
 
   t.peer.Send(std::string("BU\0SY", 5) + "BUSY");
-  ASSERT_TRUE(t.peer.WaitForCommands(0, 10));
-  for (int i = 0; i < 100 && t.link.Port().QueueCount(0) < 9; ++i) t.clock.Wait(10);
+  ASSERT_TRUE(WaitQueued(t.link, 9));
   t.link.DrainInput();
   TDrained d = Drain(t.queue);
   ASSERT_EQ(d.Memo.size(), 2u);
@@ -219,6 +281,7 @@ TEST(Exchange, ReadUntilAnyMatchesTheWholeReplyIgnoringCase) {
   {
     TLinkOnPeer t({});
     t.peer.Send("busy");
+    ASSERT_TRUE(WaitQueued(t.link, 4));
     std::string reply;
     EXPECT_TRUE(t.link.ReadUntilAny(reply, {"CONNECT 9600", "BUSY"}, 2000));
     EXPECT_EQ(reply, "busy");
@@ -226,6 +289,7 @@ TEST(Exchange, ReadUntilAnyMatchesTheWholeReplyIgnoringCase) {
   {
     TLinkOnPeer t({});
     t.peer.Send("BUSY\r");
+    ASSERT_TRUE(WaitQueued(t.link, 5));
     std::string reply;
     EXPECT_FALSE(t.link.ReadUntilAny(reply, {"CONNECT 9600", "BUSY"}, 500));
     EXPECT_EQ(reply, "BUSY\r");
@@ -304,7 +368,7 @@ namespace {
 
 // A link whose port is open on a bare pseudo-terminal that the test drives.
 struct TLinkOnPty {
-  TLinkOnPty() {
+  explicit TLinkOnPty(TClock* clock = nullptr) : link("test", "", queue, device, false, clock) {
     queue.DateTimeText = [] { return std::string("DT"); };
     link.Port().SetDeviceName(pty.Path());
     link.Port().Open();
@@ -312,19 +376,43 @@ struct TLinkOnPty {
   PtyPair pty;
   TOutArray queue;
   TNoDevice device;
-  TModem link{"test", "", queue, device, false};
+  TModem link;
+};
+
+// Time that stands still until the test lets it run out: from then on every
+// reading lies past any deadline. Its waits are real polls of the given
+// descriptors, so data keeps arriving while time stands still.
+class TTimeOutOnCue : public TClock {
+ public:
+  void TimeOut() { out_ = true; }
+  uint32_t NowMs() override { return out_ ? 1'000'000'000u : 1000u; }
+  void Wait(uint32_t ms, int fd1, int fd2) override {
+    pollfd fds[2] = {{fd1, POLLIN, 0}, {fd2, POLLIN, 0}};
+    poll(fds, 2, static_cast<int>(ms));
+  }
+  TDeadline DeadlineIn(uint32_t ms) override { return TDeadline{int64_t{NowMs()} * 1'000'000}.After(ms); }
+  void WaitUntil(TDeadline) override {}
+
+ private:
+  std::atomic<bool> out_{false};
 };
 
 }  // namespace
 
-// Nobody reads the line, so a write stalls for the port's 4500 ms; a stop
-// request ends it at once.
+// Nobody reads the line, so a write stalls for the port's output time-out; a
+// stop request ends it instead.
 TEST(ExchangeStops, StalledWriteEndsOnStop) {
   TLinkOnPty t;
   const std::string block(4096, 'x');
   while (t.link.Port().WriteBuffer(block.data(), block.size(), 50) == block.size()) {
   }
+  // The longest output time-out the port takes: a write that waited for it
+  // would hold every character of the command that long.
+  const uint16_t writeTimeOutMs = 65535;
+  t.link.Port().Buffers().SetOutputTimeout(writeTimeOutMs);
   std::thread stopper([&] {
+    // The command's "-> " line is posted before its first character goes out.
+    while (!t.queue.HasPending()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     t.link.Terminate();
   });
@@ -333,29 +421,36 @@ TEST(ExchangeStops, StalledWriteEndsOnStop) {
   EXPECT_EQ(t.link.SendCommand("+wt01=79161234567", reply, 3, 4500, "OK", false), 1);
   const auto took = std::chrono::steady_clock::now() - start;
   stopper.join();
-  EXPECT_LT(took, std::chrono::milliseconds(1000));  // not the 4500 ms of the write time-out
+  EXPECT_LT(took, std::chrono::milliseconds(writeTimeOutMs));
+  EXPECT_TRUE(t.link.IsTerminated());
 }
 
 // A peer that never stops sending cannot hold the wait past its time-out,
 // and what one attempt keeps is capped.
 TEST(ExchangeStops, FloodIsCutAtTheDeadline) {
-  TLinkOnPty t;
-  std::atomic<bool> flooding{true};
+  TTimeOutOnCue clock;
+  TLinkOnPty t(&clock);
+  std::atomic<bool> reading{true};
   std::thread flood([&] {
+    // More than the line holds unread: once it has all gone in, the reader
+    // has taken more than one reply may keep. Then the time-out comes while
+    // the flood goes on.
+    const size_t beyondTheCap = TModem::kMaxReply + 128 * 1024;
     const std::string block(1024, 'x');
-    while (flooding) {
+    size_t written = 0;
+    while (reading) {
       pollfd out{t.pty.Master(), POLLOUT, 0};
-      if (poll(&out, 1, 10) > 0) [[maybe_unused]] ssize_t n = write(t.pty.Master(), block.data(), block.size());
+      if (poll(&out, 1, 10) <= 0) continue;
+      const ssize_t n = write(t.pty.Master(), block.data(), block.size());
+      if (n > 0) written += static_cast<size_t>(n);
+      if (written >= beyondTheCap) clock.TimeOut();
     }
   });
-  const auto start = std::chrono::steady_clock::now();
   std::string reply;
   EXPECT_FALSE(t.link.ReadUntil(reply, 300, "OK"));
-  const auto took = std::chrono::steady_clock::now() - start;
-  flooding = false;
+  reading = false;
   flood.join();
-  EXPECT_LT(took, std::chrono::milliseconds(1000));
-  EXPECT_EQ(reply.size(), TModem::kMaxReply);
+  EXPECT_EQ(reply, std::string(TModem::kMaxReply, 'x'));
   const TDrained d = Drain(t.queue);
   ASSERT_FALSE(d.Memo.empty());
   EXPECT_EQ(d.Memo.back().Text.rfind("DT  # !!! Слишком длинный ответ: отброшено байт сверх 65536: ", 0), 0u)

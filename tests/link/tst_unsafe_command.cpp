@@ -24,7 +24,7 @@ TEST_P(UnsafeCommand, IsRefusedLoggedAndFails) {
   const TUnsafeCase& c = GetParam();
   TPanelSim panel;
   panel.Start();
-  TRig rig(panel.SlavePath());
+  TRig rig(panel.SlavePath(), panel);
   std::string reply = "old";
   EXPECT_EQ(rig.link.SendCommand(c.command, reply, 3, 4500, "OK", false, c.raw), 1);
   EXPECT_EQ(reply, "");
@@ -53,7 +53,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(UnsafeCommand, FinalCarriageReturnOfARawCommandPasses) {
   TPanelSim panel;
   panel.Start();
-  TRig rig(panel.SlavePath());
+  TRig rig(panel.SlavePath(), panel);
   std::string reply;
   EXPECT_EQ(rig.link.SendCommand("+v\r", reply, 1, 4500, "OK", true, true), 0);
   panel.Stop();
@@ -72,7 +72,7 @@ TEST(UnsafeCommand, InjectedPhoneNeverReachesThePanel) {
     SCOPED_TRACE(logged);
     TPanelSim panel;
     panel.Start();
-    TRig rig(panel.SlavePath());
+    TRig rig(panel.SlavePath(), panel);
     rig.settings.Phone[0] = phone;
     const TOutput out = rig.Run(Pages::Common, 4);
     panel.Stop();

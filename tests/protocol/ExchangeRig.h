@@ -13,6 +13,7 @@
 #include "link/xModem.h"
 #include "model/Operation.h"
 #include "protocol/DevOstrel.h"
+#include "tests/common/FarEnd.h"
 
 // Everything the device posted, by kind.
 struct TOutput {
@@ -124,13 +125,17 @@ inline TOutput Collect(TOutArray& queue) {
   return out;
 }
 
-// The device on a link whose port is the given pseudo-terminal.
+// The device on a link whose port is the given pseudo-terminal, in virtual
+// time that stands still while the far end there (a simulator or scripted
+// peer) still owes an answer.
 struct TRig {
-  explicit TRig(const std::string& path) {
+  template <class TFarEnd>
+  TRig(const std::string& path, const TFarEnd& farEnd) {
     queue.DateTimeText = [] { return std::string("DT"); };
     device.SetLink(&link);
     link.Port().SetDeviceName(path);
     link.Port().Open();
+    StandStillWhileOwed(clock, link, farEnd);
   }
   // One settings operation as the link loop runs it.
   TOutput Run(const std::string& page, uint8_t mode) {

@@ -5,6 +5,7 @@
 #include "link/xModem.h"
 #include "protocol/DevOstrel.h"
 #include "tests/common/Drain.h"
+#include "tests/common/FarEnd.h"
 #include "tests/common/ScriptedPeer.h"
 
 namespace {
@@ -15,6 +16,7 @@ struct TDeviceOnPeer {
     device.SetLink(&link);
     link.Port().SetDeviceName(peer.Path());
     link.Port().Open();
+    StandStillWhileOwed(clock, link, peer);
   }
   TScriptedPeer peer;
   TOutArray queue;
@@ -143,7 +145,7 @@ TEST(Device, QueryValueOnATerminatedLinkDoesNothing) {
   TDeviceOnPeer t({});
   t.link.Terminate();
   std::string reply = "kept";
-  t.device.QueryValue("+c=0", {Pages::ACP, "lbACP1"}, reply);
+  t.device.QueryValue("+c=0", {Pages::ACP, "lbACP1"}, reply, {TReplyForm::Whole});
   EXPECT_EQ(reply, "kept");
   EXPECT_EQ(t.queue.HasPending(), 0);
 }
@@ -152,13 +154,23 @@ TEST(Device, QueryValueColoursTheLabel) {
   TDeviceOnPeer t({"+c=0\r0123\rOK\r\n", "+c=1\rERROR\r\n"});
   const TTarget label{Pages::ACP, "lbACP1"};
   std::string reply;
-  t.device.QueryValue("+c=0", label, reply);
+  t.device.QueryValue("+c=0", label, reply, {TReplyForm::Whole});
   EXPECT_EQ(reply, "0123");
-  t.device.QueryValue("+c=1", label, reply);
+  t.device.QueryValue("+c=1", label, reply, {TReplyForm::Whole});
   EXPECT_EQ(reply, "");
   std::vector<std::string> colours;
   TOutElement* e = nullptr;
   while (t.queue.Pop(e) != 0)
     if (e->Kind == okControlColor) colours.push_back(static_cast<TControlOut*>(e)->Text);
   EXPECT_EQ(colours, (std::vector<std::string>{"clWindowText", "clBlue", "clWindowText", "clRed"}));
+}
+
+// The window may ask for an operation as soon as it sees the check's "Click":
+// the check then ends without clearing that operation's mode.
+TEST(Device, OperationAskedForDuringTheCheckIsKept) {
+  TDeviceOnPeer t({"+v\rOstrel GSM VER 05.01\rOK\r\n"});
+  t.link.SetMode(5);
+  t.device.Step(1);
+  EXPECT_EQ(Drain(t.queue).TextsFor(Targets::Button1).size(), 1u);
+  EXPECT_EQ(t.link.GetMode(), 5);
 }

@@ -32,7 +32,7 @@ class Exchanges : public ::testing::Test {
   }
 
   TPanelSim panel;
-  TRig rig{panel.SlavePath()};
+  TRig rig{panel.SlavePath(), panel};
 };
 
 TCommands ReadCommonCommands() {
@@ -64,8 +64,8 @@ TCommands Numbered(const std::string& prefix, int first, int last) {
 TPanelState CommonState() {
   TPanelState s;
   for (int n = 1; n <= 12; ++n) s.Phones[n - 1] = "8916" + std::to_string(1000 + n);
-  s.Phones[6] = "123456789012345678901234567890";  // entry 7: longer than the edit takes
-  s.Flags = {"100", "000", "1xx", "011", "110", "001", "000", "1a1", "000", "111", "010", "000"};
+  s.Phones[6] = "12345678901234567890";  // entry 7: as long as a phone can be
+  s.Flags = {"100", "000", "100", "011", "110", "001", "000", "101", "000", "111", "010", "000"};
   s.EntryDelay = 30;
   s.ExitDelay = 10;
   s.FastArming = true;
@@ -415,7 +415,8 @@ TEST_F(Exchanges, ReadGsmSelectsModuleAndRing) {
     panel.SetState(state);
     panel.ClearCommands();
     const TOutput out = rig.Run(Pages::GSM, 3);
-    EXPECT_EQ(panel.Commands(), (TCommands{"+rg", "+rh"}));
+    // A ring value the list cannot hold is asked for again, like no answer.
+    EXPECT_EQ(panel.Commands(), (c.ring > 0 ? TCommands{"+rg", "+rh"} : TCommands{"+rg", "+rh", "+rh", "+rh"}));
     const bool ringRead = !c.ringIndex.empty();
     EXPECT_EQ(out.Holds(TGroup::Gsm), ringRead);
     EXPECT_EQ(out.Read().Module, c.radio[2] - '1');
@@ -550,7 +551,7 @@ TEST(ExchangesOnScript, ReadAdcSkipsValuesThatAreNotHexadecimal) {
                                      reply("+it02", "010"), reply("+it01", "-12")};
   for (size_t i = 5; i < AdcReadCommands.size(); ++i) script.push_back(reply(AdcReadCommands[i], "010"));
   TScriptedPeer peer(script);
-  TRig rig(peer.Path());
+  TRig rig(peer.Path(), peer);
   const TOutput out = rig.Run(Pages::ACP, 3);
   EXPECT_EQ(peer.Commands(), AdcReadCommands);
   EXPECT_TRUE(out.HasLine("DT  # !!! Неверное значение в ответе на +c=0: 1G0", true));
@@ -708,8 +709,18 @@ TEST_P(UntrustedReplies, FailTheRead) {
 INSTANTIATE_TEST_SUITE_P(
     Exchanges, UntrustedReplies,
     ::testing::Values(
-        TUntrusted{"wrong-echo", Pages::Common.c_str(), "+rt05", "+rt06\r+rt0689160000006\rOK\r\n", "etPhone5",
-                   " # !!! Ответ не на команду +rt05", false},
+        TUntrusted{"another-command-answered", Pages::Common.c_str(), "+rt05", "+rt06\r+rt0689160000006\rOK\r\n",
+                   "etPhone5", nullptr, false},
+        TUntrusted{"reply-line-of-another-request", Pages::Common.c_str(), "+rt05",
+                   "+rt05\r+rt0689160000006\rOK\r\n", "etPhone5", " # !!! Ответ не на команду +rt05", false},
+        TUntrusted{"phone-longer-than-20", Pages::Common.c_str(), "+rt05", "+rt05\r+rt05123456789012345678901\rOK\r\n",
+                   "etPhone5", " # !!! Неверное значение в ответе на +rt05: 123456789012345678901", false},
+        TUntrusted{"flag-position-not-0-or-1", Pages::Common.c_str(), "+rq07", "+rq07\r+rq071x0\rOK\r\n", "cbReact7",
+                   " # !!! Неверное значение в ответе на +rq07: 1x0", false},
+        TUntrusted{"delay-option-not-0-or-1", Pages::Common.c_str(), "+rp", "+rp\r+rp1E0A12\rOK\r\n", "cbWaitSend",
+                   " # !!! Неверное значение в ответе на +rp: 1E0A12", false},
+        TUntrusted{"module-digit-missing", Pages::GSM.c_str(), "+rg", "+rg\r+rg\rOK\r\n", "rb3",
+                   " # !!! Нет значения в ответе на +rg", false},
         TUntrusted{"no-carrier-for-a-phone", Pages::Common.c_str(), "+rt05", "\r\nNO CARRIER\r\n", "etPhone5",
                    "ОШИБКА!Цифровое соединение разорвано!", true},
         TUntrusted{"phone-with-letters", Pages::Common.c_str(), "+rt05", "+rt05\r+rt05ARRIER\rOK\r\n", "etPhone5",
@@ -729,23 +740,54 @@ INSTANTIATE_TEST_SUITE_P(
       return name;
     });
 
-TEST(ProtocolText, JudgeReply) {
+TEST(ProtocolText, JudgeAnswer) {
+  const TRequestRule phone{TReplyForm::Echoed, IsPhoneValue};
+  const TRequestRule flags{TReplyForm::Echoed, IsFlagsValue};
+  const TRequestRule version{TReplyForm::Version};
+  const TRequestRule write{};
   struct TCase {
+    const char* name;
     const char* command;
-    const char* reply;
+    TRequestRule rule;
+    const char* text;
     TReplyFault fault;
+    size_t answerAt;
   };
-  for (const TCase& c : {TCase{"+rt05", "+rt05\r+rt05123\rOK\r\n", TReplyFault::Good},
-                         TCase{"+rt05", "\n+rt05\r+rt05123\rok\r\n", TReplyFault::Good},
-                         TCase{"+rt05", "+rt05\r+rt05123\r", TReplyFault::NoOk},
-                         TCase{"+rt05", "+rt05\rERR\rOK\r\n", TReplyFault::Refused},
-                         TCase{"+rt05", "+rt05\r\r\nBUSY\r\nOK", TReplyFault::LinkLost},
-                         TCase{"+rt05", "+rt06\r+rt06123\rOK\r\n", TReplyFault::WrongEcho},
-                         TCase{"+rt05", "+rt051\r+rt05123\rOK\r\n", TReplyFault::WrongEcho},
-                         TCase{"+v", "OK\r\n", TReplyFault::WrongEcho}}) {
-    EXPECT_EQ(JudgeReply(c.command, c.reply), c.fault) << c.reply;
+  const TCase cases[] = {
+      {"good", "+rt05", phone, "+rt05\r+rt05123\rOK\r\n", TReplyFault::Good, 0},
+      {"lower-case-ok-after-a-line-feed", "+rt05", phone, "\n+rt05\r+rt05123\rok\r\n", TReplyFault::Good, 1},
+      {"late-ok-of-the-previous-command", "+rt05", phone, "\r\nOK\r\n+rt05\r+rt05123\rOK\r\n", TReplyFault::Good, 6},
+      {"late-ok-alone", "+rt05", phone, "\r\nOK\r\n+rt05\r", TReplyFault::Incomplete, 6},
+      {"reply-line-without-ok-yet", "+rt05", phone, "+rt05\r+rt05123\r", TReplyFault::Incomplete, 0},
+      {"refused", "+rt05", phone, "+rt05\rERR\r\n", TReplyFault::Refused, 0},
+      {"link-lost", "+rt05", phone, "+rt05\r\r\nBUSY\r\nOK", TReplyFault::Incomplete, 0},
+      {"another-command-answered", "+rt05", phone, "+rt06\r+rt06123\rOK\r\n", TReplyFault::Incomplete, 0},
+      {"echo-inside-a-longer-command", "+rt05", phone, "+rt051\r+rt05123\rOK\r\n", TReplyFault::Incomplete, 0},
+      {"reply-line-of-another-request", "+rt05", phone, "+rt05\r+rt06123\rOK\r\n", TReplyFault::WrongLine, 0},
+      {"phone-with-a-letter", "+rt05", phone, "+rt05\r+rt05ARRIER\rOK\r\n", TReplyFault::BadValue, 0},
+      {"flag-position-2", "+rq05", flags, "+rq05\r+rq05120\rOK\r\n", TReplyFault::BadValue, 0},
+      {"flags-short", "+rq05", flags, "+rq05\r+rq0510\rOK\r\n", TReplyFault::BadValue, 0},
+      {"version-with-error-word", "+v", version, "+v\rVER 05.10 ERROR\rOK\r\n", TReplyFault::Good, 0},
+      {"version-refused", "+v", version, "+v\rERR\rOK\r\n", TReplyFault::Refused, 0},
+      {"version-other", "+v", version, "+v\rVER 04.00\rOK\r\n", TReplyFault::WrongLine, 0},
+      {"write-confirmed", "+wt05=1", write, "+wt05=1\rOK\r\n", TReplyFault::Good, 0},
+      {"write-refused", "+wt05=1", write, "+wt05=1\rERROR\r\n", TReplyFault::Refused, 0},
+      {"write-without-echo", "+wt05=1", write, "OK\r\n", TReplyFault::Incomplete, 0},
+  };
+  for (const TCase& c : cases) {
+    const TReplyJudgement j = JudgeAnswer(c.command, c.text, c.rule);
+    EXPECT_EQ(j.Fault, c.fault) << c.name;
+    if (j.Fault != TReplyFault::Incomplete) EXPECT_EQ(j.AnswerAt, c.answerAt) << c.name;
   }
-  EXPECT_TRUE(IsPhoneValue("+79161234567") && IsPhoneValue(""));
-  EXPECT_FALSE(IsPhoneValue("8 916") || IsPhoneValue("ARRIER"));
+}
+
+TEST(ProtocolText, ValueRules) {
+  EXPECT_TRUE(IsPhoneValue("+79161234567") && IsPhoneValue("") && IsPhoneValue(std::string(20, '9')));
+  EXPECT_FALSE(IsPhoneValue("8 916") || IsPhoneValue("ARRIER") || IsPhoneValue(std::string(21, '9')));
   EXPECT_TRUE(IsKeyValue("0123456789abcdef") && !IsKeyValue("0123456789ABCDEF0") && !IsKeyValue("G1"));
+  EXPECT_TRUE(IsFlagsValue("101") && !IsFlagsValue("1a1") && !IsFlagsValue("10") && !IsFlagsValue("1011"));
+  EXPECT_TRUE(IsDelaysValue("1E0A10") && !IsDelaysValue("1E0A12") && !IsDelaysValue("1E0A1"));
+  EXPECT_FALSE(IsDelaysValue("1G0A10"));
+  EXPECT_TRUE(IsModuleValue("2") && IsModuleValue("7") && !IsModuleValue(""));
+  EXPECT_TRUE(IsRingValue("6") && !IsRingValue("0") && !IsRingValue("") && !IsRingValue("12"));
 }

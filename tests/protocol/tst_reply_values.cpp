@@ -36,7 +36,7 @@ class RingReply : public ::testing::TestWithParam<TRingCase> {};
 
 TEST_P(RingReply, OnlyADurationOfTheListIsTaken) {
   TScriptedPeer peer({Reply("+rg", "+rg1"), Reply("+rh", "+rh" + GetParam().digit)});
-  TRig rig(peer.Path());
+  TRig rig(peer.Path(), peer);
   const TOutput out = rig.Run(Pages::GSM, 3);
   const bool taken = !GetParam().posted.empty();
   EXPECT_EQ(out.Holds(TGroup::Gsm), taken);
@@ -59,7 +59,7 @@ TEST(ReplyValues, AdcThresholdBeyondTheScaleIsLoggedAndLeftOut) {
   for (const char* command : {"+it02", "+it01", "+it00", "+c=1", "+it14", "+it13", "+it12", "+it11", "+it10"})
     script.push_back(Reply(command, "010"));
   TScriptedPeer peer(script);
-  TRig rig(peer.Path());
+  TRig rig(peer.Path(), peer);
   const TOutput out = rig.Run(Pages::ACP, 3);
   EXPECT_TRUE(out.HasLine("DT  # !!! Неверное значение в ответе на +it04: 400", true));
   EXPECT_FALSE(out.Holds(TGroup::Adc));

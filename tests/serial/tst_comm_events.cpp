@@ -37,7 +37,7 @@ class TEventLog {
       ++data_;
     };
   }
-  bool WaitFor(const std::function<bool(const TEventLog&)>& done, std::chrono::milliseconds limit = 2000ms) {
+  bool WaitFor(const std::function<bool(const TEventLog&)>& done, std::chrono::milliseconds limit = 30s) {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, limit, [&] { return done(*this); });
   }
@@ -174,7 +174,7 @@ TEST(Watcher, CloseOnTheGuiThreadServesThePendingNotification) {
     log.Attach(comm);
     ASSERT_TRUE(comm.Open());
     pty.Send("x");
-    ASSERT_TRUE(Readable(sync.WakeFd(), 2000));  // the watcher waits for us now
+    ASSERT_TRUE(Readable(sync.WakeFd(), 30000));  // the watcher waits for us now
     comm.Close();
     EXPECT_EQ(log.Read(&TEventLog::chars_), 1);  // it ran here, during Close
     EXPECT_EQ(log.Read(&TEventLog::thread_), std::this_thread::get_id());
@@ -185,7 +185,7 @@ TEST(Watcher, CloseOnTheGuiThreadServesThePendingNotification) {
     log.Attach(*comm);
     ASSERT_TRUE(comm->Open());
     pty.Send("y");
-    ASSERT_TRUE(Readable(sync.WakeFd(), 2000));
+    ASSERT_TRUE(Readable(sync.WakeFd(), 30000));
     comm.reset();  // a component being destroyed notifies nobody
     EXPECT_EQ(log.Read(&TEventLog::chars_), 1);
   }

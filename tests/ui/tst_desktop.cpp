@@ -286,7 +286,7 @@ class TestDesktop : public QObject {
       QComboBox* box = dialog->ComPorts();
       box->setEditText("/dev/pts/7");
       dialog->show();
-      QTRY_COMPARE_WITH_TIMEOUT(box->count(), 2, 1500);
+      QTRY_COMPARE_WITH_TIMEOUT(box->count(), 2, 10000);
       QCOMPARE(box->itemText(0), QString("ttyACM0"));
       QCOMPARE(box->itemText(1), QString("ttyUSB1"));
       QCOMPARE(box->currentText(), QString("/dev/pts/7"));
@@ -294,7 +294,7 @@ class TestDesktop : public QObject {
       QVERIFY(!box->itemData(0, Qt::ToolTipRole).isValid());
 
       ports = QStringList{"ttyUSB1", "ttyUSB0"};  // one unplugged, one plugged in
-      QTRY_COMPARE_WITH_TIMEOUT(box->itemText(0), QString("ttyUSB0"), 1500);
+      QTRY_COMPARE_WITH_TIMEOUT(box->itemText(0), QString("ttyUSB0"), 10000);
       QCOMPARE(box->count(), 2);
       QCOMPARE(box->itemText(1), QString("ttyUSB1"));
       QCOMPARE(box->currentText(), QString("/dev/pts/7"));

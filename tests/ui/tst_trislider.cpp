@@ -473,10 +473,10 @@ void TstTrislider::valueLabelTenSeconds() {
 void TstTrislider::timerNormalisesHiddenControl() {
   auto slider = MakeAdcSlider();
   QVERIFY(!slider->isVisible());
-  QTRY_COMPARE_WITH_TIMEOUT(Positions(*slider), (QList<int>{0, 23, 46, 69, 92}), 2000);
+  QTRY_COMPARE_WITH_TIMEOUT(Positions(*slider), (QList<int>{0, 23, 46, 69, 92}), 10000);
   slider->SetPosition(3, 300);
   slider->SetPosition(4, 310);
-  QTRY_COMPARE_WITH_TIMEOUT(Positions(*slider), (QList<int>{0, 23, 46, 287, 310}), 2000);
+  QTRY_COMPARE_WITH_TIMEOUT(Positions(*slider), (QList<int>{0, 23, 46, 287, 310}), 10000);
 }
 
 void TstTrislider::hiddenControlDrawsOnlyWhenShown() {
