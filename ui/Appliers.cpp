@@ -23,7 +23,7 @@
 #include "ui/Panel.h"
 #include "ui/StatusPane.h"
 #include "ui/Trislider.h"
-#include "ui/WireText.h"
+#include "persist/WireText.h"
 
 int TextToInt(const QString& text) {
   bool ok = false;

@@ -30,7 +30,7 @@
 #include "ui/Provision.h"
 #include "ui/SplashDlg.h"
 #include "ui/StatusPane.h"
-#include "ui/WireText.h"
+#include "persist/WireText.h"
 #include "ui/f_ACP.h"
 #include "ui/f_common.h"
 #include "ui/f_gsm.h"

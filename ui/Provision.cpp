@@ -19,7 +19,7 @@
 #include "ui/MessageBox.h"
 #include "ui/NavBar.h"
 #include "ui/PageSettings.h"
-#include "ui/WireText.h"
+#include "persist/WireText.h"
 #include "ui/f_ACP.h"
 #include "ui/f_common.h"
 #include "ui/f_gsm.h"
