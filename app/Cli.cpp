@@ -7,8 +7,11 @@
 #include <QCoreApplication>
 #include <QSerialPortInfo>
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 
+#include "OstrelVersion.h"
+#include "app/CliOptions.h"
 #include "app/CliOutput.h"
 #include "app/WindowArgs.h"
 #include "link/xModem.h"
@@ -32,7 +35,7 @@ int ListPorts() {
   QStringList ports;
   for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) ports << info.portName();
   std::sort(ports.begin(), ports.end(), [](const QString& a, const QString& b) { return a.compare(b) < 0; });
-  for (const QString& port : ports) std::printf("%s\n", port.toUtf8().constData());
+  for (const QString& port : ports) PrintOut(EscapeControls(port).toUtf8() + '\n');
   return exOk;
 }
 
@@ -124,11 +127,8 @@ class TRun {
 };
 
 void PrintDifferences(const std::vector<TDifference>& differences) {
-  for (const TDifference& d : differences) {
-    const QByteArray line = DifferenceLine(d, QStringLiteral("panel"), QStringLiteral("file")).toUtf8();
-    std::printf("%s\n", line.constData());
-  }
-  std::fflush(stdout);
+  for (const TDifference& d : differences)
+    PrintOut(DifferenceLine(d, QStringLiteral("panel"), QStringLiteral("file")).toUtf8() + '\n');
 }
 
 QString Names(const std::vector<TDifference>& differences) {
@@ -203,74 +203,60 @@ bool IsCommandLine(int argc, char* argv[]) {
   return !ParseWindowArgs(argc, argv).IsWindow;
 }
 
-int RunCommandLine(int argc, char* argv[]) {
+namespace {
+
+int RunCommands(int argc, char* argv[]) {
   // No widget and no platform plugin: the command line needs no display.
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName("ostrelgsm4");
-  QCoreApplication::setApplicationVersion("1.012");
+  QCoreApplication::setApplicationVersion(OSTREL_VERSION);
 
   QCommandLineParser parser;
-  parser.setApplicationDescription(QString::fromUtf8(
-      "Configuration utility for the \"Ostrel GSM\" security alarm panel.\n"
-      "Without arguments it opens its window; --port PORT fills in its port dialog, and --adc shows\n"
-      "its \"АЦП\" page (the ADC thresholds): ostrelgsm4 [--port PORT] [--adc]. Commands:\n"
-      "  read   --port PORT --out FILE [--adc] [--phone NUMBER]   read the panel into a settings file\n"
-      "  write  --port PORT --in FILE [--adc] [--phone NUMBER]    write a settings file to the panel\n"
-      "         [--backup BACKUP] [--verify]                      (first save the panel into BACKUP;\n"
-      "                                                           afterwards read it back and compare)\n"
-      "  diff   --port PORT --in FILE [--adc] [--phone NUMBER]    list what differs between the panel\n"
-      "                                                           and a settings file\n"
-      "  ports                                                    list the serial ports\n"
-      "Exit status: 0 success (diff: the panel holds the file's settings); 1 usage error or a\n"
-      "settings file that cannot be read or written; 2 the connection failed; 3 a read or write\n"
-      "failed after connecting (a request the panel did not confirm, the link lost, or --verify\n"
-      "found a setting the panel did not keep); 4 diff found differences; 128 + the signal when\n"
-      "SIGINT, SIGTERM or SIGHUP stopped it (130, 143, 129)."));
+  parser.setApplicationDescription(CliDescription());
   parser.addHelpOption();
   parser.addVersionOption();
-  parser.addPositionalArgument("command", "read, write, diff or ports");
-  const QCommandLineOption portOpt("port", "Serial port: a device path (/dev/ttyUSB0) or a name (ttyUSB0, COM1).",
-                                   "PORT");
-  const QCommandLineOption outOpt("out", "Settings file to write (read).", "FILE");
-  const QCommandLineOption inOpt("in", "Settings file to load (write) or to compare with (diff).", "FILE");
-  const QCommandLineOption backupOpt("backup", "write: first read the panel and save it into BACKUP; "
-                                     "if that fails nothing is written.", "BACKUP");
-  const QCommandLineOption verifyOpt("verify", "write: read the panel back afterwards and list every setting "
-                                     "it did not keep (exit status 3).");
-  const QCommandLineOption adcOpt("adc", "Also read or write the ADC channels' thresholds.");
-  const QCommandLineOption phoneOpt("phone", "Reach the panel through a GSM modem data call to NUMBER.", "NUMBER");
-  const QCommandLineOption quietOpt("quiet", "Do not show the traffic on standard error.");
-  parser.addOptions({portOpt, outOpt, inOpt, backupOpt, verifyOpt, adcOpt, phoneOpt, quietOpt});
+  QStringList commandNames;
+  for (const TCliCommand& command : CliCommands()) commandNames << QString::fromLatin1(command.Name);
+  parser.addPositionalArgument("command", commandNames.join(", "));
+  for (const TCliOption& option : CliOptions())
+    parser.addOption(QCommandLineOption(QString::fromLatin1(option.Name), QString::fromUtf8(option.Help),
+                                        QString::fromLatin1(option.ValueName)));
 
   if (!parser.parse(QCoreApplication::arguments())) return Fail(exUsage, parser.errorText());
   if (parser.isSet("help") || parser.isSet("help-all")) {
-    std::printf("%s", parser.helpText().toUtf8().constData());
+    PrintOut(parser.helpText().toUtf8());
     return exOk;
   }
   if (parser.isSet("version")) {
-    std::printf("ostrelgsm4 %s\n", QCoreApplication::applicationVersion().toUtf8().constData());
+    PrintOut("ostrelgsm4 " OSTREL_VERSION "\n");
     return exOk;
   }
   const QStringList args = parser.positionalArguments();
-  if (args.size() != 1) return Fail(exUsage, "expected one command: read, write, diff or ports (see --help)");
+  if (args.size() != 1) return Fail(exUsage, "expected one command: " + commandNames.join(", ") + " (see --help)");
   const QString command = args.first();
+  if (!FindCliCommand(command)) return Fail(exUsage, "unknown command " + command + " (see --help)");
+  for (const TCliOption& option : CliOptions())
+    if (parser.isSet(option.Name) && !option.TakenBy(command))
+      return Fail(exUsage,
+                  QStringLiteral("--%1 does not belong to %2 (see --help)").arg(QLatin1String(option.Name), command));
   if (command == "ports") return ListPorts();
-  if (command != "read" && command != "write" && command != "diff")
-    return Fail(exUsage, "unknown command " + command + " (see --help)");
-  if (command != "write" && (parser.isSet(backupOpt) || parser.isSet(verifyOpt)))
-    return Fail(exUsage, "--backup and --verify belong to write");
+  const QCommandLineOption portOpt("port"), outOpt("out"), inOpt("in"), backupOpt("backup"), verifyOpt("verify"),
+      adcOpt("adc"), phoneOpt("phone"), quietOpt("quiet");
 
   const QString port = parser.value(portOpt);
   const QString file = parser.value(command == "read" ? outOpt : inOpt);
   if (port.isEmpty()) return Fail(exUsage, "--port is required");
   if (file.isEmpty()) return Fail(exUsage, command == "read" ? "--out is required" : "--in is required");
+  const std::string phone = ToWire(parser.value(phoneOpt));
+  // A number with nothing a modem dials would quietly become a direct link.
+  if (parser.isSet(phoneOpt) && FilterPhone(phone).empty())
+    return Fail(exUsage, "--phone " + parser.value(phoneOpt) + " holds no digits to dial");
 
   const bool adc = parser.isSet(adcOpt);
   TRun run(parser.isSet(quietOpt), adc);
   // SIGINT, SIGTERM and SIGHUP stop the operation; the port is closed and
   // its lock released before the program ends with 128 + the signal.
   TShutdownSignals stopSignals([&run](int signal) { run.Interrupt(signal); });
-  const std::string phone = ToWire(parser.value(phoneOpt));
   if (command == "read") return ReadCommand(run, port, phone, file, adc);
   if (command == "diff") return DiffCommand(run, port, phone, file, adc);
   const TWriteSafety safety{parser.value(backupOpt), parser.isSet(verifyOpt)};
@@ -278,4 +264,16 @@ int RunCommandLine(int argc, char* argv[]) {
   // The backup would replace the very file about to be written.
   if (SameFile(safety.Backup, file)) return Fail(exUsage, "--backup names the file to write; choose another");
   return WriteCommand(run, port, phone, file, adc, safety);
+}
+
+}  // namespace
+
+int RunCommandLine(int argc, char* argv[]) {
+  // A reader that ends early (diff ... | head -1) closes standard output:
+  // the write fails with EPIPE and the run ends with its own final line,
+  // instead of the signal killing it with the port still locked.
+  std::signal(SIGPIPE, SIG_IGN);
+  const int status = RunCommands(argc, argv);
+  if (status != exOutputClosed && OutputFailed()) return FailOutput();
+  return status;
 }

@@ -1,7 +1,9 @@
 #include "app/CliOutput.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "persist/WireText.h"
 
@@ -58,8 +60,36 @@ QString ForTerminal(const std::string& text) {
   return line;
 }
 
+namespace {
+
+int outputError = 0;
+
+}  // namespace
+
+void PrintOut(const QByteArray& text) {
+  if (outputError != 0) return;
+  if (std::fwrite(text.constData(), 1, size_t(text.size()), stdout) != size_t(text.size()) ||
+      std::fflush(stdout) != 0)
+    outputError = errno != 0 ? errno : EIO;
+}
+
+bool OutputFailed() {
+  if (std::fflush(stdout) != 0 && outputError == 0) outputError = errno;
+  if (std::ferror(stdout) && outputError == 0) outputError = EIO;
+  return outputError != 0;
+}
+
+int FailOutput() {
+  PrintLine(outputError == EPIPE ? QStringLiteral("ostrelgsm4: standard output was closed before the output ended")
+                                 : QStringLiteral("ostrelgsm4: cannot write standard output: ") +
+                                       QString::fromLocal8Bit(std::strerror(outputError)));
+  return exOutputClosed;
+}
+
 int Fail(TExit status, const QString& why) {
-  PrintLine(QString::fromUtf8("ostrelgsm4: ") + why);
+  if (OutputFailed()) return FailOutput();
+  // One line, whatever a port or file name holds.
+  PrintLine(QString::fromUtf8("ostrelgsm4: ") + EscapeControls(why));
   return status;
 }
 

@@ -14,9 +14,10 @@
 int main(int argc, char* argv[]) {
   if (IsCommandLine(argc, argv)) return RunCommandLine(argc, argv);
   if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
+    // The advice first: the line "ostrelgsm4: ..." is always the last one.
     std::fprintf(stderr,
-                 "ostrelgsm4: no display found (DISPLAY is not set), so the window cannot be shown.\n"
-                 "Run it in a desktop session, or use the command line: ostrelgsm4 --help\n");
+                 "Run it in a desktop session, or use the command line: ostrelgsm4 --help\n"
+                 "ostrelgsm4: no display found (DISPLAY is not set), so the window cannot be shown\n");
     return 1;
   }
 

@@ -56,7 +56,9 @@ bool TDebugLog::WriteBlock(const char* text) {
 
 bool TDebugLog::SwitchOn() {
   if (IsOn()) return true;
-  if (!file_.open(QIODevice::WriteOnly | QIODevice::Append)) return false;
+  // A new log is the user's alone: it holds the panel's phone numbers and keys.
+  if (!file_.open(QIODevice::WriteOnly | QIODevice::Append, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+    return false;
   if (!WriteBlock("Начали процесс протоколирования")) {
     file_.close();
     return false;

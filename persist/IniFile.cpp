@@ -313,8 +313,15 @@ bool TIniFile::Save(QString* error) {
   QByteArray data;
   for (const TLine& line : lines_) data += line.text + line.eol;
 
+  // A file we create holds phone numbers and keys: its owner alone reads it.
+  // An existing file keeps its mode (QSaveFile carries it over).
+  const bool created = !QFileInfo::exists(fileName_);
   QSaveFile file(fileName_);
   if (!file.open(QIODevice::WriteOnly)) return fail();
+  if (created && !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+    file.cancelWriting();
+    return fail();
+  }
   if (file.write(data) != data.size()) {
     file.cancelWriting();
     return fail();

@@ -1,16 +1,34 @@
-// Where the program keeps its files: "current.ini", "Windows.ini", "log.txt".
+// Where the program keeps its files.
 //
-// That is the directory of the program file when it is writable (a portable
-// copy, as the Windows version always assumed), otherwise the user's
-// configuration directory for this program, created on first use. The name
-// ends with a separator. GUI thread only (the override is not guarded).
+// A copy run from the build tree it was built in (and owned by the user
+// running it) keeps everything in its own directory, as the Windows version
+// always did. Any other copy (installed under /usr, or in a directory of
+// another user) keeps "current.ini" and "Windows.ini" in the user's
+// configuration directory ($XDG_CONFIG_HOME, else ~/.config, then
+// "OstrelGSM4") and its data, "log.txt" and the backups, in the user's data
+// directory ($XDG_DATA_HOME, else ~/.local/share, then "OstrelGSM4"): the
+// files hold phone numbers and keys and are the user's alone. Directories
+// the program creates for them are private (0700).
+//
+// The names end with a separator. GUI thread only (the override is not guarded).
 #pragma once
 
 #include <QString>
 
+// The directory of "current.ini" and "Windows.ini"; the file dialogs start there.
 QString ProgramDir();
+// The directory of "log.txt" and the backups.
+QString DataDir();
 
-// Makes ProgramDir return dir (a separator is added when missing), so that
-// tests keep their files in a temporary directory. An empty dir goes back to
-// the program's own directory.
+// Whether a program file in appDir keeps its files beside itself: appDir
+// lies inside buildTree and belongs to the effective user, who may write it.
+bool KeepsFilesBeside(const QString& appDir, const QString& buildTree);
+
+// Creates dir (and its parents) when missing, the last one private to its
+// owner (0700); true when dir exists afterwards.
+bool MakePrivateDir(const QString& dir);
+
+// Makes ProgramDir and DataDir return dir (a separator is added when
+// missing), so that tests keep their files in a temporary directory. An empty
+// dir goes back to the program's own choice.
 void SetProgramDirOverride(const QString& dir);

@@ -11,3 +11,23 @@ QString FromWire(const std::string& text) {
 }
 
 std::string ToWire(const QString& text) { return text.toStdString(); }
+
+QString EscapeControls(const QString& text) {
+  QString shown;
+  shown.reserve(text.size());
+  for (const QChar c : text) {
+    const char16_t u = c.unicode();
+    if (u == u'\n') {
+      shown += QStringLiteral("\\n");
+    } else if (u == u'\r') {
+      shown += QStringLiteral("\\r");
+    } else if (u == u'\t') {
+      shown += QStringLiteral("\\t");
+    } else if (u < 0x20 || u == 0x7f || (u >= 0x80 && u < 0xa0) || u == 0x2028 || u == 0x2029) {
+      shown += QStringLiteral("\\x%1").arg(static_cast<unsigned>(u), 2, 16, QChar(u'0'));
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}

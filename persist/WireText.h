@@ -8,3 +8,8 @@
 
 QString FromWire(const std::string& text);
 std::string ToWire(const QString& text);
+
+// The text with its control characters written as escapes ("\n", "\r",
+// "\t", "\xHH"), for a name shown on one line: a port name in the status
+// pane or in the command line's final line.
+QString EscapeControls(const QString& text);

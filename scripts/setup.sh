@@ -7,7 +7,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libqt6serialport6
   qt6-translations-l10n libqt6svg6
-  desktop-file-utils
+  desktop-file-utils dpkg-dev lintian
   libgtest-dev
   clang-14 libclang-rt-14-dev
   xvfb xauth xdotool imagemagick socat

@@ -1,5 +1,7 @@
 #include "ui/AppSetup.h"
 
+#include "OstrelVersion.h"
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFont>
@@ -25,7 +27,7 @@ void SetUpApplication() {
   // No display name: Qt would append it to every caption (" — OstrelGSM4"),
   // and the captions are the window's own.
   QApplication::setApplicationName(QStringLiteral("OstrelGSM4"));
-  QApplication::setApplicationVersion(QStringLiteral("1.012"));
+  QApplication::setApplicationVersion(QStringLiteral(OSTREL_VERSION));
   QGuiApplication::setDesktopFileName(QStringLiteral("ostrelgsm4"));
   QApplication::setWindowIcon(ProgramIcon());
   // All texts of the program are Russian, so are those of Qt's own dialogs.

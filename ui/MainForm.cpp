@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 #include <unistd.h>
 
+#include "OstrelVersion.h"
 #include "persist/DebugLog.h"
 #include "persist/Layout.h"
 #include "persist/ProgramDir.h"
@@ -38,7 +39,7 @@
 
 namespace {
 
-const char* const Caption = "Настройка охранной панели \"Ostrel GSM\" v1.012";
+const char* const Caption = "Настройка охранной панели \"Ostrel GSM\" v" OSTREL_VERSION;
 
 }  // namespace
 
@@ -124,7 +125,7 @@ TForm1::TForm1(QWidget* parent, bool persistent)
   if (persistent_) {
     layout_ = std::make_unique<TWindowLayout>(this, ProgramDir() + QStringLiteral("Windows.ini"));
     PersistStep([this](QString*) { layout_->Load(); layout_->RestorePlacement(); return true; });
-    log_ = std::make_unique<TDebugLog>(ProgramDir() + QStringLiteral("log.txt"));
+    log_ = std::make_unique<TDebugLog>(DataDir() + QStringLiteral("log.txt"));
   }
   applier_.LogLine = nullptr;
 
@@ -169,8 +170,7 @@ TForm1::~TForm1() {
   if (layout_) PersistStep([this](QString* e) { return layout_->Save(e); });
   timer_->stop();
   if (link_) {
-    delete linkNotifier_;
-    linkNotifier_ = nullptr;
+    ReleaseLinkNotifier();
     link_->Terminate();
     link_->WaitFor();
   }
@@ -347,9 +347,20 @@ void TForm1::StartLink(const QString& port, const std::string& phone) {
     [[maybe_unused]] ssize_t n = read(fd, &count, sizeof count);
     TimerTick();
   });
-  pane1_->SetCaption(port);
+  pane1_->SetCaption(EscapeControls(port));
   device_.SetLink(link_.get());
   link_->Start();
+}
+
+// The notifier's own handler may end the link (its output clicks
+// "Отключиться"), so the notifier is silenced at once, before the link
+// closes its descriptor, and deleted once that handler has returned.
+void TForm1::ReleaseLinkNotifier() {
+  if (!linkNotifier_) return;
+  linkNotifier_->setEnabled(false);
+  linkNotifier_->disconnect(this);
+  linkNotifier_->deleteLater();
+  linkNotifier_ = nullptr;
 }
 
 void TForm1::EnterConnectedState() {
@@ -363,8 +374,7 @@ void TForm1::EnterConnectedState() {
 
 void TForm1::FreeLink() {
   if (!link_) return;
-  delete linkNotifier_;
-  linkNotifier_ = nullptr;
+  ReleaseLinkNotifier();
   link_->Terminate();
   link_->WaitFor();
   link_.reset();

@@ -144,6 +144,7 @@ class TForm1 : public QMainWindow {
   void CreateNavigation();
   void SetConnectedState(bool connected);
   void FreeLink();
+  void ReleaseLinkNotifier();
   // Starts the link mode of an operation unless one is running.
   bool StartOperation(uint8_t mode);
   void EndOperation();

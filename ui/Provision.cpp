@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QStandardPaths>
@@ -11,6 +12,7 @@
 
 #include "output/OutElement.h"
 #include "persist/IniFile.h"
+#include "persist/ProgramDir.h"
 #include "persist/SettingsCodec.h"
 #include "ui/CompareDlg.h"
 #include "ui/ConnectDlg.h"
@@ -91,9 +93,7 @@ bool TProvision::SaveOptions(const QString& fileName, QString* error) {
   return ini.Save(error);
 }
 
-QString TProvision::BackupDir() {
-  return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) + QStringLiteral("/backups");
-}
+QString TProvision::BackupDir() { return DataDir() + QStringLiteral("backups"); }
 
 void TProvision::UpdateActions() {
   const bool free = form_.IsConnected() && !form_.IsBusy() && step_ == TStep::Idle;
@@ -197,7 +197,7 @@ void TProvision::BackupFinished(bool ok) {
 // beyond the last kBackupsKept.
 bool TProvision::SaveBackup(QString* error) {
   const QString dir = BackupDir();
-  if (!QDir().mkpath(dir)) {
+  if (!MakePrivateDir(dir)) {
     *error = QStringLiteral("Unable to write to ") + dir;
     return false;
   }
@@ -206,10 +206,20 @@ bool TProvision::SaveBackup(QString* error) {
   const TPagesFile file({form_.ConnectDialog()->ComPorts(), common_, keys_, acp_, gsm_, nullptr, nullptr});
   if (!file.Save(name, error)) return false;
   lastBackup_ = name;
-  QDir backups(dir);
-  QStringList names = backups.entryList({QStringLiteral("panel-*.ini")}, QDir::Files, QDir::Name);
-  while (names.size() > kBackupsKept) backups.remove(names.takeFirst());
+  PruneBackups(dir, name, kBackupsKept);
   return true;
+}
+
+// By modification time, not by name: a clock set wrong once leaves names
+// from the future that would sort after every new backup.
+void TProvision::PruneBackups(const QString& dir, const QString& keep, int kept) {
+  QDir backups(dir);
+  QFileInfoList files =
+      backups.entryInfoList({QStringLiteral("panel-*.ini")}, QDir::Files, QDir::Time | QDir::Reversed);
+  const QString keepPath = QFileInfo(keep).absoluteFilePath();
+  files.removeIf([&](const QFileInfo& f) { return f.absoluteFilePath() == keepPath; });
+  // The backup just written counts as the newest of the kept ones.
+  while (files.size() > kept - 1 && !files.isEmpty()) QFile::remove(files.takeFirst().absoluteFilePath());
 }
 
 void TProvision::WriteFinished(bool ok) {

@@ -54,6 +54,9 @@ class TProvision : public QObject {
   // Where backups go: "backups" in the user's data directory.
   static QString BackupDir();
   static constexpr int kBackupsKept = 50;
+  // Deletes the oldest backups in dir (by modification time) until kept
+  // remain, keep (the one just written) always among them.
+  static void PruneBackups(const QString& dir, const QString& keep, int kept);
   // The last backup file written; empty before the first.
   const QString& LastBackup() const { return lastBackup_; }
   // The table of the last comparison (created on first use).

@@ -1,6 +1,8 @@
 // Runs the real ostrelgsm4 binary for the command-line tests.
 #pragma once
 
+#include <unistd.h>
+
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -18,8 +20,19 @@ struct TRun {
   QString err;
 };
 
-inline TRun Run(const QStringList& args, int timeoutMs = 60000) {
+// With closedOutput the reader of standard output is gone from the start,
+// as when the program's output is piped into "head -1" and head has ended.
+inline TRun Run(const QStringList& args, int timeoutMs = 60000, bool closedOutput = false) {
   QProcess process;
+  // Standard output becomes a pipe whose reading end is already closed.
+  if (closedOutput)
+    process.setChildProcessModifier([] {
+      int fds[2];
+      if (::pipe(fds) != 0) return;
+      ::dup2(fds[1], STDOUT_FILENO);
+      ::close(fds[0]);
+      ::close(fds[1]);
+    });
   process.start(OSTRELGSM4_BINARY, args);
   TRun run;
   if (!process.waitForFinished(timeoutMs)) {

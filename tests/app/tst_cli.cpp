@@ -35,12 +35,38 @@ class TestCli : public QObject {
     QTest::newRow("read-without-out") << QStringList{"read", "--port", "/dev/null"};
     QTest::newRow("unknown-option") << QStringList{"read", "--colour"};
     QTest::newRow("write-missing-file") << QStringList{"write", "--port", "/dev/null", "--in", "/nonexistent/a.ini"};
+    // Nothing to dial would quietly become a direct link.
+    QTest::newRow("phone-without-digits")
+        << QStringList{"read", "--port", "/dev/null", "--out", "/tmp/x.ini", "--phone", "abc"};
+    QTest::newRow("phone-empty") << QStringList{"read", "--port", "/dev/null", "--out", "/tmp/x.ini", "--phone", ""};
+    QTest::newRow("out-on-write") << QStringList{"write", "--port", "/dev/null", "--in", "/tmp/x.ini", "--out", "y"};
+    QTest::newRow("port-on-ports") << QStringList{"ports", "--port", "/dev/null"};
   }
   void usageErrors() {
     QFETCH(QStringList, args);
     TRun run = Run(args);
     QCOMPARE(run.status, 1);
     QVERIFY2(run.err.trimmed().split('\n').last().startsWith("ostrelgsm4: "), qPrintable(run.err));
+  }
+
+  // The final line stays one line whatever the port's name holds, and it is
+  // the last line also when no display is found.
+  void finalLineIsOneLineAndTheLast() {
+    TRun run = Run({"read", "--port", "/nonexistent/a\nb\tc", "--out", "/tmp/never-written.ini", "--quiet"});
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.endsWith('\n') && !run.err.isEmpty(), qPrintable(run.err));
+    const QString last = run.err.trimmed().split('\n').last();
+    QVERIFY2(last.startsWith("ostrelgsm4: ") && last.contains("a\\nb\\tc"), qPrintable(run.err));
+
+    QProcess window;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(name);
+    window.setProcessEnvironment(env);
+    window.start(OSTRELGSM4_BINARY, {});
+    QVERIFY(window.waitForFinished(60000));
+    QCOMPARE(window.exitCode(), 1);
+    const QString err = QString::fromUtf8(window.readAllStandardError()).trimmed();
+    QVERIFY2(err.split('\n').last().startsWith("ostrelgsm4: no display"), qPrintable(err));
   }
 
   void readBacksUpThePanel() {

@@ -109,6 +109,29 @@ class TestCliProvision : public QObject {
     QVERIFY(!AnyWrite(sim.Commands()));
   }
 
+  // "diff ... | head -1": the closed pipe ends the run with its own final
+  // line and status, not a silent death by SIGPIPE; --help the same.
+  void closedOutputEndsTheRunWithItsOwnLine() {
+    TPanelSim sim;
+    sim.SetState(Configured());
+    sim.Start();
+    QTemporaryDir dir;
+    const QString file = dir.filePath("panel.ini");
+    TRun run = Run({"read", "--port", Path(sim), "--out", file, "--quiet"});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    TPanelState changed = Configured();
+    changed.Phones[2] = "+79161112233";
+    changed.Phones[3] = "+79161112244";
+    sim.SetState(changed);
+    for (const QStringList& args : {QStringList{"diff", "--port", Path(sim), "--in", file, "--quiet"},
+                                    QStringList{"--help"}}) {
+      run = Run(args, 60000, true);
+      QCOMPARE(run.status, 141);
+      QCOMPARE(run.err.trimmed().split('\n').last(),
+               QString("ostrelgsm4: standard output was closed before the output ended"));
+    }
+  }
+
   void diffReportsAFailedReadAsForRead() {
     TPanelSim sim;
     sim.AddFault({"+rk4", EFault::NoOk, false, 0, ""});

@@ -2,6 +2,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
 
 #include "persist/DebugLog.h"
 
@@ -66,6 +67,19 @@ class TestDebugLog : public QObject {
                                 " # Поток завершил работу\r\n" +
                                 Block("02.02.2024 00:00:01", "Окончили процесс протоколирования");
     QCOMPARE(ReadBytes(path), expected);
+  }
+
+  // A log the program creates is its owner's alone, whatever the umask.
+  void createdLogIsTheOwnersAlone() {
+    const QString path = dir_.filePath("log-mode.txt");
+    const mode_t oldMask = ::umask(022);
+    TDebugLog log(path);
+    const bool on = log.SwitchOn();
+    ::umask(oldMask);
+    QVERIFY(on);
+    QVERIFY(log.SwitchOff());
+    QCOMPARE(QFile::permissions(path), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser |
+                                           QFileDevice::WriteUser);
   }
 
   // Every line of the traffic stands on its own line of the file: the panel's

@@ -59,6 +59,7 @@ class TestIniFile : public QObject {
   void findFileIgnoringCase();
   void onlySmallRegularFiles_data();
   void onlySmallRegularFiles();
+  void createdFilesAreTheOwnersAlone();
 
  private:
   QString PathOf(const QString& name) const { return dir_->filePath(name); }
@@ -391,6 +392,30 @@ void TestIniFile::onlySmallRegularFiles() {
   TIniFile ini(path);
   QCOMPARE(ini.Load(), loads);
   QCOMPARE(ini.ReadString("Phones", "Phone1", "none"), loads ? QString("1") : QString("none"));
+}
+
+
+// A file the save creates holds phone numbers and keys: 0600 whatever the
+// umask; a file that exists keeps the mode its owner gave it.
+void TestIniFile::createdFilesAreTheOwnersAlone() {
+  const mode_t oldMask = ::umask(022);
+  TIniFile created(PathOf("new.ini"));
+  QVERIFY(created.Load());
+  created.WriteString("Phones", "Phone1", "+79161234567");
+  QVERIFY(created.Save());
+  ::umask(oldMask);
+  struct stat st {};
+  QCOMPARE(::stat(QFile::encodeName(PathOf("new.ini")).constData(), &st), 0);
+  QCOMPARE(int(st.st_mode & 0777), 0600);
+
+  WriteBytes(PathOf("shared.ini"), "[Phones]\r\n");
+  QVERIFY(::chmod(QFile::encodeName(PathOf("shared.ini")).constData(), 0644) == 0);
+  TIniFile shared(PathOf("shared.ini"));
+  QVERIFY(shared.Load());
+  shared.WriteString("Phones", "Phone1", "+79161234567");
+  QVERIFY(shared.Save());
+  QCOMPARE(::stat(QFile::encodeName(PathOf("shared.ini")).constData(), &st), 0);
+  QCOMPARE(int(st.st_mode & 0777), 0644);
 }
 
 QTEST_GUILESS_MAIN(TestIniFile)

@@ -2,6 +2,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSocketNotifier>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
@@ -14,6 +15,7 @@
 #include "tools/PanelSim.h"
 #include "ui/GuiThread.h"
 #include "ui/Page.h"
+#include "ui/StatusPane.h"
 #include "ui/f_common.h"
 #include "ui/KeyDialog.h"
 #include "ui/f_keys.h"
@@ -113,6 +115,13 @@ class TestMainForm : public QObject {
     QVERIFY(messages.isEmpty());
   }
 
+  // The status pane shows a port name on one line, its control characters escaped.
+  void portNameIsShownOnOneLine() {
+    TForm1 form;
+    gui::Connect(form, "/nonexistent/a\nb\x01", [&] { return !gui::Panel2Text(form).isEmpty(); });
+    QCOMPARE(form.findChild<TRzStatusPane*>("RzStatusPane1")->Caption(), QString("/nonexistent/a\\nb\\x01"));
+  }
+
   void cancelWhileTheCheckWaits() {
     TPanelSim panel;
     panel.AddFault({"+v", EFault::Silence, true});
@@ -132,15 +141,21 @@ class TestMainForm : public QObject {
     QVERIFY(form.IsConnected());
   }
 
+  // The link's end, seen by the notifier on its state descriptor, disconnects
+  // the window from inside that notifier's handler; the notifier goes once
+  // the handler has returned, and none is left behind.
   void lostLinkReturnsToDisconnected() {
     TPanelSim panel;
     panel.Start();
     TForm1 form;
+    const qsizetype notifiers = form.findChildren<QSocketNotifier*>().size();
     gui::Connect(form, QString::fromStdString(panel.SlavePath()));
     QVERIFY(form.IsConnected());
     panel.SendUnasked("\r\nNO CARRIER\r\n");
     QTRY_VERIFY_WITH_TIMEOUT(!form.IsConnected(), 5000);
     QVERIFY(form.Link() == nullptr);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCOMPARE(form.findChildren<QSocketNotifier*>().size(), notifiers);
     QVERIFY(gui::MemoLines(form).join('\n').contains(QString::fromUtf8("ОШИБКА!Цифровое соединение разорвано!")));
   }
 

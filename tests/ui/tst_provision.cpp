@@ -1,12 +1,15 @@
 // Compare with the panel, and the backup and check around Write all, in the
 // main window against the panel simulator.
 #include <QAction>
+#include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "persist/IniFile.h"
@@ -127,6 +130,25 @@ class TestProvision : public QObject {
     QCOMPARE(Phone(form, 1)->text(), QString("+70000000001"));
   }
 
+  // Backups go by age, not by name: names dated in the future (a clock set
+  // wrong once) never push out the backup just written.
+  void pruningKeepsTheNewestByTime() {
+    QTemporaryDir dir;
+    const QDateTime now = QDateTime::currentDateTime();
+    auto make = [&](const QString& name, const QDateTime& modified) {
+      QFile file(dir.filePath(name));
+      QVERIFY(file.open(QIODevice::WriteOnly));
+      QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
+    };
+    for (int i = 0; i < 5; ++i) make(QString("panel-2099010%1-000000-000.ini").arg(i), now.addDays(-10 + i));
+    make("panel-20200101-000000-000.ini", now);  // the one just written
+    make("notes.ini", now.addDays(-100));
+    TProvision::PruneBackups(dir.path(), dir.filePath("panel-20200101-000000-000.ini"), 3);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files, QDir::Name),
+             (QStringList{"notes.ini", "panel-20200101-000000-000.ini", "panel-20990103-000000-000.ini",
+                          "panel-20990104-000000-000.ini"}));
+  }
+
   // With both options on, Write all first saves the panel into a new backup
   // (the oldest beyond fifty go), writes, reads back and names the phone that
   // the panel confirmed but kept.
@@ -139,6 +161,7 @@ class TestProvision : public QObject {
     for (int i = 0; i < TProvision::kBackupsKept; ++i) {
       QFile old(TProvision::BackupDir() + QString("/panel-20200101-0000%1-000.ini").arg(i, 2, 10, QChar('0')));
       QVERIFY(old.open(QIODevice::WriteOnly));
+      QVERIFY(old.setFileTime(QDateTime::currentDateTime().addSecs(-100 + i), QFileDevice::FileModificationTime));
     }
     TForm1 form(nullptr, false);
     form.Provision()->SetBackupBeforeWrite(true);

@@ -1,0 +1,96 @@
+#include "app/CliOptions.h"
+
+#include "OstrelVersion.h"
+
+namespace {
+
+const QStringList kPanelCommands{"read", "write", "diff"};
+
+}  // namespace
+
+const std::vector<TCliCommand>& CliCommands() {
+  static const std::vector<TCliCommand> commands{
+      {"read", "check the firmware and read the panel into a settings file", {"port", "out"}},
+      {"write", "load a settings file, check the firmware and write it to the panel", {"port", "in"}},
+      {"diff", "list what differs between the panel and a settings file, writing nothing", {"port", "in"}},
+      {"ports", "list the serial ports", {}},
+  };
+  return commands;
+}
+
+const std::vector<TCliOption>& CliOptions() {
+  static const std::vector<TCliOption> options{
+      {"port", "PORT", "Serial port: a device path (/dev/ttyUSB0) or a name (ttyUSB0, COM1).",
+       {"", "read", "write", "diff"}},
+      {"out", "FILE", "Settings file to write (read).", {"read"}},
+      {"in", "FILE", "Settings file to load (write) or to compare with (diff).", {"write", "diff"}},
+      {"backup", "BACKUP", "write: first read the panel and save it into BACKUP; if that fails nothing is written.",
+       {"write"}},
+      {"verify", "", "write: read the panel back afterwards and list every setting it did not keep (exit status 3).",
+       {"write"}},
+      {"adc", "", "Also read or write the ADC channels' thresholds; without a command, show the window's ADC page.",
+       {"", "read", "write", "diff"}},
+      {"phone", "NUMBER", "Reach the panel through a GSM modem data call to NUMBER.", kPanelCommands},
+      {"quiet", "", "Do not show the traffic on standard error.", kPanelCommands},
+  };
+  return options;
+}
+
+const std::vector<TCliExit>& CliExitStatuses() {
+  static const std::vector<TCliExit> statuses{
+      {0, "success (diff: the panel holds the file's settings)"},
+      {1, "usage error, or a settings file that cannot be read or written"},
+      {2, "the connection failed"},
+      {3, "a read or write failed after connecting (a request the panel did not confirm, the link lost, "
+          "or --verify found a setting the panel did not keep)"},
+      {4, "diff found differences"},
+      {129, "stopped by SIGHUP"},
+      {130, "stopped by SIGINT (Ctrl+C)"},
+      {141, "standard output could not be written: closed early (a reader such as head ended) or full"},
+      {143, "stopped by SIGTERM"},
+  };
+  return statuses;
+}
+
+const TCliCommand* FindCliCommand(const QString& name) {
+  for (const TCliCommand& command : CliCommands())
+    if (name == QLatin1String(command.Name)) return &command;
+  return nullptr;
+}
+
+const TCliOption* FindCliOption(const QString& name) {
+  for (const TCliOption& option : CliOptions())
+    if (name == QLatin1String(option.Name)) return &option;
+  return nullptr;
+}
+
+QString CliSynopsis(const TCliCommand& command) {
+  QString line = QString::fromLatin1(command.Name);
+  auto word = [](const TCliOption& option) {
+    QString text = QStringLiteral("--") + QLatin1String(option.Name);
+    if (option.TakesValue()) text += u' ' + QLatin1String(option.ValueName);
+    return text;
+  };
+  for (const QString& name : command.Required)
+    if (const TCliOption* option = FindCliOption(name)) line += u' ' + word(*option);
+  for (const TCliOption& option : CliOptions())
+    if (option.TakenBy(command.Name) && !command.Required.contains(QLatin1String(option.Name)))
+      line += QStringLiteral(" [") + word(option) + u']';
+  return line;
+}
+
+QString CliDescription() {
+  QString text = QString::fromUtf8(
+      "Configuration utility for the \"Ostrel GSM\" security alarm panel, version " OSTREL_VERSION ".\n"
+      "Without arguments it opens its window; --port PORT fills in its port dialog, and --adc shows\n"
+      "its \"АЦП\" page (the ADC thresholds): ostrelgsm4 [--port PORT] [--adc].\n"
+      "Commands:\n");
+  for (const TCliCommand& command : CliCommands())
+    text += QStringLiteral("  ostrelgsm4 ") + CliSynopsis(command) + QStringLiteral("\n      ") +
+            QLatin1String(command.Help) + u'\n';
+  text += QStringLiteral("Exit status:\n");
+  for (const TCliExit& exit : CliExitStatuses())
+    text += QStringLiteral("  %1 %2\n").arg(exit.Status, 3).arg(QLatin1String(exit.Meaning));
+  text += QStringLiteral("Every failure ends with one line \"ostrelgsm4: ...\" saying why; it is always the last line.");
+  return text;
+}
