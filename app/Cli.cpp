@@ -1,53 +1,151 @@
 #include "app/Cli.h"
 
-#include <QApplication>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QCommandLineParser>
-#include <QDir>
-#include <QFileInfo>
+#include <QCoreApplication>
+#include <QSerialPortInfo>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 
 #include "OstrelVersion.h"
 #include "app/CliOptions.h"
-#include "app/CliProvision.h"
-#include "app/Session.h"
+#include "app/CliOutput.h"
 #include "app/WindowArgs.h"
 #include "link/xModem.h"
-#include "persist/SettingsCheck.h"
+#include "ops/PanelSession.h"
+#include "ops/Provisioning.h"
+#include "persist/SettingsCodec.h"
 #include "persist/ShutdownSignals.h"
-#include "ui/ConnectDlg.h"
-#include "ui/MainForm.h"
-#include "ui/WireText.h"
+#include "persist/WireText.h"
+#include "protocol/OperationSize.h"
 
 namespace {
 
-// Two names of one file (through "..", or a link when it exists).
+// Two names of one existing file: the same device and inode.
 bool SameFile(const QString& a, const QString& b) {
-  const QFileInfo x(a), y(b);
-  if (QDir::cleanPath(x.absoluteFilePath()) == QDir::cleanPath(y.absoluteFilePath())) return true;
-  return x.exists() && x.canonicalFilePath() == y.canonicalFilePath();
+  struct stat x {}, y {};
+  if (stat(a.toLocal8Bit().constData(), &x) != 0 || stat(b.toLocal8Bit().constData(), &y) != 0) return false;
+  return x.st_dev == y.st_dev && x.st_ino == y.st_ino;
 }
 
 int ListPorts() {
-  QStringList ports = TdlgConnect::SystemPorts();
+  QStringList ports;
+  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) ports << info.portName();
   std::sort(ports.begin(), ports.end(), [](const QString& a, const QString& b) { return a.compare(b) < 0; });
   for (const QString& port : ports) PrintOut(EscapeControls(port).toUtf8() + '\n');
   return exOk;
 }
 
-int ReadPanel(TForm1& form, TSession& session, const QString& port, const std::string& phone, const QString& out,
-              bool adc) {
+// A command's run against the panel: the session, the traffic on standard
+// error, the progress line and the signal that stops it.
+class TRun {
+ public:
+  TRun(bool quiet, bool adc) : quiet_(quiet), adc_(adc) {
+    TProgressLine::Instance().Enabled = !quiet && isatty(STDERR_FILENO);
+    session_.Watch = [this](const TOutElement& e) {
+      if (e.Kind == okResult) {
+        // The message box the window would show for it.
+        const std::string message = ResultMessage(static_cast<const TResultOut&>(e).Result);
+        if (!quiet_ && !message.empty()) PrintLine(QString::fromUtf8("message: ") + FromWire(message));
+        return;
+      }
+      if (e.Kind != okMemo) return;
+      const std::string& text = static_cast<const TMemoOut&>(e).Text;
+      if (!quiet_) PrintLine(ForTerminal(text));
+      if (text.rfind("-> ", 0) == 0) TProgressLine::Instance().Step();
+    };
+  }
+
+  void Interrupt(int signal) {
+    if (signal_ == 0) signal_ = signal;
+    session_.Interrupt();
+  }
+  bool Interrupted() const { return signal_ != 0; }
+
+  // Ends the link after a signal: "ostrelgsm4: interrupted", 128 + the signal.
+  int Stopped() {
+    session_.Disconnect();
+    PrintLine(QString::fromUtf8("ostrelgsm4: interrupted"));
+    return 128 + signal_;
+  }
+
+  // exOk, or the status of the final line printed.
+  int Connect(const QString& port, const std::string& phone) {
+    const TOperationResult r = session_.Connect(ToWire(port), phone);
+    if (Interrupted()) return Stopped();
+    if (r.Succeeded()) return exOk;
+    session_.Disconnect();
+    // A lost line or call says so with the link's own line; otherwise the
+    // check's own failure (the progress dialog's text).
+    QString why = r.Outcome == TOutcome::LinkLost && !r.Command.empty() ? FailureText(r) : FromWire(r.Detail);
+    why.remove(QString::fromUtf8(" # !!! "));
+    why = why.trimmed();
+    if (why.isEmpty()) why = QString::fromUtf8("the panel did not answer");
+    return Fail(exConnect, "connection failed: " + why);
+  }
+
+  // Reads the whole panel (the ADC channels too with adc) into *settings.
+  int Read(TSettings* settings) {
+    TProgressLine::Instance().Start(OperationSize::ReadAllCommands + (adc_ ? 12 : 0));
+    const TOperationResult r = ReadPanel(session_, adc_, settings);
+    TProgressLine::Instance().Stop();
+    return Ended(r, false);
+  }
+
+  int Write(const TSettings& settings) {
+    TProgressLine::Instance().Start(OperationSize::WriteAllCommands + (adc_ ? 10 : 0));
+    const TOperationResult r = WritePanel(session_, settings, adc_);
+    TProgressLine::Instance().Stop();
+    return Ended(r, true);
+  }
+
+  // Ends the link; a signal that came meanwhile still counts.
+  int Disconnect() {
+    session_.Disconnect();
+    QCoreApplication::processEvents();
+    return Interrupted() ? Stopped() : exOk;
+  }
+
+ private:
+  int Ended(const TOperationResult& r, bool write) {
+    if (Interrupted()) return Stopped();
+    if (r.Succeeded()) return exOk;
+    session_.Disconnect();
+    const bool adcPage = r.Mode == Modes::ReadPage || r.Mode == Modes::WritePage;
+    const char* what = write ? (adcPage ? "writing the ADC thresholds failed: " : "writing the panel failed: ")
+                             : (adcPage ? "reading the ADC channels failed: " : "reading the panel failed: ");
+    return Fail(exExchange, QString::fromUtf8(what) + FailureText(r));
+  }
+
+  TPanelSession session_;
+  bool quiet_;
+  bool adc_;
+  int signal_ = 0;
+};
+
+void PrintDifferences(const std::vector<TDifference>& differences) {
+  for (const TDifference& d : differences)
+    PrintOut(DifferenceLine(d, QStringLiteral("panel"), QStringLiteral("file")).toUtf8() + '\n');
+}
+
+QString Names(const std::vector<TDifference>& differences) {
+  QStringList names;
+  for (const TDifference& d : differences) names << FieldName(*d.Field);
+  return names.join(", ");
+}
+
+// read: a fresh file holding exactly what was read, replacing FILE at once.
+int ReadCommand(TRun& run, const QString& port, const std::string& phone, const QString& out, bool adc) {
+  if (const int status = run.Connect(port, phone); status != exOk) return status;
+  TSettings settings;
+  if (const int status = run.Read(&settings); status != exOk) return status;
+  if (const int status = run.Disconnect(); status != exOk) return status;
   QString why;
-  const bool connected = session.Connect(port, phone, &why);
-  if (session.Interrupted()) return Interrupted(session);
-  if (!connected) return Fail(exConnect, "connection failed: " + why);
-  if (const int status = ReadIntoPages(form, session, adc); status != exOk) return status;
-  session.Disconnect();
-  // A signal that came meanwhile still leaves the file as it was.
-  QCoreApplication::processEvents();
-  if (session.Interrupted()) return Interrupted(session);
-  form.ConnectDialog()->ComPorts()->setEditText(port);
-  if (!form.SaveSettings(out, &why)) return Fail(exUsage, why);
+  if (!SaveSettingsFile(out, settings, {port, false}, true, &why)) return Fail(exUsage, why);
+  (void)adc;
   return exOk;
 }
 
@@ -57,24 +155,45 @@ struct TWriteSafety {
   bool Verify = false;
 };
 
-int WritePanel(TForm1& form, TSession& session, const QString& port, const std::string& phone, const QString& in,
-               bool adc, const TWriteSafety& safety) {
-  // Unattended: a file that is not sent exactly as written is refused before the port is opened.
-  if (const auto refused = CheckSettingsForWrite(in, adc)) return Fail(exUsage, *refused);
-  QString why;
-  if (!QFileInfo(in).isFile()) return Fail(exUsage, "cannot read the settings file " + in);
-  if (!form.LoadSettings(in, &why)) return Fail(exUsage, why);
-  const bool connected = session.Connect(port, phone, &why);
-  if (session.Interrupted()) return Interrupted(session);
-  if (!connected) return Fail(exConnect, "connection failed: " + why);
-  if (!safety.Backup.isEmpty())
-    if (const int status = BackupBeforeWrite(form, session, port, in, safety.Backup, adc); status != exOk)
-      return status;
-  const TSnapshot sent = form.PagesSnapshot(adc);
-  if (const int status = RunAll(form, session, adc, true); status != exOk) return status;
-  if (safety.Verify) return VerifyAfterWrite(form, session, sent, adc);
-  session.Disconnect();
-  return exOk;
+int WriteCommand(TRun& run, const QString& port, const std::string& phone, const QString& in, bool adc,
+                 const TWriteSafety& safety) {
+  // The file is read once, strictly, before the port is opened: what is
+  // written is what was checked, whatever a backup does to the file.
+  TSettings settings;
+  if (const auto refused = ReadSettingsForWrite(in, PanelGroups(adc), &settings)) return Fail(exUsage, *refused);
+  if (const int status = run.Connect(port, phone); status != exOk) return status;
+  if (!safety.Backup.isEmpty()) {
+    TSettings panel;
+    if (const int status = run.Read(&panel); status != exOk) return status;
+    QString why;
+    if (!SaveSettingsFile(safety.Backup, panel, {port, false}, true, &why)) {
+      run.Disconnect();
+      return Fail(exUsage, "the backup was not saved, nothing written: " + why);
+    }
+  }
+  if (const int status = run.Write(settings); status != exOk) return status;
+  if (!safety.Verify) return run.Disconnect();
+  TSettings back;
+  if (const int status = run.Read(&back); status != exOk) return status;
+  if (const int status = run.Disconnect(); status != exOk) return status;
+  const std::vector<TDifference> differences = Differences(back, settings);
+  if (differences.empty()) return exOk;
+  PrintDifferences(differences);
+  return Fail(exExchange, "the panel did not keep what was written: " + Names(differences));
+}
+
+// diff: the panel against the file, as a write of that file would leave it.
+int DiffCommand(TRun& run, const QString& port, const std::string& phone, const QString& in, bool adc) {
+  TSettings file;
+  if (const auto refused = ReadSettingsForWrite(in, PanelGroups(adc), &file)) return Fail(exUsage, *refused);
+  if (const int status = run.Connect(port, phone); status != exOk) return status;
+  TSettings panel;
+  if (const int status = run.Read(&panel); status != exOk) return status;
+  if (const int status = run.Disconnect(); status != exOk) return status;
+  const std::vector<TDifference> differences = Differences(panel, file);
+  if (differences.empty()) return exOk;
+  PrintDifferences(differences);
+  return Fail(exDifferent, QString::number(int(differences.size())) + " settings differ from " + in);
 }
 
 }  // namespace
@@ -87,11 +206,10 @@ bool IsCommandLine(int argc, char* argv[]) {
 namespace {
 
 int RunCommands(int argc, char* argv[]) {
-  // The command line never shows a window and needs no display.
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  QApplication::setApplicationName("ostrelgsm4");
-  QApplication::setApplicationVersion(OSTREL_VERSION);
+  // No widget and no platform plugin: the command line needs no display.
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName("ostrelgsm4");
+  QCoreApplication::setApplicationVersion(OSTREL_VERSION);
 
   QCommandLineParser parser;
   parser.setApplicationDescription(CliDescription());
@@ -104,7 +222,7 @@ int RunCommands(int argc, char* argv[]) {
     parser.addOption(QCommandLineOption(QString::fromLatin1(option.Name), QString::fromUtf8(option.Help),
                                         QString::fromLatin1(option.ValueName)));
 
-  if (!parser.parse(QApplication::arguments())) return Fail(exUsage, parser.errorText());
+  if (!parser.parse(QCoreApplication::arguments())) return Fail(exUsage, parser.errorText());
   if (parser.isSet("help") || parser.isSet("help-all")) {
     PrintOut(parser.helpText().toUtf8());
     return exOk;
@@ -134,18 +252,18 @@ int RunCommands(int argc, char* argv[]) {
   if (parser.isSet(phoneOpt) && FilterPhone(phone).empty())
     return Fail(exUsage, "--phone " + parser.value(phoneOpt) + " holds no digits to dial");
 
-  TForm1 form(nullptr, false);
-  TSession session(form, parser.isSet(quietOpt));
+  const bool adc = parser.isSet(adcOpt);
+  TRun run(parser.isSet(quietOpt), adc);
   // SIGINT, SIGTERM and SIGHUP stop the operation; the port is closed and
   // its lock released before the program ends with 128 + the signal.
-  TShutdownSignals stopSignals([&session](int signal) { session.Interrupt(signal); });
-  if (command == "read") return ReadPanel(form, session, port, phone, file, parser.isSet(adcOpt));
-  if (command == "diff") return DiffPanel(form, session, port, phone, file, parser.isSet(adcOpt));
+  TShutdownSignals stopSignals([&run](int signal) { run.Interrupt(signal); });
+  if (command == "read") return ReadCommand(run, port, phone, file, adc);
+  if (command == "diff") return DiffCommand(run, port, phone, file, adc);
   const TWriteSafety safety{parser.value(backupOpt), parser.isSet(verifyOpt)};
   if (parser.isSet(backupOpt) && safety.Backup.isEmpty()) return Fail(exUsage, "--backup needs a file name");
   // The backup would replace the very file about to be written.
   if (SameFile(safety.Backup, file)) return Fail(exUsage, "--backup names the file to write; choose another");
-  return WritePanel(form, session, port, phone, file, parser.isSet(adcOpt), safety);
+  return WriteCommand(run, port, phone, file, adc, safety);
 }
 
 }  // namespace

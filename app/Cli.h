@@ -1,6 +1,7 @@
 // The command line for installers: read a panel into a settings file, write
-// a settings file to a panel, list the serial ports. It runs the same main
-// window, link thread, device and exchanges as the GUI, off-screen.
+// a settings file to a panel, compare them, list the serial ports. It runs
+// the link thread, the device and the settings model on a QCoreApplication:
+// no widget, no platform plugin, no display.
 #pragma once
 
 // True when the arguments ask for the command line rather than the window.

@@ -22,8 +22,10 @@ const std::vector<TCliOption>& CliOptions() {
   static const std::vector<TCliOption> options{
       {"port", "PORT", "Serial port: a device path (/dev/ttyUSB0) or a name (ttyUSB0, COM1).",
        {"", "read", "write", "diff"}},
-      {"out", "FILE", "Settings file to write (read).", {"read"}},
-      {"in", "FILE", "Settings file to load (write) or to compare with (diff).", {"write", "diff"}},
+      {"out", "FILE", "Settings file to write (read): a new file holding exactly what was read, replacing FILE.",
+       {"read"}},
+      {"in", "FILE", "Settings file to write (write) or to compare with (diff); both check it strictly first.",
+       {"write", "diff"}},
       {"backup", "BACKUP", "write: first read the panel and save it into BACKUP; if that fails nothing is written.",
        {"write"}},
       {"verify", "", "write: read the panel back afterwards and list every setting it did not keep (exit status 3).",

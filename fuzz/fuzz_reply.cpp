@@ -264,24 +264,19 @@ class TPanelLine : public TClock {
   uint32_t given_ = 0;   // bytes written to the program
 };
 
-// The page's controls as a write reads them: values the page can hold.
-class TPageValues : public TControlReader {
- public:
-  std::string ReadText(const TTarget& control) override {
-    const std::string& name = control.Name;
-    if (name.rfind("etPhone", 0) == 0) return "+79161234567";
-    if (name == "seTimeOut") return "30";
-    if (name == "seTimeOut2") return "255";
-    if (name == "cbRing") return "2";
-    if (name == "rb2" || name == "cbReact3" || name == "cb242" || name == "rbNorm7" || name == "cbFastGuard")
-      return "true";
-    return "false";
-  }
-  std::string ReadListRow(const TTarget&, int row) override {
-    return row == 10 ? "FFFFFFFFFFFFFFFF" : "0123456789ABCDE" + std::to_string(row % 10);
-  }
-  int ReadSliderPosition(const TTarget&, int index) override { return 100 * index + 3; }
-};
+// The settings a write sends: values the pages can hold.
+TSettings PageValues() {
+  TSettings s;
+  s.Phone.fill("+79161234567");
+  s.TimeOut = 30;
+  s.TimeOut2 = 255;
+  s.Ring = 2;
+  s.Module = 1;
+  s.React[2] = s.Hours24[1] = s.Norm[6] = s.FastGuard = true;
+  for (int row = 1; row <= 9; ++row) s.Key[row - 1] = "0123456789ABCDE" + std::to_string(row % 10);
+  for (int k = 0; k < 5; ++k) s.Threshold[0][k] = s.Threshold[1][k] = 100 * k + 3;
+  return s;
+}
 
 // The answers of an input: separated by 0xFF, a flood where one says so.
 std::deque<std::string> Answers(const uint8_t* data, size_t size) {
@@ -324,14 +319,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   queue.DateTimeText = [] { return std::string("DT"); };
   TPanelLine line(Answers(data + 1, size - 1), queue);
   TDevOstrel device(queue);
-  TPageValues values;
   {
     TModem link("fuzz", "", queue, device, false, &line);
     link.Port().SetDeviceName(line.SlavePath());
     Require(link.Port().Open(), "the port opens");
     line.Attach(link.Port());
     device.SetLink(&link);
-    device.SetReader(&values);
+    device.SetSettings(PageValues());
     device.SetPage(page);
     link.SetMode(mode);
     device.Step(mode);

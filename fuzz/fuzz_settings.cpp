@@ -10,14 +10,14 @@
 #include "fuzz/FuzzPages.h"
 #include "fuzz/FuzzSupport.h"
 #include "persist/IniFile.h"
-#include "persist/SettingsCheck.h"
-#include "persist/SettingsFile.h"
+#include "persist/SettingsCodec.h"
+#include "ui/PageSettings.h"
 
 namespace {
 
 struct TPages : fuzz::TPages {
   QComboBox ports;
-  TSettingsFile file{{&ports, &common, &keys, &acp, &gsm, [] { return true; }, [] {}}};
+  TPagesFile file{{&ports, &common, &keys, &acp, &gsm, [] { return true; }, [] {}}};
 };
 
 TPages* pages = nullptr;
@@ -45,8 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const TIniFile::TKeyLine& k : ini.KeyLines())
     fuzz::Require(k.Line >= 1 && ini.ValueExists(k.Section, k.Key), "every key line is found by its names");
 
-  (void)CheckSettingsForWrite(path, false);
-  const bool refused = CheckSettingsForWrite(path, true).has_value();
+  (void)ReadSettingsForWrite(path, TGroups::All(), nullptr);
+  const bool refused = ReadSettingsForWrite(path, TGroups::AllWithAdc(), nullptr).has_value();
   QString error;
   const bool clean = pages->file.Load(path, &error);
   fuzz::Require(clean || !error.isEmpty(), "a load that leaves something out says so");

@@ -88,9 +88,8 @@ uint8_t TModem::SendCommand(const std::string& command, std::string& reply, int3
       }
     }
   } catch (const std::exception& e) {
-    Log(std::string(" # !!! Ошибка при отправке команды COM порту: ") + e.what(), true, true);
     NoteFailure(e);
-    Terminate();
+    Fail(std::string(" # !!! Ошибка при отправке команды COM порту: ") + e.what());
     return 1;
   }
   return result;
@@ -124,9 +123,8 @@ bool TModem::ReadUntil(std::string& reply, int32_t timeoutMs, const std::string&
       clock_.Wait(10, port_->Handle(), StopFdForWait());
     }
   } catch (const std::exception& e) {
-    Log(std::string(" # !!! Ошибка при чтении данных из COM порта: ") + e.what(), true, true);
     NoteFailure(e);
-    Terminate();
+    Fail(std::string(" # !!! Ошибка при чтении данных из COM порта: ") + e.what());
   }
   LogDropped(buffer);
   return false;
@@ -148,9 +146,8 @@ bool TModem::ReadUntilAny(std::string& reply, std::initializer_list<const char*>
       clock_.Wait(10, port_->Handle(), stopFd_);
     }
   } catch (const std::exception& e) {
-    Log(std::string(" # !!! Ошибка при чтении данных из COM порта: ") + e.what(), true, true);
     NoteFailure(e);
-    Terminate();
+    Fail(std::string(" # !!! Ошибка при чтении данных из COM порта: ") + e.what());
   }
   LogDropped(buffer);
   return false;
@@ -191,9 +188,8 @@ void TModem::DrainInput() {
       if (port_->ReadChar(c)) data += c;
     }
   } catch (const std::exception& e) {
-    Log(std::string(" # !!! Ошибка при чтении данных из COM порта: ") + e.what(), true, true);
     NoteFailure(e);
-    Terminate();
+    Fail(std::string(" # !!! Ошибка при чтении данных из COM порта: ") + e.what());
     return;
   }
   if (!data.empty()) {
@@ -210,8 +206,10 @@ bool TModem::CheckReply(bool noAnswer, const std::string& reply, uint8_t checkTy
     case 1: {
       const char* good = checkType == 0 ? "OK" : "CONNECT";
       if (noAnswer) {
-        Log("ОШИБКА! Com - порт не ответил!", true, true);
-        if (checkType == 1) Terminate();
+        if (checkType == 1)
+          Fail("ОШИБКА! Com - порт не ответил!");
+        else
+          Log("ОШИБКА! Com - порт не ответил!", true, true);
         code = 1;
       } else if (Contains(reply, "ERROR") || Contains(reply, "NO CARRIER") || !Contains(reply, good)) {
         Log("ОШИБКА! Не могу установить цифровое соединение!", true, true);
@@ -221,8 +219,7 @@ bool TModem::CheckReply(bool noAnswer, const std::string& reply, uint8_t checkTy
     }
     case 3:
       if (ReportsLostLink(reply)) {
-        Log("ОШИБКА!Цифровое соединение разорвано!", true, true);
-        Terminate();
+        Fail("ОШИБКА!Цифровое соединение разорвано!");
         code = 1;
       } else if (Contains(reply, "ERROR")) {
         code = 2;

@@ -90,6 +90,20 @@ void TModem::Terminate() {
   queue_.WakeProducer();
 }
 
+std::string TModem::FaultLine() const {
+  const std::lock_guard<std::mutex> lock(faultMutex_);
+  return faultLine_;
+}
+
+void TModem::Fail(const std::string& line) {
+  Log(line, true, true);
+  {
+    const std::lock_guard<std::mutex> lock(faultMutex_);
+    if (faultLine_.empty()) faultLine_ = line;
+  }
+  Terminate();
+}
+
 void TModem::Log(const std::string& text, bool showInMemo, bool withDateTime) {
   queue_.PostMemo(text, showInMemo, withDateTime);
 }
@@ -143,9 +157,8 @@ void TModem::Execute() {
       device_.Step(mode_.load());
     }
   } catch (const std::exception& e) {
-    Log(std::string(" # !!! Ошибка при работе с COM портом: ") + e.what(), true, true);
     NoteFailure(e);
-    Terminate();
+    Fail(std::string(" # !!! Ошибка при работе с COM портом: ") + e.what());
   }
   if (dataCallUp_ || !phone_.empty()) {
     try {
@@ -180,9 +193,9 @@ void TModem::OpenPort() {
     // The memo keeps the system's own words too, for whoever reads the log.
     const std::string system =
         device && device->SystemError != 0 ? " (" + SystemErrorText(device->SystemError) + ")" : std::string();
-    Log(std::string(" # !!! Ошибка открытия COM порта: ") + e.what() + reason + system, true, true);
+    NoteFailure(e);
+    Fail(std::string(" # !!! Ошибка открытия COM порта: ") + e.what() + reason + system);
     queue_.PostControlText(Targets::Panel2, "Ошибка при открытии COM порта: " + portName_ + reason);
-    Terminate();
   }
 }
 

@@ -16,6 +16,7 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -70,6 +71,13 @@ class TModem {
   // The system's error number of the port failure that ended the link
   // (0: none known). Any thread.
   int LastSystemError() const { return lastSystemError_.load(); }
+  // The line of the fault that ended the link by itself (the port failed,
+  // the call went down), as logged; "" when it was stopped from outside or
+  // still runs.
+  std::string FaultLine() const;
+  // Link thread: logs such a line (shown, dated), keeps the first, and asks
+  // the thread to stop.
+  void Fail(const std::string& line);
   // A new operation (mode 3 to 6) ends the idle step's wait at once; mode 0
   // signals StateFd.
   void SetMode(uint8_t mode);
@@ -161,6 +169,8 @@ class TModem {
   int stateFd_ = -1;
   int modeFd_ = -1;
   std::function<bool()> connectedCheck_;
+  mutable std::mutex faultMutex_;
+  std::string faultLine_;  // guarded by faultMutex_
   std::thread thread_;
 };
 

@@ -145,6 +145,12 @@ void TOutArray::PostPersistent(const TTarget& target, const std::string& text) {
   Post(std::move(e));
 }
 
+void TOutArray::PostResult(const TOperationResult& result) {
+  auto element = std::make_unique<TResultOut>();
+  element->Result = result;
+  Post(std::move(element));
+}
+
 std::string ColorToString(uint32_t colour) {
   struct TColourName {
     uint32_t value;

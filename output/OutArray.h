@@ -49,6 +49,7 @@ class TOutArray {
   void PostTriSlider(const TTarget& slider, int32_t index, const std::string& text);
   void PostMsg(const std::string& text);
   void PostPersistent(const TTarget& target, const std::string& text);
+  void PostResult(const TOperationResult& result);
 
   // Producer: the check that tells a waiting post that its link is stopping.
   // Set by the link thread when its body starts, cleared when it ends.

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "model/Operation.h"
+
 // What an element addresses: a control, list view, slider, navigation item or
 // group, named by the form (page, dialog or main window) it sits on and its
 // own name. The link side only names it; the GUI thread resolves the name when
@@ -48,6 +50,7 @@ enum : uint8_t {
   okStatus = 10,
   okControlColor = 11,
   okPersistent = 12,
+  okResult = 13,
 };
 
 struct TMemoOut : TOutElement {
@@ -120,4 +123,11 @@ struct TPOut : TOutElement {
   TPOut() : TOutElement(okPersistent) {}
   std::string Text;
   TTarget Target;
+};
+
+// The end of an operation (the connection check included): its typed outcome
+// and what a read brought. Queued after everything else the operation posted.
+struct TResultOut : TOutElement {
+  TResultOut() : TOutElement(okResult) {}
+  TOperationResult Result;
 };

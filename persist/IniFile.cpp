@@ -93,6 +93,14 @@ bool ValidKeyName(const QString& name) {
 
 TIniFile::TIniFile(QString fileName) : fileName_(std::move(fileName)) {}
 
+bool TIniFile::LoadEmpty() {
+  lines_.clear();
+  eol_ = "\r\n";
+  const QFileInfo info(fileName_);
+  loaded_ = !info.exists() || info.isFile();
+  return loaded_;
+}
+
 bool TIniFile::Load() {
   lines_.clear();
   eol_ = "\r\n";

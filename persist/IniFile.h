@@ -60,6 +60,10 @@ class TIniFile {
   // regular file (a device, a FIFO, a directory) gives false, reads as empty,
   // and Save refuses to replace it.
   bool Load();
+  // Starts a new file in place of whatever the file holds: no lines, CRLF.
+  // False (and Save refuses) when the name is taken by anything but a
+  // regular file.
+  bool LoadEmpty();
 
   // Every key line below a section, in file order, with its 1-based line
   // number; a name given twice in one section appears twice.

@@ -1,12 +1,12 @@
 // The ADC channel exchange: each channel's reading and its five thresholds,
-// between the panel and the sliders ts and ts2 of the ADC page.
+// between the panel and the operation's settings; the readings are shown as
+// the sliders' levels.
 //
 // Every request goes through QueryValue (one attempt, colours on the
 // channel's label). Values travel as three hexadecimal digits, 000 to 3FF; a
-// request that failed or a value outside that leaves its slider and pane as
-// they were, marks the label red, and fails the operation (Failed) while the
-// other requests still go out. Link thread only.
-#include <array>
+// request that failed or a value outside that marks the label red and fails
+// the operation (Failed) while the other requests still go out. Link thread
+// only.
 #include <string>
 
 #include "link/xModem.h"
@@ -18,14 +18,13 @@ namespace {
 struct TAdcChannel {
   const char* Label;
   const char* Slider;
-  const char* Reading;               // the reading request
-  char Digit;                        // the channel's digit in "+itCK"
-  std::array<const char*, 5> Panes;  // value pane of thumb K
+  const char* Reading;  // the reading request
+  char Digit;           // the channel's digit in "+itCK"
 };
 
 const TAdcChannel Channels[] = {
-    {"lbACP1", "ts", "+c=0", '0', {"pKZ1", "pZam1", "p2Z1", "p1Z1", "pRaz1"}},
-    {"lbACP2", "ts2", "+c=1", '1', {"pKZ2", "pZam2", "p2Z2", "p1Z2", "pRaz2"}},
+    {"lbACP1", "ts", "+c=0", '0'},
+    {"lbACP2", "ts2", "+c=1", '1'},
 };
 
 // "+itCK": threshold K of channel C; its write form adds "=" and the value.
@@ -40,17 +39,20 @@ const TRequestRule AdcRule{TReplyForm::Whole, IsAdcValue};
 
 void TDevOstrel::ReadAdc() {
   TModem& link = Link();
-  for (const TAdcChannel& channel : Channels) {
+  for (int c = 0; c < TSettings::kChannels; ++c) {
+    const TAdcChannel& channel = Channels[c];
     const TTarget label{Pages::ACP, channel.Label};
     const TTarget slider{Pages::ACP, channel.Slider};
     std::string value;
     QueryValue(channel.Reading, label, value, AdcRule);
     // A stop request leaves the value empty: nothing more is asked.
     if (link.IsTerminated()) return;
-    if (const std::optional<int> level = ParseAdcValue(value))
+    if (const std::optional<int> level = ParseAdcValue(value)) {
+      read_.Reading[c] = *level;
       queue_.PostTriSlider(slider, *level, "position");
-    else
+    } else {
       failed_ = true;
+    }
 
     for (int k = 4; k >= 0; --k) {
       value.clear();
@@ -61,23 +63,21 @@ void TDevOstrel::ReadAdc() {
         failed_ = true;
         continue;
       }
-      queue_.PostTriSlider(slider, k, "$" + value);
-      queue_.PostControlText({Pages::ACP, channel.Panes[k]}, std::to_string(*threshold));
+      read_.Threshold[c][k] = *threshold;
     }
   }
 }
 
 void TDevOstrel::WriteAdc() {
   TModem& link = Link();
-  for (const TAdcChannel& channel : Channels) {
+  for (int c = 0; c < TSettings::kChannels; ++c) {
+    const TAdcChannel& channel = Channels[c];
     const TTarget label{Pages::ACP, channel.Label};
-    const TTarget slider{Pages::ACP, channel.Slider};
     // A failed write goes on with the next threshold.
     for (int k = 4; k >= 0; --k) {
       if (link.IsTerminated()) return;
-      const int position = reader_ ? reader_->ReadSliderPosition(slider, k) : 0;
-      // The slider keeps its thumbs on its scale; a position outside three
-      // hexadecimal digits is never sent.
+      const int position = writing_.Threshold[c][k];
+      // A threshold outside three hexadecimal digits is never sent.
       if (position < 0 || position > 0x3FF) {
         Link().Log(" # !!! Порог вне шкалы 0..1023: " + std::to_string(position), true, true);
         queue_.PostControlColor(label, clRed);

@@ -3,8 +3,8 @@
 // settings page.
 //
 // Entries 1 to 4 are the system events; entry 4 + L is the upper row and
-// entry 8 + L the lower row of loop L. Link thread only: values read go to the
-// page as output elements, values written are read through the control reader.
+// entry 8 + L the lower row of loop L. Link thread only: values read go into
+// the operation's settings, values written come from its copy.
 #include <string>
 
 #include "link/xModem.h"
@@ -19,12 +19,10 @@ const char* const WriteError = "ОШИБКА при записи общих на
 
 std::string Numbered(const std::string& prefix, int n) { return prefix + std::to_string(n); }
 
-TTarget Control(const std::string& name) { return {Pages::Common, name}; }
+// The loop (0-based) that entry 5..12 belongs to.
+int LoopIndex(int entry) { return (entry <= 8 ? entry - 4 : entry - 8) - 1; }
 
-// The 24-hour check box of the loop that entry 5..12 belongs to.
-std::string Hours24Box(int entry) { return Numbered("cb24", entry <= 8 ? entry - 4 : entry - 8); }
-
-std::string OnOff(bool on) { return on ? "true" : "false"; }
+char Bit(bool on) { return on ? '1' : '0'; }
 
 // A flag field: three positions of "0" or "1" after the request text.
 const TRequestRule FlagsRule{TReplyForm::Echoed, IsFlagsValue};
@@ -51,11 +49,13 @@ void TDevOstrel::ReadCommon() {
     link.Log(">> +v", true, false);
     std::string reply;
     failed = !Send("+v", reply, {TReplyForm::Version});
-    if (!failed) queue_.PostControlText(Targets::RzStatusPane2, ReplyLine(reply));
+    if (!failed) {
+      read_.Version = ReplyLine(reply);
+      queue_.PostControlText(Targets::RzStatusPane2, read_.Version);
+    }
     for (int n = 1; n <= 4 && !failed; ++n) failed = ReadEventEntry(n);
     for (int n = 5; n <= 12 && !failed; ++n) failed = ReadLoopEntry(n);
     if (!failed) failed = ReadDelays();
-    if (link.GetMode() == 3 && !failed) queue_.PostMsg("Успешно прочитали общие настройки");
     link.Log("Окончили читать общие настройки", false, true);
     link.Log(Separator80, false, true);
   } catch (...) {
@@ -75,8 +75,7 @@ bool TDevOstrel::ReadEventEntry(int entry) {
   // The flag request goes out whatever the phone request gave; the entry is
   // read only when both were good.
   const bool flagsRead = Send("+rq" + nn, reply, FlagsRule);
-  if (flagsRead)
-    queue_.PostControlText(Control(Numbered("cbReact", entry)), OnOff(CharAt(EntryValue(reply), 1) == '1'));
+  if (flagsRead) read_.React[entry - 1] = CharAt(EntryValue(reply), 1) == '1';
   return !(phoneRead && flagsRead);
 }
 
@@ -90,18 +89,17 @@ bool TDevOstrel::ReadLoopEntry(int entry) {
   // Flags the panel did not confirm are unknown, not off: the entry fails.
   if (!Send("+rq" + nn, reply, FlagsRule)) return true;
   const std::string flags = EntryValue(reply);
-  queue_.PostControlText(Control(Numbered("cbReact", entry)), OnOff(CharAt(flags, 1) == '1'));
-  // Only switched on here: the page is cleared before a read, and both rows of
-  // a loop carry its 24-hour flag.
-  if (CharAt(flags, 2) == '1') queue_.PostControlText(Control(Hours24Box(entry)), "true");
-  if (CharAt(flags, 3) == '1') queue_.PostControlText(Control(Numbered("rbNorm", entry)), "true");
+  read_.React[entry - 1] = CharAt(flags, 1) == '1';
+  // Only switched on here: both rows of a loop carry its 24-hour flag.
+  if (CharAt(flags, 2) == '1') read_.Hours24[LoopIndex(entry)] = true;
+  read_.Norm[entry - 1] = CharAt(flags, 3) == '1';
   return false;
 }
 
 bool TDevOstrel::ReadPhone(int entry, std::string& reply) {
   const std::string command = "+rt" + ZeroPad(entry, 2);
   if (!Send(command, reply, {TReplyForm::Echoed, IsPhoneValue})) return false;
-  queue_.PostControlText(Control(Numbered("etPhone", entry)), EntryValue(reply));
+  read_.Phone[entry - 1] = EntryValue(reply);
   return true;
 }
 
@@ -115,10 +113,10 @@ bool TDevOstrel::ReadDelays() {
   const std::optional<int> entryDelay = DelayAt(record, 1);
   const std::optional<int> exitDelay = DelayAt(record, 3);
   if (!entryDelay || !exitDelay) return true;
-  queue_.PostControlText(Control("cbFastGuard"), OnOff(CharAt(record, 5) == '1'));
-  queue_.PostControlText(Control("cbWaitSend"), OnOff(CharAt(record, 6) == '1'));
-  queue_.PostControlText(Control("seTimeOut"), std::to_string(*entryDelay));
-  queue_.PostControlText(Control("seTimeOut2"), std::to_string(*exitDelay));
+  read_.FastGuard = CharAt(record, 5) == '1';
+  read_.WaitSend = CharAt(record, 6) == '1';
+  read_.TimeOut = *entryDelay;
+  read_.TimeOut2 = *exitDelay;
   return false;
 }
 
@@ -130,7 +128,6 @@ void TDevOstrel::WriteCommon() {
     link.Log("Пишем общие настройки", false, true);
     for (int n = 1; n <= 12 && !failed; ++n) failed = WriteEntry(n);
     if (!failed) failed = WriteDelays();
-    if (link.GetMode() == 4 && !failed) queue_.PostMsg("Успешно записали общие настройки");
     link.Log("Окончили записывать общие настройки", false, true);
     link.Log(Separator80, false, true);
   } catch (...) {
@@ -144,16 +141,15 @@ bool TDevOstrel::WriteEntry(int entry) {
   TModem& link = Link();
   const std::string nn = ZeroPad(entry, 2);
   link.Log(Numbered("Пишем телефон №", entry), true, true);
-  std::string command = "+wt" + nn + "=" + ReadControl(Pages::Common, Numbered("etPhone", entry));
+  std::string command = "+wt" + nn + "=" + writing_.Phone[entry - 1];
   link.Log(">> " + command, true, false);
   std::string reply;
   const bool phoneWritten = Send(command, reply);
-  auto bit = [&](const std::string& name) { return IsOn(Pages::Common, name) ? '1' : '0'; };
   // The events have neither a 24-hour flag nor a normal state.
-  std::string flags = {bit(Numbered("cbReact", entry)), '0', '0'};
+  std::string flags = {Bit(writing_.React[entry - 1]), '0', '0'};
   if (entry >= 5) {
-    flags[1] = bit(Hours24Box(entry));
-    flags[2] = bit(Numbered("rbNorm", entry));
+    flags[1] = Bit(writing_.Hours24[LoopIndex(entry)]);
+    flags[2] = Bit(writing_.Norm[entry - 1]);
   }
   // Sent also after a failed phone; the entry is written only when both were
   // confirmed.
@@ -166,12 +162,8 @@ bool TDevOstrel::WriteEntry(int entry) {
 bool TDevOstrel::WriteDelays() {
   TModem& link = Link();
   link.Log("Пишем Задержку и б.пост. на охрану", true, true);
-  auto delay = [&](const std::string& name) {
-    return ToHex(ParseDecimal(ReadControl(Pages::Common, name)).value_or(0), 2);
-  };
-  auto bit = [&](const std::string& name) { return IsOn(Pages::Common, name) ? "1" : "0"; };
-  const std::string command =
-      "+wp=" + delay("seTimeOut") + delay("seTimeOut2") + bit("cbFastGuard") + bit("cbWaitSend");
+  const std::string command = "+wp=" + ToHex(writing_.TimeOut, 2) + ToHex(writing_.TimeOut2, 2) +
+                              Bit(writing_.FastGuard) + Bit(writing_.WaitSend);
   link.Log(">> " + command, true, false);
   std::string reply;
   return !Send(command, reply);
@@ -186,5 +178,3 @@ void TDevOstrel::EndExchange(bool failed, const std::string& errorLine) {
 bool TDevOstrel::Send(const std::string& command, std::string& reply, const TRequestRule& rule) {
   return Request(command, reply, 3, rule);
 }
-
-bool TDevOstrel::IsOn(const std::string& page, const std::string& name) { return ReadControl(page, name) == "true"; }

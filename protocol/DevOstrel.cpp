@@ -27,8 +27,9 @@ std::string TDevOstrel::ZeroPad(int number, int width) {
   return text;
 }
 
-std::string TDevOstrel::ReadControl(const std::string& page, const std::string& name) {
-  return reader_ ? reader_->ReadText({page, name}) : std::string();
+void TDevOstrel::SetSettings(const TSettings& settings) {
+  const std::lock_guard<std::mutex> lock(settingsMutex_);
+  handed_ = settings;
 }
 
 void TDevOstrel::Step(uint8_t mode) {
@@ -40,23 +41,27 @@ void TDevOstrel::Step(uint8_t mode) {
       CheckConnection();
       break;
     case 3:
-      failed_ = false;
+      BeginOperation(mode);
       ReadPage();
+      EndOperation();
       Link().EndMode(3);
       break;
     case 4:
-      failed_ = false;
+      BeginOperation(mode);
       WritePage();
+      EndOperation();
       Link().EndMode(4);
       break;
     case 5:
-      failed_ = false;
+      BeginOperation(mode);
       ReadAll();
+      EndOperation();
       Link().EndMode(5);
       break;
     case 6:
-      failed_ = false;
+      BeginOperation(mode);
       WriteAll();
+      EndOperation();
       Link().EndMode(6);
       break;
     default:
@@ -69,20 +74,74 @@ void TDevOstrel::IdleStep() {
   try {
     Link().DrainInput();
   } catch (const std::exception& e) {
-    Link().Log(std::string(" # !!! Ошибка при работе с COM портом: ") + e.what(), true, true);
-    Link().Terminate();
+    Link().Fail(std::string(" # !!! Ошибка при работе с COM портом: ") + e.what());
   }
+}
+
+void TDevOstrel::BeginOperation(uint8_t mode) {
+  failed_ = false;
+  faultSeen_ = false;
+  result_ = TOperationResult();
+  result_.Mode = mode;
+  read_ = TSettings();
+  read_.Groups = TGroups::None();
+  if (mode == Modes::WritePage || mode == Modes::WriteAll) {
+    const std::lock_guard<std::mutex> lock(settingsMutex_);
+    writing_ = handed_;
+  }
+}
+
+void TDevOstrel::Fail(TOutcome outcome, const std::string& command) {
+  failed_ = true;
+  if (faultSeen_) return;
+  faultSeen_ = true;
+  result_.Outcome = outcome;
+  result_.Command = command;
+}
+
+// The outcome: a stop, or a link gone (its own line tells why), outranks the
+// first failed request.
+void TDevOstrel::EndOperation() {
+  TModem& link = Link();
+  const std::string fault = link.FaultLine();
+  if (!fault.empty()) {
+    result_.Outcome = TOutcome::LinkLost;
+    result_.Detail = fault;
+  } else if (link.IsTerminated()) {
+    if (result_.Outcome != TOutcome::LinkLost) result_.Outcome = TOutcome::Interrupted;
+  } else if (failed_ && result_.Outcome == TOutcome::Success) {
+    result_.Outcome = TOutcome::FailedRequest;
+  }
+  result_.Settings = read_;
+  queue_.PostResult(result_);
 }
 
 void TDevOstrel::CheckConnection() {
   TModem& link = Link();
-  if (!link.EstablishLink()) return;
+  TOperationResult result;
+  result.Mode = Modes::Check;
+  const auto failed = [&](TOutcome outcome, const std::string& detail) {
+    if (result.Outcome != TOutcome::Success) return;
+    result.Outcome = outcome;
+    result.Command = "+v";
+    result.Detail = detail;
+  };
+  if (!link.EstablishLink()) {
+    // The call could not be made; the link has already been asked to stop.
+    result.Outcome = TOutcome::LinkLost;
+    result.Detail = link.FaultLine();
+    result.Settings.Groups = TGroups::None();
+    queue_.PostResult(result);
+    return;
+  }
   queue_.PostControlText(Targets::Panel2, "Идёт проверка версии!");
   std::string reply;
   link.SendCommand("+v", reply, 3, 4500, "OK", false);
   if (reply.empty()) {
+    const bool stopped = link.IsTerminated();
     queue_.PostControlText(Targets::Panel2, "ОШИБКА! Устройство не ответило!");
     link.Terminate();
+    failed(stopped ? TOutcome::Interrupted : TOutcome::FailedRequest, "ОШИБКА! Устройство не ответило!");
   } else {
     link.Log(" # " + reply, true, true);
     int32_t code = 0;
@@ -90,17 +149,21 @@ void TDevOstrel::CheckConnection() {
     if (code == 1) {
       queue_.PostControlText(Targets::Panel2, "ОШИБКА! Сбой соединения");
       link.Terminate();
+      failed(TOutcome::LinkLost, "ОШИБКА! Сбой соединения");
     } else {
       try {
         const std::string version = ReplyLine(reply);
+        result.Settings.Version = version;
         queue_.PostControlText(Targets::RzStatusPane2, version);
         if (version.find("VER 05") == std::string::npos) {
           link.Terminate();
           queue_.PostControlText(Targets::Panel2, "ОШИБКА! НЕ верная версия прошивки");
+          failed(TOutcome::FailedRequest, "ОШИБКА! НЕ верная версия прошивки");
         }
       } catch (const std::exception&) {
         queue_.PostControlText(Targets::Panel2, "ОШИБКА при проверки версии!");
         link.Terminate();
+        failed(TOutcome::FailedRequest, "ОШИБКА при проверки версии!");
       }
     }
   }
@@ -109,7 +172,16 @@ void TDevOstrel::CheckConnection() {
   if (!link.IsTerminated()) {
     queue_.PostControlText(Targets::Panel2, "СОЕДИНЕНИЕ УСТАНОВЛЕНО");
     queue_.PostControlText(Targets::Button1, "Click");
+  } else if (result.Outcome == TOutcome::Success) {
+    // Stopped from outside while the check ran.
+    result.Outcome = TOutcome::Interrupted;
   }
+  if (!link.FaultLine().empty()) {
+    result.Outcome = TOutcome::LinkLost;
+    result.Detail = link.FaultLine();
+  }
+  result.Settings.Groups = TGroups::None();
+  queue_.PostResult(result);
   // A mode the window set meanwhile (an operation asked for as soon as it saw
   // the "Click") is kept.
   link.EndMode(1);
@@ -134,37 +206,33 @@ void TDevOstrel::RunPage(bool write) {
                                   {Pages::GSM, &TDevOstrel::ReadGsm, &TDevOstrel::WriteGsm}};
   queue_.PostPersistent(Targets::RzGroup2, "false");
   const std::string page = GetPage();
+  if (result_.Mode == Modes::ReadPage || result_.Mode == Modes::WritePage) result_.Page = page;
+  const bool failedBefore = failed_;
+  failed_ = false;
   try {
     for (const TGroup& g : groups)
       if (g.page == page) {
         (this->*(write ? g.write : g.read))();
+        // A page's group counts as read only when every request of it was.
+        if (!write && !failed_ && !Link().IsTerminated()) read_.Groups |= GroupOfPage(page);
         break;
       }
   } catch (const std::exception& e) {
     Link().Log(std::string(" # !!! Ошибка при работе с COM портом: ") + e.what(), true, true);
+    Fail(TOutcome::LinkLost, std::string());
+    result_.Detail = std::string("Ошибка при работе с COM портом: ") + e.what();
   }
+  failed_ = failed_ || failedBefore;
   queue_.PostPersistent(Targets::RzGroup2, "true");
-  if (Link().GetMode() == (write ? 4 : 3) && failed_)
-    queue_.PostMsg(write ? "ОШИБКА при записи!" : "ОШИБКА при чтении!");
 }
 
 void TDevOstrel::ReadAll() {
-  static const TAllTexts texts{"Читаем всё",
-                               "Окончили читать всё",
-                               "Чтение всех параметров завершено!",
-                               "ОШИБКА при чтении общих настроек!",
-                               "ОШИБКА при чтении ключей!",
-                               "ОШИБКА при чтении!"};
+  static const TAllTexts texts{"Читаем всё", "Окончили читать всё"};
   RunAll(&TDevOstrel::ReadPage, texts);
 }
 
 void TDevOstrel::WriteAll() {
-  static const TAllTexts texts{"Пишем всё",
-                               "Окончили писать всё",
-                               "Запись всех параметров завершена!",
-                               "ОШИБКА при записи общих настроек!",
-                               "ОШИБКА при записи ключей!",
-                               "ОШИБКА при записи!"};
+  static const TAllTexts texts{"Пишем всё", "Окончили писать всё"};
   RunAll(&TDevOstrel::WritePage, texts);
 }
 
@@ -175,21 +243,20 @@ void TDevOstrel::RunAll(void (TDevOstrel::*pageOperation)(), const TAllTexts& te
   link.Log(" ", false, false);
   link.Log(Separator81, false, false);
   link.Log(texts.start, false, true);
-  const std::pair<const std::string*, const char*> pages[] = {
-      {&Pages::Common, texts.commonFailed}, {&Pages::Keys, texts.keysFailed}, {&Pages::GSM, texts.gsmFailed}};
-  for (const auto& [page, failure] : pages) {
+  const std::string* const pages[] = {&Pages::Common, &Pages::Keys, &Pages::GSM};
+  for (const std::string* page : pages) {
     SetPage(*page);
     queue_.PostControlText({*page, ""}, "Show");
     (this->*pageOperation)();
     if (link.IsTerminated()) return;
     if (failed_) {
-      queue_.PostMsg(failure);
+      // The window names the page that failed from the result.
+      result_.Page = *page;
       return;
     }
   }
   link.Log(texts.end, false, true);
   link.Log(Separator81, false, false);
-  queue_.PostMsg(texts.done);
 }
 
 bool TDevOstrel::QueryValue(const std::string& command, const TTarget& label, std::string& reply,
@@ -206,9 +273,11 @@ bool TDevOstrel::QueryValue(const std::string& command, const TTarget& label, st
 bool TDevOstrel::Request(const std::string& command, std::string& reply, int32_t attempts, const TRequestRule& rule) {
   TModem& link = Link();
   size_t answerAt = 0;
+  TReplyFault last = TReplyFault::Incomplete;
   const TAttemptJudge judge = [&](const std::string& text) {
     const TReplyJudgement judgement = JudgeAnswer(command, text, rule);
     answerAt = judgement.AnswerAt;
+    last = judgement.Fault;
     switch (judgement.Fault) {
       case TReplyFault::Good:
         return TAttemptVerdict{TAttemptVerdict::Good, {}};
@@ -218,7 +287,11 @@ bool TDevOstrel::Request(const std::string& command, std::string& reply, int32_t
         return TAttemptVerdict{TAttemptVerdict::Bad, UntrustedReplyLine(command, judgement)};
     }
   };
-  if (link.SendCommand(command, reply, attempts, 4500, "OK", true, false, judge) != 0) return false;
+  if (link.SendCommand(command, reply, attempts, 4500, "OK", true, false, judge) != 0) {
+    // The last attempt's answer tells a refusal from silence or a bad value.
+    Fail(last == TReplyFault::Refused ? TOutcome::Refused : TOutcome::FailedRequest, command);
+    return false;
+  }
   reply.erase(0, answerAt);
   return true;
 }

@@ -2,18 +2,26 @@
 // operations on the current page and on all pages, and the exchanges of each
 // group of settings.
 //
-// Threads: the main window creates it and sets the link, the reader and the
-// current page on the GUI thread; Step and everything it calls run on the
-// link thread. Every change of the user interface is an output element.
+// The device reads into a settings value of its own and writes from a copy
+// of the settings handed over before the operation starts; each operation
+// (the connection check included) ends with one result element, queued
+// after everything else it posted and before the link mode goes back to 0.
+//
+// Threads: the main window (or the command line) creates it and sets the
+// link, the settings to write and the current page on its own thread; Step
+// and everything it calls run on the link thread. Every change of the user
+// interface is an output element.
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 
 #include "link/device.h"
+#include "model/Operation.h"
+#include "model/Settings.h"
 #include "output/OutArray.h"
-#include "protocol/ControlReader.h"
 #include "protocol/ProtocolText.h"
 
 class TModem;
@@ -32,7 +40,10 @@ class TDevOstrel : public TDevice {
 
   // GUI thread, before the link thread starts.
   void SetLink(TModem* link) { link_ = link; }
-  void SetReader(TControlReader* reader) { reader_ = reader; }
+  // Any thread, before the link mode of a write is set: what the write sends.
+  // The operation takes its own copy when it starts, so a later change does
+  // not mix into it.
+  void SetSettings(const TSettings& settings);
 
   // Link thread.
   void ReadPage() override;
@@ -46,6 +57,8 @@ class TDevOstrel : public TDevice {
   // sent and reply is left as it was.
   bool QueryValue(const std::string& command, const TTarget& label, std::string& reply, const TRequestRule& rule);
   bool Failed() const { return failed_; }
+  // Link thread: what the running (or last) operation has read.
+  const TSettings& ReadSettings() const { return read_; }
 
   // The characters strictly between the first carriage return of the text and
   // the next one; "" when there are fewer than two.
@@ -57,15 +70,16 @@ class TDevOstrel : public TDevice {
   void IdleStep();
   void CheckConnection();
   struct TAllTexts {
-    const char* start;
+    const char* start;  // the log's opening and closing lines
     const char* end;
-    const char* done;
-    const char* commonFailed;
-    const char* keysFailed;
-    const char* gsmFailed;
   };
   void RunAll(void (TDevOstrel::*pageOperation)(), const TAllTexts& texts);
   void RunPage(bool write);
+  // A settings operation (modes 3 to 6): its start and its result.
+  void BeginOperation(uint8_t mode);
+  void EndOperation();
+  // The first failure of an operation decides its outcome.
+  void Fail(TOutcome outcome, const std::string& command);
 
   // The exchanges of each group of settings.
   virtual void ReadCommon();
@@ -86,7 +100,6 @@ class TDevOstrel : public TDevice {
   // success reply starts at the echo of the command. A reply that reports the
   // loss of the link ends the link thread.
   bool Request(const std::string& command, std::string& reply, int32_t attempts, const TRequestRule& rule = {});
-  std::string ReadControl(const std::string& page, const std::string& name);
 
   // Steps of the exchanges; those returning bool return the step's failure.
   // Every command of the common settings: three attempts.
@@ -101,8 +114,6 @@ class TDevOstrel : public TDevice {
   // Ends a common settings or keys operation: a failed one logs errorLine
   // and sets Failed.
   void EndExchange(bool failed, const std::string& errorLine);
-  // A check box or radio button of a page is on.
-  bool IsOn(const std::string& page, const std::string& name);
   // One GSM request: three attempts, judged as every settings request.
   bool GsmRequest(const std::string& command, std::string& reply,
                   const TRequestRule& rule = {});  // GsmExchange.cpp
@@ -110,5 +121,12 @@ class TDevOstrel : public TDevice {
   TOutArray& queue_;
   bool failed_ = false;
   TModem* link_ = nullptr;
-  TControlReader* reader_ = nullptr;
+
+  std::mutex settingsMutex_;
+  TSettings handed_;          // guarded by settingsMutex_
+  // Link thread: the operation's copy to write, what it read, its result.
+  TSettings writing_;
+  TSettings read_;
+  TOperationResult result_;
+  bool faultSeen_ = false;
 };

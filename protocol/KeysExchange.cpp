@@ -2,18 +2,18 @@
 // keys page's list. Row N of the list is panel key N - 1; on the wire a key's
 // eight byte pairs travel in reverse order (SwapKeyBytes).
 //
-// Link thread only: keys read go to the list as list-row elements, keys
-// written are read through the control reader.
+// Link thread only: keys read go into the operation's settings, keys
+// written come from its copy.
 #include <string>
 
 #include "link/xModem.h"
+#include "model/Fields.h"
 #include "protocol/DevOstrel.h"
 #include "protocol/ProtocolText.h"
 
 namespace {
 
 const std::string Separator80(80, '=');
-const TTarget KeyList{Pages::Keys, "TMLV"};
 const char* const ReadError = "ОШИБКА при чтении ключей";
 const char* const WriteError = "ОШИБКА при записи ключей";
 const std::string EmptyKey(16, '0');
@@ -33,9 +33,10 @@ void TDevOstrel::ReadKeys() {
       std::string reply;
       failed = !Request(command, reply, 3, {TReplyForm::Echoed, IsKeyValue});
       // The key follows the four characters of the request ("+rk3").
-      if (!failed) queue_.PostListItem(KeyList, std::to_string(row), SwapKeyBytes(TextFrom(ReplyLine(reply), 5)), -1);
+      // In the page's order, in capitals, all ones as the empty slot.
+      if (!failed)
+        read_.Key[row - 1] = CanonicalKey(SwapKeyBytes(TextFrom(ReplyLine(reply), 5))).value_or(EmptyKey);
     }
-    if (link.GetMode() == 3 && !failed) queue_.PostMsg("Успешно прочитали ключи");
   } catch (...) {
     EndExchange(true, ReadError);
     throw;
@@ -51,7 +52,7 @@ void TDevOstrel::WriteKeys() {
     link.Log("Пишем ключи", false, true);
     for (int row = 1; row <= 10 && !failed; ++row) {
       link.Log("Пишем ключ №" + std::to_string(row), true, true);
-      const std::string key = reader_ ? reader_->ReadListRow(KeyList, row) : std::string();
+      const std::string& key = writing_.Key[row - 1];
       // A key of all ones is written as an empty slot.
       const std::string wire = key == "FFFFFFFFFFFFFFFF" ? EmptyKey : SwapKeyBytes(key);
       const std::string command = "+wk" + std::to_string(row - 1) + "=" + wire;
@@ -59,7 +60,6 @@ void TDevOstrel::WriteKeys() {
       std::string reply;
       failed = !Request(command, reply, 3);
     }
-    if (link.GetMode() == 4 && !failed) queue_.PostMsg("Успешно записали ключи!");
     link.Log("Окончили писать ключи", false, true);
     link.Log(Separator80, false, true);
   } catch (...) {

@@ -23,7 +23,7 @@
 #include "ui/Panel.h"
 #include "ui/StatusPane.h"
 #include "ui/Trislider.h"
-#include "ui/WireText.h"
+#include "persist/WireText.h"
 
 int TextToInt(const QString& text) {
   bool ok = false;
@@ -116,6 +116,9 @@ void TApplier::Apply(TOutElement& element) {
       ApplyGroupAction(resolve(e.Target), FromWire(e.Text));
       break;
     }
+    case okResult:
+      if (OnResult) OnResult(static_cast<TResultOut&>(element).Result);
+      break;
     default:  // colour elements (kind 11) and unknown kinds change nothing
       break;
   }

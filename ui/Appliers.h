@@ -22,6 +22,8 @@ class TApplier {
   // Sees every element before it is applied (the command line watches the
   // traffic and the outcome through it); empty when nobody watches.
   std::function<void(const TOutElement&)> Observe;
+  // Takes the result that ends each operation of the device.
+  std::function<void(const TOperationResult&)> OnResult;
 
   // Applies every waiting element; an element whose application fails is
   // dropped and the next one applied.

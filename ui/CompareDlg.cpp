@@ -35,25 +35,29 @@ TdlgCompare::TdlgCompare(QWidget* parent) : QDialog(parent) {
   layout->addWidget(buttons);
 }
 
-void TdlgCompare::Show(const QList<TSettingDifference>& differences) {
+void TdlgCompare::Show(const std::vector<TDifference>& differences) {
   table_->setRowCount(0);
-  for (const TSettingDifference& d : differences) {
+  for (const TDifference& d : differences) {
     const int row = table_->rowCount();
     table_->insertRow(row);
     // Named as the pages name them; the file's section and key in the tooltip.
-    const auto shown = [](const QString& value) { return value.isEmpty() ? QString::fromUtf8("(пусто)") : value; };
-    const QString cells[] = {WindowTexts::PageName(d.Section), WindowTexts::SettingName(d.Section, d.Key),
-                             shown(d.Left), shown(d.Right)};
+    const QString section = QString::fromStdString(d.Field->Section);
+    const QString key = QString::fromStdString(d.Field->Key);
+    const auto shown = [](const std::string& value) {
+      return value.empty() ? QString::fromUtf8("(пусто)") : QString::fromStdString(value);
+    };
+    const QString cells[] = {WindowTexts::PageName(section), QString::fromStdString(d.Field->Display), shown(d.Left),
+                             shown(d.Right)};
     for (int column = 0; column < 4; ++column) {
       auto* item = new QTableWidgetItem(cells[column]);
-      item->setToolTip(QStringLiteral("[%1] %2").arg(d.Section, d.Key));
+      item->setToolTip(QStringLiteral("[%1] %2").arg(section, key));
       table_->setItem(row, column, item);
     }
   }
   table_->resizeColumnsToContents();
-  summary_->setText(differences.isEmpty()
+  summary_->setText(differences.empty()
                         ? QString::fromUtf8("Настройки на панели и на страницах совпадают.")
-                        : QString::fromUtf8("Отличаются настройки: %1").arg(differences.size()));
+                        : QString::fromUtf8("Отличаются настройки: %1").arg(int(differences.size())));
   // Modal over the window: its rows hold the panel as it was just read.
   open();
   raise();

@@ -5,7 +5,9 @@
 
 #include <QDialog>
 
-#include "persist/Snapshot.h"
+#include <vector>
+
+#include "model/Fields.h"
 
 class QLabel;
 class QTableWidget;
@@ -16,7 +18,7 @@ class TdlgCompare : public QDialog {
   explicit TdlgCompare(QWidget* parent = nullptr);
 
   // Fills the table: Left of each difference is the panel, Right the page.
-  void Show(const QList<TSettingDifference>& differences);
+  void Show(const std::vector<TDifference>& differences);
   QTableWidget* Table() const { return table_; }
   QLabel* Summary() const { return summary_; }
 

@@ -21,20 +21,20 @@
 #include "persist/Layout.h"
 #include "persist/ProgramDir.h"
 #include "persist/SettingsDialogs.h"
-#include "persist/SettingsFile.h"
 #include "serial/GuiSync.h"
 #include "ui/ConnectDlg.h"
 #include "ui/GuiThread.h"
 #include "ui/KeyDialog.h"
 #include "ui/MessageBox.h"
 #include "ui/NavBar.h"
+#include "ui/PageSettings.h"
 #include "ui/Page.h"
 #include "ui/Provision.h"
 #include "ui/RecentFiles.h"
 #include "ui/SplashDlg.h"
 #include "ui/StatusPane.h"
 #include "ui/WindowTexts.h"
-#include "ui/WireText.h"
+#include "persist/WireText.h"
 #include "ui/f_ACP.h"
 #include "ui/f_common.h"
 #include "ui/f_gsm.h"
@@ -49,7 +49,6 @@ const char* const Caption = "Настройка охранной панели \"
 TForm1::TForm1(QWidget* parent, bool persistent)
     : QMainWindow(parent),
       device_(queue_),
-      reader_([this](const TTarget& t) { return Resolve(t); }),
       persistent_(persistent) {
   setObjectName("Form1");
   setWindowTitle(QString::fromUtf8(Caption));
@@ -141,7 +140,7 @@ TForm1::TForm1(QWidget* parent, bool persistent)
 
   applier_.Resolve = [this](const TTarget& t) { return Resolve(t); };
   applier_.Memo = memo_;
-  device_.SetReader(&reader_);
+  applier_.OnResult = [this](const TOperationResult& result) { lastResult_ = result; };
 
   // The pages, in the order the window creates them.
   keys_ = new TformKeys(mpanel_);
@@ -292,11 +291,9 @@ QObject* TForm1::Resolve(const TTarget& target) const {
     root = splash_;
   } else if (form == dlgConnect_->objectName()) {
     root = dlgConnect_;
-  } else if (!readTargets_.isEmpty()) {
-    // A read into other pages: their "Show" is ignored, the window keeps its page.
-    if (target.Name.empty()) return nullptr;
-    for (TPage* page : readTargets_)
-      if (page && page->objectName() == form) root = page;
+  } else if (detached_ && target.Name.empty()) {
+    // A read that stays out of the pages: its "Show" is ignored, the window keeps its page.
+    return nullptr;
   } else {
     for (TPage* page : Pages())
       if (page && page->objectName() == form) root = page;
@@ -417,6 +414,8 @@ void TForm1::Disconnect() {
   // The version belongs to the connection; after a loss the port too.
   pane2_->SetCaption(QString());
   if (lost) pane1_->SetCaption(QString());
+  // The link's last output, its result among it, before the operation ends.
+  if (busy_ && !draining_ && queue_.HasPending() != 0) applier_.ApplyOutput(queue_);
   if (busy_) EndOperation();
   // The box is the window's: a front end that drives the pages unseen and
   // unsaved (the command line) reports the loss its own way.
@@ -447,6 +446,15 @@ bool TForm1::StartOperation(uint8_t mode) {
   if (!link_ || busy_ || link_->Finished()) return false;
   busy_ = true;
   UpdateOperationControls();
+  // An operation cut short before its result arrives counts as interrupted.
+  lastResult_ = TOperationResult();
+  lastResult_.Mode = mode;
+  lastResult_.Page = device_.GetPage();
+  lastResult_.Outcome = TOutcome::Interrupted;
+  lastResult_.Settings.Groups = TGroups::None();
+  // A write sends a copy of the pages taken now; edits made meanwhile do not
+  // mix into it.
+  if (mode == Modes::WritePage || mode == Modes::WriteAll) device_.SetSettings(PagesSettings(TGroups::AllWithAdc()));
   link_->SetMode(mode);
   return true;
 }
@@ -454,12 +462,25 @@ bool TForm1::StartOperation(uint8_t mode) {
 void TForm1::EndOperation() {
   // An operation that ended because the link went down is said with the loss.
   operationCut_ = link_ && link_->IsTerminated();
-  if (!readTargets_.isEmpty()) {
-    readTargets_.clear();
-    device_.SetPage(readTargetsPage_);
+  const bool detached = detached_;
+  if (detached_) {
+    detached_ = false;
+    device_.SetPage(detachedPage_);
   }
   busy_ = false;
+  const TOperationResult& result = lastResult_;
+  // A read reaches the pages only whole: a failed or interrupted one leaves
+  // every page as it was.
+  if (!detached && result.IsRead() && result.Succeeded()) {
+    TSettingsTargets targets = SettingsTargets();
+    targets.ComPorts = nullptr;
+    ApplyToPages(targets, result.Settings);
+  }
   UpdateOperationControls();
+  if (!detached) {
+    const std::string message = ResultMessage(result);
+    if (!message.empty()) MessageBox::Show(FromWire(message));
+  }
   emit OperationFinished();
 }
 
@@ -478,24 +499,11 @@ void TForm1::UpdateOperationControls() {
     QApplication::restoreOverrideCursor();
 }
 
-bool TForm1::Read() {
-  if (!link_ || busy_) return false;
-  const std::string page = device_.GetPage();
-  if (page == Pages::Common)
-    common_->ClearPage();
-  else if (page == Pages::Keys)
-    keys_->ClearPage();
-  return StartOperation(3);
-}
+bool TForm1::Read() { return StartOperation(3); }
 
 bool TForm1::Write() { return StartOperation(4); }
 
-bool TForm1::ReadAll() {
-  if (!link_ || busy_) return false;
-  common_->ClearPage();
-  keys_->ClearPage();
-  return StartOperation(5);
-}
+bool TForm1::ReadAll() { return StartOperation(5); }
 
 bool TForm1::WriteAll() { return StartOperation(6); }
 
@@ -503,13 +511,12 @@ void TForm1::WriteAllAction() {
   if (!provision_->WriteAll()) WriteAll();
 }
 
-bool TForm1::ReadAllInto(const QList<TPage*>& pages) {
+bool TForm1::ReadAllDetached() {
   if (!link_ || busy_ || link_->Finished()) return false;
-  for (TPage* page : pages) page->ClearPage();
-  readTargets_ = pages;
-  readTargetsPage_ = device_.GetPage();
+  detached_ = true;
+  detachedPage_ = device_.GetPage();
   if (StartOperation(5)) return true;
-  readTargets_.clear();
+  detached_ = false;
   return false;
 }
 
@@ -527,14 +534,18 @@ TSettingsTargets TForm1::SettingsTargets() {
 }
 
 bool TForm1::SaveSettings(const QString& fileName, QString* error) {
-  return TSettingsFile(SettingsTargets()).Save(fileName, error);
+  return TPagesFile(SettingsTargets()).Save(fileName, error);
 }
 
 bool TForm1::LoadSettings(const QString& fileName, QString* error) {
-  return TSettingsFile(SettingsTargets()).Load(fileName, error);
+  return TPagesFile(SettingsTargets()).Load(fileName, error);
 }
 
-TSnapshot TForm1::PagesSnapshot(bool adc) { return TSettingsFile(SettingsTargets()).Snapshot(adc); }
+TSettings TForm1::PagesSettings(TGroups groups) {
+  TSettings settings = ReadPages(SettingsTargets());
+  settings.Groups = settings.Groups & groups;
+  return settings;
+}
 
 void TForm1::SaveAction() {
   if (busy_) return;

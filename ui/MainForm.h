@@ -13,10 +13,9 @@
 #include "link/Clock.h"
 #include "link/xModem.h"
 #include "output/OutArray.h"
-#include "persist/Snapshot.h"
+#include "model/Settings.h"
 #include "protocol/DevOstrel.h"
 #include "ui/Appliers.h"
-#include "ui/GuiReader.h"
 
 class QAction;
 class QLabel;
@@ -76,10 +75,13 @@ class TForm1 : public QMainWindow {
   // Write all as the user starts it: with a backup first or a check after it
   // when those options are on (TProvision), otherwise WriteAll.
   void WriteAllAction();
-  // Read all into other pages than the window's (pages of the same classes,
-  // never shown): the output of the read goes to them, the window's pages and
-  // the current page stay as they are. Refused as Read all is.
-  bool ReadAllInto(const QList<TPage*>& pages);
+  // Read all whose settings stay out of the window's pages (compare, backup,
+  // verify): its result is LastResult(); no message box, and the current page
+  // stays as it is. Refused as Read all is.
+  bool ReadAllDetached();
+  // The result of the last operation of the device (the connection check
+  // included); an operation cut short without one counts as interrupted.
+  const TOperationResult& LastResult() const { return lastResult_; }
   TProvision* Provision() const { return provision_.get(); }
   // An operation started by one of the four is running: until its end has
   // been applied, they and Load and Save are refused.
@@ -109,11 +111,11 @@ class TForm1 : public QMainWindow {
 
   // --- Persistence: settings files, the layout file and the debug log ---
   // A settings file holds the pages, the port name and mnuLog's mark
-  // (persist/SettingsFile.h). Failures come back in *error, never in a box.
+  // (ui/PageSettings.h). Failures come back in *error, never in a box.
   bool SaveSettings(const QString& fileName, QString* error = nullptr);
   bool LoadSettings(const QString& fileName, QString* error = nullptr);
-  // The settings the pages hold, as a settings file would store them.
-  TSnapshot PagesSnapshot(bool adc);
+  // The settings the pages hold, of the groups asked for.
+  TSettings PagesSettings(TGroups groups);
   // The Save and Load actions: a file dialog opened in ProgramDir(), then the
   // above; a failure is shown in a message box.
   void SaveAction();
@@ -181,7 +183,7 @@ class TForm1 : public QMainWindow {
   TOutArray queue_;
   TDevOstrel device_;
   TApplier applier_;
-  TGuiControlReader reader_;
+  TOperationResult lastResult_;
   std::unique_ptr<TModem> link_;
   QSocketNotifier* linkNotifier_ = nullptr;  // the link's StateFd
   std::atomic<bool> connected_{false};
@@ -229,8 +231,7 @@ class TForm1 : public QMainWindow {
   TOperationProgress* progress_ = nullptr;
   // Compare with the panel, backups and checks around Write all.
   std::unique_ptr<TProvision> provision_;
-  // While a read goes to other pages: those pages, and the current page to
-  // return to at its end.
-  QList<TPage*> readTargets_;
-  std::string readTargetsPage_;
+  // While a read stays out of the pages: the current page to return to.
+  bool detached_ = false;
+  std::string detachedPage_;
 };

@@ -13,7 +13,8 @@
 #include "output/OutElement.h"
 #include "persist/IniFile.h"
 #include "persist/ProgramDir.h"
-#include "persist/SettingsFile.h"
+#include "persist/SettingsCodec.h"
+#include "persist/WireText.h"
 #include "ui/CompareDlg.h"
 #include "ui/ConnectDlg.h"
 #include "ui/KeyDialog.h"
@@ -23,7 +24,7 @@
 #include "ui/OperationProgress.h"
 #include "protocol/OperationSize.h"
 #include "ui/WindowTexts.h"
-#include "ui/WireText.h"
+#include "ui/PageSettings.h"
 #include "ui/f_ACP.h"
 #include "ui/f_common.h"
 #include "ui/f_gsm.h"
@@ -31,7 +32,6 @@
 
 namespace {
 
-const char* const ReadDone = "Чтение всех параметров завершено!";
 const char* const WriteDone = "Запись всех параметров завершена!";
 const char* const CompareCaption = "Сравнить с панелью";
 
@@ -63,19 +63,12 @@ TProvision::TProvision(TForm1& form, QMenu* menu, TRzGroup* group)
   if (group_)
     group_->AddItem(U(CompareCaption), form.style()->standardIcon(QStyle::SP_FileDialogContentsView),
                     [this] { Compare(); });
-  // The outcome of each step is in the message texts it posts.
-  savedObserve_ = form_.Applier().Observe;
-  form_.Applier().Observe = [this, chained = savedObserve_](const TOutElement& e) {
-    if (step_ != TStep::Idle && e.Kind == okMsg) messages_ << FromWire(static_cast<const TMsgOut&>(e).Text);
-    if (chained) chained(e);
-  };
   connect(&form_, &TForm1::OperationFinished, this, &TProvision::StepFinished);
   UpdateActions();
 }
 
 TProvision::~TProvision() {
   if (inStory_) MessageBox::Hook = savedHook_;
-  form_.Applier().Observe = savedObserve_;
   delete common_;
   delete keys_;
   delete gsm_;
@@ -153,20 +146,18 @@ void TProvision::EndStory(const QString& message) {
   if (!message.isEmpty()) Message(message);
 }
 
-// A read of the whole panel into this object's pages, its message boxes kept
-// back: the step reports the outcome itself.
+// A read of the whole panel that stays out of the window's pages and shows
+// no message box: the step reports the outcome itself.
 bool TProvision::StartRead(TStep step) {
-  messages_.clear();
   step_ = step;
-  if (form_.ReadAllInto({common_, keys_, gsm_})) return true;
+  if (form_.ReadAllDetached()) return true;
   step_ = TStep::Idle;
   UpdateActions();
   return false;
 }
 
 void TProvision::StartWrite() {
-  messages_.clear();
-  written_ = form_.PagesSnapshot(false);
+  written_ = form_.PagesSettings(TGroups::All());
   step_ = TStep::Write;
   if (!form_.WriteAll()) EndStory(QString());
 }
@@ -181,38 +172,44 @@ void TProvision::StepFinished() {
     Report(U("Операция прервана: связь с панелью потеряна") + backupLine_);
     return EndStory(QString());
   }
+  const bool ok = form_.LastResult().Succeeded();
+  // What was read goes into this object's pages, never into the window's.
+  if (ok && step != TStep::Write)
+    ApplyToPages({nullptr, common_, keys_, nullptr, gsm_, nullptr, nullptr}, form_.LastResult().Settings);
   switch (step) {
     case TStep::Compare:
-      return CompareFinished(linkUp && Succeeded(ReadDone));
+      return CompareFinished(ok);
     case TStep::Backup:
-      return BackupFinished(linkUp && Succeeded(ReadDone));
+      return BackupFinished(ok);
     case TStep::Write:
-      return WriteFinished(linkUp && Succeeded(WriteDone));
+      return WriteFinished(ok);
     case TStep::Verify:
-      return VerifyFinished(linkUp && Succeeded(ReadDone));
+      return VerifyFinished(ok);
     case TStep::Idle:
       break;
   }
 }
 
-bool TProvision::Succeeded(const char* doneText) const {
-  return messages_.size() == 1 && messages_.first() == U(doneText);
-}
-
 QString TProvision::Failure() const {
-  return messages_.isEmpty() ? U("связь с панелью потеряна") : messages_.join("; ");
+  const std::string message = ResultMessage(form_.LastResult());
+  const TOutcome outcome = form_.LastResult().Outcome;
+  if (message.empty() || outcome == TOutcome::LinkLost || outcome == TOutcome::Interrupted)
+    return U("связь с панелью потеряна");
+  return FromWire(message);
 }
 
-TSnapshot TProvision::ReadSnapshot() const {
-  return TSettingsFile({nullptr, common_, keys_, acp_, gsm_, nullptr, nullptr}).Snapshot(false);
+TSettings TProvision::ReadSettings() const {
+  TSettings settings = ReadPages({nullptr, common_, keys_, nullptr, gsm_, nullptr, nullptr});
+  settings.Groups = settings.Groups & TGroups::All();
+  return settings;
 }
 
 void TProvision::CompareFinished(bool ok) {
   if (!ok) return EndStory(U("Сравнение не выполнено: ") + Failure());
   EndStory(QString());
-  const QList<TSettingDifference> differences = ReadSnapshot().Differences(form_.PagesSnapshot(false));
-  Report(differences.isEmpty() ? U("Сравнение: настройки на панели и на страницах совпадают")
-                               : U("Сравнение: отличаются настройки: %1").arg(differences.size()));
+  const std::vector<TDifference> differences = Differences(ReadSettings(), form_.PagesSettings(TGroups::All()));
+  Report(differences.empty() ? U("Сравнение: настройки на панели и на страницах совпадают")
+                             : U("Сравнение: отличаются настройки: %1").arg(int(differences.size())));
   if (!dialog_) {
     dialog_ = new TdlgCompare(&form_);
     // Its rows hold the panel of this connection: they go with it.
@@ -242,7 +239,7 @@ bool TProvision::SaveBackup(QString* error) {
   }
   const QString name =
       dir + "/panel-" + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + ".ini";
-  const TSettingsFile file({form_.ConnectDialog()->ComPorts(), common_, keys_, acp_, gsm_, nullptr, nullptr});
+  const TPagesFile file({form_.ConnectDialog()->ComPorts(), common_, keys_, acp_, gsm_, nullptr, nullptr});
   if (!file.Save(name, error)) {
     *error = WindowTexts::WriteFailure(name);
     return false;
@@ -276,20 +273,20 @@ void TProvision::VerifyFinished(bool ok) {
   if (!ok)
     return EndStory(U("Запись всех параметров завершена, но проверка после записи не выполнена: ") + Failure() +
                     backupLine_);
-  const QList<TSettingDifference> differences = ReadSnapshot().Differences(written_);
-  if (differences.isEmpty()) {
+  const std::vector<TDifference> differences = Differences(ReadSettings(), written_);
+  if (differences.empty()) {
     Report(U("Проверка после записи: панель хранит записанные настройки"));
     return EndStory(U("Запись всех параметров завершена и проверена: панель хранит записанные настройки.") +
                     backupLine_);
   }
   QStringList lines;
-  for (const TSettingDifference& d : differences) {
+  for (const TDifference& d : differences) {
     // The memo names the value as the file writes it, the box as the page does.
     Report(U("Проверка после записи: ") + DifferenceLine(d, U("на панели"), U("записано")));
-    lines << WindowTexts::SettingName(d.Section, d.Key) + U(": на панели «") + d.Left + U("», записано «") +
-                 d.Right + U("»");
+    lines << QString::fromStdString(d.Field->Display) + U(": на панели «") + QString::fromStdString(d.Left) +
+                 U("», записано «") + QString::fromStdString(d.Right) + U("»");
   }
-  EndStory(U("Запись выполнена, но панель не сохранила настройки (%1):\n").arg(differences.size()) +
+  EndStory(U("Запись выполнена, но панель не сохранила настройки (%1):\n").arg(int(differences.size())) +
            lines.join('\n') + backupLine_);
 }
 

@@ -14,7 +14,7 @@
 #include <QStringList>
 #include <functional>
 
-#include "persist/Snapshot.h"
+#include "model/Settings.h"
 
 class QAction;
 class QMenu;
@@ -79,9 +79,8 @@ class TProvision : public QObject {
   // A story: the steps of one user action, with one progress and one box.
   void BeginStory(int total);
   void EndStory(const QString& message);
-  bool Succeeded(const char* doneText) const;
   QString Failure() const;
-  TSnapshot ReadSnapshot() const;
+  TSettings ReadSettings() const;
   bool SaveBackup(QString* error);
   void Report(const QString& line);
   void Message(const QString& text);
@@ -98,11 +97,9 @@ class TProvision : public QObject {
   TdlgCompare* dialog_ = nullptr;
 
   TStep step_ = TStep::Idle;
-  QStringList messages_;   // message texts posted during the step
-  TSnapshot written_;      // the pages as Write all sent them
+  TSettings written_;      // the pages as Write all sent them
   QString lastBackup_;
   QString backupLine_;     // "\nРезервная копия панели: <file>" once made
   bool inStory_ = false;
   std::function<void(const QString&)> savedHook_;
-  std::function<void(const TOutElement&)> savedObserve_;
 };

@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "persist/IniFile.h"
-#include "persist/SettingsCheck.h"
+#include "persist/SettingsCodec.h"
 #include "serial/PortDiagnosis.h"
 
 namespace WindowTexts {
@@ -137,12 +137,12 @@ QString WriteFailure(const QString& fileName) {
 QString LoadFailure(const QString& fileName) {
   TIniFile ini(fileName);
   if (!ini.Load()) return ReadFailure(fileName);
-  const TSettingsCheck check(ini, true);
-  if (QFileInfo(fileName).isFile() && !check.HasSettings())
+  const TDecodedSettings check = DecodeSettings(ini, TSettings{}, TGroups::AllWithAdc(), false);
+  if (QFileInfo(fileName).isFile() && !check.HasSettings)
     return U("В файле ") + Quoted(fileName) + U(" нет настроек панели: ничего не загружено");
-  if (check.Problems().empty()) return QString();
+  if (check.Problems.empty()) return QString();
   QStringList lines;
-  for (const TSettingsCheck::TProblem& p : check.Problems()) {
+  for (const TSettingsProblem& p : check.Problems) {
     const QString rule = SettingRule(p.Section, p.Key);
     QStringList at;
     for (const TIniFile::TKeyLine& k : ini.KeyLines())

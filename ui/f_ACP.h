@@ -36,6 +36,12 @@ class TformACP : public TPage {
 
   TTrislider* Slider(int channel) const { return channel == 1 ? ts_ : ts2_; }
 
+  // The value panes show the sliders' positions (after settings were applied).
+  void ShowThresholds() {
+    tsMouseMove();
+    ts2MouseMove();
+  }
+
  protected:
   void changeEvent(QEvent* event) override;
 

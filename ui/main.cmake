@@ -2,13 +2,11 @@
 add_library(ostrel_ui STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/Appliers.h ${CMAKE_CURRENT_SOURCE_DIR}/Appliers.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/ConnectDlg.h ${CMAKE_CURRENT_SOURCE_DIR}/ConnectDlg.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/GuiReader.h ${CMAKE_CURRENT_SOURCE_DIR}/GuiReader.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/MainForm.h ${CMAKE_CURRENT_SOURCE_DIR}/MainForm.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/MessageBox.h ${CMAKE_CURRENT_SOURCE_DIR}/MessageBox.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/NavBar.h ${CMAKE_CURRENT_SOURCE_DIR}/NavBar.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/SplashDlg.h ${CMAKE_CURRENT_SOURCE_DIR}/SplashDlg.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/StatusPane.h ${CMAKE_CURRENT_SOURCE_DIR}/StatusPane.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/WireText.h ${CMAKE_CURRENT_SOURCE_DIR}/WireText.cpp
 )
 target_include_directories(ostrel_ui PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(ostrel_ui PUBLIC ostrel_ui_pages ostrel_ui_controls ostrel_protocol

@@ -14,7 +14,8 @@ struct TDrained {
   std::vector<TLine> Memo;                                    // memo elements
   std::vector<std::pair<TTarget, std::string>> Controls;     // control texts
   std::vector<std::pair<TTarget, std::string>> Persistent;   // group actions
-  std::vector<std::string> Messages;                          // message boxes
+  std::vector<std::string> Messages;                          // message boxes, from the results
+  std::vector<TOperationResult> Results;                      // one an operation
 
   // Memo texts only, in order.
   std::vector<std::string> MemoTexts() const {
@@ -46,6 +47,12 @@ inline void DrainInto(TOutArray& queue, TDrained& out) {
       case okMsg:
         out.Messages.push_back(static_cast<TMsgOut*>(e)->Text);
         break;
+      case okResult: {
+        const TOperationResult& r = static_cast<TResultOut*>(e)->Result;
+        out.Results.push_back(r);
+        if (const std::string m = ResultMessage(r); !m.empty()) out.Messages.push_back(m);
+        break;
+      }
       default:
         break;
     }

@@ -73,7 +73,7 @@ TEST(UnsafeCommand, InjectedPhoneNeverReachesThePanel) {
     TPanelSim panel;
     panel.Start();
     TRig rig(panel.SlavePath(), panel);
-    rig.reader.Set(Pages::Common, "etPhone1", phone);
+    rig.settings.Phone[0] = phone;
     const TOutput out = rig.Run(Pages::Common, 4);
     panel.Stop();
     EXPECT_EQ(panel.Commands(), std::vector<std::string>{"+wq01=000"});

@@ -1,5 +1,6 @@
-// The device on a pseudo-terminal for the exchange tests: a control reader
-// backed by maps, and the output it posted sorted by kind.
+// The device on a pseudo-terminal for the exchange tests: the settings that a
+// write sends, and the output it posted sorted by kind, with the result that
+// ends the operation (and the message box the window derives from it).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,29 +11,9 @@
 #include <vector>
 
 #include "link/xModem.h"
+#include "model/Operation.h"
 #include "protocol/DevOstrel.h"
 #include "tests/common/FarEnd.h"
-
-// The page's controls as the device reads them when it writes.
-class TMapReader : public TControlReader {
- public:
-  std::map<std::string, std::string> Texts;              // "Form/Name" -> text
-  std::map<int, std::string> Keys;                       // row -> key text
-  std::map<std::pair<std::string, int>, int> Positions;  // (slider, thumb) -> position
-
-  void Set(const std::string& form, const std::string& name, const std::string& text) {
-    Texts[form + "/" + name] = text;
-  }
-  std::string ReadText(const TTarget& control) override {
-    const auto it = Texts.find(control.Form + "/" + control.Name);
-    return it == Texts.end() ? std::string() : it->second;
-  }
-  std::string ReadListRow(const TTarget& listView, int row) override {
-    EXPECT_EQ(listView, (TTarget{Pages::Keys, "TMLV"}));
-    return Keys.count(row) ? Keys[row] : std::string();
-  }
-  int ReadSliderPosition(const TTarget& slider, int index) override { return Positions[{slider.Name, index}]; }
-};
 
 // Everything the device posted, by kind.
 struct TOutput {
@@ -58,7 +39,12 @@ struct TOutput {
   std::vector<std::pair<TTarget, std::string>> Colours;
   std::vector<TRow> Rows;
   std::vector<TSlide> Sliders;
-  std::vector<std::string> Messages;
+  std::vector<std::string> Messages;  // the window's message box for the result
+  TOperationResult Result;
+  int Results = 0;
+  // What the read brought, and whether the page's group was read whole.
+  const TSettings& Read() const { return Result.Settings; }
+  bool Holds(TGroup group) const { return Result.Settings.Groups.Has(group); }
 
   std::vector<std::string> TextsFor(const std::string& form, const std::string& name) const {
     return Pick(Controls, {form, name});
@@ -126,6 +112,12 @@ inline TOutput Collect(TOutArray& queue) {
       case okMsg:
         out.Messages.push_back(static_cast<TMsgOut*>(e)->Text);
         break;
+      case okResult: {
+        out.Result = static_cast<TResultOut*>(e)->Result;
+        ++out.Results;
+        if (const std::string m = ResultMessage(out.Result); !m.empty()) out.Messages.push_back(m);
+        break;
+      }
       default:
         break;
     }
@@ -141,7 +133,6 @@ struct TRig {
   TRig(const std::string& path, const TFarEnd& farEnd) {
     queue.DateTimeText = [] { return std::string("DT"); };
     device.SetLink(&link);
-    device.SetReader(&reader);
     link.Port().SetDeviceName(path);
     link.Port().Open();
     StandStillWhileOwed(clock, link, farEnd);
@@ -149,6 +140,7 @@ struct TRig {
   // One settings operation as the link loop runs it.
   TOutput Run(const std::string& page, uint8_t mode) {
     device.SetPage(page);
+    device.SetSettings(settings);
     link.SetMode(mode);
     device.Step(mode);
     EXPECT_EQ(link.GetMode(), 0);
@@ -159,5 +151,5 @@ struct TRig {
   TDevOstrel device{queue};
   TVirtualClock clock;
   TModem link{"test", "", queue, device, true, &clock};
-  TMapReader reader;
+  TSettings settings;  // what a write sends
 };

@@ -58,6 +58,13 @@ TEST_P(ConnectionCheck, ReportsAndDecides) {
   EXPECT_EQ(t.link.IsTerminated(), !c.connected);
   EXPECT_EQ(d.TextsFor(Targets::Button1).size(), c.connected ? 1u : 0u);
   EXPECT_EQ(t.link.GetMode(), 0);
+  // One result ends the check, the outcome agreeing with the dialog.
+  ASSERT_EQ(d.Results.size(), 1u);
+  EXPECT_EQ(d.Results[0].Mode, 1);
+  EXPECT_EQ(d.Results[0].Succeeded(), c.connected);
+  if (!c.connected) {
+    EXPECT_FALSE(d.Results[0].Detail.empty());
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -115,6 +122,9 @@ TEST(Device, OperationsOnThePageDisableTheNavigationAndReturnToIdle) {
     EXPECT_EQ(d.Persistent[0], std::make_pair(Targets::RzGroup2, std::string("false")));
     EXPECT_EQ(d.Persistent[1], std::make_pair(Targets::RzGroup2, std::string("true")));
     EXPECT_TRUE(d.Messages.empty());
+    ASSERT_EQ(d.Results.size(), 1u);
+    EXPECT_TRUE(d.Results[0].Succeeded());
+    EXPECT_EQ(d.Results[0].Settings.Groups, TGroups::None());
   }
 }
 
@@ -125,6 +135,8 @@ TEST(Device, TerminatedReadAllStopsWithoutAMessage) {
   t.device.Step(5);
   TDrained d = Drain(t.queue);
   EXPECT_TRUE(d.Messages.empty());
+  ASSERT_EQ(d.Results.size(), 1u);
+  EXPECT_EQ(d.Results[0].Outcome, TOutcome::Interrupted);
   EXPECT_EQ(t.device.GetPage(), Pages::Common);
   EXPECT_EQ(t.link.GetMode(), 0);
 }

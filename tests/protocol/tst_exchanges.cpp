@@ -3,6 +3,7 @@
 // test thread with a virtual clock. Controls are read from a map.
 #include <gtest/gtest.h>
 
+#include "model/Fields.h"
 #include "protocol/OperationSize.h"
 #include "protocol/ProtocolText.h"
 #include "tests/common/ScriptedPeer.h"
@@ -118,30 +119,26 @@ TEST_F(Exchanges, ReadCommonPostsEveryValue) {
   const TOutput out = rig.Run(Pages::Common, 3);
   EXPECT_EQ(panel.Commands(), ReadCommonCommands());
 
-  std::map<std::string, std::vector<std::string>> expected;
-  const char* reacts[] = {"true",  "false", "true",  "false", "true",  "false",
-                          "false", "true",  "false", "true",  "false", "false"};
+  // Everything read goes into the result, nothing to the page's controls.
+  ASSERT_EQ(out.Results, 1);
+  EXPECT_EQ(out.Result.Outcome, TOutcome::Success);
+  EXPECT_EQ(out.Result.Settings.Groups, TGroups(TGroup::Common));
+  const TSettings& s = out.Read();
+  const bool reacts[] = {true, false, true, false, true, false, false, true, false, true, false, false};
   for (int n = 1; n <= 12; ++n) {
-    expected["etPhone" + std::to_string(n)] = {"8916" + std::to_string(1000 + n)};
-    expected["cbReact" + std::to_string(n)] = {reacts[n - 1]};
+    EXPECT_EQ(s.Phone[n - 1], n == 7 ? "12345678901234567890" : "8916" + std::to_string(1000 + n)) << n;
+    EXPECT_EQ(s.React[n - 1], reacts[n - 1]) << n;
+    EXPECT_EQ(s.Norm[n - 1], n == 6 || n == 8 || n == 10) << n;
   }
-  expected["etPhone7"] = {"12345678901234567890"};
-  expected["cb241"] = {"true"};  // entry 5; entry 9 posts nothing for loop 1
-  expected["cb242"] = {"true"};  // entry 10
-  expected["cb243"] = {"true"};  // entry 11
-  expected["rbNorm6"] = {"true"};
-  expected["rbNorm8"] = {"true"};
-  expected["rbNorm10"] = {"true"};
-  expected["seTimeOut"] = {"30"};
-  expected["seTimeOut2"] = {"10"};
-  expected["cbFastGuard"] = {"true"};
-  expected["cbWaitSend"] = {"false"};
-  EXPECT_EQ(out.PageTexts(Pages::Common), expected);
+  // Loop 1 from entry 5, loop 2 from entry 10, loop 3 from entry 11.
+  EXPECT_EQ(s.Hours24, (std::array<bool, 4>{true, true, true, false}));
+  EXPECT_EQ(s.TimeOut, 30);
+  EXPECT_EQ(s.TimeOut2, 10);
+  EXPECT_TRUE(s.FastGuard);
+  EXPECT_FALSE(s.WaitSend);
+  EXPECT_EQ(s.Version, "Ostrel GSM VER 05.01");
+  EXPECT_TRUE(out.PageTexts(Pages::Common).empty());
   EXPECT_EQ(out.TextsFor("Form1", "RzStatusPane2"), (TCommands{"Ostrel GSM VER 05.01"}));
-  // The delays record's values go out in this order, last of all.
-  ASSERT_GE(out.Controls.size(), 4u);
-  EXPECT_EQ(out.Controls[out.Controls.size() - 4].first.Name, "cbFastGuard");
-  EXPECT_EQ(out.Controls.back().first.Name, "seTimeOut2");
 
   ASSERT_GE(out.Memo.size(), 6u);
   EXPECT_EQ(
@@ -197,24 +194,14 @@ TEST_P(CommonReadFaults, FollowTheRules) {
   EXPECT_EQ(out.HasLine("DT ОШИБКА при чтении общих настроек", true), failed);
   EXPECT_FALSE(rig.link.IsTerminated());
 
+  // A failed read brings no settings: the page stays as it was.
+  EXPECT_EQ(out.Holds(TGroup::Common), !failed);
+  EXPECT_TRUE(out.PageTexts(Pages::Common).empty());
   const std::string name = c.name;
-  if (name == "no-answer-to-entry-7-phone") {
-    EXPECT_TRUE(out.TextsFor(Pages::Common, "etPhone7").empty());
-    EXPECT_TRUE(out.TextsFor(Pages::Common, "etPhone8").empty());
-    EXPECT_TRUE(out.TextsFor(Pages::Common, "seTimeOut").empty());
-  } else if (name == "entry-2-phone-fails-whatever-its-flags") {
-    EXPECT_TRUE(out.TextsFor(Pages::Common, "etPhone2").empty());
-    EXPECT_TRUE(out.TextsFor(Pages::Common, "etPhone3").empty());
-  } else if (name == "entry-9-flags-unanswered") {
-    EXPECT_TRUE(out.TextsFor(Pages::Common, "cbReact9").empty());
-    EXPECT_TRUE(out.TextsFor(Pages::Common, "etPhone10").empty());
-  } else if (name == "phone-without-ok-refused" || name == "phone-refused-with-err") {
-    EXPECT_TRUE(out.TextsFor(Pages::Common, "etPhone5").empty());
-    EXPECT_TRUE(out.TextsFor(Pages::Common, "cbReact5").empty());
-  } else if (name == "delays-refused") {
-    for (const char* control : {"seTimeOut", "seTimeOut2", "cbFastGuard", "cbWaitSend"})
-      EXPECT_TRUE(out.TextsFor(Pages::Common, control).empty()) << control;
-    EXPECT_EQ(out.TextsFor(Pages::Common, "etPhone12"), TCommands{"89161012"});
+  if (failed) {
+    EXPECT_EQ(out.Result.Outcome, name == "phone-refused-with-err" || name == "delays-refused" ? TOutcome::Refused
+                                                                                               : TOutcome::FailedRequest);
+    EXPECT_EQ(out.Result.Command, c.prefix);
   }
 }
 
@@ -253,15 +240,16 @@ const TEntryInput EntryInputs[12] = {
     {"10", true, "110"},           {"11", false, "001"}, {"12", false, "000"},
 };
 
-void FillCommonPage(TMapReader& reader) {
+void FillCommonPage(TSettings& s) {
   for (int n = 1; n <= 12; ++n) {
-    reader.Set(Pages::Common, "etPhone" + std::to_string(n), EntryInputs[n - 1].phone);
-    reader.Set(Pages::Common, "cbReact" + std::to_string(n), EntryInputs[n - 1].react ? "true" : "false");
+    s.Phone[n - 1] = EntryInputs[n - 1].phone;
+    s.React[n - 1] = EntryInputs[n - 1].react;
   }
-  for (const char* on : {"cb242", "rbNorm5", "rbNorm11", "cbFastGuard", "cbWaitSend"})
-    reader.Set(Pages::Common, on, "true");
-  reader.Set(Pages::Common, "seTimeOut", "255");
-  reader.Set(Pages::Common, "seTimeOut2", "0");
+  s.Hours24[1] = true;
+  s.Norm[4] = s.Norm[10] = true;
+  s.FastGuard = s.WaitSend = true;
+  s.TimeOut = 255;
+  s.TimeOut2 = 0;
 }
 
 TCommands WriteCommonCommands() {
@@ -278,7 +266,7 @@ TCommands WriteCommonCommands() {
 }  // namespace
 
 TEST_F(Exchanges, WriteCommonSendsThePage) {
-  FillCommonPage(rig.reader);
+  FillCommonPage(rig.settings);
   const TOutput out = rig.Run(Pages::Common, 4);
   EXPECT_EQ(panel.Commands(), WriteCommonCommands());
 
@@ -317,7 +305,7 @@ TEST_F(Exchanges, WriteCommonFailures) {
     panel.ClearCommands();
     panel.ClearFaults();
     panel.AddFault({c.prefix, c.kind, false});
-    FillCommonPage(rig.reader);
+    FillCommonPage(rig.settings);
     const TOutput out = rig.Run(Pages::Common, 4);
     const std::string sent = WriteCommonCommands()[c.prefix[2] == 't' ? 6 : 7];
     EXPECT_EQ(panel.Commands(), CutAfter(Tripled(WriteCommonCommands(), sent, false), "+wq04=000"));
@@ -343,11 +331,10 @@ TEST_F(Exchanges, ReadKeysPutsThemIntoTheRows) {
   panel.SetState(state);
   const TOutput out = rig.Run(Pages::Keys, 3);
   EXPECT_EQ(panel.Commands(), Numbered("+rk", 0, 9));
-  ASSERT_EQ(out.Rows.size(), 10u);
-  EXPECT_EQ(out.Rows[0], (TOutput::TRow{"1", "EFCDAB8967452301", -1}));
-  for (int row = 2; row <= 9; ++row)
-    EXPECT_EQ(out.Rows[row - 1], (TOutput::TRow{std::to_string(row), "0000000000000000", -1}));
-  EXPECT_EQ(out.Rows[9], (TOutput::TRow{"10", "FFFFFFFFFFFFFFFF", -1}));
+  EXPECT_TRUE(out.Rows.empty());
+  ASSERT_TRUE(out.Holds(TGroup::Keys));
+  EXPECT_EQ(out.Read().Key[0], "EFCDAB8967452301");
+  for (int row = 2; row <= 10; ++row) EXPECT_EQ(out.Read().Key[row - 1], TSettings::EmptyKey);  // all ones too
 
   EXPECT_EQ(out.Memo[0], (TOutput::TLine{"DT " + Eq80, false}));
   EXPECT_EQ(out.Memo[1], (TOutput::TLine{"DT Читаем ключи", false}));
@@ -367,17 +354,18 @@ TEST_F(Exchanges, ReadKeysStopsAtAKeyWithoutOk) {
   TCommands expected = Numbered("+rk", 0, 3);
   expected.insert(expected.end(), 3, "+rk4");
   EXPECT_EQ(panel.Commands(), expected);
-  ASSERT_EQ(out.Rows.size(), 4u);
-  EXPECT_EQ(out.Rows.back().Row, "4");
+  EXPECT_FALSE(out.Holds(TGroup::Keys));
+  EXPECT_EQ(out.Result.Command, "+rk4");
   EXPECT_TRUE(out.HasLine("DT ОШИБКА при чтении ключей", true));
   EXPECT_EQ(out.Messages, TCommands{"ОШИБКА при чтении!"});
   EXPECT_TRUE(rig.device.Failed());
 }
 
 TEST_F(Exchanges, WriteKeysSendsTheRows) {
-  rig.reader.Keys = {
-      {1, "0123456789ABCDEF"}, {2, "FFFFFFFFFFFFFFFF"}, {3, "123456789ABCDEF"}, {10, "00000000000000A1"}};
-  for (int row = 4; row <= 9; ++row) rig.reader.Keys[row] = "0000000000000000";
+  rig.settings.Key[0] = "0123456789ABCDEF";
+  rig.settings.Key[1] = TSettings::BlankKey;
+  rig.settings.Key[2] = *CanonicalKey("123456789abcdef");
+  rig.settings.Key[9] = "00000000000000A1";
   const TOutput out = rig.Run(Pages::Keys, 4);
   const TCommands expected = {"+wk0=EFCDAB8967452301", "+wk1=0000000000000000", "+wk2=EFCDAB8967452301",
                               "+wk3=0000000000000000", "+wk4=0000000000000000", "+wk5=0000000000000000",
@@ -429,9 +417,13 @@ TEST_F(Exchanges, ReadGsmSelectsModuleAndRing) {
     const TOutput out = rig.Run(Pages::GSM, 3);
     // A ring value the list cannot hold is asked for again, like no answer.
     EXPECT_EQ(panel.Commands(), (c.ring > 0 ? TCommands{"+rg", "+rh"} : TCommands{"+rg", "+rh", "+rh", "+rh"}));
-    std::map<std::string, TCommands> expected{{c.radio, {"true"}}};
-    if (!c.ringIndex.empty()) expected["cbRing"] = c.ringIndex;
-    EXPECT_EQ(out.PageTexts(Pages::GSM), expected);
+    const bool ringRead = !c.ringIndex.empty();
+    EXPECT_EQ(out.Holds(TGroup::Gsm), ringRead);
+    EXPECT_EQ(out.Read().Module, c.radio[2] - '1');
+    if (ringRead) {
+      EXPECT_EQ(std::to_string(out.Read().Ring), c.ringIndex[0]);
+    }
+    EXPECT_TRUE(out.PageTexts(Pages::GSM).empty());
     EXPECT_EQ(out.ColoursFor(Pages::GSM, "RzGroupBox1"), TCommands{"clBlue"});
     const bool ringGood = !c.ringIndex.empty();
     EXPECT_EQ(out.ColoursFor(Pages::GSM, "lbRing"), TCommands{ringGood ? "clBlue" : "clRed"});
@@ -449,8 +441,9 @@ TEST_F(Exchanges, ReadGsmFailuresGoOnButFailTheRead) {
   EXPECT_EQ(panel.Commands(), (TCommands{"+rg", "+rg", "+rg", "+rh"}));
   EXPECT_EQ(out.ColoursFor(Pages::GSM, "RzGroupBox1"), TCommands{"clRed"});
   EXPECT_EQ(out.ColoursFor(Pages::GSM, "lbRing"), TCommands{"clBlue"});
-  EXPECT_EQ(out.TextsFor(Pages::GSM, "cbRing"), TCommands{"0"});
-  EXPECT_TRUE(out.PageTexts(Pages::GSM).count("rb3") == 0);
+  EXPECT_FALSE(out.Holds(TGroup::Gsm));
+  EXPECT_EQ(out.Result.Outcome, TOutcome::Refused);
+  EXPECT_EQ(out.Result.Command, "+rg");
   EXPECT_EQ(out.Messages, TCommands{"ОШИБКА при чтении!"});
   EXPECT_TRUE(rig.device.Failed());
 
@@ -464,6 +457,7 @@ TEST_F(Exchanges, ReadGsmFailuresGoOnButFailTheRead) {
   EXPECT_EQ(panel.Commands(), TCommands{"+rg"});
   EXPECT_EQ(out.ColoursFor(Pages::GSM, "RzGroupBox1"), TCommands{"clRed"});
   EXPECT_TRUE(out.ColoursFor(Pages::GSM, "lbRing").empty());
+  EXPECT_EQ(out.Result.Outcome, TOutcome::Interrupted);
   EXPECT_EQ(out.Messages, TCommands{"ОШИБКА при чтении!"});
 }
 
@@ -478,16 +472,15 @@ TEST_F(Exchanges, WriteGsmFromThePage) {
     const char* ringColour;
   };
   for (const TCase& c : {TCase{"siemens-45-ring-4", "rb2", "3", {"+wg=1", "+wh=4"}, 1, 4, "clBlue"},
-                         TCase{"no-radio-on", "", "0", {"+wg=2", "+wh=1"}, 2, 1, "clBlue"},
-                         TCase{"no-ring-selected", "rb1", "-1", {"+wg=0", "+wh=0", "+wh=0", "+wh=0"}, 0, 1, "clRed"}}) {
+                         TCase{"modem-ring-1", "rb3", "0", {"+wg=2", "+wh=1"}, 2, 1, "clBlue"},
+                         TCase{"siemens-35-ring-6", "rb1", "5", {"+wg=0", "+wh=6"}, 0, 6, "clBlue"}}) {
     SCOPED_TRACE(c.name);
     TPanelState state;
     state.GsmModule = 1;
     panel.SetState(state);
     panel.ClearCommands();
-    for (const char* radio : {"rb1", "rb2", "rb3"})
-      rig.reader.Set(Pages::GSM, radio, radio == std::string(c.on) ? "true" : "false");
-    rig.reader.Set(Pages::GSM, "cbRing", c.ringIndex);
+    rig.settings.Module = c.on[2] - '1';
+    rig.settings.Ring = std::stoi(c.ringIndex);
     const TOutput out = rig.Run(Pages::GSM, 4);
     EXPECT_EQ(panel.Commands(), c.commands);
     EXPECT_EQ(panel.State().GsmModule, c.module);
@@ -521,15 +514,14 @@ TEST_F(Exchanges, ReadAdcMovesSlidersAndPanes) {
   panel.SetState(AdcState());
   const TOutput out = rig.Run(Pages::ACP, 3);
   EXPECT_EQ(panel.Commands(), AdcReadCommands);
-  const std::vector<TOutput::TSlide> sliders = {{"ts", 511, "position"},  {"ts", 4, "$3FF"},  {"ts", 3, "$2BC"},
-                                                {"ts", 2, "$1F4"},        {"ts", 1, "$12C"},  {"ts", 0, "$064"},
-                                                {"ts2", 672, "position"}, {"ts2", 4, "$032"}, {"ts2", 3, "$028"},
-                                                {"ts2", 2, "$01E"},       {"ts2", 1, "$014"}, {"ts2", 0, "$00A"}};
-  EXPECT_EQ(out.Sliders, sliders);
-  const std::map<std::string, TCommands> panes = {
-      {"pRaz1", {"1023"}}, {"p1Z1", {"700"}}, {"p2Z1", {"500"}}, {"pZam1", {"300"}}, {"pKZ1", {"100"}},
-      {"pRaz2", {"50"}},   {"p1Z2", {"40"}},  {"p2Z2", {"30"}},  {"pZam2", {"20"}},  {"pKZ2", {"10"}}};
-  EXPECT_EQ(out.PageTexts(Pages::ACP), panes);
+  // The readings show as the sliders' levels; the thresholds go into the result.
+  const std::vector<TOutput::TSlide> levels = {{"ts", 511, "position"}, {"ts2", 672, "position"}};
+  EXPECT_EQ(out.Sliders, levels);
+  EXPECT_TRUE(out.PageTexts(Pages::ACP).empty());
+  ASSERT_TRUE(out.Holds(TGroup::Adc));
+  EXPECT_EQ(out.Read().Threshold[0], (std::array<int, 5>{100, 300, 500, 700, 1023}));
+  EXPECT_EQ(out.Read().Threshold[1], (std::array<int, 5>{10, 20, 30, 40, 50}));
+  EXPECT_EQ(out.Read().Reading, (std::array<int, 2>{511, 672}));
   TCommands colours;
   for (int i = 0; i < 6; ++i) colours.insert(colours.end(), {"clWindowText", "clBlue"});
   EXPECT_EQ(out.ColoursFor(Pages::ACP, "lbACP1"), colours);
@@ -543,10 +535,9 @@ TEST_F(Exchanges, ReadAdcSkipsAnUnansweredThreshold) {
   panel.AddFault({"+it02", EFault::Silence, false});
   const TOutput out = rig.Run(Pages::ACP, 3);
   EXPECT_EQ(panel.Commands(), AdcReadCommands);  // one attempt each
-  EXPECT_EQ(out.Sliders.size(), 11u);
-  for (const auto& s : out.Sliders) EXPECT_FALSE(s.Slider == "ts" && s.Index == 2);
-  EXPECT_TRUE(out.TextsFor(Pages::ACP, "p2Z1").empty());
-  EXPECT_EQ(out.TextsFor(Pages::ACP, "pZam1"), TCommands{"300"});
+  EXPECT_FALSE(out.Holds(TGroup::Adc));
+  EXPECT_EQ(out.Result.Command, "+it02");
+  EXPECT_EQ(out.Read().Threshold[0][1], 300);
   const TCommands label1 = out.ColoursFor(Pages::ACP, "lbACP1");
   EXPECT_EQ(std::count(label1.begin(), label1.end(), "clRed"), 1);
   EXPECT_EQ(out.Messages, TCommands{"ОШИБКА при чтении!"});
@@ -566,12 +557,14 @@ TEST(ExchangesOnScript, ReadAdcSkipsValuesThatAreNotHexadecimal) {
   EXPECT_TRUE(out.HasLine("DT  # !!! Неверное значение в ответе на +c=0: 1G0", true));
   EXPECT_TRUE(out.HasLine("DT  # !!! Нет значения в ответе на +it03", true));
   EXPECT_TRUE(out.HasLine("DT  # !!! Неверное значение в ответе на +it01: -12", true));
-  ASSERT_FALSE(out.Sliders.empty());
-  EXPECT_EQ(out.Sliders[0], (TOutput::TSlide{"ts", 4, "$3FF"}));  // no level for channel 1
-  EXPECT_TRUE(out.TextsFor(Pages::ACP, "p1Z1").empty());
-  EXPECT_TRUE(out.TextsFor(Pages::ACP, "pZam1").empty());
-  EXPECT_EQ(out.TextsFor(Pages::ACP, "p2Z1"), TCommands{"16"});
-  EXPECT_EQ(out.Sliders.size(), 9u);
+  // No level for channel 1; the values that were read are kept apart from
+  // the page, which takes none of a failed read.
+  EXPECT_EQ(out.Sliders, (std::vector<TOutput::TSlide>{{"ts2", 16, "position"}}));
+  EXPECT_FALSE(out.Holds(TGroup::Adc));
+  EXPECT_EQ(out.Result.Command, "+c=0");
+  EXPECT_EQ(out.Read().Reading[0], -1);
+  EXPECT_EQ(out.Read().Threshold[0][4], 1023);
+  EXPECT_EQ(out.Read().Threshold[0][2], 16);
   EXPECT_FALSE(rig.link.IsTerminated());
   EXPECT_EQ(out.Messages, TCommands{"ОШИБКА при чтении!"});
 }
@@ -580,8 +573,8 @@ TEST_F(Exchanges, WriteAdcSendsThumbPositions) {
   const int ts[5] = {0, 23, 46, 69, 92};
   const int ts2[5] = {100, 200, 300, 400, 1023};
   for (int k = 0; k < 5; ++k) {
-    rig.reader.Positions[{"ts", k}] = ts[k];
-    rig.reader.Positions[{"ts2", k}] = ts2[k];
+    rig.settings.Threshold[0][k] = ts[k];
+    rig.settings.Threshold[1][k] = ts2[k];
   }
   // A failed threshold does not stop the write.
   panel.AddFault({"+it02=", EFault::Silence, false});
@@ -619,16 +612,17 @@ void ExpectFraming(const TOutput& out, const char* start, const char* end, long 
 }  // namespace
 
 TEST_F(Exchanges, WriteAllThenReadAllGivesThePageBack) {
-  FillCommonPage(rig.reader);
-  rig.reader.Keys = {{1, "0123456789ABCDEF"}, {5, "00000000000000A5"}};
-  rig.reader.Set(Pages::GSM, "rb3", "true");
-  rig.reader.Set(Pages::GSM, "cbRing", "5");
+  FillCommonPage(rig.settings);
+  rig.settings.Key[0] = "0123456789ABCDEF";
+  rig.settings.Key[4] = "00000000000000A5";
+  rig.settings.Module = 2;
+  rig.settings.Ring = 5;
   TOutput out = rig.Run(Pages::Keys, 6);
   EXPECT_EQ(out.Messages, TCommands{"Запись всех параметров завершена!"});
   ExpectFraming(out, "Пишем всё", "Окончили писать всё", 4);
   TCommands written = WriteCommonCommands();
   for (int row = 1; row <= 10; ++row)
-    written.push_back("+wk" + std::to_string(row - 1) + "=" + SwapKeyBytes(rig.reader.Keys[row]));
+    written.push_back("+wk" + std::to_string(row - 1) + "=" + SwapKeyBytes(rig.settings.Key[row - 1]));
   written.insert(written.end(), {"+wg=2", "+wh=6"});
   EXPECT_EQ(panel.Commands(), written);
   // The window's progress counts the commands as the link logs them.
@@ -648,16 +642,12 @@ TEST_F(Exchanges, WriteAllThenReadAllGivesThePageBack) {
   EXPECT_EQ(panel.Commands(), read);
   EXPECT_EQ(sentLines(out), OperationSize::ReadAllCommands);
   EXPECT_EQ(int(read.size()), OperationSize::ReadAllCommands);
-  for (int n = 1; n <= 12; ++n)
-    EXPECT_EQ(out.TextsFor(Pages::Common, "etPhone" + std::to_string(n)), TCommands{EntryInputs[n - 1].phone});
-  EXPECT_EQ(out.TextsFor(Pages::Common, "rbNorm5"), TCommands{"true"});
-  EXPECT_EQ(out.TextsFor(Pages::Common, "rbNorm11"), TCommands{"true"});
-  EXPECT_EQ(out.TextsFor(Pages::Common, "seTimeOut"), TCommands{"255"});
-  ASSERT_EQ(out.Rows.size(), 10u);
-  EXPECT_EQ(out.Rows[0].Text, "0123456789ABCDEF");
-  EXPECT_EQ(out.Rows[4].Text, "00000000000000A5");
-  EXPECT_EQ(out.TextsFor(Pages::GSM, "rb3"), TCommands{"true"});
-  EXPECT_EQ(out.TextsFor(Pages::GSM, "cbRing"), TCommands{"5"});
+  // What was written comes back whole.
+  TSettings expected = rig.settings;
+  expected.Groups = TGroups::All();
+  TSettings back = out.Read();
+  EXPECT_EQ(back.Groups, TGroups::All());
+  EXPECT_TRUE(back == expected);
   EXPECT_EQ(rig.device.GetPage(), Pages::GSM);
 }
 
@@ -670,7 +660,8 @@ TEST_F(Exchanges, TerminationDuringReadAllEndsQuietly) {
   EXPECT_EQ(panel.Commands(), expected);
   EXPECT_TRUE(out.Messages.empty());
   EXPECT_TRUE(out.HasLine("DT ОШИБКА при чтении ключей", true));
-  EXPECT_EQ(out.Rows.size(), 2u);
+  EXPECT_EQ(out.Result.Outcome, TOutcome::Interrupted);
+  EXPECT_EQ(out.Read().Groups, TGroups(TGroup::Common));  // the whole Read all is refused by the window
   EXPECT_EQ(rig.device.GetPage(), Pages::Keys);
   EXPECT_TRUE(rig.link.IsTerminated());
 }
@@ -707,13 +698,10 @@ TEST_P(UntrustedReplies, FailTheRead) {
   EXPECT_EQ(out.Messages, TCommands{"ОШИБКА при чтении!"});
   EXPECT_TRUE(rig.device.Failed());
   const std::string control = c.control;
-  if (control == "TMLV")
-    EXPECT_TRUE(out.Rows.empty());
-  else if (control == "ts")
+  EXPECT_FALSE(out.Holds(GroupOfPage(c.page)));
+  if (control == "ts")
     EXPECT_TRUE(std::none_of(out.Sliders.begin(), out.Sliders.end(),
                              [](const TOutput::TSlide& s) { return s.Text == "position" && s.Slider == "ts"; }));
-  else
-    EXPECT_TRUE(out.TextsFor(c.page, control).empty()) << control;
   if (c.line) EXPECT_TRUE(out.HasLine(std::string("DT ") + c.line, true)) << c.line;
   EXPECT_EQ(rig.link.IsTerminated(), c.linkLost);
 }

@@ -11,6 +11,7 @@
 #include <QTreeWidget>
 #include <memory>
 
+#include "model/Fields.h"
 #include "persist/ProgramDir.h"
 #include "tests/ui/GuiFixture.h"
 #include "tools/PanelSim.h"
@@ -118,7 +119,60 @@ class TestExchangeGui : public QObject {
     QCOMPARE(state.Ring, 5);
   }
 
+  // A read that fails anywhere, loses the link or is stopped leaves every
+  // page exactly as it was, also the ones read before the failure.
+  void failedReadLeavesThePages_data() {
+    QTest::addColumn<QString>("prefix");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<bool>("all");
+    QTest::newRow("common-entry-unconfirmed") << "+rt05" << int(ostrel::sim::EFault::NoOk) << true;
+    QTest::newRow("key-refused") << "+rk3" << int(ostrel::sim::EFault::Refuse) << true;
+    QTest::newRow("ring-error") << "+rh" << int(ostrel::sim::EFault::Error) << true;
+    QTest::newRow("line-dropped-at-a-key") << "+rk6" << int(ostrel::sim::EFault::CloseLine) << true;
+    QTest::newRow("call-lost-at-gsm") << "+rg" << int(ostrel::sim::EFault::NoCarrier) << true;
+    QTest::newRow("disconnect-during-keys") << "+rk4" << -1 << true;
+    QTest::newRow("page-read-stopped") << "+rq03" << -1 << false;
+  }
+  void failedReadLeavesThePages() {
+    QFETCH(QString, prefix);
+    QFETCH(int, kind);
+    QFETCH(bool, all);
+    TPanelState state;
+    for (int n = 0; n < 12; ++n) state.Phones[n] = "8916000000" + std::to_string(n);
+    state.Keys[1] = "0123456789ABCDEF";
+    state.GsmModule = 2;
+    TPanelSim panel;
+    panel.SetState(state);
+    if (kind >= 0) panel.AddFault({prefix.toStdString(), ostrel::sim::EFault(kind), false, 0, ""});
+    panel.Start();
+    TForm1 form;
+    gui::Connect(form, QString::fromStdString(panel.SlavePath()));
+    QVERIFY(form.IsConnected());
+    Find<QLineEdit>(form.CommonPage(), "etPhone1")->setText("555");
+    // The ADC page takes no part in these reads (and its slider still moves
+    // thumbs it cannot draw apart).
+    const TSettings before = form.PagesSettings(TGroups::All());
+
+    QVERIFY(all ? form.ReadAll() : form.Read());
+    // Stopped by the user: the window disconnects once the command went out.
+    if (kind < 0) {
+      QTRY_VERIFY_WITH_TIMEOUT(Sent(panel, prefix.toStdString()), 20000);
+      form.Disconnect();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsBusy(), 40000);
+    QVERIFY(!form.LastResult().Succeeded());
+    for (const TDifference& d : Differences(form.PagesSettings(TGroups::All()), before))
+      QFAIL(qPrintable(QString::fromStdString(d.Field->Key + ": " + d.Left + " / " + d.Right)));
+    QCOMPARE(Find<QLineEdit>(form.CommonPage(), "etPhone1")->text(), QString("555"));
+    QVERIFY(!messages.contains(QString::fromUtf8("Чтение всех параметров завершено!")));
+  }
+
  private:
+  static bool Sent(const TPanelSim& panel, const std::string& command) {
+    const std::vector<std::string> commands = panel.Commands();
+    return std::find(commands.begin(), commands.end(), command) != commands.end();
+  }
+
   template <class T>
   static T* Find(QWidget* page, const char* name) {
     T* control = page->findChild<T*>(QString::fromLatin1(name));

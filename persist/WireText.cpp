@@ -1,4 +1,4 @@
-#include "ui/WireText.h"
+#include "persist/WireText.h"
 
 #include <QStringDecoder>
 

@@ -1,11 +1,11 @@
-#include "app/Session.h"
-
-#include <unistd.h>
+#include "app/CliOutput.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include "persist/WireText.h"
 
 TProgressLine& TProgressLine::Instance() {
   static TProgressLine line;
@@ -53,7 +53,6 @@ void PrintLine(const QString& text) {
   std::fflush(stderr);
 }
 
-// Memo texts keep the panel's carriage returns; a terminal wants line feeds.
 QString ForTerminal(const std::string& text) {
   QString line = FromWire(text);
   line.replace(QLatin1String("\r\n"), QLatin1String("\n"));
@@ -94,8 +93,18 @@ int Fail(TExit status, const QString& why) {
   return status;
 }
 
-int Interrupted(TSession& session) {
-  session.Disconnect();
-  PrintLine(QString::fromUtf8("ostrelgsm4: interrupted"));
-  return 128 + session.Signal();
+QString FailureText(const TOperationResult& r) {
+  if (r.Outcome == TOutcome::LinkLost || r.Outcome == TOutcome::Interrupted) {
+    QString line = QString::fromUtf8("the link to the panel was lost");
+    QString detail = FromWire(r.Detail);
+    detail.remove(QString::fromUtf8(" # !!! "));
+    detail = detail.trimmed();
+    if (!detail.isEmpty()) line += " (" + detail + ")";
+    return line;
+  }
+  QString why = FromWire(ResultMessage(r));
+  if (why.isEmpty())
+    why = QString::fromStdString(r.Outcome == TOutcome::Refused ? "the panel refused" : "the panel did not confirm");
+  if (!r.Command.empty()) why += " (" + FromWire(r.Command) + ")";
+  return why;
 }

@@ -1,0 +1,53 @@
+// What the command line prints: the traffic and the final line on standard
+// error, the progress line on a terminal, and the exit statuses.
+//
+// Main thread only.
+#pragma once
+
+#include <QString>
+#include <string>
+
+#include "model/Operation.h"
+
+// Exit statuses; 128 + the signal after SIGINT, SIGTERM or SIGHUP, and
+// 128 + SIGPIPE when standard output could not be written (app/CliOptions
+// describes each).
+enum TExit { exOk = 0, exUsage = 1, exConnect = 2, exExchange = 3, exDifferent = 4, exOutputClosed = 141 };
+
+// On a terminal the last line of standard error shows how far an operation
+// got ("n из N"), the traffic scrolling above it.
+class TProgressLine {
+ public:
+  static TProgressLine& Instance();
+  bool Enabled = false;
+  void Start(int total);
+  void Step();
+  void Stop();
+  void Hide();
+  void Show();
+
+ private:
+  int total_ = 0;
+  int done_ = 0;
+  bool shown_ = false;
+};
+
+// One line on standard error (above the progress line).
+void PrintLine(const QString& text);
+// Memo texts keep the panel's carriage returns; a terminal wants line feeds.
+QString ForTerminal(const std::string& text);
+// The final line "ostrelgsm4: <why>"; returns status. When standard output
+// could no longer be written, that is the final line and status instead.
+int Fail(TExit status, const QString& why);
+// Text for standard output, written at once; a failure (a closed pipe) is
+// remembered for OutputFailed.
+void PrintOut(const QByteArray& text);
+// True when what was printed on standard output did not all reach it (a
+// closed pipe, a full disk); flushes it first.
+bool OutputFailed();
+// The final line for that, "ostrelgsm4: standard output ..."; exOutputClosed.
+int FailOutput();
+
+// Why an operation failed, for the final line: the message box the window
+// would show and the request, or the link's own line when the link was lost.
+QString FailureText(const TOperationResult& result);

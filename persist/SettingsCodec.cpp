@@ -1,0 +1,245 @@
+#include "persist/SettingsCodec.h"
+
+#include <QFileInfo>
+#include <QHash>
+#include <QStringList>
+#include <algorithm>
+
+#include "persist/IniFile.h"
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// The value as a line of text can show it: control characters escaped, long
+// values cut.
+QString Shown(const QString& value) {
+  constexpr int kShown = 40;
+  QString text;
+  for (qsizetype i = 0; i < value.size() && i < kShown; ++i) {
+    const char16_t c = value[i].unicode();
+    if (c == u'\r') text += QStringLiteral("\\r");
+    else if (c == u'\n') text += QStringLiteral("\\n");
+    else if (c == u'\t') text += QStringLiteral("\\t");
+    else if (c < 0x20 || c == 0x7F) text += QStringLiteral("\\x%1").arg(unsigned(c), 2, 16, QLatin1Char('0'));
+    else text += value[i];
+  }
+  if (value.size() > kShown) text += QStringLiteral("... (%1 characters)").arg(value.size());
+  return u'"' + text + u'"';
+}
+
+QString Why(TRule rule, const QString& value) {
+  for (const QChar c : value) {
+    if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+      return Shown(value) + " holds a control character; " + Q(RuleText(rule));
+    if (c.unicode() > 0x7E) return Shown(value) + " holds a non-ASCII character; " + Q(RuleText(rule));
+  }
+  return Shown(value) + ": " + Q(RuleText(rule));
+}
+
+bool Sent(const TField& f, TGroups sent) { return sent.Has(f.Group); }
+
+// The check of one file: the problems found, in file order.
+class TCheck {
+ public:
+  TCheck(const TIniFile& ini, TGroups sent, bool forWrite) : ini_(ini) {
+    CheckValues(sent);
+    CheckGroups();
+    if (forWrite && sent.Has(TGroup::Adc)) CheckThresholdOrder();
+  }
+
+  bool Rejected(const QString& section, const QString& key) const {
+    return std::any_of(problems_.begin(), problems_.end(), [&](const TSettingsProblem& p) {
+      return SameIniName(p.Section, section) && SameIniName(p.Key, key);
+    });
+  }
+  std::vector<TSettingsProblem> Problems() const { return problems_; }
+
+ private:
+  void Reject(const QString& section, const QString& key, int line, const QString& text) {
+    if (Rejected(section, key)) return;
+    problems_.push_back({section, key, QStringLiteral("[%1] %2, line %3: ").arg(section, key).arg(line) + text});
+  }
+
+  int LineOf(const QString& section, const QString& key) const {
+    for (const TIniFile::TKeyLine& k : ini_.KeyLines())
+      if (SameIniName(k.Section, section) && SameIniName(k.Key, key)) return k.Line;
+    return 0;
+  }
+
+  bool IsOne(const QString& section, const QString& key) const {
+    return !Rejected(section, key) && ini_.ValueExists(section, key) && ini_.ReadString(section, key, {}) == u"1";
+  }
+
+  void CheckValues(TGroups sent) {
+    // Names folded to one case: the reader matches them without regard to it.
+    QHash<QString, int> firstLine;
+    const std::vector<TIniFile::TKeyLine> lines = ini_.KeyLines();
+    for (const TIniFile::TKeyLine& k : lines) {
+      const QString name = k.Section.toLower() + u'\n' + k.Key.toLower();
+      if (const auto seen = firstLine.constFind(name); seen != firstLine.constEnd()) {
+        Reject(k.Section, k.Key, k.Line,
+               QStringLiteral("given twice, at lines %1 and %2; only one value can be meant").arg(*seen).arg(k.Line));
+        continue;
+      }
+      firstLine.insert(name, k.Line);
+    }
+    for (const TIniFile::TKeyLine& k : lines) {
+      const TField* field = FindField(k.Section.toStdString(), k.Key.toStdString());
+      if (!field || (field->Group == TGroup::Adc && !Sent(*field, sent))) continue;
+      // Only ASCII can keep a rule; anything else is named as such.
+      const bool ascii = std::all_of(k.Value.begin(), k.Value.end(), [](QChar c) { return c.unicode() < 0x80; });
+      if (ascii && Follows(field->Rule, k.Value.toStdString())) continue;
+      Reject(k.Section, k.Key, k.Line, Why(field->Rule, k.Value));
+    }
+  }
+
+  void CheckGroups() {
+    // Only values that passed their own rule are compared.
+    for (int upper = 5; upper <= 8; ++upper) {
+      const QString a = QStringLiteral("Norm%1").arg(upper);
+      const QString b = QStringLiteral("Norm%1").arg(upper + 4);
+      if (!IsOne("Norm", a) || !IsOne("Norm", b)) continue;
+      const QString text = QStringLiteral("%1 and %2 are both 1; a loop has one normal state").arg(a, b);
+      Reject("Norm", a, LineOf("Norm", a), text);
+      Reject("Norm", b, LineOf("Norm", b), text);
+    }
+    // A later "1" would silently win over an earlier one, and none names no module.
+    QStringList modes;
+    int ones = 0;
+    for (int m = 1; m <= 3; ++m) {
+      const QString key = QStringLiteral("MODE%1").arg(m);
+      if (Rejected("GSM", key) || !ini_.ValueExists("GSM", key)) continue;
+      modes << key;
+      if (IsOne("GSM", key)) ++ones;
+    }
+    if (ones == 1 || (ones == 0 && modes.size() < 3)) return;
+    const QString text = QStringLiteral("exactly one of MODE1, MODE2, MODE3 must be 1 to name the GSM module");
+    for (const QString& key : modes) Reject("GSM", key, LineOf("GSM", key), text);
+  }
+
+  // The panel tells a channel's states apart by thresholds in rising order;
+  // equal neighbours are allowed, a falling one is a slip of the pen.
+  void CheckThresholdOrder() {
+    for (const char* channel : {"ts1", "ts2"}) {
+      int previous = -1;
+      bool rising = true;
+      for (int k = 0; k < TSettings::kThresholds; ++k) {
+        const QString key = QStringLiteral("slider%1").arg(k);
+        if (Rejected(channel, key) || !ini_.ValueExists(channel, key)) return;
+        const int value = ini_.ReadInteger(channel, key, 0);
+        rising = rising && value >= previous;
+        previous = value;
+      }
+      if (rising) continue;
+      const QString text = QStringLiteral("the thresholds of a channel must not fall from slider0 to slider4");
+      for (int k = 0; k < TSettings::kThresholds; ++k) {
+        const QString key = QStringLiteral("slider%1").arg(k);
+        Reject(channel, key, LineOf(channel, key), text);
+      }
+    }
+  }
+
+  const TIniFile& ini_;
+  std::vector<TSettingsProblem> problems_;
+};
+
+}  // namespace
+
+TDecodedSettings DecodeSettings(const TIniFile& ini, const TSettings& base, TGroups sent, bool forWrite) {
+  TDecodedSettings d;
+  d.Settings = base;
+  d.Header.Port = ini.ReadString("Connect", "ComPort", QString());
+  d.Header.Log = ini.ReadBool("Debug", "Log", false);
+  for (const TField& f : Fields()) {
+    const QString section = Q(f.Section);
+    const QString key = Q(f.Key);
+    if (ini.SectionExists(section)) d.HasSettings = true;
+    if (!d.Missing && Sent(f, sent) && !ini.ValueExists(section, key))
+      d.Missing = QStringLiteral("[%1] %2").arg(section, key);
+  }
+  const TCheck check(ini, sent, forWrite);
+  d.Problems = check.Problems();
+
+  // The thresholds are taken only from a file that has them.
+  TGroups taken = sent.Without(TGroup::Adc);
+  if (sent.Has(TGroup::Adc) && (ini.SectionExists("ts1") || ini.SectionExists("ts2"))) taken |= TGroup::Adc;
+  const TSettings defaults;
+  for (const TField& f : Fields()) {
+    if (!taken.Has(f.Group)) continue;
+    const QString section = Q(f.Section);
+    const QString key = Q(f.Key);
+    if (check.Rejected(section, key)) continue;
+    if (ini.ValueExists(section, key)) {
+      SetFieldText(d.Settings, f, ini.ReadString(section, key, QString()).toStdString());
+    } else if (f.Group != TGroup::Gsm) {
+      // A missing key gives its default; the GSM page keeps its state.
+      SetFieldText(d.Settings, f, FieldText(defaults, f));
+    }
+  }
+  d.Settings.Groups = base.Groups | taken;
+  return d;
+}
+
+void EncodeSettings(const TSettings& settings, const TFileHeader& header, TIniFile& ini) {
+  ini.WriteString("Connect", "ComPort", header.Port);
+  ini.WriteBool("Debug", "Log", header.Log);
+  for (const TField& f : Fields())
+    if (settings.Groups.Has(f.Group)) ini.WriteString(Q(f.Section), Q(f.Key), Q(FieldText(settings, f)));
+}
+
+std::optional<QString> ReadSettingsForWrite(const QString& fileName, TGroups groups, TSettings* settings) {
+  const QString prefix = fileName + QStringLiteral(": ");
+  TIniFile ini(fileName);
+  if (!ini.Load())
+    return prefix + QStringLiteral("cannot read the settings file (it must be a readable regular file of at most 1 MiB)");
+  if (!QFileInfo(fileName).isFile()) return prefix + QStringLiteral("no such settings file");
+  TSettings none;
+  none.Groups = TGroups::None();
+  const TDecodedSettings d = DecodeSettings(ini, none, groups, true);
+  if (!d.HasSettings)
+    return prefix + QStringLiteral("none of the settings sections (Phones, React, Norm, 24Hours, Other, Keys, "
+                                   "ts1, ts2, GSM); nothing to write");
+  if (!d.Problems.empty()) return prefix + d.Problems.front().Text;
+  if (d.Missing) return prefix + *d.Missing + QStringLiteral(": missing; a write sends every setting");
+  if (settings) *settings = d.Settings;
+  return std::nullopt;
+}
+
+bool LoadSettingsFile(const QString& fileName, const TSettings& base, TDecodedSettings* decoded, QString* error) {
+  TIniFile ini(fileName);
+  if (!ini.Load()) {
+    if (error) *error = QStringLiteral("Unable to read ") + fileName;
+    return false;
+  }
+  // A missing file loads every default; an existing one must hold settings.
+  const bool exists = QFileInfo(fileName).isFile();
+  TDecodedSettings d = DecodeSettings(ini, base, TGroups::AllWithAdc(), false);
+  if (exists && !d.HasSettings) {
+    if (error) *error = fileName + QStringLiteral(": none of the settings sections; nothing was loaded");
+    return false;
+  }
+  const bool complete = d.Problems.empty();
+  d.Taken = true;
+  if (!complete && error) {
+    QStringList skipped;
+    for (const TSettingsProblem& p : d.Problems) skipped << p.Text;
+    *error = fileName + QStringLiteral(": these values were not loaded:\n") + skipped.join(u'\n');
+  }
+  *decoded = std::move(d);
+  return complete;
+}
+
+bool SaveSettingsFile(const QString& fileName, const TSettings& settings, const TFileHeader& header, bool fresh,
+                      QString* error) {
+  TIniFile ini(fileName);
+  // An unreadable file is not replaced: Save reports it below.
+  if (fresh ? ini.LoadEmpty() : ini.Load()) EncodeSettings(settings, header, ini);
+  return ini.Save(error);
+}
+
+QString FieldName(const TField& field) { return QStringLiteral("[%1] %2").arg(Q(field.Section), Q(field.Key)); }
+
+QString DifferenceLine(const TDifference& d, const QString& leftName, const QString& rightName) {
+  return QStringLiteral("%1: %2 '%3' %4 '%5'").arg(FieldName(*d.Field), leftName, Q(d.Left), rightName, Q(d.Right));
+}
