@@ -95,7 +95,8 @@ ostrel::sim::TPanelState FullPanel() {
   ostrel::sim::TPanelState state;
   for (int i = 0; i < ostrel::sim::kEntryCount; ++i) {
     state.Phones[static_cast<size_t>(i)] = "891612345" + std::to_string(10 + i);
-    state.Flags[static_cast<size_t>(i)] = i % 2 ? "101" : "110";
+    // The upper row of each loop is its normal state, the lower row not.
+    state.Flags[static_cast<size_t>(i)] = i < 4 ? "100" : i < 8 ? "111" : "110";
   }
   for (int i = 0; i < ostrel::sim::kKeyCount; ++i) state.Keys[static_cast<size_t>(i)] = "01A2B3C4D5E6F70" + std::to_string(i);
   state.EntryDelay = 30;
