@@ -28,6 +28,8 @@
 #include <string>
 
 #include "link/xModem.h"
+#include "model/Fields.h"
+#include "model/Operation.h"
 #include "protocol/DevOstrel.h"
 
 namespace {
@@ -147,6 +149,19 @@ void CheckElement(const TOutElement& e) {
     case okPersistent: {
       const auto& p = static_cast<const TPOut&>(e);
       Require(p.Target == Targets::RzGroup2 && IsFlag(p.Text), "the page navigation is enabled or disabled");
+      break;
+    }
+    case okResult: {
+      // What a read brings goes into the settings of the result: every value
+      // of the groups it holds must be one its field can hold.
+      const TOperationResult& r = static_cast<const TResultOut&>(e).Result;
+      Require(r.Mode == 1 || (r.Mode >= 3 && r.Mode <= 6), "the result of an operation");
+      for (const TField& f : Fields()) {
+        if (!r.Settings.Groups.Has(f.Group)) continue;
+        const std::string text = FieldText(r.Settings, f);
+        Require(Follows(f.Rule, text), "a value its field can hold");
+        Require(f.Rule != TRule::Key || text.size() == 16, "a key is 16 hexadecimal digits");
+      }
       break;
     }
     default:
