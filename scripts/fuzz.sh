@@ -18,7 +18,12 @@ esac
 bash "$root/scripts/setup.sh"
 
 build="$root/build-fuzz"
-CXX=clang++-14 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTREL_FUZZ=ON >/dev/null
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=true
+fi
+CXX=clang++-14 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTREL_FUZZ=ON "${launcher[@]}" >/dev/null
 cmake --build "$build" --target "$target" -j "$(nproc)"
 
 corpus="$build/corpus/$target"

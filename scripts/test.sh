@@ -24,9 +24,13 @@ case "$sanitize" in
   *) echo "unknown sanitizer: $sanitize" >&2; exit 2 ;;
 esac
 
-# ccache, when the machine has it, makes a build of unchanged sources cheap.
+# ccache makes a build of unchanged sources cheap, also for another clone of
+# the repository: paths are hashed relative to the clone's root.
 launcher=()
-if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=true
+fi
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE="$type" -DOSTREL_SANITIZE="$sanitize" "${launcher[@]}" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 
