@@ -122,7 +122,6 @@ bool TModem::EstablishLink() {
       if (!terminated_.load()) {
         Log(" # Цифровое соединение успешно установленно", true, true);
         queue_.PostControlText(Targets::Panel2, "Цифровое соединение успешно установленно");
-        lineSpeed_.store(9600);
         queue_.PostControlText(Targets::CallLine, "Звонок на " + phone_ + ": соединение 9600 бит/с");
         dataCallUp_ = true;
         failures = kPasses;

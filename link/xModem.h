@@ -89,9 +89,6 @@ class TModem {
   // The last failure of the modem call (a failed pass, a refused dial, the
   // call going down); empty when none. Any thread.
   TCallFailure CallFailure() const;
-  // The calls' speed on the line once connected (the modem's CONNECT), 0
-  // before. Any thread.
-  int LineSpeed() const { return lineSpeed_.load(); }
   // A new operation (mode 3 to 6) ends the idle step's wait at once; mode 0
   // signals StateFd.
   void SetMode(uint8_t mode);
@@ -188,7 +185,6 @@ class TModem {
   mutable std::mutex faultMutex_;
   std::string faultLine_;  // guarded by faultMutex_
   TCallFailure callFailure_;  // guarded by faultMutex_
-  std::atomic<int> lineSpeed_{0};
   std::thread thread_;
 };
 
