@@ -389,7 +389,8 @@ void TForm1::LinkEndedWhileConnecting() {
 }
 
 void TForm1::HangUpShowing() {
-  if (!link_ || link_->Finished() || link_->Phone().empty()) return;
+  // Within a drain the timer is stopped and could not report the link's end.
+  if (!link_ || link_->Finished() || link_->Phone().empty() || draining_) return;
   // Not connected any more: the ending link posts no "Click" for Отключиться.
   SetConnectedState(false);
   link_->Terminate();

@@ -303,6 +303,34 @@ class TestCall : public QObject {
     if (fault == "cancel-dial") QCOMPARE(dials, 1);
   }
 
+  // Closing the window hangs the call up while the window still shows it.
+  void closingTheWindowHangsUp() {
+    TModemSim modem;
+    modem.SetCpin(ECpin::Never, 1000);
+    modem.Start();
+    TVirtualClock clock;
+    TForm1 form(nullptr, false);
+    form.SetLinkClock(&clock);
+    FollowWindowLinks(clock, form, modem);
+    form.show();
+    Call(form, QString::fromStdString(modem.SlavePath()), Number, nullptr, false);
+    QVERIFY(form.IsConnected());
+    QVERIFY(modem.IsCallUp());
+    QStringList shown;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, &form, [&] {
+      if (form.SplashDialog()->isVisible()) shown << gui::Panel2Text(form);
+    });
+    watch.start(10);
+    QVERIFY(form.close());
+    QVERIFY(form.Link()->Finished());
+    QVERIFY(!modem.IsCallUp());
+    QCOMPARE(Tail(modem.ModemCommands(), 3), HangUpLines);
+    QVERIFY(PortIsFree(modem.SlavePath()));
+    QVERIFY(shown.contains(U("Завершение звонка: +++, ATH, ATZ")));
+    QVERIFY(sandbox.messages.isEmpty());
+  }
+
   // The dialog: a call needs a number that leaves something to dial, and
   // Cancel gives back the way of connecting it opened with.
   void dialogRefusesANumberWithNothingToDial() {
