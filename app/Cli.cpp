@@ -249,7 +249,7 @@ int RunCommands(int argc, char* argv[]) {
   if (file.isEmpty()) return Fail(exUsage, command == "read" ? "--out is required" : "--in is required");
   const std::string phone = ToWire(parser.value(phoneOpt));
   // A number with nothing a modem dials would quietly become a direct link.
-  if (parser.isSet(phoneOpt) && FilterPhone(phone).empty())
+  if (parser.isSet(phoneOpt) && !HasDigitsToDial(phone))
     return Fail(exUsage, "--phone " + parser.value(phoneOpt) + " holds no digits to dial");
 
   const bool adc = parser.isSet(adcOpt);

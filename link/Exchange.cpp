@@ -219,6 +219,7 @@ bool TModem::CheckReply(bool noAnswer, const std::string& reply, uint8_t checkTy
     }
     case 3:
       if (ReportsLostLink(reply)) {
+        if (!phone_.empty()) NoteCallFailure("Цифровое соединение с панелью", reply);
         Fail("ОШИБКА!Цифровое соединение разорвано!");
         code = 1;
       } else if (Contains(reply, "ERROR")) {

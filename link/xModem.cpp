@@ -34,6 +34,24 @@ std::string FilterPhone(const std::string& phone) {
   return result;
 }
 
+bool HasDigitsToDial(const std::string& phone) {
+  const std::string filtered = FilterPhone(phone);
+  return filtered.find_first_of("0123456789") != std::string::npos;
+}
+
+std::string ModemWords(const std::string& reply) {
+  size_t end = reply.size();
+  while (end > 0 && (reply[end - 1] == '\r' || reply[end - 1] == '\n' || reply[end - 1] == ' ')) --end;
+  size_t begin = end;
+  while (begin > 0 && reply[begin - 1] != '\r' && reply[begin - 1] != '\n') --begin;
+  std::string words;
+  for (size_t i = begin; i < end && words.size() < 80; ++i) {
+    const auto c = static_cast<unsigned char>(reply[i]);
+    words += (c >= 0x20 && c <= 0x7E) ? static_cast<char>(c) : '?';
+  }
+  return words;
+}
+
 std::string AsciiUpper(std::string text) {
   for (char& c : text)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -93,6 +111,16 @@ void TModem::Terminate() {
 std::string TModem::FaultLine() const {
   const std::lock_guard<std::mutex> lock(faultMutex_);
   return faultLine_;
+}
+
+TCallFailure TModem::CallFailure() const {
+  const std::lock_guard<std::mutex> lock(faultMutex_);
+  return callFailure_;
+}
+
+void TModem::NoteCallFailure(const std::string& stage, const std::string& reply) {
+  const std::lock_guard<std::mutex> lock(faultMutex_);
+  callFailure_ = {stage, ModemWords(reply)};
 }
 
 void TModem::Fail(const std::string& line) {

@@ -35,6 +35,14 @@ struct TAttemptVerdict {
 };
 using TAttemptJudge = std::function<TAttemptVerdict(const std::string& reply)>;
 
+// Why a modem call failed or went down: the stage (as the progress dialog
+// showed it) and the modem's last words there ("" when it said nothing).
+struct TCallFailure {
+  std::string Stage;
+  std::string Words;
+  bool Empty() const { return Stage.empty(); }
+};
+
 class TModem {
  public:
   // The thread is created suspended: Start runs it. clock: nullptr for the
@@ -78,6 +86,9 @@ class TModem {
   // Link thread: logs such a line (shown, dated), keeps the first, and asks
   // the thread to stop.
   void Fail(const std::string& line);
+  // The last failure of the modem call (a failed pass, a refused dial, the
+  // call going down); empty when none. Any thread.
+  TCallFailure CallFailure() const;
   // A new operation (mode 3 to 6) ends the idle step's wait at once; mode 0
   // signals StateFd.
   void SetMode(uint8_t mode);
@@ -147,6 +158,8 @@ class TModem {
   void LogDropped(const TReplyBuffer& buffer);
   bool InitModem(const std::string& command);
   void PollRegistration();
+  // Link thread: keeps the stage and the modem's words of a call failure.
+  void NoteCallFailure(const std::string& stage, const std::string& reply);
 
   std::atomic<uint8_t> mode_{0};
   std::atomic<bool> hangingUp_{false};
@@ -171,11 +184,17 @@ class TModem {
   std::function<bool()> connectedCheck_;
   mutable std::mutex faultMutex_;
   std::string faultLine_;  // guarded by faultMutex_
+  TCallFailure callFailure_;  // guarded by faultMutex_
   std::thread thread_;
 };
 
 // Keeps the characters of a phone number that a modem dials: digits, "W" in
 // either case, "+", "," and ";". A number of blanks alone gives "".
 std::string FilterPhone(const std::string& phone);
+// Whether a number leaves anything to dial: a digit after filtering.
+bool HasDigitsToDial(const std::string& phone);
+// The modem's words in a reply: its last non-empty line, printable ASCII
+// only (anything else shown as "?"), at most 80 characters.
+std::string ModemWords(const std::string& reply);
 // Upper case of the letters a to z only.
 std::string AsciiUpper(std::string text);

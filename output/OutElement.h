@@ -28,6 +28,9 @@ inline const TTarget RzGroup2{"Form1", "RzGroup2"};
 inline const TTarget DisconnectItem{"Form1", "Отключиться"};
 inline const TTarget Panel2{"TdlgSplash", "Panel2"};
 inline const TTarget Button1{"TdlgSplash", "Button1"};
+// The line under Panel2 that keeps the course of a modem call (attempt, the
+// previous attempt's outcome, the line's speed).
+inline const TTarget CallLine{"TdlgSplash", "Panel6"};
 }  // namespace Targets
 
 struct TOutElement {

@@ -6,7 +6,10 @@
 #include <QStringList>
 #include <functional>
 
+class QCheckBox;
+class QLabel;
 class QPushButton;
+class QRadioButton;
 class QTimer;
 
 // The editable combo box of port names; its list is refilled every time it
@@ -27,11 +30,38 @@ class TdlgConnect : public QDialog {
   // duplicates kept. The port in the box stays as it is (selected when
   // listed); only an empty box takes the first port.
   void ComPortsDropDown();
-  // Cancel (Escape, closing) gives back the port the dialog was opened with.
+  // Cancel (Escape, closing) gives back the port and the way of connecting
+  // the dialog was opened with.
   void reject() override;
+  // OK: refused, with a note in the dialog, for a modem call to a number
+  // that leaves nothing to dial. A number taken is put first in the list of
+  // recent numbers.
+  void accept() override;
   // Item data: the port's description, shown beside its name in the list.
   static constexpr int DescriptionRole = Qt::UserRole + 1;
   TComPortsCombo* ComPorts() const { return comPorts_; }
+
+  // The way of connecting: directly on the port, or through a GSM modem on
+  // the port with a data call to the panel's number.
+  bool ViaModem() const;
+  void SetViaModem(bool modem);
+  // The panel's number as typed (the pages' phone filter: digits and "+").
+  QString Phone() const;
+  void SetPhone(const QString& phone);
+  bool WaitForNetwork() const;
+  void SetWaitForNetwork(bool wait);
+  // The last numbers called, the newest first (at most kRecentPhones).
+  QStringList RecentPhones() const;
+  void SetRecentPhones(const QStringList& phones);
+  static constexpr int kRecentPhones = 5;
+  QComboBox* PhoneBox() const { return phone_; }
+  QLabel* NoteLabel() const { return note_; }
+
+  // The way of connecting in a settings file (the window's "current.ini"):
+  // [Connect] Modem, Phone, WaitForNetwork and LastPhone1..5, beside
+  // ComPort, which stays as it is. A file without them gives a direct link.
+  void LoadCall(const QString& fileName);
+  bool SaveCall(const QString& fileName, QString* error = nullptr) const;
 
   // Where the names of the system's serial ports come from (replaceable in
   // tests): the names under which the serial component opens them, and the
@@ -54,8 +84,18 @@ class TdlgConnect : public QDialog {
 
  private:
   void SetToolTips();
+  void UpdateCallControls();
 
   TComPortsCombo* comPorts_;
+  QRadioButton* direct_;
+  QRadioButton* modem_;
+  QComboBox* phone_;
+  QCheckBox* waitNetwork_;
+  QLabel* note_;
   QString remembered_;  // the port when the dialog was shown
+  // The way of connecting when the dialog was shown.
+  bool rememberedModem_ = false;
+  QString rememberedPhone_;
+  bool rememberedWait_ = true;
   QTimer* refresh_;
 };

@@ -27,6 +27,8 @@
 #include "ui/KeyDialog.h"
 #include "ui/MessageBox.h"
 #include "ui/NavBar.h"
+#include "ui/OperationProgress.h"
+#include "ui/Panel.h"
 #include "ui/PageSettings.h"
 #include "ui/Page.h"
 #include "ui/Provision.h"
@@ -162,6 +164,14 @@ TForm1::TForm1(QWidget* parent, bool persistent)
   if (persistent_) recent_->Load(layout_->FileName());
 
   splash_ = new TdlgSplash(this);
+  // Отмена asks the link to stop and waits for its end: a modem call is hung
+  // up and the port is free when the dialog closes.
+  splash_->OnCancel = [this] {
+    if (!link_ || link_->Finished()) return false;
+    link_->Terminate();
+    return true;
+  };
+  connect(this, &TForm1::LinkFinished, this, &TForm1::LinkEndedWhileConnecting);
   keys_->SetKeyDialog(new TOKRightDlg(this));
 
   timer_ = new QTimer(this);
@@ -177,6 +187,7 @@ TForm1::TForm1(QWidget* parent, bool persistent)
   // Persistence, creation step 11: the settings of the last run.
   if (persistent_) PersistStep([this](QString* e) { return LoadSettingsSaying(ProgramDir() + "current.ini", e); });
   if (persistent_) provision_->LoadOptions(ProgramDir() + "current.ini");
+  if (persistent_) dlgConnect_->LoadCall(ProgramDir() + "current.ini");
 }
 
 TForm1::~TForm1() {
@@ -202,7 +213,8 @@ TForm1::~TForm1() {
   if (persistent_)
     PersistStep([this](QString* e) {
       const QString file = ProgramDir() + "current.ini";
-      return Said(SaveSettings(file, e) && provision_->SaveOptions(file, e), file, e);
+      return Said(SaveSettings(file, e) && provision_->SaveOptions(file, e) && dlgConnect_->SaveCall(file, e), file,
+                  e);
     });
   provision_.reset();
   delete keys_;
@@ -341,19 +353,60 @@ void TForm1::ShowPage(TPage* page) {
 
 void TForm1::Connect() {
   if (dlgConnect_->exec() != QDialog::Accepted) return;
-  StartLink(dlgConnect_->ComPorts()->currentText(), "");
-  if (splash_->exec() == QDialog::Accepted)
+  // The dialog refuses a modem call to a number with nothing to dial, so a
+  // call is never turned into a direct link here.
+  const bool call = dlgConnect_->ViaModem();
+  StartLink(dlgConnect_->ComPorts()->currentText(), call ? ToWire(dlgConnect_->Phone()) : std::string(),
+            !call || dlgConnect_->WaitForNetwork());
+  callFailed_ = false;
+  if (splash_->exec() == QDialog::Accepted) {
     EnterConnectedState();
-  else if (link_)
-    link_->Terminate();
+    return;
+  }
+  if (link_) link_->Terminate();
+  if (!callFailed_) return;
+  // A call that failed by itself says where and with which words of the modem.
+  callFailed_ = false;
+  const TCallFailure failure = link_ ? link_->CallFailure() : TCallFailure();
+  const QString stage = failure.Empty() ? splash_->Panel2()->Caption() : FromWire(failure.Stage);
+  const QString text = WindowTexts::CallFailed(stage, failure.Empty() ? nullptr : &failure.Words);
+  memo_->appendPlainText(text);
+  MessageBox::Show(text, isVisible() ? this : nullptr);
 }
 
-void TForm1::StartLink(const QString& port, const std::string& phone) {
+void TForm1::LinkEndedWhileConnecting() {
+  if (!splash_->isVisible()) return;
+  if (splash_->Cancelling()) {
+    splash_->LinkEnded();
+    return;
+  }
+  // A direct link's failure stays in the dialog until the user cancels; a
+  // call's failure closes it and is said in a box (Connect).
+  if (link_ && !link_->Phone().empty()) {
+    callFailed_ = true;
+    splash_->done(QDialog::Rejected);
+  }
+}
+
+void TForm1::HangUpShowing() {
+  // Within a drain the timer is stopped and could not report the link's end.
+  if (!link_ || link_->Finished() || link_->Phone().empty() || draining_) return;
+  // Not connected any more: the ending link posts no "Click" for Отключиться.
+  SetConnectedState(false);
+  link_->Terminate();
+  splash_->BeginConnection(true);
+  splash_->ShowEnding();
+}
+
+void TForm1::StartLink(const QString& port, const std::string& phone, bool waitForNetwork) {
   RequireGuiThread("TForm1::StartLink");
   // A cancelled connection's link thread is awaited and freed first, so it
   // can neither hold the port nor disconnect the new connection.
   FreeLink();
-  link_ = std::make_unique<TModem>(ToWire(port), phone, queue_, device_, true, linkClock_);
+  splash_->BeginConnection(!phone.empty());
+  // The progress of an operation says when it runs over the slower line.
+  progress_->SetLine(phone.empty() ? QString() : QString::fromUtf8("через GSM-модем, 9600 бит/с"));
+  link_ = std::make_unique<TModem>(ToWire(port), phone, queue_, device_, waitForNetwork, linkClock_);
   link_->SetConnectedCheck([this] { return connected_.load(); });
   linkEndReported_ = false;
   operationCut_ = false;
@@ -408,7 +461,10 @@ void TForm1::Disconnect() {
   const bool lost = hadLink && connected_.load() && link_->Finished();
   const int systemError = hadLink ? link_->LastSystemError() : 0;
   const bool duringOperation = busy_ || operationCut_;
+  const bool call = hadLink && !link_->Phone().empty();
+  const TCallFailure failure = hadLink ? link_->CallFailure() : TCallFailure();
   operationCut_ = false;
+  HangUpShowing();
   FreeLink();
   SetConnectedState(false);
   // The version belongs to the connection; after a loss the port too.
@@ -420,7 +476,9 @@ void TForm1::Disconnect() {
   // The box is the window's: a front end that drives the pages unseen and
   // unsaved (the command line) reports the loss its own way.
   if (lost && (persistent_ || isVisible())) {
-    const QString text = WindowTexts::LinkLost(systemError, duringOperation);
+    const QString text = call && systemError == 0
+                             ? WindowTexts::CallLost(FromWire(failure.Stage), FromWire(failure.Words), duringOperation)
+                             : WindowTexts::LinkLost(systemError, duringOperation);
     memo_->appendPlainText(text);
     // Shown once the drain that applied the link's last elements is over.
     QTimer::singleShot(0, this, [this, text] { MessageBox::Show(text, isVisible() ? this : nullptr); });
@@ -521,6 +579,8 @@ bool TForm1::ReadAllDetached() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  // A call still up is hung up while the window can still show it.
+  HangUpShowing();
   // Persistence: the window placement is stored when the window closes.
   if (layout_) PersistStep([this](QString* e) { return Said(layout_->SavePlacement(e), layout_->FileName(), e); });
   QMainWindow::closeEvent(event);

@@ -61,7 +61,7 @@ class TForm1 : public QMainWindow {
   // What Connect does once a port is chosen: starts a link thread on the port
   // (a phone number makes it a GSM modem data call). The progress dialog's
   // OK (posted by the device on success) tells that the check passed.
-  void StartLink(const QString& port, const std::string& phone);
+  void StartLink(const QString& port, const std::string& phone, bool waitForNetwork = true);
   // Enters the connected state after a successful connection check.
   void EnterConnectedState();
   void Disconnect();
@@ -155,6 +155,11 @@ class TForm1 : public QMainWindow {
   void CreateNavigation();
   void SetConnectedState(bool connected);
   void FreeLink();
+  // A modem call still up is hung up before the link is let go: the link is
+  // asked to stop and the progress dialog shows the hang-up until it ends.
+  void HangUpShowing();
+  // The link ended while the progress dialog was up.
+  void LinkEndedWhileConnecting();
   void ReleaseLinkNotifier();
   // Starts the link mode of an operation unless one is running.
   bool StartOperation(uint8_t mode);
@@ -191,6 +196,7 @@ class TForm1 : public QMainWindow {
   bool draining_ = false;
   bool linkEndReported_ = false;
   bool operationCut_ = false;  // the last operation ended with the link going down
+  bool callFailed_ = false;    // the modem call of the last Connect failed by itself
   TClock* linkClock_ = nullptr;
 
   TformKeys* keys_ = nullptr;

@@ -56,7 +56,9 @@ void TOperationProgress::See(const TOutElement& element) {
 }
 
 void TOperationProgress::Show() {
-  label_->setText(QStringLiteral("%1 из %2").arg(done_).arg(total_));
+  QString text = QStringLiteral("%1 из %2").arg(done_).arg(total_);
+  if (!line_.isEmpty()) text += QStringLiteral(" (") + line_ + QLatin1Char(')');
+  label_->setText(text);
   bar_->setValue(done_);
 }
 

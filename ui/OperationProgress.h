@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 #include <cstdint>
 #include <functional>
 
@@ -26,6 +27,9 @@ class TOperationProgress : public QObject {
   // it counts every command until EndSequence, whatever the link mode.
   void StartSequence(int total);
   void EndSequence();
+  // What the label adds after the count: the line an operation runs over
+  // when it is slower than the cable ("" for none).
+  void SetLine(const QString& line) { line_ = line; }
   // Sees every output element the window applies.
   void See(const TOutElement& element);
 
@@ -45,6 +49,7 @@ class TOperationProgress : public QObject {
   QTimer* watch_;
   uint8_t mode_ = 0;
   bool sequence_ = false;
+  QString line_;
   int done_ = 0;
   int total_ = 0;
 };

@@ -34,6 +34,14 @@ TdlgSplash::TdlgSplash(QWidget* parent) : QDialog(parent) {
   panel2_->SetWrapCaption(true);
   layout->addWidget(panel3);
 
+  panel6_ = new TPanel(this);
+  panel6_->setObjectName("Panel6");
+  panel6_->setFrameStyle(QFrame::NoFrame);
+  panel6_->setFixedSize(295, 36);
+  panel6_->SetWrapCaption(true);
+  panel6_->hide();
+  layout->addWidget(panel6_);
+
   auto* panel5 = new TPanel(this);
   panel5->setObjectName("Panel5");
   panel5->setFrameStyle(QFrame::NoFrame);
@@ -55,10 +63,40 @@ TdlgSplash::TdlgSplash(QWidget* parent) : QDialog(parent) {
   button1->hide();
   button1->setAutoDefault(false);
   connect(button1, &QPushButton::clicked, this, &QDialog::accept);
-  auto* cancel = new QPushButton(QString::fromUtf8("Отмена"), panel4);
-  cancel->setObjectName("CancelBtn");
-  cancel->setGeometry(111, 0, 75, 25);
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  cancel_ = new QPushButton(QString::fromUtf8("Отмена"), panel4);
+  cancel_->setObjectName("CancelBtn");
+  cancel_->setGeometry(111, 0, 75, 25);
+  connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
   layout->addWidget(panel4);
   layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void TdlgSplash::BeginConnection(bool call) {
+  cancelling_ = false;
+  cancel_->setEnabled(true);
+  panel6_->SetCaption(QString());
+  panel6_->setVisible(call);
+}
+
+void TdlgSplash::reject() {
+  if (cancelling_) return;  // already waiting for the link to end
+  if (OnCancel && OnCancel()) {
+    cancelling_ = true;
+    cancel_->setEnabled(false);
+    return;
+  }
+  QDialog::reject();
+}
+
+void TdlgSplash::ShowEnding() {
+  cancelling_ = true;
+  cancel_->setEnabled(false);
+  exec();
+  cancelling_ = false;
+  cancel_->setEnabled(true);
+}
+
+void TdlgSplash::LinkEnded() {
+  if (!cancelling_ || !isVisible()) return;
+  QDialog::reject();
 }

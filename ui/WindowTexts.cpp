@@ -165,4 +165,24 @@ QString LinkLost(int systemError, bool duringOperation) {
   return text;
 }
 
+namespace {
+
+QString Said(const QString& words) { return words.isEmpty() ? U("модем не ответил") : U("«") + words + U("»"); }
+
+}  // namespace
+
+QString CallFailed(const QString& stage, const std::string* modemWords) {
+  QString text = U("Не удалось установить соединение через GSM-модем.\nЭтап: ") + stage;
+  if (modemWords) text += U("\nОтвет модема: ") + Said(QString::fromStdString(*modemWords));
+  return text;
+}
+
+QString CallLost(const QString& stage, const QString& modemWords, bool duringOperation) {
+  QString text = U("Звонок через GSM-модем прервался");
+  if (!stage.isEmpty()) text += U(".\nЭтап: ") + stage + U("\nОтвет модема: ") + Said(modemWords);
+  text += duringOperation ? U(".\nОперация прервана и не завершена. Подключитесь снова и повторите её.")
+                          : U(".\nПодключитесь снова.");
+  return text;
+}
+
 }  // namespace WindowTexts

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QString>
+#include <string>
 
 namespace WindowTexts {
 
@@ -27,5 +28,11 @@ QString LoadFailure(const QString& fileName);
 
 // The message box of a link lost while connected.
 QString LinkLost(int systemError, bool duringOperation);
+// The message box of a modem call that could not be made: the stage it
+// failed at (as the progress dialog showed it) and, when the modem was asked,
+// its words (empty: it did not answer).
+QString CallFailed(const QString& stage, const std::string* modemWords);
+// The message box of a modem call that went down while connected.
+QString CallLost(const QString& stage, const QString& modemWords, bool duringOperation);
 
 }  // namespace WindowTexts

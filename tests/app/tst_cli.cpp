@@ -39,6 +39,8 @@ class TestCli : public QObject {
     QTest::newRow("phone-without-digits")
         << QStringList{"read", "--port", "/dev/null", "--out", "/tmp/x.ini", "--phone", "abc"};
     QTest::newRow("phone-empty") << QStringList{"read", "--port", "/dev/null", "--out", "/tmp/x.ini", "--phone", ""};
+    QTest::newRow("phone-plus-and-pauses")
+        << QStringList{"read", "--port", "/dev/null", "--out", "/tmp/x.ini", "--phone", "+W,;"};
     QTest::newRow("out-on-write") << QStringList{"write", "--port", "/dev/null", "--in", "/tmp/x.ini", "--out", "y"};
     QTest::newRow("port-on-ports") << QStringList{"ports", "--port", "/dev/null"};
   }

@@ -190,6 +190,15 @@ const TLines kInitTexts = {"Инициализация модема: ATZ", "Ин
 const TLines kDialTexts = Cat({kInitTexts, {"Набор номера: " + kPhone}});
 const TLines kUpTexts = {"Цифровое соединение успешно установленно"};
 const TLines kDialFailedTexts = {"Не могу дозвониться до : " + kPhone};
+const TLines kReadyTexts = {"Ожидание готовности модема"};
+const TLines kHangUpTexts = {"Завершение звонка: +++, ATH, ATZ"};
+TLines Polls(int n) {
+  TLines texts;
+  for (int i = 1; i <= n; ++i) texts.push_back("Ожидание регистрации в сети: опрос " + std::to_string(i));
+  return texts;
+}
+std::string Attempt(int n) { return "Звонок на " + kPhone + ": попытка " + std::to_string(n) + " из 3"; }
+const std::string kCallUpLine = "Звонок на " + kPhone + ": соединение 9600 бит/с";
 
 // Commands the modem receives.
 const TLines kPass = {"ATZ", "AT+CBST=7,0,1", "AT", "ATD " + kPhone};
@@ -204,6 +213,7 @@ struct TCallCase {
   TLines modemCommands;
   TLines panel2;  // after the port's own texts
   TLines memo;    // between the link's opening and closing lines
+  TLines callLine = {};  // the call's course under Panel2; not looked at when empty
 };
 
 void PrintTo(const TCallCase& c, std::ostream* os) { *os << c.name; }
@@ -223,7 +233,7 @@ TCallCase RegisteredBy(const std::string& form) {
           [form](TModemLink& t) { t.modem.SetCregReply(form); },
           true,
           Cat({{"AT+CREG?", "AT+CREG?", "AT+CREG?", "AT+CREG?", "AT+CREG?"}, kPass, kHangUpCommands}),
-          Cat({kDialTexts, kUpTexts}),
+          Cat({Polls(1), kDialTexts, kUpTexts}),
           Cat({kPrelude, PolledFiveTimes(form), kInits, kConnected, kHangUp})};
 }
 
@@ -237,7 +247,11 @@ TEST_P(ModemCallTable, Dialogue) {
 
   EXPECT_EQ(t.Modem(), c.modemCommands);
   EXPECT_TRUE(t.modem.Commands().empty()) << "nothing reaches the panel";
-  EXPECT_EQ(t.out.TextsFor(Targets::Panel2), Cat({t.PortTexts(), c.panel2}));
+  // A call waits for the modem first and hangs up at the end, whatever happened between.
+  const bool call = !c.modemCommands.empty();
+  EXPECT_EQ(t.out.TextsFor(Targets::Panel2), Cat({t.PortTexts(), call ? kReadyTexts : TLines{}, c.panel2,
+                                                  call ? kHangUpTexts : TLines{}}));
+  if (!c.callLine.empty()) EXPECT_EQ(t.out.TextsFor(Targets::CallLine), c.callLine);
   EXPECT_EQ(t.out.MemoTexts(), Cat({t.Opening(), c.memo, t.Closing()}));
   for (const auto& line : t.out.Memo) EXPECT_TRUE(line.Shown) << line.Text;
   EXPECT_TRUE(t.out.Persistent.empty());
@@ -260,8 +274,9 @@ INSTANTIATE_TEST_SUITE_P(
                   nullptr,
                   true,
                   Cat({{"AT+CREG?"}, kPass, kHangUpCommands}),
-                  Cat({kDialTexts, kUpTexts}),
-                  Cat({kPrelude, Registered(), kInits, kConnected, kHangUp})},
+                  Cat({Polls(1), kDialTexts, kUpTexts}),
+                  Cat({kPrelude, Registered(), kInits, kConnected, kHangUp}),
+                  {"Модем зарегистрирован в сети", Attempt(1), kCallUpLine}},
         TCallCase{"without_waiting_for_the_network",
                   kPhone,
                   false,
@@ -299,12 +314,14 @@ INSTANTIATE_TEST_SUITE_P(
                   },
                   true,
                   Cat({TLines(7, "AT+CREG?"), kPass, kHangUpCommands}),
-                  Cat({kDialTexts, kUpTexts}),
+                  Cat({Polls(2), kDialTexts, kUpTexts}),
                   Cat({kPrelude, PolledFiveTimes("+CREG:0,1"),
                        {"-> AT+CREG?", "DT  # Попытка № 1", " <<- " + CregReply("+CREG:0,1"),
                         " <- " + CregReply("+CREG:0,1"), "DT  # Попытка № 2", " <<- " + CregReply("+CREG: 0,1"), "",
                         ""},
-                       kInits, kConnected, kHangUp})},
+                       kInits, kConnected, kHangUp}),
+                  {"Нет регистрации в сети (опрос 1), ответ модема: +CREG:0,1", "Модем зарегистрирован в сети",
+                   Attempt(1), kCallUpLine}},
         TCallCase{"three_failed_passes_end_the_link",
                   kPhone,
                   false,
@@ -313,7 +330,9 @@ INSTANTIATE_TEST_SUITE_P(
                   Cat({Times(3, {"ATZ", "AT+CBST=7,0,1"}), kHangUpCommands}),
                   Times(3, {"Инициализация модема: ATZ", "Инициализация модема: AT+CBST=7,0,1",
                             "ОШИБКА инициализации модема: AT+CBST=7,0,1"}),
-                  Cat({kPrelude, Times(3, Cat({Init("ATZ"), InitError("AT+CBST=7,0,1")})), kHangUp})},
+                  Cat({kPrelude, Times(3, Cat({Init("ATZ"), InitError("AT+CBST=7,0,1")})), kHangUp}),
+                  {Attempt(1), Attempt(2) + ", предыдущая: Инициализация модема: AT+CBST=7,0,1 (ERROR)",
+                   Attempt(3) + ", предыдущая: Инициализация модема: AT+CBST=7,0,1 (ERROR)"}},
         TCallCase{"busy_is_retried_from_atz",
                   kPhone,
                   false,
@@ -324,7 +343,8 @@ INSTANTIATE_TEST_SUITE_P(
                   true,
                   Cat({kPass, kPass, kHangUpCommands}),
                   Cat({kDialTexts, kDialFailedTexts, kDialTexts, kUpTexts}),
-                  Cat({kPrelude, kInits, kRefused, kInits, kConnected, kHangUp})},
+                  Cat({kPrelude, kInits, kRefused, kInits, kConnected, kHangUp}),
+                  {Attempt(1), Attempt(2) + ", предыдущая: Набор номера: " + kPhone + " (BUSY)", kCallUpLine}},
         TCallCase{"no_carier_three_times_ends_the_link",
                   kPhone,
                   false,
@@ -368,7 +388,13 @@ TEST(ModemCall, StopWhilePollingTheNetwork) {
   ASSERT_GE(commands.size(), 8u + kHangUpCommands.size());
   EXPECT_EQ(TLines(commands.begin(), commands.end() - 3), TLines(commands.size() - 3, "AT+CREG?"));
   EXPECT_EQ(TLines(commands.end() - 3, commands.end()), kHangUpCommands) << "the hang-up still runs";
-  EXPECT_EQ(t.out.TextsFor(Targets::Panel2), t.PortTexts()) << "no pass was started";
+  const TLines panel2 = t.out.TextsFor(Targets::Panel2);
+  ASSERT_GE(panel2.size(), 5u);
+  EXPECT_EQ(TLines(panel2.begin(), panel2.begin() + 3), Cat({t.PortTexts(), kReadyTexts}));
+  EXPECT_EQ(TLines(panel2.end() - 2, panel2.end()), Cat({{"Ожидание регистрации в сети: опрос 2"}, kHangUpTexts}))
+      << "no pass was started";
+  EXPECT_EQ(t.out.TextsFor(Targets::CallLine).back(), "Нет регистрации в сети (опрос 1), ответ модема: +CREG: 0,2")
+      << "a poll cut short says nothing of the modem";
   // The reply to the poll that was cut short may come in just before the
   // hang-up, which logs it as unasked data.
   TLines memo;
@@ -389,7 +415,10 @@ TEST(ModemCall, StopWhileDialling) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(6));
   EXPECT_FALSE(t.dialer.established);
   EXPECT_EQ(t.Modem(), Cat({kPass, kHangUpCommands}));
-  EXPECT_EQ(t.out.TextsFor(Targets::Panel2), Cat({t.PortTexts(), kDialTexts, kDialFailedTexts}));
+  // A dial given up is no failure of the call: the stop is said as the hang-up.
+  EXPECT_EQ(t.out.TextsFor(Targets::Panel2), Cat({t.PortTexts(), kReadyTexts, kDialTexts, kHangUpTexts}));
+  EXPECT_TRUE(t.link->CallFailure().Empty());
+  EXPECT_TRUE(t.link->FaultLine().empty());
 }
 
 TEST(ModemCall, PanelReachedThroughTheCall) {
@@ -403,7 +432,8 @@ TEST(ModemCall, PanelReachedThroughTheCall) {
   EXPECT_EQ(t.modem.Commands(), TLines{"+v"}) << "the panel behind the call";
   EXPECT_FALSE(t.modem.IsCallUp());
   EXPECT_EQ(t.out.TextsFor(Targets::Panel2),
-            Cat({t.PortTexts(), kDialTexts, kUpTexts, {"Идёт проверка версии!", "СОЕДИНЕНИЕ УСТАНОВЛЕНО"}}));
+            Cat({t.PortTexts(), kReadyTexts, Polls(1), kDialTexts, kUpTexts,
+                 {"Идёт проверка версии!", "СОЕДИНЕНИЕ УСТАНОВЛЕНО"}, kHangUpTexts}));
   EXPECT_EQ(t.out.TextsFor(Targets::Button1), TLines{"Click"});
   EXPECT_EQ(t.out.TextsFor(Targets::RzStatusPane2), TLines{"Ostrel GSM VER 05.01"});
 
@@ -435,6 +465,10 @@ TEST(ModemCall, CallLostByTheFarEndEndsTheLink) {
   TLines tail;
   for (size_t i = lost + 2; i < memo.size(); ++i) tail.push_back(memo[i].Text);
   EXPECT_EQ(tail, Cat({kHangUp, t.Closing()}));
+  // What the window tells the user: where the call went down and the modem's words.
+  const TCallFailure failure = t.link->CallFailure();
+  EXPECT_EQ(failure.Stage, "Цифровое соединение с панелью");
+  EXPECT_EQ(failure.Words, "NO CARRIER");
 }
 
 }  // namespace
