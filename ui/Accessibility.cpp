@@ -96,7 +96,7 @@ class TThumbAccessible : public QAccessibleInterface, public QAccessibleValueInt
 
   QVariant currentValue() const override { return isValid() ? slider_->GetPosition(index_) : QVariant(); }
   void setCurrentValue(const QVariant& value) override {
-    if (isValid()) slider_->SetPosition(index_, value.toInt());
+    if (isValid()) slider_->MoveThumb(index_, value.toInt());
   }
   QVariant maximumValue() const override { return slider_ ? slider_->Max : QVariant(); }
   QVariant minimumValue() const override { return slider_ ? slider_->Min : QVariant(); }

@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QResizeEvent>
 #include <QTimer>
 
 #include <algorithm>
@@ -152,21 +153,42 @@ int TTrislider::GetCount() const {
 
 void TTrislider::SetCount(int count) {
   if (count <= 0) return;
-  std::lock_guard lock(positionsMutex_);
-  positions_.resize(static_cast<std::size_t>(count), 0);
-  // A selected thumb that no longer exists gives way to the last one.
-  if (selected_ >= count) {
-    selected_ = count - 1;
-    dragging_ = false;
+  {
+    std::lock_guard lock(positionsMutex_);
+    positions_.resize(static_cast<std::size_t>(count), 0);
+    // A selected thumb that no longer exists gives way to the last one.
+    if (selected_ >= count) {
+      selected_ = count - 1;
+      dragging_ = false;
+    }
   }
+  RenderFrame(false);
 }
 
 void TTrislider::SetPosition(int index, int value) {
+  {
   std::lock_guard lock(positionsMutex_);
   if (index < 0 || static_cast<std::size_t>(index) >= positions_.size()) {
     throw std::out_of_range("TTrislider: no thumb " + std::to_string(index));
   }
   positions_[static_cast<std::size_t>(index)] = value;
+  }
+  RenderFrame(false);
+}
+
+void TTrislider::SetLevel(int level) {
+  Level = level;
+  RenderFrame(false);
+}
+
+void TTrislider::MoveThumb(int index, int value) {
+  {
+    std::lock_guard lock(positionsMutex_);
+    if (index < 0 || static_cast<std::size_t>(index) >= positions_.size()) return;
+    Place(static_cast<std::size_t>(index), value);
+  }
+  RenderFrame(false);
+  Say();
 }
 
 int TTrislider::GetPosition(int index) const {
@@ -193,7 +215,7 @@ TTrisliderGeometry TTrislider::Geometry() const {
   return g;
 }
 
-// ---- Normalisation ----
+// ---- Moving one thumb ----
 
 void TTrislider::Snap(std::size_t i) {
   if (increment_ == 1) return;
@@ -201,47 +223,31 @@ void TTrislider::Snap(std::size_t i) {
   positions_[i] = Saturate(std::int64_t{steps} * increment_);
 }
 
-void TTrislider::DownwardPass(int gap) {
-  for (std::size_t i = positions_.size() - 1; i >= 1; --i) {
-    Snap(i);
-    if (std::int64_t{positions_[i]} - positions_[i - 1] < gap) {
-      positions_[i - 1] = Saturate(std::int64_t{positions_[i]} - gap);
-    }
-  }
+void TTrislider::Place(std::size_t i, int value) {
+  // The moved thumb stays on the scale and between its neighbours (it may
+  // meet them, never pass them); the other thumbs keep their values.
+  positions_[i] = value;
+  Snap(i);
+  int low = Min;
+  int high = Max;
+  if (i > 0) low = std::max(low, positions_[i - 1]);
+  if (i + 1 < positions_.size()) high = std::min(high, positions_[i + 1]);
+  if (low <= high) positions_[i] = std::clamp(positions_[i], low, high);
 }
 
-void TTrislider::UpwardPass(int gap) {
-  for (std::size_t i = 0; i + 1 < positions_.size(); ++i) {
-    Snap(i);
-    if (std::int64_t{positions_[i + 1]} - positions_[i] < gap) {
-      positions_[i + 1] = Saturate(std::int64_t{positions_[i]} + gap);
-    }
-  }
-}
-
-void TTrislider::RaiseFirstToMin() {
-  if (positions_.front() < Min) positions_.front() = Min;
-}
-
-void TTrislider::LimitLastToMax() {
-  if (positions_.back() > Max) positions_.back() = Max;
-}
-
-void TTrislider::Normalise(const TTrisliderGeometry& g) {
-  // The downward pass moves the lower thumb of a pair that is too close; the
-  // upward pass then moves the upper one where the first thumb hit Min.
-  // The last thumb is not limited to Max here: only a drag does that.
-  const int gap = g.Gap();
-  DownwardPass(gap);
-  RaiseFirstToMin();
-  UpwardPass(gap);
+void TTrislider::ShowLabel() {
+  tickCount_ = 0;
+  if (!timer_->isActive()) timer_->start();
 }
 
 // ---- Timer and rendering ----
 
 void TTrislider::TimerTick() {
-  ++tickCount_;
+  if (tickCount_ < labelTicks_) ++tickCount_;
   RenderFrame(false);
+  // Once the value label has gone nothing changes by itself: the timer rests
+  // until the next move, and an idle slider costs nothing.
+  if (!LabelVisible()) timer_->stop();
 }
 
 void TTrislider::RenderFrame(bool drawHidden) {
@@ -279,14 +285,15 @@ void TTrislider::Render(bool drawHidden) {
   if (Level > Max) Level = Max;
   if (Level < Min) Level = Min;
 
+  // The thumbs are drawn where their values are, overlapping where they are
+  // closer than a thumb's width: a value is never moved to make room.
   std::vector<int> snapshot;
   {
     std::lock_guard lock(positionsMutex_);
-    Normalise(g);
     snapshot = positions_;
   }
-  // Nobody sees a hidden control: drawing it ten times a second would only
-  // cost CPU. It catches up when shown.
+  // Nobody sees a hidden control: drawing it would only cost CPU. It
+  // catches up when shown.
   if (!drawHidden && !isVisible()) {
     stale_ = true;
     return;
@@ -394,6 +401,12 @@ void TTrislider::Draw(const TTrisliderGeometry& g, const std::vector<int>& posit
   painter.drawText(QPoint(origin.x(), origin.y() + metrics.ascent()), text);
 }
 
+void TTrislider::resizeEvent(QResizeEvent* event) {
+  TPanel::resizeEvent(event);
+  stale_ = true;
+  RenderFrame(false);
+}
+
 void TTrislider::showEvent(QShowEvent* event) {
   TPanel::showEvent(event);
   if (stale_) RenderFrame(false);
@@ -437,33 +450,39 @@ void TTrislider::MouseDown(int x, int y) {
   // Close enough to the thumb's centre: grab it. Otherwise it is only selected.
   if (std::fabs(x - (positions_[nearest] * scale + margin_)) <= halfThumb + 2) {
     dragging_ = true;
-    tickCount_ = 0;
+    dragFresh_ = true;
+    ShowLabel();
   }
 }
 
 void TTrislider::MouseMove(int x, int /*y*/) {
   const TTrisliderGeometry g = Geometry();
-  std::unique_lock lock(positionsMutex_);
-  if (dragging_ && !positions_.empty() && static_cast<std::size_t>(selected_) < positions_.size() && g.Valid()) {
-    tickCount_ = 0;
-    const int gap = g.Gap();
-    positions_[static_cast<std::size_t>(selected_)] = BankersRound((x - g.Margin) / g.Scale());
-    Snap(0);
-    // The dragged thumb pushes its neighbours ahead of it; the chain stops at
-    // the end it runs into, because that end's pass comes last.
-    if (x < lastX_) {
-      LimitLastToMax();
-      if (positions_.size() >= 2) DownwardPass(gap);
-      RaiseFirstToMin();
-      if (positions_.size() >= 2) UpwardPass(gap);
-    } else {
-      RaiseFirstToMin();
-      if (positions_.size() >= 2) UpwardPass(gap);
-      LimitLastToMax();
-      if (positions_.size() >= 2) DownwardPass(gap);
+  bool moved = false;
+  {
+    std::lock_guard lock(positionsMutex_);
+    if (dragging_ && !positions_.empty() && static_cast<std::size_t>(selected_) < positions_.size() && g.Valid()) {
+      ShowLabel();
+      const int value = BankersRound((x - g.Margin) / g.Scale());
+      // Thumbs drawn over each other look like one: the first step of a drag
+      // hands it to the one that can go that way, the last of them to the
+      // right, the first to the left.
+      std::size_t i = static_cast<std::size_t>(selected_);
+      if (dragFresh_) {
+        const auto overlap = [&](std::size_t a, std::size_t b) {
+          return std::llabs(std::int64_t{g.X(positions_[b])} - g.X(positions_[a])) < g.ThumbWidth;
+        };
+        while (i + 1 < positions_.size() && value > positions_[i + 1] && overlap(i, i + 1)) ++i;
+        while (i > 0 && value < positions_[i - 1] && overlap(i, i - 1)) --i;
+        selected_ = static_cast<int>(i);
+      }
+      const int before = positions_[i];
+      Place(i, value);
+      moved = positions_[i] != before;
+      if (moved) dragFresh_ = false;
     }
   }
   lastX_ = x;
+  if (moved) RenderFrame(false);
 }
 
 void TTrislider::MouseUp() { dragging_ = false; }
@@ -487,36 +506,18 @@ void TTrislider::SelectThumb(int index) {
   if (index < 0 || index >= GetCount()) return;
   selected_ = index;
   dragging_ = false;
-  tickCount_ = 0;  // the value label shows the chosen thumb
+  ShowLabel();  // the value label shows the chosen thumb
+  RenderFrame(false);
   Announce();
 }
 
 void TTrislider::MoveSelected(int value) {
-  const TTrisliderGeometry g = Geometry();
   {
     std::lock_guard lock(positionsMutex_);
     if (positions_.empty() || static_cast<std::size_t>(selected_) >= positions_.size()) return;
-    int& chosen = positions_[static_cast<std::size_t>(selected_)];
-    const bool down = value < chosen;
-    chosen = std::clamp(value, Min, Max);
-    tickCount_ = 0;
-    if (g.Valid() && positions_.size() >= 2) {
-      const int gap = g.Gap();
-      // As a drag: the moved thumb pushes its neighbours, the chain stops at
-      // the end it runs into.
-      if (down) {
-        LimitLastToMax();
-        DownwardPass(gap);
-        RaiseFirstToMin();
-        UpwardPass(gap);
-      } else {
-        RaiseFirstToMin();
-        UpwardPass(gap);
-        LimitLastToMax();
-        DownwardPass(gap);
-      }
-    }
+    Place(static_cast<std::size_t>(selected_), value);
   }
+  ShowLabel();
   RenderFrame(false);
   Announce();
 }
@@ -588,7 +589,7 @@ void TTrislider::focusInEvent(QFocusEvent* event) {
   // Tab comes in at the first thumb, Shift+Tab at the last.
   if (event->reason() == Qt::TabFocusReason) selected_ = 0;
   if (event->reason() == Qt::BacktabFocusReason) selected_ = GetCount() - 1;
-  tickCount_ = 0;
+  ShowLabel();
   RenderFrame(false);
   Say();
 }

@@ -1,11 +1,14 @@
 // TTrislider: a horizontal scale with several draggable thumbs and a level bar.
 //
-// Each thumb holds an integer position on the scale Min..Max; neighbouring
-// thumbs keep at least one thumb width apart on the screen, and a dragged
-// thumb pushes its neighbours. A highlighted bar in the track shows Level,
-// with its number in the middle. A 100 ms timer normalises the positions and
-// renders the whole control into Buffer, which the panel's paint copies at
-// (1, 1); this is the only path that refreshes the picture.
+// Each thumb holds an integer position on the scale Min..Max, exactly as it
+// was set: thumbs closer together than a thumb's width are drawn overlapping,
+// and no value is ever moved to make room. Only the user's move of one thumb
+// (drag, keys, accessibility) changes that one value, and it stays between
+// its neighbours (it may meet them, never pass them). A highlighted bar in
+// the track shows Level, with its number in the middle. Every change renders
+// the whole control into Buffer, which the panel's paint copies at (1, 1); a
+// 100 ms timer runs only while the value label of a moved or chosen thumb is
+// shown, so an idle slider costs nothing.
 //
 // Threads: everything runs on the GUI thread, except GetCount and GetPosition,
 // which the link thread may call while it writes thresholds to the panel.
@@ -103,8 +106,8 @@ class TTrislider : public TPanel {
   int Max = 255;
   int Level = 0;
   unsigned TickInterval = 5;
-  // The same for Level, for callers that prefer a call (the slider output element).
-  void SetLevel(int level) { Level = level; }
+  // The same for Level, redrawn at once (the slider output element).
+  void SetLevel(int level);
 
   // Number of thumbs. SetCount(n) keeps existing thumbs and adds new ones
   // at 0; n = 0 is ignored. Any thread may read, only the GUI thread sets.
@@ -112,10 +115,14 @@ class TTrislider : public TPanel {
   void SetCount(int count);
 
   // Thumb positions; index 0 is the leftmost thumb. SetPosition stores the
-  // value as it is: the next paint normalises it. An index outside
-  // 0 .. count - 1 throws std::out_of_range. GetPosition may be called from
-  // any thread; Position is the same.
+  // value exactly as it is (a value from the panel or a file). An index
+  // outside 0 .. count - 1 throws std::out_of_range. GetPosition may be
+  // called from any thread; Position is the same.
   void SetPosition(int index, int value);
+  // The user's move of one thumb: snapped to the increment and kept on the
+  // scale and between its neighbours; the others keep their values. An
+  // index outside the thumbs is ignored.
+  void MoveThumb(int index, int value);
   int GetPosition(int index) const;
   int Position(int index) const { return GetPosition(index); }
 
@@ -132,20 +139,19 @@ class TTrislider : public TPanel {
   // The keyboard: the slider takes the focus; Tab and Shift+Tab choose the
   // next or previous thumb (leaving the slider past the last or first), the
   // keys 1..9 choose a thumb by number, the arrow keys move the chosen one
-  // by one step and Page Up/Down by PageStep, pushing its neighbours as a
-  // drag does. Names of the thumbs, for the accessible name ("КЗ" ...).
+  // by one step and Page Up/Down by PageStep, as far as its neighbours. Names of the thumbs, for the accessible name ("КЗ" ...).
   int PageStep = 20;
   QStringList ThumbNames;
   void SelectThumb(int index);
-  // Moves the selected thumb to value as a drag would.
+  // Moves the selected thumb to value as a drag would (MoveThumb).
   void MoveSelected(int value);
   // "<thumb name>: <value>" of the selected thumb.
   QString SelectedText() const;
 
-  // The timer's handler: counts the tick and renders a frame (unless one is
-  // being rendered). A hidden control only puts its thumbs in order; it draws
-  // its picture when it is shown (or painted off screen). Public so that
-  // owners and tests can drive a frame.
+  // The timer's handler: counts the tick, renders a frame (unless one is
+  // being rendered) and stops the timer once the value label has gone. A
+  // hidden control draws its picture when it is shown (or painted off
+  // screen). Public so that owners and tests can drive a frame.
   void TimerTick();
 
   // State for owners and tests.
@@ -174,6 +180,7 @@ class TTrislider : public TPanel {
  protected:
   void paintEvent(QPaintEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
@@ -183,24 +190,22 @@ class TTrislider : public TPanel {
   void focusOutEvent(QFocusEvent* event) override;
 
  private:
-  // Normalise the fields and positions, draw into the buffer and schedule
-  // the copy onto the control. While hidden (and not drawHidden) the drawing
-  // is left for later and the buffer marked stale.
+  // Put the fields in order, draw into the buffer and schedule the copy onto
+  // the control. While hidden (and not drawHidden) the drawing is left for
+  // later and the buffer marked stale.
   void RenderFrame(bool drawHidden);
   void Render(bool drawHidden);
-  void Normalise(const TTrisliderGeometry& g);
   void Draw(const TTrisliderGeometry& g, const std::vector<int>& positions);
   // Tells the page (KeyMoved) and a screen reader (the accessible name).
   void Announce();
   void Say();
   void DrawFailed();
 
-  // Passes over the positions; the caller holds positionsMutex_.
+  // The caller holds positionsMutex_.
   void Snap(std::size_t i);
-  void DownwardPass(int gap);
-  void UpwardPass(int gap);
-  void RaiseFirstToMin();
-  void LimitLastToMax();
+  void Place(std::size_t i, int value);
+  // Shows the value label again and lets the timer run until it goes.
+  void ShowLabel();
 
   QTimer* timer_ = nullptr;  // owned through the QObject tree
   unsigned tickCount_ = 0;
@@ -209,6 +214,7 @@ class TTrislider : public TPanel {
   QImage buffer_;
   int selected_ = 0;
   bool dragging_ = false;
+  bool dragFresh_ = false;  // grabbed, not moved yet
   int lastX_ = 0;
   bool painting_ = false;
   bool stale_ = true;  // the buffer lags the state: no frame yet, or frames came while hidden

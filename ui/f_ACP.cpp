@@ -19,6 +19,7 @@ constexpr int kSliderWidth = 489;
 constexpr int kSliderHeight = 57;
 constexpr int kPaneWidth = 41;
 constexpr int kPaneHeight = 23;
+constexpr int kDefaultStep = 23;  // one thumb width on the page's scale
 
 struct TState {
   const char* Label;  // name stem of the state label: "lbKZ" + channel
@@ -86,6 +87,9 @@ void TformACP::BuildChannel(int channel, TChannel& block) {
   slider->Min = 0;
   slider->Max = 1023;
   slider->SetCount(kThumbs);
+  // Before anything is read or loaded the thumbs stand apart one thumb's
+  // width each, as the page has always shown them: 0, 23, 46, 69, 92.
+  for (int k = 0; k < kThumbs; ++k) slider->SetPosition(k, k * kDefaultStep);
   slider->TickInterval = 20;
   for (const TState& state : kStates) slider->ThumbNames << QString::fromUtf8(state.Caption);
   block.Slider = slider;

@@ -23,6 +23,8 @@
 #include "tools/PanelSim.h"
 #include "ui/CompareDlg.h"
 #include "ui/Provision.h"
+#include "ui/Trislider.h"
+#include "ui/f_ACP.h"
 #include "ui/f_common.h"
 
 using ostrel::sim::EFault;
@@ -218,6 +220,107 @@ class TestProvision : public QObject {
                            "Резервная копия панели: ") + backup});
     QVERIFY(form.Memo()->toPlainText().contains("[Phones] Phone3: "));
     QCOMPARE(Phone(form, 3)->text(), QString("89030000003"));
+  }
+
+  // The ADC thresholds go panel -> pages -> file -> panel exactly, however
+  // close together they lie; a thumb moved by one step with the keyboard
+  // changes that one value on the wire and no other.
+  void thresholdsTravelExactlyThroughTheWindow_data() {
+    QTest::addColumn<QList<int>>("channel1");
+    QTest::addColumn<QList<int>>("channel2");
+    QTest::newRow("adjacent") << QList<int>{500, 501, 502, 503, 504} << QList<int>{0, 1, 2, 3, 4};
+    QTest::newRow("equal-neighbours") << QList<int>{300, 300, 300, 700, 700} << QList<int>{5, 5, 5, 5, 5};
+    QTest::newRow("both-ends") << QList<int>{0, 0, 1, 1022, 1023} << QList<int>{0, 1023, 1023, 1023, 1023};
+    QTest::newRow("wide") << QList<int>{0, 256, 512, 768, 1023} << QList<int>{100, 105, 110, 115, 120};
+  }
+  void thresholdsTravelExactlyThroughTheWindow() {
+    QFETCH(QList<int>, channel1);
+    QFETCH(QList<int>, channel2);
+    const QList<int> channels[2] = {channel1, channel2};
+    TPanelState state;
+    for (int c = 0; c < 2; ++c) {
+      for (int k = 0; k < 5; ++k) state.Adc[c].Thresholds[k] = channels[c][k];
+    }
+    TPanelSim panel;
+    panel.SetState(state);
+    panel.Start();
+    TForm1 form(nullptr, false);
+    form.SetAdcItemVisible(true);
+    gui::Connect(form, QString::fromStdString(panel.SlavePath()));
+    form.ShowPage(form.ACPPage());
+    QVERIFY(form.Read());
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsBusy(), 20000);
+    QVERIFY2(sandbox.messages.isEmpty(), qPrintable(sandbox.messages.join('|')));
+    const auto shown = [&](int c) {
+      QList<int> positions;
+      for (int k = 0; k < 5; ++k) positions << form.ACPPage()->Slider(c + 1)->GetPosition(k);
+      return positions;
+    };
+    for (int c = 0; c < 2; ++c) QCOMPARE(shown(c), channels[c]);
+
+    QTemporaryDir dir;
+    const QString file = dir.filePath("site.ini");
+    QVERIFY(form.SaveSettings(file));
+    TIniFile ini(file);
+    QVERIFY(ini.Load());
+    for (int c = 0; c < 2; ++c) {
+      for (int k = 0; k < 5; ++k) {
+        QCOMPARE(ini.ReadInteger(c == 0 ? "ts1" : "ts2", QString("slider%1").arg(k), -1), channels[c][k]);
+      }
+    }
+
+    // Written from the pages to a panel that holds other values.
+    const auto expectedWire = [](const QList<int> (&values)[2]) {
+      std::vector<std::string> wire;
+      for (int c = 0; c < 2; ++c) {
+        for (int k = 4; k >= 0; --k) {
+          const QString hex = QString("%1").arg(values[c][k], 3, 16, QChar('0')).toUpper();
+          wire.push_back(QString("+it%1%2=%3").arg(c).arg(k).arg(hex).toStdString());
+        }
+      }
+      return wire;
+    };
+    // The threshold commands the panel received since the count given.
+    const auto wireSince = [&](std::size_t before) {
+      const std::vector<std::string> all = panel.Commands();
+      std::vector<std::string> wire;
+      for (std::size_t i = before; i < all.size(); ++i) {
+        if (all[i].rfind("+it", 0) == 0) wire.push_back(all[i]);
+      }
+      return wire;
+    };
+    TPanelState other = panel.State();
+    for (auto& adc : other.Adc) adc.Thresholds = {7, 8, 9, 10, 11};
+    panel.SetState(other);
+    std::size_t before = panel.Commands().size();
+    QVERIFY(form.Write());
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsBusy(), 20000);
+    QCOMPARE(wireSince(before), expectedWire(channels));
+    QVERIFY2(sandbox.messages.isEmpty(), qPrintable(sandbox.messages.join('|')));
+    for (int c = 0; c < 2; ++c) {
+      for (int k = 0; k < 5; ++k) QCOMPARE(panel.State().Adc[c].Thresholds[k], channels[c][k]);
+    }
+
+    // One step up with the keyboard for the first thumb of channel 1 that
+    // has room above it.
+    TTrislider* ts = form.ACPPage()->Slider(1);
+    int moved = -1;
+    for (int k = 0; k < 5 && moved < 0; ++k) {
+      const int ceiling = k < 4 ? channel1[k + 1] : 1023;
+      if (channel1[k] < ceiling) moved = k;
+    }
+    QVERIFY(moved >= 0);
+    ts->setFocus();
+    QTest::keyClick(ts, Qt::Key(Qt::Key_1 + moved));
+    QTest::keyClick(ts, Qt::Key_Right);
+    QList<int> wanted[2] = {channel1, channel2};
+    ++wanted[0][moved];
+    QCOMPARE(shown(0), wanted[0]);
+    QCOMPARE(shown(1), wanted[1]);
+    before = panel.Commands().size();
+    QVERIFY(form.Write());
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsBusy(), 20000);
+    QCOMPARE(wireSince(before), expectedWire(wanted));
   }
 
   void failedBackupWritesNothing() {

@@ -268,12 +268,12 @@ class TestWindow : public QObject {
     QVERIFY(QTest::qWaitForWindowActive(&form));
     QTest::keyClick(&form, Qt::Key_3, Qt::ControlModifier);
     TTrislider* ts = form.ACPPage()->Slider(1);
-    ts->TimerTick();  // the first frame places the thumbs (0, 23, 46, 69, 92)
+    QCOMPARE(ts->GetPosition(4), 92);  // the page starts at 0, 23, 46, 69, 92
     gui::NavItem(form, "Загрузить")->setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget(), ts);
     const int wanted[5] = {100, 230, 300, 600, 1000};
-    for (int k = 4; k >= 0; --k) {  // from the top, so no thumb pushes one already set
+    for (int k = 4; k >= 0; --k) {  // from the top: a thumb goes as far as its upper neighbour
       QTest::keyClick(ts, Qt::Key(Qt::Key_1 + k));
       while (ts->GetPosition(k) + ts->PageStep <= wanted[k]) QTest::keyClick(ts, Qt::Key_PageUp);
       while (ts->GetPosition(k) < wanted[k]) QTest::keyClick(ts, Qt::Key_Right);
