@@ -1,36 +1,29 @@
 // OstrelGSM4: configuration utility for the "Ostrel GSM" security alarm panel.
-#include <QApplication>
-#include <QComboBox>
+// This program is the command line, on QtCore alone. The window is a program
+// of its own, "ostrelgsm4-window", which this one starts in its own place
+// (execv: same process, same arguments) when no command is given.
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
 
 #include "app/Cli.h"
 #include "app/WindowArgs.h"
-#include "persist/ShutdownSignals.h"
-#include "ui/AppSetup.h"
-#include "ui/ConnectDlg.h"
-#include "ui/MainForm.h"
 
 int main(int argc, char* argv[]) {
   if (IsCommandLine(argc, argv)) return RunCommandLine(argc, argv);
-  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
-    // The advice first: the line "ostrelgsm4: ..." is always the last one.
-    std::fprintf(stderr,
-                 "Run it in a desktop session, or use the command line: ostrelgsm4 --help\n"
-                 "ostrelgsm4: no display found (DISPLAY is not set), so the window cannot be shown\n");
+  if (!HasDisplay()) {
+    PrintNoDisplay();
     return 1;
   }
-
-  QApplication app(argc, argv);
-  SetUpApplication();
-  TForm1 form;
-  // "--port PORT" fills in the port dialog (the run script passes the
-  // simulated panel's port); "--adc" shows the navigation item "АЦП".
-  const TWindowArgs args = ParseWindowArgs(argc, argv);
-  if (!args.Port.empty()) form.ConnectDialog()->ComPorts()->setEditText(QString::fromLocal8Bit(args.Port.c_str()));
-  if (args.Adc) form.SetAdcItemVisible(true);
-  form.show();
-  // SIGTERM, SIGINT and SIGHUP close the window as the user would.
-  TShutdownSignals shutdownSignals(&form);
-  return QApplication::exec();
+  const std::string window = FindWindowProgram();
+  if (window.empty()) {
+    std::fprintf(stderr, "ostrelgsm4: the window's program is not installed (looked for %s)\n",
+                 WindowProgramPlaces().c_str());
+    return 1;
+  }
+  execv(window.c_str(), argv);
+  std::fprintf(stderr, "ostrelgsm4: cannot start the window's program %s: %s\n", window.c_str(), std::strerror(errno));
+  return 1;
 }

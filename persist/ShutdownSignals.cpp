@@ -1,8 +1,6 @@
 #include "persist/ShutdownSignals.h"
 
-#include <QApplication>
 #include <QSocketNotifier>
-#include <QWidget>
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -30,8 +28,6 @@ extern "C" void OnShutdownSignal(int sig) {
 }
 
 }  // namespace
-
-TShutdownSignals::TShutdownSignals(QWidget* window) : window_(window) { Install(); }
 
 TShutdownSignals::TShutdownSignals(std::function<void(int)> onSignal) : onSignal_(std::move(onSignal)) { Install(); }
 
@@ -63,17 +59,5 @@ void TShutdownSignals::Serve() {
   unsigned char bytes[16];
   int sig = 0;
   for (ssize_t n; (n = read(g_pipe[0], bytes, sizeof bytes)) > 0;) sig = bytes[n - 1];
-  if (onSignal_) {
-    if (sig != 0) onSignal_(sig);
-    return;
-  }
-  // A modal dialog (a message box, the port dialog, the progress dialog)
-  // would keep its own loop running: close those first, newest first.
-  for (int guard = 0; guard < 16; ++guard) {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (!modal || modal == window_) break;
-    modal->close();
-    if (modal->isVisible()) break;
-  }
-  if (window_) window_->close();
+  if (onSignal_ && sig != 0) onSignal_(sig);
 }

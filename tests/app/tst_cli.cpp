@@ -71,6 +71,32 @@ class TestCli : public QObject {
     QVERIFY2(err.split('\n').last().startsWith("ostrelgsm4: no display"), qPrintable(err));
   }
 
+  // The command line loads no GUI library; without its window's program
+  // beside it or installed, the window's arguments end in one clear line.
+  void commandLineStandsWithoutTheWindow() {
+    QProcess ldd;
+    ldd.start("ldd", {OSTRELGSM4_BINARY});
+    if (!ldd.waitForFinished(60000) || ldd.exitCode() != 0) QSKIP("ldd is not available");
+    const QString libs = QString::fromUtf8(ldd.readAllStandardOutput());
+    QVERIFY2(libs.contains("libQt6Core") && !libs.contains("libQt6Gui") && !libs.contains("libQt6Widgets"),
+             qPrintable(libs));
+
+    QTemporaryDir dir;
+    const QString alone = dir.filePath("ostrelgsm4");
+    QVERIFY(QFile::copy(OSTRELGSM4_BINARY, alone));
+    QProcess window;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    window.setProcessEnvironment(env);
+    window.start(alone, {"--port", "/dev/null"});
+    QVERIFY(window.waitForFinished(60000));
+    QCOMPARE(window.exitCode(), 1);
+    const QString err = QString::fromUtf8(window.readAllStandardError());
+    QVERIFY2(err.count('\n') == 1 && err.startsWith("ostrelgsm4: the window's program is not installed") &&
+                 err.contains(dir.filePath("ostrelgsm4-window")),
+             qPrintable(err));
+  }
+
   void readBacksUpThePanel() {
     TPanelSim sim;
     ostrel::sim::TPanelState state = sim.State();

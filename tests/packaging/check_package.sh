@@ -22,6 +22,7 @@ sim=$(ls "$scratch"/ostrelgsm4-sim_*.deb 2>/dev/null)
 main_files=$(dpkg-deb -c "$main" | awk '{print $6}')
 sim_files=$(dpkg-deb -c "$sim" | awk '{print $6}')
 grep -qx './usr/bin/ostrelgsm4' <<<"$main_files" || fail "ostrelgsm4 lacks /usr/bin/ostrelgsm4"
+grep -qx './usr/lib/ostrelgsm4/ostrelgsm4-window' <<<"$main_files" || fail "ostrelgsm4 lacks its window's program"
 grep -q 'panel-sim' <<<"$main_files" && fail "ostrelgsm4 holds the simulator"
 grep -qx './usr/bin/ostrelgsm4-panel-sim' <<<"$sim_files" || fail "ostrelgsm4-sim lacks the simulator"
 grep -q 'man1/ostrelgsm4-panel-sim.1.gz' <<<"$sim_files" || fail "ostrelgsm4-sim lacks its manual page"

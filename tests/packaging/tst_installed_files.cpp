@@ -1,7 +1,8 @@
 // Where the program keeps its files, end to end: the real binary copied into
 // an installed layout (<prefix>/bin), into a directory of another user and
-// into its build tree, each run with a home of its own and closed by SIGTERM
-// as a user closes the window.
+// into its build tree (the window's program beside it, or in
+// <prefix>/lib/ostrelgsm4 when installed), each run with a home of its own
+// and closed by SIGTERM as a user closes the window.
 #include <sys/stat.h>
 #include <csignal>
 #include <unistd.h>
@@ -85,6 +86,9 @@ class TestInstalledFiles : public QObject {
     QVERIFY(QDir().mkpath(bin));
     const QString binary = bin + "/ostrelgsm4";
     QVERIFY(QFile::copy(OSTRELGSM4_BINARY, binary));
+    const QString windowDir = layout == "installed" ? scratch.filePath("usr/lib/ostrelgsm4") : bin;
+    QVERIFY(QDir().mkpath(windowDir));
+    QVERIFY(QFile::copy(OSTRELGSM4_WINDOW_BINARY, windowDir + "/ostrelgsm4-window"));
     if (layout == "other-owner") QCOMPARE(::chown(QFile::encodeName(bin).constData(), 65534, 65534), 0);
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -120,10 +124,15 @@ class TestInstalledFiles : public QObject {
 
     QCOMPARE(Entries(cwd), QStringList());
     if (layout == "build-tree") {
-      QCOMPARE(Entries(bin), (QStringList{"Windows.ini", "current.ini", "log.txt", "ostrelgsm4"}));
+      QCOMPARE(Entries(bin), (QStringList{"Windows.ini", "current.ini", "log.txt", "ostrelgsm4", "ostrelgsm4-window"}));
       QCOMPARE(Entries(home), QStringList());
     } else {
-      QCOMPARE(Entries(bin), QStringList{"ostrelgsm4"});
+      if (layout == "installed") {
+        QCOMPARE(Entries(bin), QStringList{"ostrelgsm4"});
+        QCOMPARE(Entries(windowDir), QStringList{"ostrelgsm4-window"});
+      } else {
+        QCOMPARE(Entries(bin), (QStringList{"ostrelgsm4", "ostrelgsm4-window"}));
+      }
       QCOMPARE(Mode(configDir), 0700);
       QCOMPARE(Mode(dataDir), 0700);
     }

@@ -18,6 +18,7 @@
 #include "persist/ProgramDir.h"
 #include "persist/SettingsDialogs.h"
 #include "persist/ShutdownSignals.h"
+#include "persist/WindowShutdown.h"
 #include "tests/ui/GuiFixture.h"
 #include "tools/PanelSim.h"
 #include "ui/f_common.h"
@@ -298,7 +299,7 @@ class TestPersistGui : public QObject {
       TForm1 form;
       form.show();
       QVERIFY(QTest::qWaitForWindowExposed(&form));
-      TShutdownSignals shutdown(&form);
+      TShutdownSignals shutdown(CloseWindowOnSignal(&form));
       QVERIFY(shutdown.IsInstalled());
       if (modal) {
         QTimer::singleShot(0, &form, [&] { raise(signal); });

@@ -1,0 +1,39 @@
+// OstrelGSM4's window. The program "ostrelgsm4" runs its command line itself
+// and starts this one in its own place (same process, same arguments) when
+// asked for the window, so that the command line never loads the window's
+// libraries.
+#include <QApplication>
+#include <QComboBox>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/WindowArgs.h"
+#include "persist/ShutdownSignals.h"
+#include "persist/WindowShutdown.h"
+#include "ui/AppSetup.h"
+#include "ui/ConnectDlg.h"
+#include "ui/MainForm.h"
+
+int main(int argc, char* argv[]) {
+  const TWindowArgs args = ParseWindowArgs(argc, argv);
+  if (!args.IsWindow) {
+    std::fprintf(stderr, "ostrelgsm4: the window takes only --port PORT and --adc; commands run with ostrelgsm4\n");
+    return 2;
+  }
+  if (!HasDisplay()) {
+    PrintNoDisplay();
+    return 1;
+  }
+
+  QApplication app(argc, argv);
+  SetUpApplication();
+  TForm1 form;
+  // "--port PORT" fills in the port dialog (the run script passes the
+  // simulated panel's port); "--adc" shows the navigation item "АЦП".
+  if (!args.Port.empty()) form.ConnectDialog()->ComPorts()->setEditText(QString::fromLocal8Bit(args.Port.c_str()));
+  if (args.Adc) form.SetAdcItemVisible(true);
+  form.show();
+  // SIGTERM, SIGINT and SIGHUP close the window as the user would.
+  TShutdownSignals shutdownSignals(CloseWindowOnSignal(&form));
+  return QApplication::exec();
+}
