@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSpinBox>
@@ -18,7 +19,10 @@
 
 #include "tests/ui/GuiFixture.h"
 #include "ui/AppSetup.h"
+#include "ui/ConnectDlg.h"
 #include "ui/KeyDialog.h"
+#include "ui/NavBar.h"
+#include "ui/Panel.h"
 #include "ui/Trislider.h"
 #include "ui/f_ACP.h"
 #include "ui/f_common.h"
@@ -46,6 +50,45 @@ QList<QRect> ItemRects(TForm1& form) {
     if (item->isVisibleTo(&form))
       rects << QRect(item->mapTo(form.NavigationBar(), QPoint(0, 0)), item->size());
   return rects;
+}
+
+
+// The texts of root's visible labels, buttons, check boxes, radio buttons,
+// panes and navigation items that do not fit the space their widget has
+// (the status panes elide theirs, with the whole text in a tooltip).
+QStringList ClippedTexts(QWidget* root) {
+  QStringList clipped;
+  const auto fits = [](const QWidget* w, const QString& text, int room) {
+    return w->fontMetrics().horizontalAdvance(text) <= room;
+  };
+  for (QWidget* w : root->findChildren<QWidget*>()) {
+    if (!w->isVisibleTo(root) || w->width() <= 0) continue;
+    QString text;
+    bool ok = true;
+    if (auto* label = qobject_cast<QLabel*>(w)) {
+      text = label->text();
+      if (text.isEmpty() || label->textFormat() == Qt::RichText || Qt::mightBeRichText(text)) continue;
+      const QRect room = label->contentsRect();
+      ok = label->wordWrap() ? label->heightForWidth(room.width()) <= room.height() : fits(label, text, room.width());
+    } else if (auto* box = qobject_cast<QCheckBox*>(w)) {
+      text = box->text();
+      ok = box->sizeHint().width() <= box->width();
+    } else if (auto* radio = qobject_cast<QRadioButton*>(w)) {
+      text = radio->text();
+      ok = radio->sizeHint().width() <= radio->width();
+    } else if (auto* button = qobject_cast<QPushButton*>(w)) {
+      text = button->text().remove('&');
+      ok = fits(button, text, button->width() - 6);
+    } else if (auto* item = qobject_cast<TRzGroupItem*>(w)) {
+      text = item->Caption();
+      ok = item->sizeHint().width() <= item->width();
+    } else if (auto* panel = qobject_cast<TPanel*>(w)) {
+      text = panel->Caption();
+      ok = text.isEmpty() || fits(panel, text, panel->contentsRect().width());
+    }
+    if (!ok) clipped << w->objectName() + ": " + text;
+  }
+  return clipped;
 }
 
 }  // namespace
@@ -256,7 +299,7 @@ class TestDesktop : public QObject {
 
     // The slider's thumbs are its children, each with its threshold as value.
     TTrislider* ts = form.ACPPage()->Slider(1);
-    ts->SetPosition(1, 300);
+    for (int k = 1; k < 5; ++k) ts->SetPosition(k, 200 + 100 * k);
     QAccessibleInterface* slider = QAccessible::queryAccessibleInterface(ts);
     QCOMPARE(slider->text(QAccessible::Name), QString::fromUtf8("Канал АЦП 1"));
     QCOMPARE(slider->childCount(), 5);
@@ -268,7 +311,9 @@ class TestDesktop : public QObject {
     QCOMPARE(thumb->parent(), slider);
     QAccessibleValueInterface* value = thumb->valueInterface();
     QCOMPARE(value->maximumValue().toInt(), 1023);
-    value->setCurrentValue(400);
+    value->setCurrentValue(350);
+    QCOMPARE(ts->GetPosition(1), 350);
+    value->setCurrentValue(900);  // as a user's move: as far as the next thumb
     QCOMPARE(ts->GetPosition(1), 400);
     QCOMPARE(AccessibleName(form.ACPPage()->findChild<QWidget*>("pRaz2")), QString::fromUtf8("Оба разомкнуты, канал 2"));
   }
@@ -350,6 +395,33 @@ class TestDesktop : public QObject {
     QVERIFY(form.width() >= 640 && form.height() >= 400);
   }
 
+
+  // At 1280 x 800 and 800 x 450, on every page and in the connection
+  // dialog, no text is cut off by its control.
+  void textsAreNotClipped() {
+    TForm1 form;
+    form.findChild<QWidget*>("RzGroup3")->show();  // as when connected
+    form.SetAdcItemVisible(true);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    for (const QSize size : {QSize(1280, 800), QSize(800, 450)}) {
+      form.resize(size);
+      for (TPage* page : {static_cast<TPage*>(form.CommonPage()), static_cast<TPage*>(form.KeysPage()),
+                          static_cast<TPage*>(form.GSMPage()), static_cast<TPage*>(form.ACPPage())}) {
+        form.ShowPage(page);
+        QApplication::processEvents();
+        const QStringList clipped = ClippedTexts(&form);
+        QVERIFY2(clipped.isEmpty(), qPrintable(page->objectName() + " " + QString::number(size.width()) + ": " +
+                                               clipped.join(" | ")));
+      }
+    }
+    TdlgConnect* dialog = form.ConnectDialog();
+    dialog->show();
+    QApplication::processEvents();
+    const QStringList clipped = ClippedTexts(dialog);
+    QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(" | ")));
+    dialog->hide();
+  }
  private:
   gui::TSandbox sandbox;
 };
