@@ -14,11 +14,13 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QTableWidget>
 #include <QTest>
 #include <QTreeWidget>
 
 #include "tests/ui/GuiFixture.h"
 #include "ui/AppSetup.h"
+#include "ui/CompareDlg.h"
 #include "ui/ConnectDlg.h"
 #include "ui/KeyDialog.h"
 #include "ui/NavBar.h"
@@ -418,9 +420,33 @@ class TestDesktop : public QObject {
     TdlgConnect* dialog = form.ConnectDialog();
     dialog->show();
     QApplication::processEvents();
-    const QStringList clipped = ClippedTexts(dialog);
+    QStringList clipped = ClippedTexts(dialog);
     QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(" | ")));
     dialog->hide();
+
+    // The compare dialog: its header and every cell of its table.
+    TSettings panel;
+    panel.Groups = TGroups::AllWithAdc();
+    TSettings pages = panel;
+    panel.Phone[1] = "+79161112233";
+    pages.Phone[1] = "+79030000003";
+    pages.Key[3] = "DEADBEEF00112233";
+    pages.Threshold[0][1] = 512;
+    pages.Hours24[2] = true;
+    TdlgCompare compare(&form);
+    compare.Show(Differences(panel, pages));
+    compare.show();
+    QApplication::processEvents();
+    clipped = ClippedTexts(&compare);
+    QTableWidget* table = compare.Table();
+    QCOMPARE(table->rowCount(), 4);
+    for (int row = 0; row < table->rowCount(); ++row) {
+      for (int column = 0; column < table->columnCount(); ++column) {
+        const QString text = table->item(row, column)->text();
+        if (table->fontMetrics().horizontalAdvance(text) + 6 > table->columnWidth(column)) clipped << text;
+      }
+    }
+    QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(" | ")));
   }
  private:
   gui::TSandbox sandbox;
