@@ -25,9 +25,9 @@ fail() {
   exit 1
 }
 
-# A copy of the program in a directory of its own: its "current.ini" and "Windows.ini" start
+# A copy of the program (and its window) in a directory of its own: its "current.ini" and "Windows.ini" start
 # fresh there (so the window has its default layout) and never touch the build's.
-cp "$build/app/ostrelgsm4" "$work/"
+cp "$build/app/ostrelgsm4" "$build/app/ostrelgsm4-window" "$work/"
 
 Xvfb -displayfd 3 -screen 0 1280x900x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
 pids+=($!)
