@@ -8,6 +8,7 @@
 #include <QSqlQuery>
 #include <QUrl>
 #include <QUrlQuery>
+#include <QUuid>
 #include <QVariant>
 
 namespace {
@@ -59,6 +60,9 @@ TSite SiteFrom(const QSqlQuery& q) {
   s.Changed = Time(q.value(7));
   return s;
 }
+
+// A null QString binds as SQL NULL; the columns hold empty texts instead.
+QVariant Text(const QString& text) { return QVariant(text.isNull() ? QStringLiteral("") : text); }
 
 const char* const kSiteColumns = "id, name, address, notes, data_number, archived, created, changed";
 
@@ -138,7 +142,8 @@ QSqlDatabase TLibrary::Database() const { return QSqlDatabase::database(connecti
 bool TLibrary::IsOpen() const { return Database().isOpen(); }
 
 bool TLibrary::Fail(const QString& why) {
-  error_ = why;
+  // One line: the servers' texts run over several.
+  error_ = why.simplified();
   return false;
 }
 
@@ -204,7 +209,8 @@ bool TLibrary::Migrate() {
             "data_number TEXT NOT NULL DEFAULT '', archived INTEGER NOT NULL DEFAULT 0, "
             "created TEXT NOT NULL, changed TEXT NOT NULL, search TEXT NOT NULL DEFAULT '')",
         "CREATE TABLE records (id " + id +
-            ", site_id BIGINT NOT NULL REFERENCES sites(id), number INTEGER NOT NULL, at TEXT NOT NULL, "
+            ", uid TEXT NOT NULL UNIQUE, site_id BIGINT NOT NULL REFERENCES sites(id), number INTEGER NOT NULL, "
+            "at TEXT NOT NULL, "
             "operator TEXT NOT NULL, host TEXT NOT NULL, kind TEXT NOT NULL, outcome TEXT NOT NULL, "
             "firmware TEXT NOT NULL, port TEXT NOT NULL, settings TEXT NOT NULL, UNIQUE (site_id, number))",
         // The phone numbers and keys of each site's latest record, for search.
@@ -264,8 +270,8 @@ bool TLibrary::AddSite(const TSite& site) {
   q.prepare("INSERT INTO sites (name, address, notes, data_number, archived, created, changed, search) "
             "VALUES (?, ?, ?, ?, 0, ?, ?, ?)");
   const QString now = Now();
-  for (const QVariant& v : {QVariant(site.Name), QVariant(site.Address), QVariant(site.Notes),
-                            QVariant(site.DataNumber), QVariant(now), QVariant(now),
+  for (const QVariant& v : {Text(site.Name), Text(site.Address), Text(site.Notes),
+                            Text(site.DataNumber), QVariant(now), QVariant(now),
                             QVariant((site.Name + '\n' + site.Address + '\n' + site.Notes + '\n' + site.DataNumber).toLower())})
     q.addBindValue(v);
   if (q.exec()) return true;
@@ -280,8 +286,8 @@ bool TLibrary::UpdateSite(const QString& name, const TSite& site) {
   if (!id) return false;
   QSqlQuery q(Database());
   q.prepare("UPDATE sites SET name = ?, address = ?, notes = ?, data_number = ?, changed = ?, search = ? WHERE id = ?");
-  for (const QVariant& v : {QVariant(site.Name), QVariant(site.Address), QVariant(site.Notes),
-                            QVariant(site.DataNumber), QVariant(Now()),
+  for (const QVariant& v : {Text(site.Name), Text(site.Address), Text(site.Notes),
+                            Text(site.DataNumber), QVariant(Now()),
                             QVariant((site.Name + '\n' + site.Address + '\n' + site.Notes + '\n' + site.DataNumber).toLower()),
                             QVariant(*id)})
     q.addBindValue(v);
@@ -336,6 +342,7 @@ std::vector<TSite> TLibrary::Search(const QString& text, int limit, bool archive
 
 bool TLibrary::AddRecord(const QString& site, TRecord* record) {
   if (readOnly_) return Fail(error_);
+  if (record->Uid.isEmpty()) record->Uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
   QSqlDatabase db = Database();
   const bool sqlite = place_.Engine == TLibraryPlace::TEngine::SQLite;
   // Two programs may append to one site at once: the number is taken inside
@@ -351,6 +358,17 @@ bool TLibrary::AddRecord(const QString& site, TRecord* record) {
     };
     const auto id = SiteId(site);
     if (!id) return rollback(error_);
+    q.prepare("SELECT number, at FROM records WHERE uid = ?");
+    q.addBindValue(record->Uid);
+    if (!q.exec()) return rollback("library: " + q.lastError().text());
+    if (q.next()) {
+      // Stored before: the spool met a crash between storing and removing it.
+      record->Number = q.value(0).toInt();
+      record->Time = Time(q.value(1));
+      rollback(QString());
+      error_.clear();
+      return true;
+    }
     q.prepare("SELECT coalesce(max(number), 0) + 1 FROM records WHERE site_id = ?");
     q.addBindValue(*id);
     if (!q.exec() || !q.next()) return rollback("library: " + q.lastError().text());
@@ -358,11 +376,11 @@ bool TLibrary::AddRecord(const QString& site, TRecord* record) {
     const QString at = (record->Time.isValid() ? record->Time.toUTC() : QDateTime::currentDateTimeUtc())
                            .toString(Qt::ISODateWithMs);
     QSqlQuery insert(db);
-    insert.prepare("INSERT INTO records (site_id, number, at, operator, host, kind, outcome, firmware, port, settings) "
-                   "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-    for (const QVariant& v : {QVariant(*id), QVariant(number), QVariant(at), QVariant(record->Operator),
-                              QVariant(record->Host), QVariant(KindName(record->Kind)), QVariant(record->Outcome),
-                              QVariant(record->Firmware), QVariant(record->Port),
+    insert.prepare("INSERT INTO records (uid, site_id, number, at, operator, host, kind, outcome, firmware, port, settings) "
+                   "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    for (const QVariant& v : {QVariant(record->Uid), QVariant(*id), QVariant(number), QVariant(at), Text(record->Operator),
+                              Text(record->Host), QVariant(KindName(record->Kind)), Text(record->Outcome),
+                              Text(record->Firmware), Text(record->Port),
                               QVariant(QString::fromUtf8(record->Settings))})
       insert.addBindValue(v);
     if (!insert.exec()) {

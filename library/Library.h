@@ -41,6 +41,9 @@ struct TSite {
 };
 
 struct TRecord {
+  // Unique over every library: a record stored twice (from the spool after
+  // a crash) is kept once. AddRecord makes one when empty.
+  QString Uid;
   int Number = 0;            // 1, 2, ... within its site
   QDateTime Time;            // UTC
   QString Operator;

@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <thread>
 
 #include "library/Library.h"
+#include "library/RecordSpool.h"
 
 namespace {
 
@@ -212,6 +214,46 @@ TEST_P(LibraryTest, TwoWritersAtOnceKeepEveryRecord) {
   const auto problems = library.Check();
   ASSERT_TRUE(problems);
   EXPECT_TRUE(problems->isEmpty());
+}
+
+// The library away (no server on the socket, no directory for the file):
+// the records wait in the spool and are stored, once each, when it is back,
+// also after a crash between storing a record and removing its file.
+TEST_P(LibraryTest, RecordsWaitInTheSpoolWhileTheLibraryIsAway) {
+  TLibraryPlace away = place_;
+  if (GetParam() == TEngine::SQLite) away.File = dir_.filePath("no such dir/library.sqlite");
+  else away.Host = dir_.filePath("no server here");
+  const QString spoolDir = dir_.filePath("spool");
+  for (int i = 0; i < 3; ++i) {
+    const QString warning =
+        RecordOperation(away, spoolDir, "Склад", MakeRecord(TRecordKind::Write, SettingsText(QString::number(i), "1")));
+    EXPECT_NE(warning.indexOf("library sync"), -1) << warning.toStdString();
+    EXPECT_EQ(warning.indexOf('\n'), -1);
+  }
+  TRecordSpool spool(spoolDir);
+  ASSERT_EQ(spool.Count(), 3);
+  struct stat st {};
+  ASSERT_EQ(stat(QFile::encodeName(spoolDir).constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  // A copy of a spooled file stands for one stored and not yet removed.
+  const QString first = spoolDir + '/' + QDir(spoolDir).entryList(QDir::Files, QDir::Name).front();
+  ASSERT_TRUE(QFile::copy(first, first + ".keep"));
+
+  // Back: the next operation stores the waiting ones first, then its own.
+  const QString back = RecordOperation(place_, spoolDir, "Склад", MakeRecord(TRecordKind::Verify, SettingsText("3", "1")));
+  EXPECT_TRUE(back.isEmpty()) << back.toStdString();
+  EXPECT_EQ(spool.Count(), 0);
+  ASSERT_TRUE(QFile::rename(first + ".keep", first));
+  TLibrary library;
+  Open(library);
+  QString error;
+  // Taken as stored and removed, kept once.
+  EXPECT_EQ(spool.Sync(library, &error), 1) << error.toStdString();
+  EXPECT_EQ(spool.Count(), 0);
+  const std::vector<TRecord> history = library.History("Склад", true);
+  ASSERT_EQ(history.size(), 4u);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(history[i].Settings, SettingsText(QString::number(i), "1"));
+  EXPECT_EQ(history[3].Kind, TRecordKind::Verify);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, LibraryTest, testing::Values(TEngine::SQLite, TEngine::PostgreSQL),
