@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
+
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -49,9 +51,14 @@ bool TRecordSpool::Put(const QString& site, TRecord record, QString* error) {
       {"port", record.Port},
       {"settings", QString::fromUtf8(record.Settings)},
   };
-  // The time first in the name: Sync stores the oldest first.
+  // The time of spooling in nanoseconds first in the name: Sync stores in
+  // the order spooled, also for records of one millisecond.
+  const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+      std::chrono::system_clock::now().time_since_epoch());
   const QString name = QStringLiteral("%1/%2-%3.record")
-                           .arg(dir_, record.Time.toUTC().toString("yyyyMMddHHmmsszzz"), record.Uid);
+                           .arg(dir_)
+                           .arg(qlonglong(now.count()), 20, 10, QLatin1Char('0'))
+                           .arg(record.Uid);
   QSaveFile file(name);
   if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner) ||
       file.write(QJsonDocument(json).toJson(QJsonDocument::Compact)) < 0 || !file.commit()) {
