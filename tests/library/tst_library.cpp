@@ -1,11 +1,15 @@
 // The site library on both engines: SQLite in a temporary file and a scratch
 // PostgreSQL 15 server started by the test fixture (scripts/pg_scratch.sh).
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+
+#include <cstdio>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <thread>
@@ -256,6 +260,42 @@ TEST_P(LibraryTest, RecordsWaitInTheSpoolWhileTheLibraryIsAway) {
   EXPECT_EQ(history[3].Kind, TRecordKind::Verify);
 }
 
+// A writer killed with SIGKILL while recording: every record is whole or
+// absent, and the check finds nothing. The writer is this binary run again
+// (OSTREL_TEST_WRITER=place), appending until it is killed.
+TEST_P(LibraryTest, AWriterKilledMidRecordLeavesNoHalfRecord) {
+  {
+    TLibrary library;
+    Open(library);
+    ASSERT_TRUE(library.AddSite(Site("цех", "", "", "")));
+  }
+  const QString place = GetParam() == TEngine::SQLite ? place_.File : PgUrl();
+  QProcess writer;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("OSTREL_TEST_WRITER", place);
+  writer.setProcessEnvironment(env);
+  writer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  writer.start(QCoreApplication::applicationFilePath(), {});
+  ASSERT_TRUE(writer.waitForStarted());
+  // Killed after its 30th record is stored, in the middle of later ones.
+  QByteArray out;
+  while (out.count('\n') < 30 && writer.waitForReadyRead(30000)) out += writer.readAllStandardOutput();
+  ASSERT_GE(out.count('\n'), 30) << "the writer stopped early";
+  kill(pid_t(writer.processId()), SIGKILL);
+  writer.waitForFinished();
+
+  TLibrary library;
+  Open(library);
+  const auto problems = library.Check();
+  ASSERT_TRUE(problems);
+  EXPECT_TRUE(problems->isEmpty()) << problems->join("; ").toStdString();
+  const std::vector<TRecord> history = library.History("цех", true);
+  ASSERT_GE(history.size(), 30u);
+  for (const TRecord& r : history) {
+    EXPECT_EQ(r.Settings, SettingsText(QString::number(r.Number), QString(16, 'A'))) << r.Number;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, LibraryTest, testing::Values(TEngine::SQLite, TEngine::PostgreSQL),
                          [](const testing::TestParamInfo<TEngine>& info) {
                            return info.param == TEngine::SQLite ? "SQLite" : "PostgreSQL";
@@ -342,8 +382,24 @@ TEST(LibraryOpen, ANewSQLiteFileIsPrivateWithWalAndForeignKeys) {
 
 }  // namespace
 
+// The writer of AWriterKilledMidRecordLeavesNoHalfRecord: appends until
+// killed, one line on standard output per record stored.
+int RunWriter(const QString& text) {
+  QString why;
+  const auto place = ParseLibraryPlace(text, &why);
+  TLibrary library;
+  if (!place || !library.Open(*place)) return 1;
+  for (int n = 1;; ++n) {
+    TRecord r = MakeRecord(TRecordKind::Read, SettingsText(QString::number(n), QString(16, 'A')));
+    if (!library.AddRecord("цех", &r)) return 1;
+    std::printf("%d\n", r.Number);
+    std::fflush(stdout);
+  }
+}
+
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
+  if (qEnvironmentVariableIsSet("OSTREL_TEST_WRITER")) return RunWriter(qEnvironmentVariable("OSTREL_TEST_WRITER"));
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
