@@ -6,6 +6,9 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -378,12 +381,93 @@ int LibraryCommand(const QString& command, const QStringList& args, const QStrin
   return exOk;
 }
 
-int LibraryMaintenance(const QString& action, const QString& libraryOption) {
+// A site's file name in an export: the name with "/" replaced, never
+// hidden, "." or "..".
+QString ExportName(const QString& site) {
+  QString name = site;
+  name.replace(u'/', u'_');
+  if (name.startsWith(u'.')) name.prepend(u'_');
+  return name + QStringLiteral(".ini");
+}
+
+int ImportDir(TLibrary& library, const QString& dirName) {
+  const QDir dir(dirName);
+  if (!dir.exists()) return Fail(exUsage, "no directory " + dirName);
+  int imported = 0, unchanged = 0;
+  QStringList refused;
+  for (const QFileInfo& info : dir.entryInfoList({QStringLiteral("*.ini")}, QDir::Files, QDir::Name)) {
+    // Only what write accepts: a record is a file write can send.
+    TSettings settings;
+    if (const auto why = ReadSettingsForWrite(info.filePath(), TGroups::All(), &settings)) {
+      refused << *why;
+      continue;
+    }
+    const QString site = info.completeBaseName();
+    if (!library.FindSite(site)) {
+      TSite fresh;
+      fresh.Name = site;
+      if (!library.AddSite(fresh)) {
+        refused << info.fileName() + ": " + library.Error();
+        continue;
+      }
+    }
+    TRecord record;
+    record.Settings = SettingsText(settings, QString());
+    // Importing a folder again adds only what changed.
+    const std::vector<TRecord> history = library.History(site);
+    if (!history.empty()) {
+      const auto latest = library.Record(site, history.back().Number);
+      if (latest && latest->Settings == record.Settings) {
+        ++unchanged;
+        continue;
+      }
+    }
+    record.Operator = SystemUser();
+    record.Host = QSysInfo::machineHostName();
+    record.Kind = TRecordKind::Backup;
+    record.Outcome = QStringLiteral("imported from ") + info.fileName();
+    if (!library.AddRecord(site, &record)) return Fail(exLibrary, library.Error());
+    ++imported;
+  }
+  for (const QString& why : refused) PrintLine(QStringLiteral("ostrelgsm4: not imported: ") + EscapeControls(why));
+  PrintOut(QStringLiteral("%1 files imported, %2 unchanged, %3 refused\n")
+               .arg(imported)
+               .arg(unchanged)
+               .arg(refused.size())
+               .toUtf8());
+  if (!refused.isEmpty()) return Fail(exUsage, QStringLiteral("%1 files were not imported").arg(refused.size()));
+  return exOk;
+}
+
+int ExportDir(TLibrary& library, const QString& dirName) {
+  if (!MakePrivateDir(dirName)) return Fail(exUsage, "cannot create the directory " + dirName);
+  int exported = 0;
+  for (const TSite& site : library.Search(QString(), 1000000000, true)) {
+    const std::vector<TRecord> history = library.History(site.Name);
+    if (history.empty()) continue;
+    const auto record = library.Record(site.Name, history.back().Number);
+    if (!record) return Fail(exLibrary, library.Error());
+    QSaveFile file(QDir(dirName).filePath(ExportName(site.Name)));
+    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner) ||
+        file.write(record->Settings) < 0 || !file.commit())
+      return Fail(exUsage, "Unable to write to " + file.fileName());
+    ++exported;
+  }
+  PrintOut(QStringLiteral("%1 sites exported\n").arg(exported).toUtf8());
+  return exOk;
+}
+
+int LibraryMaintenance(const QString& action, const QString& dir, const QString& libraryOption) {
   QString why;
   const auto place = FindLibrary(libraryOption, &why);
   if (!place) return Fail(exUsage, why);
   TLibrary library;
   if (!library.Open(*place)) return Fail(exLibrary, library.Error());
+  if (action == "export") return ExportDir(library, dir);
+  if (action == "import") {
+    if (library.ReadOnly()) return Fail(exLibrary, library.Error());
+    return ImportDir(library, dir);
+  }
   if (action == "check") {
     const auto problems = library.Check();
     if (!problems) return Fail(exLibrary, library.Error());
@@ -454,10 +538,13 @@ int RunCommands(int argc, char* argv[]) {
   // The words a command takes after its name: none, [TEXT], SITE, sync|check.
   const QString words = QLatin1String(known->Args);
   const bool optional = words.startsWith(u'[');
-  if (args.size() > (words.isEmpty() ? 0 : 1) || (!words.isEmpty() && !optional && args.isEmpty()))
+  // library import DIR and export DIR take a second word.
+  const bool withDir = command == "library" && !args.isEmpty() && (args.first() == "import" || args.first() == "export");
+  if (args.size() > (words.isEmpty() ? 0 : withDir ? 2 : 1) || (!words.isEmpty() && !optional && args.isEmpty()) ||
+      (withDir && args.size() != 2))
     return Fail(exUsage, "usage: ostrelgsm4 " + CliSynopsis(*known) + " (see --help)");
-  if (command == "library" && args.first() != "sync" && args.first() != "check")
-    return Fail(exUsage, "library " + args.first() + ": expected sync or check");
+  if (command == "library" && !withDir && args.first() != "sync" && args.first() != "check")
+    return Fail(exUsage, "library " + args.first() + ": expected sync, check, import DIR or export DIR");
   for (const TCliOption& option : CliOptions())
     if (parser.isSet(option.Name) && !option.TakenBy(command))
       return Fail(exUsage,
@@ -465,7 +552,7 @@ int RunCommands(int argc, char* argv[]) {
   if (command == "ports") return ListPorts();
   const QString libraryOption = parser.value(QStringLiteral("library"));
   if (parser.isSet(QStringLiteral("library")) && libraryOption.isEmpty()) return Fail(exUsage, "--library needs a place");
-  if (command == "library") return LibraryMaintenance(args.first(), libraryOption);
+  if (command == "library") return LibraryMaintenance(args.first(), args.value(1), libraryOption);
   if (command == "sites" || command == "history" || command == "show")
     return LibraryCommand(command, args, libraryOption, parser.isSet(QStringLiteral("json")),
                           parser.value(QStringLiteral("record")));

@@ -20,8 +20,10 @@ const std::vector<TCliCommand>& CliCommands() {
       {"history", "list the records of a site: number, time, operator, kind, outcome, firmware, port", {}, "SITE"},
       {"show", "print a record of a site as a settings file that write accepts (the latest without --record)",
        {}, "SITE"},
-      {"library", "sync: store the records waiting in the spool; check: check the library's integrity", {},
-       "sync|check"},
+      {"library", "sync: store the records waiting in the spool; check: check the library's integrity; "
+                  "import DIR: each settings file DIR/NAME.ini becomes a record of site NAME; "
+                  "export DIR: each site's latest record into DIR/NAME.ini", {},
+       "sync|check|import DIR|export DIR"},
   };
   return commands;
 }

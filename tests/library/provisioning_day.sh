@@ -64,6 +64,20 @@ run library sync | grep -q "^1 records stored, 0 waiting" || fail "library sync"
 [ "$(run history "$site" | tail -1 | cut -f4)" = read ] || fail "the spooled read is not the last record"
 run library check >/dev/null || fail "library check"
 
+# A folder of settings files in and out: a site per file, the latest record
+# per site out; a second import adds nothing; a file write refuses is named.
+mkdir in && cp first.ini "in/Дом 1.ini" && cp changed.ini in/office.ini
+run library import in >/dev/null || fail "library import"
+run library import in | grep -q "^0 files imported, 2 unchanged" || fail "library import again"
+[ "$(run history office | wc -l)" -eq 1 ] || fail "a second import added records"
+echo junk >in/broken.ini
+run library import in >/dev/null 2>err.txt && fail "a broken file imported"
+grep -q "broken.ini" err.txt || fail "the refused file is not named"
+run library export out >/dev/null || fail "library export"
+grep -qx 'Phone3=+79160001122' <(tr -d '\r' <out/office.ini) || fail "the export of office"
+"$work/ostrelgsm4" diff --port "$work/panel" --in "out/Дом 1.ini" --quiet >/dev/null || fail "the exported file is not what was read"
+[ -f "out/$site.ini" ] || fail "the site of the day was not exported"
+
 if [ "$engine" = postgresql ]; then dropdb -h "$host" -U ostrel "$db" || true; fi
 [ $failures -eq 0 ] && echo "provisioning day on $engine: ok"
 exit $((failures > 0))
