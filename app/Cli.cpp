@@ -1,11 +1,20 @@
 #include "app/Cli.h"
 
+#include <pwd.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSysInfo>
+#include <QTemporaryDir>
 #include <QSerialPortInfo>
 #include <algorithm>
 #include <csignal>
@@ -15,9 +24,13 @@
 #include "app/CliOptions.h"
 #include "app/CliOutput.h"
 #include "app/WindowArgs.h"
+#include "library/Library.h"
+#include "library/RecordSpool.h"
 #include "link/xModem.h"
 #include "ops/PanelSession.h"
 #include "ops/Provisioning.h"
+#include "persist/IniFile.h"
+#include "persist/ProgramDir.h"
 #include "persist/SettingsCodec.h"
 #include "persist/ShutdownSignals.h"
 #include "persist/WireText.h"
@@ -66,9 +79,13 @@ class TRun {
   }
   bool Interrupted() const { return signal_ != 0; }
 
+  // How the last read or write ended, for the library.
+  QString LastOutcome;
+
   // Ends the link after a signal: "ostrelgsm4: interrupted", 128 + the signal.
   int Stopped() {
     session_.Disconnect();
+    RunBeforeFinalLine();
     PrintLine(QString::fromUtf8("ostrelgsm4: interrupted"));
     return 128 + signal_;
   }
@@ -112,6 +129,7 @@ class TRun {
 
  private:
   int Ended(const TOperationResult& r, bool write) {
+    LastOutcome = r.Succeeded() ? QStringLiteral("success") : QString::fromStdString(OutcomeText(r.Outcome));
     if (Interrupted()) return Stopped();
     if (r.Succeeded()) return exOk;
     session_.Disconnect();
@@ -127,6 +145,83 @@ class TRun {
   int signal_ = 0;
 };
 
+// Where the library is: --library, else $OSTREL_LIBRARY, else [Library] Url=
+// of current.ini (the window's setting; the only value the command line
+// reads from that file), else library.sqlite in the data directory.
+std::optional<TLibraryPlace> FindLibrary(const QString& option, QString* why) {
+  QString text = option;
+  if (text.isEmpty()) text = qEnvironmentVariable("OSTREL_LIBRARY");
+  if (text.isEmpty()) {
+    TIniFile ini(ProgramDir() + QStringLiteral("current.ini"));
+    if (ini.Load()) text = ini.ReadString(QStringLiteral("Library"), QStringLiteral("Url"), QString()).trimmed();
+  }
+  if (text.isEmpty()) {
+    MakePrivateDir(DataDir());
+    text = DataDir() + QStringLiteral("library.sqlite");
+  }
+  return ParseLibraryPlace(text, why);
+}
+
+QString SpoolDir() { return DataDir() + QStringLiteral("library-spool"); }
+
+QString SystemUser() {
+  if (const passwd* pw = getpwuid(geteuid())) return QString::fromLocal8Bit(pw->pw_name);
+  return qEnvironmentVariable("USER");
+}
+
+// The settings as the text of a settings file.
+QByteArray SettingsText(const TSettings& settings, const QString& port) {
+  QTemporaryDir dir;
+  const QString name = dir.filePath(QStringLiteral("record.ini"));
+  QString why;
+  if (!dir.isValid() || !SaveSettingsFile(name, settings, {port, false}, true, &why)) return {};
+  QFile file(name);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The records of one panel command with --site: kept while the panel is
+// worked, stored after it (or before the final line), so the panel never
+// waits for the library. One warning line at most.
+class TRecorder {
+ public:
+  TRecorder(TLibraryPlace place, QString site, QString operatorName, QString port)
+      : place_(std::move(place)), site_(std::move(site)), operator_(std::move(operatorName)), port_(std::move(port)) {
+    SetBeforeFinalLine([this] { Flush(); });
+  }
+
+  void Add(TRecordKind kind, const TSettings& settings, const QString& outcome) {
+    TRecord r;
+    r.Time = QDateTime::currentDateTimeUtc();
+    r.Operator = operator_;
+    r.Host = QSysInfo::machineHostName();
+    r.Kind = kind;
+    r.Outcome = outcome;
+    r.Firmware = FromWire(settings.Version);
+    r.Port = port_;
+    r.Settings = SettingsText(settings, port_);
+    if (!r.Settings.isEmpty()) records_.push_back(std::move(r));
+  }
+
+  void Flush() {
+    QString warning;
+    for (TRecord& r : records_) {
+      const QString w = RecordOperation(place_, SpoolDir(), site_, std::move(r));
+      if (warning.isEmpty()) warning = w;
+    }
+    records_.clear();
+    if (!warning.isEmpty()) PrintLine(QStringLiteral("ostrelgsm4: warning: ") + EscapeControls(warning));
+  }
+
+ private:
+  TLibraryPlace place_;
+  QString site_, operator_, port_;
+  std::vector<TRecord> records_;
+};
+
+void Note(TRecorder* recorder, TRecordKind kind, const TSettings& settings, const QString& outcome) {
+  if (recorder) recorder->Add(kind, settings, outcome);
+}
+
 void PrintDifferences(const std::vector<TDifference>& differences) {
   for (const TDifference& d : differences)
     PrintOut(DifferenceLine(d, QStringLiteral("panel"), QStringLiteral("file")).toUtf8() + '\n');
@@ -139,10 +234,13 @@ QString Names(const std::vector<TDifference>& differences) {
 }
 
 // read: a fresh file holding exactly what was read, replacing FILE at once.
-int ReadCommand(TRun& run, const QString& port, const std::string& phone, const QString& out, bool adc) {
+int ReadCommand(TRun& run, const QString& port, const std::string& phone, const QString& out, bool adc,
+                TRecorder* recorder) {
   if (const int status = run.Connect(port, phone); status != exOk) return status;
   TSettings settings;
-  if (const int status = run.Read(&settings); status != exOk) return status;
+  const int read = run.Read(&settings);
+  Note(recorder, TRecordKind::Read, settings, run.LastOutcome);
+  if (read != exOk) return read;
   if (const int status = run.Disconnect(); status != exOk) return status;
   QString why;
   if (!SaveSettingsFile(out, settings, {port, false}, true, &why)) return Fail(exUsage, why);
@@ -157,7 +255,7 @@ struct TWriteSafety {
 };
 
 int WriteCommand(TRun& run, const QString& port, const std::string& phone, const QString& in, bool adc,
-                 const TWriteSafety& safety) {
+                 const TWriteSafety& safety, TRecorder* recorder) {
   // The file is read once, strictly, before the port is opened: what is
   // written is what was checked, whatever a backup does to the file.
   TSettings settings;
@@ -165,36 +263,230 @@ int WriteCommand(TRun& run, const QString& port, const std::string& phone, const
   if (const int status = run.Connect(port, phone); status != exOk) return status;
   if (!safety.Backup.isEmpty()) {
     TSettings panel;
-    if (const int status = run.Read(&panel); status != exOk) return status;
+    const int read = run.Read(&panel);
+    Note(recorder, TRecordKind::Backup, panel, run.LastOutcome);
+    if (read != exOk) return read;
     QString why;
     if (!SaveSettingsFile(safety.Backup, panel, {port, false}, true, &why)) {
       run.Disconnect();
       return Fail(exUsage, "the backup was not saved, nothing written: " + why);
     }
   }
-  if (const int status = run.Write(settings); status != exOk) return status;
+  const int written = run.Write(settings);
+  Note(recorder, TRecordKind::Write, settings, run.LastOutcome);
+  if (written != exOk) return written;
   if (!safety.Verify) return run.Disconnect();
   TSettings back;
-  if (const int status = run.Read(&back); status != exOk) return status;
+  const int read = run.Read(&back);
+  if (read != exOk) {
+    Note(recorder, TRecordKind::Verify, back, run.LastOutcome);
+    return read;
+  }
   if (const int status = run.Disconnect(); status != exOk) return status;
   const std::vector<TDifference> differences = Differences(back, settings);
+  Note(recorder, TRecordKind::Verify, back,
+       differences.empty() ? QStringLiteral("success") : "the panel did not keep: " + Names(differences));
   if (differences.empty()) return exOk;
   PrintDifferences(differences);
   return Fail(exExchange, "the panel did not keep what was written: " + Names(differences));
 }
 
 // diff: the panel against the file, as a write of that file would leave it.
-int DiffCommand(TRun& run, const QString& port, const std::string& phone, const QString& in, bool adc) {
+int DiffCommand(TRun& run, const QString& port, const std::string& phone, const QString& in, bool adc,
+                TRecorder* recorder) {
   TSettings file;
   if (const auto refused = ReadSettingsForWrite(in, PanelGroups(adc), &file)) return Fail(exUsage, *refused);
   if (const int status = run.Connect(port, phone); status != exOk) return status;
   TSettings panel;
-  if (const int status = run.Read(&panel); status != exOk) return status;
+  const int read = run.Read(&panel);
+  if (read != exOk) {
+    Note(recorder, TRecordKind::Compare, panel, run.LastOutcome);
+    return read;
+  }
   if (const int status = run.Disconnect(); status != exOk) return status;
   const std::vector<TDifference> differences = Differences(panel, file);
+  Note(recorder, TRecordKind::Compare, panel,
+       differences.empty() ? QStringLiteral("same as ") + in
+                           : QStringLiteral("%1 settings differ from %2").arg(int(differences.size())).arg(in));
   if (differences.empty()) return exOk;
   PrintDifferences(differences);
   return Fail(exDifferent, QString::number(int(differences.size())) + " settings differ from " + in);
+}
+
+// sites, history, show, library: the library alone, no panel.
+int LibraryCommand(const QString& command, const QStringList& args, const QString& libraryOption, bool json,
+                   const QString& recordOption) {
+  QString why;
+  const auto place = FindLibrary(libraryOption, &why);
+  if (!place) return Fail(exUsage, why);
+  TLibrary library;
+  if (!library.Open(*place)) return Fail(exLibrary, library.Error());
+  if (library.ReadOnly()) PrintLine(QStringLiteral("ostrelgsm4: warning: ") + library.Error());
+  if (!library.ReadOnly()) {
+    // Records that waited are stored at every opening.
+    TRecordSpool spool(SpoolDir());
+    QString ignored;
+    spool.Sync(library, &ignored);
+  }
+  if (command == "sites") {
+    const std::vector<TSite> sites = library.Search(args.value(0), 1000000);
+    if (!library.Error().isEmpty() && sites.empty() && !library.ReadOnly()) return Fail(exLibrary, library.Error());
+    QJsonArray array;
+    for (const TSite& site : sites) {
+      if (json) {
+        array.append(QJsonObject{{"name", site.Name}, {"address", site.Address}, {"notes", site.Notes},
+                                 {"data_number", site.DataNumber},
+                                 {"created", site.Created.toString(Qt::ISODateWithMs)},
+                                 {"changed", site.Changed.toString(Qt::ISODateWithMs)}});
+      } else {
+        PrintOut((EscapeControls(site.Name) + u'\t' + EscapeControls(site.Address)).toUtf8() + '\n');
+      }
+    }
+    if (json) PrintOut(QJsonDocument(array).toJson(QJsonDocument::Indented));
+    return exOk;
+  }
+  const QString site = args.value(0);
+  if (!library.FindSite(site)) return Fail(exUsage, "no site named " + site + " in " + place->Display());
+  if (command == "history") {
+    QJsonArray array;
+    for (const TRecord& r : library.History(site)) {
+      if (json) {
+        array.append(QJsonObject{{"record", r.Number}, {"time", r.Time.toString(Qt::ISODateWithMs)},
+                                 {"operator", r.Operator}, {"host", r.Host}, {"kind", KindName(r.Kind)},
+                                 {"outcome", r.Outcome}, {"firmware", r.Firmware}, {"port", r.Port}});
+      } else {
+        // Stored in UTC, shown in local time.
+        QStringList fields{QString::number(r.Number), r.Time.toLocalTime().toString("yyyy-MM-dd HH:mm:ss"),
+                           r.Operator, KindName(r.Kind), r.Outcome, r.Firmware, r.Port};
+        for (QString& field : fields) field = EscapeControls(field);
+        PrintOut(fields.join(u'\t').toUtf8() + '\n');
+      }
+    }
+    if (json) PrintOut(QJsonDocument(array).toJson(QJsonDocument::Indented));
+    return exOk;
+  }
+  // show
+  int number = 0;
+  if (!recordOption.isEmpty()) {
+    bool ok = false;
+    number = recordOption.toInt(&ok);
+    if (!ok || number < 1) return Fail(exUsage, "--record " + recordOption + " is not a record number");
+  } else {
+    const std::vector<TRecord> history = library.History(site);
+    if (history.empty()) return Fail(exUsage, site + " has no records yet");
+    number = history.back().Number;
+  }
+  const auto record = library.Record(site, number);
+  if (!record) return Fail(exUsage, library.Error());
+  PrintOut(record->Settings);
+  return exOk;
+}
+
+// A site's file name in an export: the name with "/" replaced, never
+// hidden, "." or "..".
+QString ExportName(const QString& site) {
+  QString name = site;
+  name.replace(u'/', u'_');
+  if (name.startsWith(u'.')) name.prepend(u'_');
+  return name + QStringLiteral(".ini");
+}
+
+int ImportDir(TLibrary& library, const QString& dirName) {
+  const QDir dir(dirName);
+  if (!dir.exists()) return Fail(exUsage, "no directory " + dirName);
+  int imported = 0, unchanged = 0;
+  QStringList refused;
+  for (const QFileInfo& info : dir.entryInfoList({QStringLiteral("*.ini")}, QDir::Files, QDir::Name)) {
+    // Only what write accepts: a record is a file write can send.
+    TSettings settings;
+    if (const auto why = ReadSettingsForWrite(info.filePath(), TGroups::All(), &settings)) {
+      refused << *why;
+      continue;
+    }
+    const QString site = info.completeBaseName();
+    if (!library.FindSite(site)) {
+      TSite fresh;
+      fresh.Name = site;
+      if (!library.AddSite(fresh)) {
+        refused << info.fileName() + ": " + library.Error();
+        continue;
+      }
+    }
+    TRecord record;
+    record.Settings = SettingsText(settings, QString());
+    // Importing a folder again adds only what changed.
+    const std::vector<TRecord> history = library.History(site);
+    if (!history.empty()) {
+      const auto latest = library.Record(site, history.back().Number);
+      if (latest && latest->Settings == record.Settings) {
+        ++unchanged;
+        continue;
+      }
+    }
+    record.Operator = SystemUser();
+    record.Host = QSysInfo::machineHostName();
+    record.Kind = TRecordKind::Backup;
+    record.Outcome = QStringLiteral("imported from ") + info.fileName();
+    if (!library.AddRecord(site, &record)) return Fail(exLibrary, library.Error());
+    ++imported;
+  }
+  for (const QString& why : refused) PrintLine(QStringLiteral("ostrelgsm4: not imported: ") + EscapeControls(why));
+  PrintOut(QStringLiteral("%1 files imported, %2 unchanged, %3 refused\n")
+               .arg(imported)
+               .arg(unchanged)
+               .arg(refused.size())
+               .toUtf8());
+  if (!refused.isEmpty()) return Fail(exUsage, QStringLiteral("%1 files were not imported").arg(refused.size()));
+  return exOk;
+}
+
+int ExportDir(TLibrary& library, const QString& dirName) {
+  if (!MakePrivateDir(dirName)) return Fail(exUsage, "cannot create the directory " + dirName);
+  int exported = 0;
+  for (const TSite& site : library.Search(QString(), 1000000000, true)) {
+    const std::vector<TRecord> history = library.History(site.Name);
+    if (history.empty()) continue;
+    const auto record = library.Record(site.Name, history.back().Number);
+    if (!record) return Fail(exLibrary, library.Error());
+    QSaveFile file(QDir(dirName).filePath(ExportName(site.Name)));
+    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner) ||
+        file.write(record->Settings) < 0 || !file.commit())
+      return Fail(exUsage, "Unable to write to " + file.fileName());
+    ++exported;
+  }
+  PrintOut(QStringLiteral("%1 sites exported\n").arg(exported).toUtf8());
+  return exOk;
+}
+
+int LibraryMaintenance(const QString& action, const QString& dir, const QString& libraryOption) {
+  QString why;
+  const auto place = FindLibrary(libraryOption, &why);
+  if (!place) return Fail(exUsage, why);
+  TLibrary library;
+  if (!library.Open(*place)) return Fail(exLibrary, library.Error());
+  if (action == "export") return ExportDir(library, dir);
+  if (action == "import") {
+    if (library.ReadOnly()) return Fail(exLibrary, library.Error());
+    return ImportDir(library, dir);
+  }
+  if (action == "check") {
+    const auto problems = library.Check();
+    if (!problems) return Fail(exLibrary, library.Error());
+    for (const QString& problem : *problems) PrintOut(EscapeControls(problem).toUtf8() + '\n');
+    const int waiting = TRecordSpool(SpoolDir()).Count();
+    if (waiting > 0) PrintLine(QStringLiteral("ostrelgsm4: %1 records wait in the spool for library sync").arg(waiting));
+    if (!problems->isEmpty())
+      return Fail(exLibrary, QStringLiteral("%1 problems in %2").arg(problems->size()).arg(place->Display()));
+    PrintOut(QStringLiteral("%1: no problems\n").arg(EscapeControls(place->Display())).toUtf8());
+    return exOk;
+  }
+  if (library.ReadOnly()) return Fail(exLibrary, library.Error());
+  TRecordSpool spool(SpoolDir());
+  QString error;
+  const int stored = spool.Sync(library, &error);
+  PrintOut(QStringLiteral("%1 records stored, %2 waiting\n").arg(stored).arg(spool.Count()).toUtf8());
+  if (spool.Count() > 0) return Fail(exLibrary, error.isEmpty() ? QStringLiteral("records still wait") : error);
+  return exOk;
 }
 
 }  // namespace
@@ -205,6 +497,13 @@ bool IsCommandLine(int argc, char* argv[]) {
 }
 
 namespace {
+
+// A panel command's end: the records of a success are stored now (a failure
+// stored them before its final line).
+int Finish(int status) {
+  RunBeforeFinalLine();
+  return status;
+}
 
 int RunCommands(int argc, char* argv[]) {
   // The link's waits are short (1 ms after each character, 10 ms polls), and
@@ -236,15 +535,32 @@ int RunCommands(int argc, char* argv[]) {
     PrintOut("ostrelgsm4 " OSTREL_VERSION "\n");
     return exOk;
   }
-  const QStringList args = parser.positionalArguments();
-  if (args.size() != 1) return Fail(exUsage, "expected one command: " + commandNames.join(", ") + " (see --help)");
-  const QString command = args.first();
-  if (!FindCliCommand(command)) return Fail(exUsage, "unknown command " + command + " (see --help)");
+  QStringList args = parser.positionalArguments();
+  if (args.isEmpty()) return Fail(exUsage, "expected one command: " + commandNames.join(", ") + " (see --help)");
+  const QString command = args.takeFirst();
+  const TCliCommand* known = FindCliCommand(command);
+  if (!known) return Fail(exUsage, "unknown command " + command + " (see --help)");
+  // The words a command takes after its name: none, [TEXT], SITE, sync|check.
+  const QString words = QLatin1String(known->Args);
+  const bool optional = words.startsWith(u'[');
+  // library import DIR and export DIR take a second word.
+  const bool withDir = command == "library" && !args.isEmpty() && (args.first() == "import" || args.first() == "export");
+  if (args.size() > (words.isEmpty() ? 0 : withDir ? 2 : 1) || (!words.isEmpty() && !optional && args.isEmpty()) ||
+      (withDir && args.size() != 2))
+    return Fail(exUsage, "usage: ostrelgsm4 " + CliSynopsis(*known) + " (see --help)");
+  if (command == "library" && !withDir && args.first() != "sync" && args.first() != "check")
+    return Fail(exUsage, "library " + args.first() + ": expected sync, check, import DIR or export DIR");
   for (const TCliOption& option : CliOptions())
     if (parser.isSet(option.Name) && !option.TakenBy(command))
       return Fail(exUsage,
                   QStringLiteral("--%1 does not belong to %2 (see --help)").arg(QLatin1String(option.Name), command));
   if (command == "ports") return ListPorts();
+  const QString libraryOption = parser.value(QStringLiteral("library"));
+  if (parser.isSet(QStringLiteral("library")) && libraryOption.isEmpty()) return Fail(exUsage, "--library needs a place");
+  if (command == "library") return LibraryMaintenance(args.first(), args.value(1), libraryOption);
+  if (command == "sites" || command == "history" || command == "show")
+    return LibraryCommand(command, args, libraryOption, parser.isSet(QStringLiteral("json")),
+                          parser.value(QStringLiteral("record")));
   const QCommandLineOption portOpt("port"), outOpt("out"), inOpt("in"), backupOpt("backup"), verifyOpt("verify"),
       adcOpt("adc"), phoneOpt("phone"), quietOpt("quiet");
 
@@ -258,17 +574,34 @@ int RunCommands(int argc, char* argv[]) {
     return Fail(exUsage, "--phone " + parser.value(phoneOpt) + " holds no digits to dial");
 
   const bool adc = parser.isSet(adcOpt);
+  // --site: the library is found (and the name checked) before the panel is
+  // touched; it is opened only after the panel's work.
+  std::optional<TRecorder> recorder;
+  if (parser.isSet(QStringLiteral("site"))) {
+    const QString site = parser.value(QStringLiteral("site"));
+    if (const auto problem = SiteNameProblem(site)) return Fail(exUsage, "--site: " + *problem);
+    QString why;
+    const auto place = FindLibrary(libraryOption, &why);
+    if (!place) return Fail(exUsage, why);
+    const QString operatorName =
+        parser.isSet(QStringLiteral("operator")) ? parser.value(QStringLiteral("operator")) : SystemUser();
+    recorder.emplace(*place, site, operatorName,
+                     parser.isSet(phoneOpt) ? parser.value(phoneOpt) : port);
+  } else if (parser.isSet(QStringLiteral("operator")) || parser.isSet(QStringLiteral("library"))) {
+    return Fail(exUsage, "--operator and --library record only with --site");
+  }
+  TRecorder* rec = recorder ? &*recorder : nullptr;
   TRun run(parser.isSet(quietOpt), adc);
   // SIGINT, SIGTERM and SIGHUP stop the operation; the port is closed and
   // its lock released before the program ends with 128 + the signal.
   TShutdownSignals stopSignals([&run](int signal) { run.Interrupt(signal); });
-  if (command == "read") return ReadCommand(run, port, phone, file, adc);
-  if (command == "diff") return DiffCommand(run, port, phone, file, adc);
+  if (command == "read") return Finish(ReadCommand(run, port, phone, file, adc, rec));
+  if (command == "diff") return Finish(DiffCommand(run, port, phone, file, adc, rec));
   const TWriteSafety safety{parser.value(backupOpt), parser.isSet(verifyOpt)};
   if (parser.isSet(backupOpt) && safety.Backup.isEmpty()) return Fail(exUsage, "--backup needs a file name");
   // The backup would replace the very file about to be written.
   if (SameFile(safety.Backup, file)) return Fail(exUsage, "--backup names the file to write; choose another");
-  return WriteCommand(run, port, phone, file, adc, safety);
+  return Finish(WriteCommand(run, port, phone, file, adc, safety, rec));
 }
 
 }  // namespace

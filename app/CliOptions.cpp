@@ -5,6 +5,7 @@
 namespace {
 
 const QStringList kPanelCommands{"read", "write", "diff"};
+const QStringList kLibraryCommands{"read", "write", "diff", "sites", "history", "show", "library"};
 
 }  // namespace
 
@@ -14,6 +15,15 @@ const std::vector<TCliCommand>& CliCommands() {
       {"write", "load a settings file, check the firmware and write it to the panel", {"port", "in"}},
       {"diff", "list what differs between the panel and a settings file, writing nothing", {"port", "in"}},
       {"ports", "list the serial ports", {}},
+      {"sites", "list the library's sites whose name, address, notes, data number, or phone numbers and keys "
+                "in their latest record hold TEXT (all without TEXT)", {}, "[TEXT]"},
+      {"history", "list the records of a site: number, time, operator, kind, outcome, firmware, port", {}, "SITE"},
+      {"show", "print a record of a site as a settings file that write accepts (the latest without --record)",
+       {}, "SITE"},
+      {"library", "sync: store the records waiting in the spool; check: check the library's integrity; "
+                  "import DIR: each settings file DIR/NAME.ini becomes a record of site NAME; "
+                  "export DIR: each site's latest record into DIR/NAME.ini", {},
+       "sync|check|import DIR|export DIR"},
   };
   return commands;
 }
@@ -34,6 +44,14 @@ const std::vector<TCliOption>& CliOptions() {
        {"", "read", "write", "diff"}},
       {"phone", "NUMBER", "Reach the panel through a GSM modem data call to NUMBER.", kPanelCommands},
       {"quiet", "", "Do not show the traffic on standard error.", kPanelCommands},
+      {"site", "NAME", "Record the operation in the site library under NAME (a new name makes a new site); "
+                       "the panel's work and exit status never depend on the library.", kPanelCommands},
+      {"library", "PLACE", "The site library: a SQLite file or postgresql://user@host/dbname (password from "
+                           "~/.pgpass or PGPASSWORD); else $OSTREL_LIBRARY, else [Library] Url= in current.ini, "
+                           "else library.sqlite in the data directory.", kLibraryCommands},
+      {"operator", "NAME", "The operator recorded with --site (default: the system user).", kPanelCommands},
+      {"record", "N", "show: the record numbered N (history lists the numbers).", {"show"}},
+      {"json", "", "sites, history: print JSON for scripts.", {"sites", "history"}},
   };
   return options;
 }
@@ -46,6 +64,7 @@ const std::vector<TCliExit>& CliExitStatuses() {
       {3, "a read or write failed after connecting (a request the panel did not confirm, the link lost, "
           "or --verify found a setting the panel did not keep)"},
       {4, "diff found differences"},
+      {5, "the site library could not be used, or library check found problems"},
       {129, "stopped by SIGHUP"},
       {130, "stopped by SIGINT (Ctrl+C)"},
       {141, "standard output could not be written: closed early (a reader such as head ended) or full"},
@@ -68,6 +87,7 @@ const TCliOption* FindCliOption(const QString& name) {
 
 QString CliSynopsis(const TCliCommand& command) {
   QString line = QString::fromLatin1(command.Name);
+  if (command.Args[0] != '\0') line += u' ' + QLatin1String(command.Args);
   auto word = [](const TCliOption& option) {
     QString text = QStringLiteral("--") + QLatin1String(option.Name);
     if (option.TakesValue()) text += u' ' + QLatin1String(option.ValueName);

@@ -14,6 +14,8 @@ struct TCliCommand {
   const char* Help;
   // Options the command cannot run without, in synopsis order.
   QStringList Required;
+  // The words after the command ("SITE", "[TEXT]", "sync|check"), if any.
+  const char* Args = "";
 };
 
 struct TCliOption {

@@ -1,5 +1,7 @@
 #include "app/CliOutput.h"
 
+#include <functional>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -86,7 +88,21 @@ int FailOutput() {
   return exOutputClosed;
 }
 
+namespace {
+std::function<void()> beforeFinalLine;
+}  // namespace
+
+void SetBeforeFinalLine(std::function<void()> hook) { beforeFinalLine = std::move(hook); }
+
+void RunBeforeFinalLine() {
+  if (!beforeFinalLine) return;
+  auto hook = std::move(beforeFinalLine);
+  beforeFinalLine = nullptr;
+  hook();
+}
+
 int Fail(TExit status, const QString& why) {
+  RunBeforeFinalLine();
   if (OutputFailed()) return FailOutput();
   // One line, whatever a port or file name holds.
   PrintLine(QString::fromUtf8("ostrelgsm4: ") + EscapeControls(why));

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <string>
 
 #include "model/Operation.h"
@@ -12,7 +13,8 @@
 // Exit statuses; 128 + the signal after SIGINT, SIGTERM or SIGHUP, and
 // 128 + SIGPIPE when standard output could not be written (app/CliOptions
 // describes each).
-enum TExit { exOk = 0, exUsage = 1, exConnect = 2, exExchange = 3, exDifferent = 4, exOutputClosed = 141 };
+enum TExit { exOk = 0, exUsage = 1, exConnect = 2, exExchange = 3, exDifferent = 4, exLibrary = 5,
+            exOutputClosed = 141 };
 
 // On a terminal the last line of standard error shows how far an operation
 // got ("n из N"), the traffic scrolling above it.
@@ -36,6 +38,10 @@ class TProgressLine {
 void PrintLine(const QString& text);
 // Memo texts keep the panel's carriage returns; a terminal wants line feeds.
 QString ForTerminal(const std::string& text);
+// What must come before the final line (the library's warning): run once,
+// by Fail or by RunBeforeFinalLine.
+void SetBeforeFinalLine(std::function<void()> hook);
+void RunBeforeFinalLine();
 // The final line "ostrelgsm4: <why>"; returns status. When standard output
 // could no longer be written, that is the final line and status instead.
 int Fail(TExit status, const QString& why);

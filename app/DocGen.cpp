@@ -30,6 +30,7 @@ QString Synopsis() {
                     QStringLiteral(".IR PORT ]"), QStringLiteral(".RB [ \\-\\-adc ]")};
   for (const TCliCommand& command : CliCommands()) {
     lines << QStringLiteral(".br") << QStringLiteral(".B ostrelgsm4 ") + QLatin1String(command.Name);
+    if (command.Args[0] != '\0') lines << QStringLiteral(".I ") + Roff(QLatin1String(command.Args));
     for (const QString& name : command.Required) {
       const TCliOption* option = FindCliOption(name);
       if (!option) continue;

@@ -1,0 +1,120 @@
+// The site library at scale: fills a SQLite library with SITES sites of
+// RECORDS records each (10 000 x 50 by default, settings texts of a real
+// size), then reports the median time of a search to the first 50 matches
+// (a phone number of a latest record), of one site's history, and of
+// recording one operation, and the file's size per record.
+//   bench_library_scale [SITES] [RECORDS] [FILE]
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "library/Library.h"
+
+namespace {
+
+// About the size of a settings file read from a panel.
+QByteArray Settings(int site, int record) {
+  QByteArray text = "[Connect]\r\nComPort=/dev/ttyUSB0\r\n[Debug]\r\nLog=0\r\n[Phones]\r\n";
+  for (int i = 1; i <= 12; ++i)
+    text += "Phone" + QByteArray::number(i) + "=+7916" + QByteArray::number(site * 100 + i).rightJustified(7, '0') + "\r\n";
+  text += "[React]\r\n";
+  for (int i = 1; i <= 12; ++i) text += "React" + QByteArray::number(i) + "=" + QByteArray::number((i + record) % 2) + "\r\n";
+  text += "[Norm]\r\n";
+  for (int i = 5; i <= 12; ++i) text += "Norm" + QByteArray::number(i) + "=" + QByteArray::number(i % 2) + "\r\n";
+  text += "[24Hours]\r\n24-1=0\r\n24-2=0\r\n24-3=1\r\n24-4=0\r\n[Other]\r\nFastGuard=1\r\nTimeOut=30\r\nWaitSend=0\r\nTimeOut2=" +
+          QByteArray::number(record % 256) + "\r\n[Keys]\r\n";
+  for (int i = 0; i < 10; ++i)
+    text += "Key" + QByteArray::number(i) + "=" + QByteArray::number(qulonglong(site) * 1000 + i, 16).toUpper().rightJustified(16, '0') + "\r\n";
+  text += "[GSM]\r\nMODE1=1\r\nMODE2=0\r\nMODE3=0\r\nRING=2\r\n";
+  return text;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  const int sites = argc > 1 ? atoi(argv[1]) : 10000;
+  const int records = argc > 2 ? atoi(argv[2]) : 50;
+  QTemporaryDir dir;
+  TLibraryPlace place;
+  place.File = argc > 3 ? QString::fromLocal8Bit(argv[3]) : dir.filePath("library.sqlite");
+  TLibrary library;
+  if (!library.Open(place)) {
+    std::fprintf(stderr, "%s\n", qPrintable(library.Error()));
+    return 1;
+  }
+  QElapsedTimer fill;
+  fill.start();
+  QSqlDatabase db = library.Database();
+  // Filling need not survive a power cut; the measurements below run with
+  // the library's own setting again.
+  QSqlQuery(db).exec("PRAGMA synchronous = OFF");
+  for (int s = 0; s < sites; ++s) {
+    if (s % 100 == 0) db.transaction();
+    TSite site;
+    site.Name = QStringLiteral("Объект %1").arg(s, 5, 10, QLatin1Char('0'));
+    site.Address = QStringLiteral("ул. Лесная, %1").arg(s);
+    library.AddSite(site);
+    if (s % 100 == 99 || s == sites - 1) db.commit();
+  }
+  // Records in batches of one transaction per site: the filling, not the
+  // measured recording.
+  for (int s = 0; s < sites; ++s) {
+    const QString name = QStringLiteral("Объект %1").arg(s, 5, 10, QLatin1Char('0'));
+    for (int r = 0; r < records; ++r) {
+      TRecord rec;
+      rec.Operator = "bench";
+      rec.Host = "bench";
+      rec.Outcome = "success";
+      rec.Firmware = "Ostrel GSM VER 05.01";
+      rec.Port = "/dev/ttyUSB0";
+      rec.Settings = Settings(s, r);
+      if (!library.AddRecord(name, &rec)) {
+        std::fprintf(stderr, "%s\n", qPrintable(library.Error()));
+        return 1;
+      }
+    }
+  }
+  std::printf("filled %d sites x %d records in %.1f s\n", sites, records, fill.elapsed() / 1000.0);
+  QSqlQuery(db).exec("PRAGMA wal_checkpoint(TRUNCATE)");
+  QSqlQuery(db).exec("PRAGMA synchronous = FULL");
+
+  std::vector<double> search, history, record;
+  for (int i = 0; i < 50; ++i) {
+    const int s = (i * 7919) % sites;
+    QElapsedTimer t;
+    t.start();
+    const auto found = library.Search(QStringLiteral("7916%1").arg(s * 100 + 3, 7, 10, QLatin1Char('0')), 50);
+    search.push_back(t.nsecsElapsed() / 1e6);
+    if (found.empty()) std::fprintf(stderr, "search found nothing\n");
+    const QString name = QStringLiteral("Объект %1").arg(s, 5, 10, QLatin1Char('0'));
+    t.restart();
+    const auto h = library.History(name);
+    history.push_back(t.nsecsElapsed() / 1e6);
+    TRecord rec;
+    rec.Operator = "bench";
+    rec.Outcome = "success";
+    rec.Settings = Settings(s, records + i);
+    t.restart();
+    library.AddRecord(name, &rec);
+    record.push_back(t.nsecsElapsed() / 1e6);
+  }
+  const qint64 bytes = QFileInfo(place.File).size() + QFileInfo(place.File + "-wal").size();
+  std::printf("search to the first 50 matches: %.2f ms (median of 50)\n", Median(search));
+  std::printf("one site's history (%d records): %.2f ms\n", records, Median(history));
+  std::printf("recording one operation: %.2f ms\n", Median(record));
+  std::printf("size per record: %.0f bytes (%lld bytes for %lld records)\n",
+              double(bytes) / (double(sites) * records), qlonglong(bytes), qlonglong(sites) * records);
+  return 0;
+}

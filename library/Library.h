@@ -1,0 +1,124 @@
+// The site library: every panel the installer looks after (a site) and the
+// whole history of its settings (records), kept in SQLite on this computer or
+// in PostgreSQL for a team, through Qt SQL with the same queries on both.
+//
+// A site has a unique name (up to 200 characters, no control characters), an
+// address, notes and the number of its panel's GSM data line; it is archived,
+// never deleted. A record is appended once and never changed: time (UTC),
+// operator, host, kind, outcome, firmware version, port or number, and the
+// settings as the INI text of a settings file.
+//
+// One TLibrary holds one Qt SQL connection and belongs to the thread that
+// opened it (Qt SQL connections are per thread): a window opens its own
+// TLibrary on a worker thread. Every call returns at once with what the
+// database said; none throws.
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QSqlDatabase>
+#include <QString>
+#include <optional>
+#include <vector>
+
+// The schema this program writes; a library with a higher version is opened
+// read-only.
+inline constexpr int kLibrarySchemaVersion = 1;
+
+enum class TRecordKind { Read, Write, Verify, Backup, Compare };
+QString KindName(TRecordKind kind);
+std::optional<TRecordKind> KindFromName(const QString& name);
+
+struct TSite {
+  qint64 Id = 0;
+  QString Name;
+  QString Address;
+  QString Notes;
+  QString DataNumber;
+  bool Archived = false;
+  QDateTime Created;  // UTC
+  QDateTime Changed;  // UTC
+};
+
+struct TRecord {
+  // Unique over every library: a record stored twice (from the spool after
+  // a crash) is kept once. AddRecord makes one when empty.
+  QString Uid;
+  int Number = 0;            // 1, 2, ... within its site
+  QDateTime Time;            // UTC
+  QString Operator;
+  QString Host;
+  TRecordKind Kind = TRecordKind::Read;
+  QString Outcome;           // "success", "failed request", "refused", ...
+  QString Firmware;
+  QString Port;              // the port, or the number dialled
+  QByteArray Settings;       // INI text of a settings file
+};
+
+// Where the library lives: a SQLite file or a PostgreSQL URL
+// ("postgresql://user@host:port/dbname", "?host=/socket/dir" for a Unix
+// socket). Never holds a password: libpq finds it in ~/.pgpass or PGPASSWORD.
+struct TLibraryPlace {
+  enum class TEngine { SQLite, PostgreSQL } Engine = TEngine::SQLite;
+  QString File;      // SQLite
+  QString User, Host, Database;
+  int Port = -1;
+  // The place as the user may be shown it (no password, ever).
+  QString Display() const;
+};
+
+// Parses a place: a postgresql:// or postgres:// URL, or a file name. A URL
+// that carries a password is refused: it would end up in shell histories.
+std::optional<TLibraryPlace> ParseLibraryPlace(const QString& text, QString* why);
+
+// A site name the library accepts: why not, or nothing.
+std::optional<QString> SiteNameProblem(const QString& name);
+
+class TLibrary {
+ public:
+  TLibrary();
+  ~TLibrary();
+  TLibrary(const TLibrary&) = delete;
+  TLibrary& operator=(const TLibrary&) = delete;
+
+  // Opens (and creates or upgrades) the library. false with Error() when it
+  // cannot be used at all; a newer schema opens read-only (ReadOnly(), with
+  // Error() saying so).
+  bool Open(const TLibraryPlace& place);
+  bool IsOpen() const;
+  bool ReadOnly() const { return readOnly_; }
+  // The last failure, for a final line.
+  const QString& Error() const { return error_; }
+
+  // Site changes. false with Error() on a refused name, a name taken, a
+  // missing site, or a database failure.
+  bool AddSite(const TSite& site);
+  bool UpdateSite(const QString& name, const TSite& site);
+  bool ArchiveSite(const QString& name);
+  std::optional<TSite> FindSite(const QString& name);
+  // Sites whose name, address, notes, data number or any phone number or key
+  // of their latest record holds text (any letter case); archived ones only
+  // with archived. At most limit, by name.
+  std::vector<TSite> Search(const QString& text, int limit, bool archived = false);
+
+  // Appends a record to the site; its Number is set. false with Error().
+  bool AddRecord(const QString& site, TRecord* record);
+  std::vector<TRecord> History(const QString& site, bool withSettings = false);
+  std::optional<TRecord> Record(const QString& site, int number);
+  // Integrity: the problems found (empty when clean), or nothing with Error()
+  // when the check itself failed.
+  std::optional<QStringList> Check();
+
+  // The connection (this thread's), for tests and the benchmark.
+  QSqlDatabase Database() const;
+
+ private:
+  bool Fail(const QString& why);
+  bool Migrate();
+  std::optional<qint64> SiteId(const QString& name);
+
+  QString connection_;
+  TLibraryPlace place_;
+  bool readOnly_ = false;
+  QString error_;
+};

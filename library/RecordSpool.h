@@ -1,0 +1,35 @@
+// Records waiting for the library: when the library cannot take a record
+// (the server away, the disk full, the file locked) it is kept here, one
+// private file (0600) each in a private directory (0700), and stored at the
+// next successful connection, oldest first. A record keeps its Uid, so one
+// stored but not yet removed (a crash between the two) is not stored twice.
+//
+// Files only; any thread, one spool directory per user.
+#pragma once
+
+#include <QString>
+
+#include "library/Library.h"
+
+class TRecordSpool {
+ public:
+  explicit TRecordSpool(QString dir);
+
+  // Keeps the record for later; false with *error when even that failed.
+  bool Put(const QString& site, TRecord record, QString* error);
+  int Count() const;
+  // Stores every waiting record (creating its site when missing), removing
+  // each once stored; a damaged file is set aside as NAME.bad. The number stored; *error names the first failure.
+  int Sync(TLibrary& library, QString* error);
+
+  const QString& Dir() const { return dir_; }
+
+ private:
+  QString dir_;
+};
+
+// What the command line does after each panel operation with a site: opens
+// the library, stores what the spool holds, then the record (creating the
+// site when it is new); the record goes
+// to the spool when that fails. Empty when stored, else one warning line.
+QString RecordOperation(const TLibraryPlace& place, const QString& spoolDir, const QString& site, TRecord record);
