@@ -67,16 +67,31 @@ received() {
 # The process's CPU time (user + system) in clock ticks; fields after the command name.
 ticks() { awk '{ sub(/.*\) /, ""); print $12 + $13 }' "/proc/$gui/stat"; }
 
+# Each thread's wake-ups so far (voluntary context switches), a line "id name count" each, by id.
+wakeups() {
+  local task
+  for task in /proc/"$gui"/task/*; do
+    printf '%s %s %s\n' "${task##*/}" "$(tr ' ' '_' <"$task/comm")" \
+      "$(awk '/^voluntary_ctxt_switches/ { print $2 }' "$task/status")"
+  done | sort
+}
+
+# The CPU share, and the wake-ups per second of every thread that woke: unlike the CPU time they do not
+# depend on how busy the machine is.
 measure() {
   sleep "$settle"
-  local t0 t1 start end
+  local t0 t1 start end w0 w1
   t0="$(ticks)"
+  w0="$(wakeups)"
   start="$(date +%s.%N)"
   sleep "$seconds"
   t1="$(ticks)"
+  w1="$(wakeups)"
   end="$(date +%s.%N)"
   awk -v label="$1" -v t="$((t1 - t0))" -v hz="$(getconf CLK_TCK)" -v s0="$start" -v s1="$end" \
     'BEGIN { wall = s1 - s0; printf "idle %-34s %.3f %% of a core (%.0f ms CPU over %.1f s)\n", label, 100 * t / hz / wall, 1000 * t / hz, wall }'
+  join <(echo "$w0") <(echo "$w1") | awk -v wall="$seconds" \
+    '$5 > $3 { printf "     wake-ups/s of thread %-8s %-16s %.1f\n", $1, $2, ($5 - $3) / wall }'
 }
 
 main="$(window '^Настройка охранной панели')" || fail "the window did not appear"

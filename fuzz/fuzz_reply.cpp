@@ -199,7 +199,7 @@ class TPanelLine : public TClock {
 
   uint32_t NowMs() override { return static_cast<uint32_t>(nowNs_ / kNsPerMs); }
   // The link waits for an answer or for unasked data: the panel has its turn.
-  void Wait(uint32_t ms, int, int) override {
+  void Wait(uint32_t ms, int, int, int) override {
     const bool quiet = Play();
     nowNs_ += int64_t{quiet ? std::max(ms, kQuietStepMs) : ms} * kNsPerMs;
   }

@@ -10,14 +10,14 @@ namespace {
 
 // Polls the given descriptors (negative ones are skipped by poll) for up to
 // timeoutMs; returns early when one is readable or hung up.
-void PollFor(int timeoutMs, int fd1, int fd2) {
-  pollfd fds[2] = {{fd1, POLLIN, 0}, {fd2, POLLIN, 0}};
+void PollFor(int timeoutMs, int fd1, int fd2, int fd3 = -1) {
+  pollfd fds[3] = {{fd1, POLLIN, 0}, {fd2, POLLIN, 0}, {fd3, POLLIN, 0}};
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     int left = static_cast<int>(
         std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
     if (left < 0) left = 0;
-    int rc = poll(fds, 2, left);
+    int rc = poll(fds, 3, left);
     if (rc >= 0 || errno != EINTR || left == 0) return;
   }
 }
@@ -36,7 +36,7 @@ class TRealClock : public TClock {
     using namespace std::chrono;
     return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
   }
-  void Wait(uint32_t ms, int fd1, int fd2) override { PollFor(static_cast<int>(ms), fd1, fd2); }
+  void Wait(uint32_t ms, int fd1, int fd2, int fd3) override { PollFor(static_cast<int>(ms), fd1, fd2, fd3); }
   TDeadline DeadlineIn(uint32_t ms) override { return {MonotonicNs() + int64_t{ms} * 1'000'000}; }
   void WaitUntil(TDeadline deadline) override {
     // An absolute sleep: a signal that interrupts it resumes toward the same
@@ -54,19 +54,19 @@ TClock& TClock::Real() {
   return clock;
 }
 
-void TVirtualClock::Wait(uint32_t ms, int fd1, int fd2) {
+void TVirtualClock::Wait(uint32_t ms, int fd1, int fd2, int fd3) {
   if (owes_) {
     // A far end that never catches up (a fault of the test) ends the
     // stand-still after a while of real time.
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (owes_() && std::chrono::steady_clock::now() < limit) {
-      pollfd fds[2] = {{fd1, POLLIN, 0}, {fd2, POLLIN, 0}};
+      pollfd fds[3] = {{fd1, POLLIN, 0}, {fd2, POLLIN, 0}, {fd3, POLLIN, 0}};
       // Something to read, or a stop: the waiter looks first, in no time.
-      if (poll(fds, 2, 0) > 0) return;
-      PollFor(1, fd1, fd2);
+      if (poll(fds, 3, 0) > 0) return;
+      PollFor(1, fd1, fd2, fd3);
     }
   }
-  PollFor(static_cast<int>(ms / speed_), fd1, fd2);
+  PollFor(static_cast<int>(ms / speed_), fd1, fd2, fd3);
   nowNs_ += int64_t{ms} * kNsPerMs;
 }
 

@@ -22,9 +22,9 @@ class TClock {
   virtual ~TClock() = default;
   // Milliseconds; compare readings by unsigned difference.
   virtual uint32_t NowMs() = 0;
-  // Waits ms, or less when fd1 or fd2 (ignored when negative) becomes readable
-  // or reports a hang-up.
-  virtual void Wait(uint32_t ms, int fd1 = -1, int fd2 = -1) = 0;
+  // Waits ms, or less when fd1, fd2 or fd3 (ignored when negative) becomes
+  // readable or reports a hang-up.
+  virtual void Wait(uint32_t ms, int fd1 = -1, int fd2 = -1, int fd3 = -1) = 0;
   // The moment ms from now. Taken before some work, then handed to WaitUntil,
   // it makes the work's own time part of the wait instead of adding to it.
   virtual TDeadline DeadlineIn(uint32_t ms) = 0;
@@ -42,7 +42,7 @@ class TVirtualClock : public TClock {
  public:
   explicit TVirtualClock(uint32_t speed = 10) : speed_(speed) {}
   uint32_t NowMs() override { return static_cast<uint32_t>(nowNs_.load() / kNsPerMs); }
-  void Wait(uint32_t ms, int fd1 = -1, int fd2 = -1) override;
+  void Wait(uint32_t ms, int fd1 = -1, int fd2 = -1, int fd3 = -1) override;
   TDeadline DeadlineIn(uint32_t ms) override { return {nowNs_.load() + int64_t{ms} * kNsPerMs}; }
   void WaitUntil(TDeadline deadline) override;
   void Advance(uint32_t ms) { nowNs_ += int64_t{ms} * kNsPerMs; }

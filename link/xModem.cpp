@@ -1,10 +1,12 @@
 // The link thread: its life, the link loop, opening and closing the port.
 #include "link/xModem.h"
 
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 
 #include "serial/GuiSync.h"
@@ -150,7 +152,17 @@ void TModem::EndMode(uint8_t done) {
 void TModem::Sleep(uint32_t ms) { clock_.Wait(ms, StopFdForWait()); }
 
 void TModem::IdleWait(uint32_t ms) {
-  clock_.Wait(ms, StopFdForWait(), modeFd_);
+  const int port = idleWatchesPort_ && port_ ? port_->Handle() : -1;
+  clock_.Wait(port >= 0 ? std::max(ms, kIdlePortWaitMs) : ms, StopFdForWait(), modeFd_, port);
+  if (port >= 0) {
+    pollfd ready{port, POLLIN, 0};
+    try {
+      // Readable with nothing waiting: a hang-up that the drain cannot see.
+      if (poll(&ready, 1, 0) > 0 && port_->QueueCount(0) == 0) idleWatchesPort_ = false;
+    } catch (const std::exception&) {
+      // The drain that follows meets the same failure and reports it.
+    }
+  }
   uint64_t count = 0;
   [[maybe_unused]] ssize_t n = read(modeFd_, &count, sizeof count);
 }

@@ -121,8 +121,11 @@ class TModem {
   // Waits ms; a termination request ends the wait early.
   void Sleep(uint32_t ms);
   // The idle step's wait: ends early on a termination request or when a new
-  // link mode is set.
+  // link mode is set, and also when the panel sends something unasked or the
+  // line goes away; while the port can tell that, the wait lasts up to
+  // kIdlePortWaitMs instead of ms.
   void IdleWait(uint32_t ms);
+  static constexpr uint32_t kIdlePortWaitMs = 1000;
 
   // What one attempt keeps of a reply; the rest is dropped (and logged).
   static constexpr size_t kMaxReply = 64 * 1024;
@@ -163,6 +166,9 @@ class TModem {
 
   std::atomic<uint8_t> mode_{0};
   std::atomic<bool> hangingUp_{false};
+  // Cleared when the port woke an idle wait with nothing to read: it keeps
+  // reporting, so the idle step waits ms again.
+  bool idleWatchesPort_ = true;
   TOutArray& queue_;
   std::unique_ptr<TXComm> port_;
   TDevice& device_;

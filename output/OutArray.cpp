@@ -1,5 +1,8 @@
 #include "output/OutArray.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <ctime>
 
@@ -16,9 +19,22 @@ std::string LocalDateTimeText() {
 
 }  // namespace
 
-TOutArray::TOutArray() : DateTimeText(LocalDateTimeText) {}
+TOutArray::TOutArray()
+    : DateTimeText(LocalDateTimeText), readyFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
-TOutArray::~TOutArray() = default;
+TOutArray::~TOutArray() {
+  if (readyFd_ >= 0) close(readyFd_);
+}
+
+void TOutArray::ClearReady() {
+  uint64_t count = 0;
+  [[maybe_unused]] ssize_t n = read(readyFd_, &count, sizeof count);
+}
+
+void TOutArray::SignalReady() {
+  const uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = write(readyFd_, &one, sizeof one);
+}
 
 uint8_t TOutArray::HasPending() const {
   const int read = readIndex_.load(std::memory_order_relaxed);
@@ -78,19 +94,22 @@ void TOutArray::Post(std::unique_ptr<TOutElement> element) {
   // Once elements wait in the overflow list, later ones go behind them.
   if (!overflow_.empty()) {
     overflow_.push_back(std::move(element));
-    return;
+    lock.unlock();
+    return SignalReady();
   }
   if (ringFull()) {
     spaceCv_.wait(lock, [&] { return !ringFull() || stopping(); });
     if (ringFull()) {
       overflow_.push_back(std::move(element));
       overflowUsed_.store(true, std::memory_order_release);
-      return;
+      lock.unlock();
+      return SignalReady();
     }
   }
   lock.unlock();
   Slot(write) = std::move(element);
   writeIndex_.store(Next(write), std::memory_order_release);
+  SignalReady();
 }
 
 void TOutArray::PostMemo(const std::string& text, bool showInMemo, bool withDateTime) {

@@ -10,6 +10,9 @@
 // longer drains (the main window waits for the link thread without applying
 // elements), so while its stop check says so it queues the element in an
 // overflow list behind the ring instead; order is kept.
+//
+// Every post also makes ReadyFd readable, so a consumer that has nothing to
+// do sleeps on it instead of looking at the queue on a timer.
 #pragma once
 
 #include <array>
@@ -64,8 +67,15 @@ class TOutArray {
   // Number of elements waiting (either thread; a snapshot).
   int WaitingCount() const;
 
+  // Consumer: a descriptor (an eventfd) that a post makes readable. The
+  // consumer going to sleep calls ClearReady and then looks at HasPending
+  // once more: a post after that look makes the descriptor readable again.
+  int ReadyFd() const { return readyFd_; }
+  void ClearReady();
+
  private:
   void Post(std::unique_ptr<TOutElement> element);
+  void SignalReady();
   static int Next(int index) { return index == SlotCount ? 1 : index + 1; }
   std::unique_ptr<TOutElement>& Slot(int index) { return slots_[index - 1]; }
 
@@ -78,6 +88,7 @@ class TOutArray {
   std::deque<std::unique_ptr<TOutElement>> overflow_;
   std::atomic<bool> overflowUsed_{false};
   std::unique_ptr<TOutElement> lastOverflow_;  // consumer only
+  int readyFd_ = -1;
   std::function<bool()> stopRequested_;        // producer only
 };
 

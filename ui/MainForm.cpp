@@ -174,11 +174,18 @@ TForm1::TForm1(QWidget* parent, bool persistent)
   connect(this, &TForm1::LinkFinished, this, &TForm1::LinkEndedWhileConnecting);
   keys_->SetKeyDialog(new TOKRightDlg(this));
 
+  // The timer looks at the queue every 50 ms while there is output to apply
+  // or an operation runs; otherwise it rests, and the queue's first post
+  // wakes it: an idle window does not wake at all.
   timer_ = new QTimer(this);
   timer_->setObjectName("Timer1");
   timer_->setInterval(50);
   connect(timer_, &QTimer::timeout, this, &TForm1::TimerTick);
-  timer_->start();
+  readyNotifier_ = new QSocketNotifier(queue_.ReadyFd(), QSocketNotifier::Read, this);
+  connect(readyNotifier_, &QSocketNotifier::activated, this, [this] {
+    readyNotifier_->setEnabled(false);
+    if (!timer_->isActive()) timer_->start();
+  });
 
   SetUpDesktop();
   // The first key the user presses acts on "Подключиться".
@@ -197,6 +204,9 @@ TForm1::~TForm1() {
       return Said(layout_->Save(e) && recent_->Save(layout_->FileName(), e), layout_->FileName(), e);
     });
   timer_->stop();
+  // The queue's descriptor closes with the queue, before the window's children go.
+  delete readyNotifier_;
+  readyNotifier_ = nullptr;
   if (link_) {
     ReleaseLinkNotifier();
     link_->Terminate();
@@ -320,6 +330,7 @@ void TForm1::TimerTick() {
   if (draining_) return;
   draining_ = true;
   timer_->stop();
+  readyNotifier_->setEnabled(false);
   // Looked at before draining: whatever the link posted before its mode went
   // back to 0, or before it ended, is then in the queue and applied below.
   const bool linkEnded = link_ && link_->Finished();
@@ -331,7 +342,11 @@ void TForm1::TimerTick() {
     emit LinkFinished();
   }
   draining_ = false;
-  timer_->start();
+  if (busy_ || queue_.HasPending() != 0) return timer_->start();
+  // Rests: a post from here on makes the queue's descriptor readable again.
+  queue_.ClearReady();
+  if (queue_.HasPending() != 0) return timer_->start();
+  readyNotifier_->setEnabled(true);
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {

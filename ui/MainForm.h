@@ -1,5 +1,6 @@
 // The main window: navigation, actions, the traffic memo, the 50 ms timer
-// that applies output elements, and the current link thread.
+// that applies output elements (resting while there are none), and the
+// current link thread.
 //
 // Everything here runs on the GUI thread. It shares with the link thread the
 // output queue (it is the only consumer), the link mode, and the connected
@@ -191,6 +192,7 @@ class TForm1 : public QMainWindow {
   TOperationResult lastResult_;
   std::unique_ptr<TModem> link_;
   QSocketNotifier* linkNotifier_ = nullptr;  // the link's StateFd
+  QSocketNotifier* readyNotifier_ = nullptr;  // the queue's ReadyFd, while the timer rests
   std::atomic<bool> connected_{false};
   bool busy_ = false;
   bool draining_ = false;

@@ -386,9 +386,9 @@ class TTimeOutOnCue : public TClock {
  public:
   void TimeOut() { out_ = true; }
   uint32_t NowMs() override { return out_ ? 1'000'000'000u : 1000u; }
-  void Wait(uint32_t ms, int fd1, int fd2) override {
-    pollfd fds[2] = {{fd1, POLLIN, 0}, {fd2, POLLIN, 0}};
-    poll(fds, 2, static_cast<int>(ms));
+  void Wait(uint32_t ms, int fd1, int fd2, int fd3) override {
+    pollfd fds[3] = {{fd1, POLLIN, 0}, {fd2, POLLIN, 0}, {fd3, POLLIN, 0}};
+    poll(fds, 3, static_cast<int>(ms));
   }
   TDeadline DeadlineIn(uint32_t ms) override { return TDeadline{int64_t{NowMs()} * 1'000'000}.After(ms); }
   void WaitUntil(TDeadline) override {}

@@ -49,7 +49,7 @@ class TScriptClock : public TVirtualClock {
   // Any thread.
   void SkipAhead(uint32_t ms) { skipUntil_.store(NowMs() + ms); }
 
-  void Wait(uint32_t ms, int fd1 = -1, int fd2 = -1) override {
+  void Wait(uint32_t ms, int fd1 = -1, int fd2 = -1, int fd3 = -1) override {
     if (action_ && NowMs() >= due_) {
       auto action = std::move(action_);
       action_ = nullptr;
@@ -59,7 +59,7 @@ class TScriptClock : public TVirtualClock {
       Advance(ms);
       return;
     }
-    TVirtualClock::Wait(ms, fd1, fd2);
+    TVirtualClock::Wait(ms, fd1, fd2, fd3);
   }
 
  private:

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <atomic>
 #include <thread>
@@ -146,4 +147,37 @@ TEST(OutArray, StoppingProducerQueuesBehindAFullRingInOrder) {
   queue.PostMemo("after", true, false);
   EXPECT_EQ(PopText(queue), "after");
   EXPECT_EQ(queue.HasPending(), 0);
+}
+
+namespace {
+
+bool Readable(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  return poll(&p, 1, 0) > 0;
+}
+
+}  // namespace
+
+// A consumer sleeps on ReadyFd: every post, into the ring or behind it,
+// must wake it, and a look after ClearReady must see what came before.
+TEST(OutArray, EveryPostMakesTheReadyDescriptorReadable) {
+  TOutArray queue;
+  EXPECT_FALSE(Readable(queue.ReadyFd()));
+  queue.PostMemo("one", true, false);
+  EXPECT_TRUE(Readable(queue.ReadyFd()));
+  queue.ClearReady();
+  EXPECT_FALSE(Readable(queue.ReadyFd()));
+  EXPECT_EQ(queue.HasPending(), okMemo);  // cleared, yet the element waits
+  EXPECT_EQ(PopText(queue), "one");
+
+  // Behind a full ring, while the producer is stopping.
+  queue.SetProducerStop([] { return true; });
+  for (int i = 0; i < TOutArray::SlotCount - 1; ++i) queue.PostMemo("ring", true, false);
+  queue.ClearReady();
+  queue.PostMemo("overflow", true, false);
+  EXPECT_TRUE(Readable(queue.ReadyFd()));
+  queue.ClearReady();
+  queue.PostMemo("overflow again", true, false);
+  EXPECT_TRUE(Readable(queue.ReadyFd()));
+  EXPECT_EQ(queue.WaitingCount(), TOutArray::SlotCount + 1);
 }

@@ -75,6 +75,22 @@ class TestMainForm : public QObject {
     QVERIFY(messages.isEmpty());
   }
 
+  // An idle window does not wake: the timer that applies the link's output
+  // rests until the link posts, and the link wakes for the panel's unasked
+  // words.
+  void idleWindowRestsUntilTheLinkPosts() {
+    TPanelSim panel;
+    panel.Start();
+    TForm1 form;
+    gui::Connect(form, QString::fromStdString(panel.SlavePath()));
+    QVERIFY(form.IsConnected());
+    QTRY_VERIFY(!form.Timer()->isActive());
+    panel.SendUnasked("\r\nNO CARRIER\r\n");
+    QTRY_VERIFY(!form.IsConnected());
+    QTRY_VERIFY(!messages.isEmpty());
+    QVERIFY(gui::MemoLines(form).join('\n').contains(QString::fromUtf8("ОШИБКА!Цифровое соединение разорвано!")));
+  }
+
   void connectionFailures_data() {
     QTest::addColumn<QString>("version");
     QTest::addColumn<QString>("fault");
