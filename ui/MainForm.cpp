@@ -165,7 +165,6 @@ TForm1::TForm1(QWidget* parent, bool persistent)
   recent_ = new TRecentFiles(menuBar()->findChild<QMenu*>("mnuProperties"), mnuLoad_,
                              [this](const QString& f) { LoadFile(f); }, this);
   if (persistent_) recent_->Load(layout_->FileName());
-  sites_ = new TSites(*this, navBar_, sitesPage_);
 
   splash_ = new TdlgSplash(this);
   // Отмена asks the link to stop and waits for its end: a modem call is hung
@@ -177,6 +176,7 @@ TForm1::TForm1(QWidget* parent, bool persistent)
   };
   connect(this, &TForm1::LinkFinished, this, &TForm1::LinkEndedWhileConnecting);
   keys_->SetKeyDialog(new TOKRightDlg(this));
+  sites_ = new TSites(*this, navBar_, sitesPage_);
 
   timer_ = new QTimer(this);
   timer_->setObjectName("Timer1");

@@ -10,7 +10,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QSplitter>
+#include <QFileInfo>
 #include <QStatusBar>
 #include <QStyle>
 #include <QSysInfo>
@@ -20,6 +20,7 @@
 #include <set>
 
 #include "library/LibraryUse.h"
+#include "library/RecordSpool.h"
 #include "persist/WireText.h"
 #include "ui/CompareDlg.h"
 #include "ui/ConnectDlg.h"
@@ -29,6 +30,7 @@
 #include "ui/Provision.h"
 #include "ui/SiteDialogs.h"
 #include "ui/SiteLibrary.h"
+#include "ui/SplashDlg.h"
 #include "ui/StatusPane.h"
 
 namespace {
@@ -71,8 +73,13 @@ QString OutcomeShown(const QString& words) {
                {"the backup file was not saved", "файл резервной копии не сохранён"}};
   for (const auto& k : known)
     if (words == QLatin1String(k.Words)) return U(k.Shown);
-  static const QRegularExpression differ("^(\\d+) settings differ from the pages$");
-  if (const auto m = differ.match(words); m.hasMatch()) return U("отличаются настройки: ") + m.captured(1);
+  // The command line's words name the file compared with.
+  static const QRegularExpression differ("^(\\d+) settings differ from (.*)$");
+  if (const auto m = differ.match(words); m.hasMatch())
+    return U("отличаются настройки: ") + m.captured(1) +
+           (m.captured(2) == QLatin1String("the pages") ? QString() : U(" (файл ") + m.captured(2) + ')');
+  if (words.startsWith(QLatin1String("same as "))) return U("совпадает с файлом ") + words.mid(8);
+  if (words.startsWith(QLatin1String("imported from "))) return U("загружено из файла ") + words.mid(14);
   if (words.startsWith(QLatin1String("the panel did not keep: ")))
     return U("панель не сохранила: ") + words.mid(24);
   return words;
@@ -138,25 +145,24 @@ TformSites::TformSites(QWidget* parent) : TPage(parent) {
   library_->hide();
   layout->addWidget(library_);
 
-  auto* split = new QSplitter(Qt::Horizontal, this);
-  split->setObjectName("spSites");
-  split->setChildrenCollapsible(false);
-  sites_ = new QTreeWidget(split);
+  // A plain row, not a splitter: the window's layout file keeps only its own.
+  auto* split = new QHBoxLayout;
+  sites_ = new QTreeWidget(this);
   sites_->setObjectName("lvSites");
   sites_->setHeaderLabels({U("Объект"), U("Адрес")});
   sites_->setRootIsDecorated(false);
   sites_->setUniformRowHeights(true);
   sites_->setMinimumWidth(160);
-  history_ = new QTreeWidget(split);
+  history_ = new QTreeWidget(this);
   history_->setObjectName("lvHistory");
   history_->setHeaderLabels({U("№"), U("Время"), U("Оператор"), U("Действие"), U("Итог")});
   history_->setRootIsDecorated(false);
   history_->setUniformRowHeights(true);
   history_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   history_->setMinimumWidth(200);
-  split->setStretchFactor(0, 2);
-  split->setStretchFactor(1, 3);
-  layout->addWidget(split, 1);
+  split->addWidget(sites_, 2);
+  split->addWidget(history_, 3);
+  layout->addLayout(split, 1);
 
   // The site's buttons on one row, the records' on the next.
   auto* siteRow = new QHBoxLayout;
@@ -204,7 +210,7 @@ TSites::TSites(TForm1& form, TRzGroupBar* bar, TformSites* page) : QObject(&form
 
   QStyle* s = form.style();
   group_ = bar->AddGroup("RzGroup5", U("Объекты"));
-  group_->AddItem(U("Объекты"), s->standardIcon(QStyle::SP_DirHomeIcon), [this] { form_.ShowPage(page_); });
+  group_->AddItem(U("Объекты"), s->standardIcon(QStyle::SP_DirHomeIcon), [this] { ShowSitesPage(); });
   group_->AddItem(U("Новый объект"), s->standardIcon(QStyle::SP_FileDialogNewFolder), [this] { NewSite(); });
 
   pane_ = new TRzStatusPane(&form);
@@ -255,6 +261,8 @@ TSites::TSites(TForm1& form, TRzGroupBar* bar, TformSites* page) : QObject(&form
   for (const auto& [name, action] : actions) connect(page_->Button(name), &QPushButton::clicked, this, action);
   connect(&form, &TForm1::LinkFinished, this, &TSites::UpdateButtons);
   connect(&form, &TForm1::LinkStarted, this, &TSites::LinkStarted);
+  // Connected or not once the progress dialog closes.
+  connect(form.SplashDialog(), &QDialog::finished, this, &TSites::UpdateButtons);
   connect(&form, &TForm1::OperationEnded, this, &TSites::OperationEnded);
   if (form.Provision()) connect(form.Provision(), &TProvision::StepEnded, this, &TSites::OperationEnded);
   connect(&form, &TForm1::OperationFinished, this, &TSites::UpdateButtons);
@@ -268,8 +276,30 @@ void TSites::OpenLibrary(std::optional<TLibraryPlace> place) {
     QString why;
     place = FindLibraryPlace(QString(), &why);
     if (!place) return ShowLibraryState(false, why);
+    // The default library is created at its first use, not at every start;
+    // records that wait for it are stored at once.
+    if (place->Engine == TLibraryPlace::TEngine::SQLite && !QFileInfo::exists(place->File) &&
+        TRecordSpool(LibrarySpoolDir()).Count() == 0) {
+      deferred_ = place;
+      UpdateButtons();
+      return;
+    }
   }
+  deferred_.reset();
   library_->Open(*place);
+}
+
+void TSites::WhenOpen(std::function<void()> then) {
+  if (!deferred_) return then();
+  const TLibraryPlace place = *deferred_;
+  deferred_.reset();
+  library_->Open(place);
+  library_->Run<bool>([](TLibrary&) { return true; }, [then](bool) { then(); });
+}
+
+void TSites::ShowSitesPage() {
+  form_.ShowPage(page_);
+  WhenOpen([] {});
 }
 
 void TSites::ShowLibraryState(bool ok, const QString& message) {
@@ -366,16 +396,15 @@ std::vector<int> TSites::ChosenRecords() const {
 
 void TSites::UpdateButtons() {
   const bool usable = library_->IsOpen();
-  const bool writable = usable && !library_->ReadOnly();
+  const bool writable = (usable && !library_->ReadOnly()) || deferred_;
   const TSite* site = Chosen();
   const size_t records = ChosenRecords().size();
   const bool idle = !form_.IsBusy();
   page_->Button("btNewSite")->setEnabled(writable);
-  group_->Item(U("Новый объект"))->setEnabled(writable);
   page_->Button("btEditSite")->setEnabled(writable && site);
   page_->Button("btArchiveSite")->setEnabled(writable && site);
   page_->Button("btCurrentSite")->setEnabled(site && site->Name != current_);
-  page_->Button("btCallSite")->setEnabled(site && !site->DataNumber.isEmpty() && !form_.Link() && idle);
+  page_->Button("btCallSite")->setEnabled(site && !site->DataNumber.isEmpty() && !form_.IsConnected());
   page_->Button("btCompareRecords")->setEnabled(records == 1 || records == 2);
   page_->Button("btLoadRecord")->setEnabled(records == 1 && idle);
 }
@@ -419,9 +448,17 @@ void TSites::SaveSite(const QString& oldName, const TSite& site, std::function<v
 }
 
 void TSites::NewSite() {
-  if (!library_->IsOpen() || library_->ReadOnly()) return;
   form_.ShowPage(page_);
-  if (const auto site = EditCard(TSite(), &form_)) SaveSite(QString(), *site);
+  WhenOpen([this] {
+    // The item stays usable from the keyboard; an unusable library is said.
+    if (!library_->IsOpen() || library_->ReadOnly()) {
+      MessageBox::Show(library_->IsOpen() ? U("Библиотека объектов открыта только для чтения.")
+                                          : U("Библиотека объектов недоступна: ") + library_->Error(),
+                       form_.isVisible() ? &form_ : nullptr);
+      return;
+    }
+    if (const auto site = EditCard(TSite(), &form_)) SaveSite(QString(), *site);
+  });
 }
 
 void TSites::EditSite() {
@@ -449,7 +486,7 @@ void TSites::ArchiveSite() {
 
 void TSites::Call() {
   const TSite* site = Chosen();
-  if (!site || site->DataNumber.isEmpty() || form_.Link()) return;
+  if (!site || site->DataNumber.isEmpty() || form_.IsConnected()) return;
   // The modem's port as the port dialog holds it (or "current.ini" gave it).
   TdlgConnect* dialog = form_.ConnectDialog();
   const QString port = dialog->ComPorts()->currentText().trimmed();
@@ -554,6 +591,11 @@ TRecord TSites::MakeRecord(const TOperationEnd& end) {
 void TSites::OperationEnded(const TOperationEnd& end) {
   const TRecord record = MakeRecord(end);
   if (!current_.isEmpty()) {
+    if (deferred_) {
+      // Queued before the record: the library is made first.
+      library_->Open(*deferred_);
+      deferred_.reset();
+    }
     library_->Store(current_, record, end.Settings);
     return;
   }

@@ -64,7 +64,11 @@ class TSites : public QObject {
 
   // Opens the library where the command line finds it (the window's
   // "current.ini" included), or at place.
+  // The default SQLite file that does not exist yet is opened (created) only
+  // when the page is first shown or a site is made.
   void OpenLibrary(std::optional<TLibraryPlace> place = std::nullopt);
+  // The navigation item "Объекты".
+  void ShowSitesPage();
   TSiteLibrary* Library() const { return library_; }
   TformSites* Page() const { return page_; }
   TRzGroup* Group() const { return group_; }
@@ -121,6 +125,8 @@ class TSites : public QObject {
   void SaveSite(const QString& oldName, const TSite& site, std::function<void(bool)> then = nullptr);
   TRecord MakeRecord(const TOperationEnd& end);
   const TSite* Chosen() const;
+  // Runs then once the library has been opened (at once when it was).
+  void WhenOpen(std::function<void()> then);
 
   TForm1& form_;
   TformSites* page_;
@@ -140,5 +146,6 @@ class TSites : public QObject {
   QString firmware_;     // the version the connection check saw
   bool declined_ = false;  // the offer to attach was declined on this connection
   std::optional<TOperationEnd> unattached_;
+  std::optional<TLibraryPlace> deferred_;  // the library to create at its first use
   TRecord unattachedRecord_;
 };

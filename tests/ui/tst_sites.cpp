@@ -15,6 +15,7 @@
 
 #include "library/LibraryUse.h"
 #include "library/RecordSpool.h"
+#include "persist/ProgramDir.h"
 #include "link/Clock.h"
 #include "serial/XComDrv.h"
 #include "tests/ui/GuiFixture.h"
@@ -360,6 +361,22 @@ class TestSites : public QObject {
     QCOMPARE(history[0].Outcome, QString("success"));
     gui::NavItem(form, "Отключиться")->Click();
     QVERIFY(!modem.IsCallUp());
+  }
+
+  // The window's default library is created when the page is first shown,
+  // not at every start.
+  void defaultLibraryIsMadeAtFirstUse() {
+    const QString file = DataDir() + "library.sqlite";
+    TForm1 form;
+    QVERIFY(form.Sites()->Library()->WaitIdle());
+    QVERIFY(!QFile::exists(file));
+    QVERIFY(gui::NavItem(form, "Новый объект")->isEnabled());
+    gui::NavItem(form, "Объекты")->Click();
+    QVERIFY(form.Sites()->Page()->isVisibleTo(&form));
+    QVERIFY(form.Sites()->Library()->WaitIdle());
+    QVERIFY(form.Sites()->Library()->IsOpen());
+    QVERIFY(QFile::exists(file));
+    QCOMPARE(QFile::permissions(file) & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
   }
 
   // A library that cannot be opened is said once; the panel works as
