@@ -21,6 +21,7 @@
 
 #include "library/LibraryUse.h"
 #include "library/RecordSpool.h"
+#include "link/xModem.h"
 #include "persist/WireText.h"
 #include "ui/CompareDlg.h"
 #include "ui/ConnectDlg.h"
@@ -494,8 +495,14 @@ void TSites::Call() {
     MessageBox::Show(U("Не выбран порт GSM-модема: выберите его в окне «Подключиться»."), &form_);
     return;
   }
+  // A number with nothing to dial is never turned into a direct link.
+  const std::string number = ToWire(site->DataNumber);
+  if (!HasDigitsToDial(number)) {
+    MessageBox::Show(U("В номере GSM-модема объекта «%1» нет цифр для набора.").arg(site->Name), &form_);
+    return;
+  }
   SetCurrentSite(site->Name);
-  form_.ConnectLink(port, ToWire(site->DataNumber), dialog->WaitForNetwork());
+  form_.ConnectLink(port, number, dialog->WaitForNetwork());
   UpdateButtons();
 }
 
