@@ -105,15 +105,23 @@ void TSiteLibrary::LoadHistory(const QString& site) {
 }
 
 void TSiteLibrary::Store(const QString& site, TRecord record, const TSettings& settings) {
+  struct TStored {
+    QString Warning;
+    bool Reopened = false;  // the library that was away took it
+  };
   const QString spoolDir = spoolDir_;
-  Run<QString>(
+  Run<TStored>(
       [this, site, record, settings, spoolDir](TLibrary&) mutable {
+        TStored stored;
         record.Settings = RecordSettingsText(settings, record.Port);
-        if (record.Settings.isEmpty()) return QStringLiteral("the settings could not be put into a record");
+        if (record.Settings.isEmpty()) {
+          stored.Warning = QStringLiteral("the settings could not be put into a record");
+          return stored;
+        }
         TRecordSpool spool(spoolDir);
         QString why;
         // A library that was away is tried again: the record and what waits go in.
-        if (!worker_->Usable || !worker_->Library->IsOpen()) worker_->OpenNow(spoolDir);
+        if (!worker_->Usable || !worker_->Library->IsOpen()) stored.Reopened = worker_->OpenNow(spoolDir) && !worker_->Library->ReadOnly();
         if (worker_->Usable && !worker_->Library->ReadOnly()) {
           TLibrary& library = *worker_->Library;
           if (!library.FindSite(site)) {
@@ -121,17 +129,30 @@ void TSiteLibrary::Store(const QString& site, TRecord record, const TSettings& s
             fresh.Name = site;
             library.AddSite(fresh);
           }
-          if (library.AddRecord(site, &record)) return QString();
+          if (library.AddRecord(site, &record)) return stored;
           why = library.Error();
-          if (const auto problem = SiteNameProblem(site)) return "the operation was not recorded: " + *problem;
+          if (const auto problem = SiteNameProblem(site)) {
+            stored.Warning = "the operation was not recorded: " + *problem;
+            return stored;
+          }
         } else {
           why = worker_->Library->Error();
         }
         QString spoolError;
-        if (!spool.Put(site, record, &spoolError)) return "the operation was not recorded: " + why + "; " + spoolError;
-        return "the library is not available (" + why + "); the record waits in " + spoolDir;
+        stored.Warning = spool.Put(site, record, &spoolError)
+                             ? "the library is not available (" + why + "); the record waits in " + spoolDir
+                             : "the operation was not recorded: " + why + "; " + spoolError;
+        return stored;
       },
-      [this, site](QString warning) { emit Stored(site, warning); });
+      [this, site](TStored stored) {
+        if (stored.Reopened && !open_) {
+          open_ = true;
+          readOnly_ = false;
+          error_.clear();
+          emit Opened(true, QString());
+        }
+        emit Stored(site, stored.Warning);
+      });
 }
 
 bool TSiteLibrary::WaitIdle(int timeoutMs) {

@@ -405,6 +405,8 @@ class TestDesktop : public QObject {
     TForm1 form;
     form.findChild<QWidget*>("RzGroup3")->show();  // as when connected
     form.SetAdcItemVisible(true);
+    form.Sites()->SetCurrentSite(QString::fromUtf8("Склад на Лесной, корпус 7"));
+    form.Sites()->OfferBar()->show();  // as after a read with no current site
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     for (const QSize size : {QSize(1280, 800), QSize(800, 450)}) {
