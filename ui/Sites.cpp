@@ -204,7 +204,6 @@ TSites::TSites(TForm1& form, TRzGroupBar* bar, TformSites* page) : QObject(&form
     if (!warning.isEmpty()) {
       form_.Memo()->appendPlainText(U("Операция не записана в библиотеку объектов (запись ждёт в очереди): ") +
                                     warning);
-      form_.statusBar()->showMessage(U("Запись объекта «%1» ждёт в очереди: библиотека недоступна").arg(site), 10000);
     }
     if (site == historySite_) library_->LoadHistory(site);
   });
@@ -305,11 +304,11 @@ void TSites::ShowSitesPage() {
 
 void TSites::ShowLibraryState(bool ok, const QString& message) {
   if (!ok) {
-    // Said once; the rest of the window works as before.
+    // Said once, on the page and in the memo (a status bar message would
+    // hide the port and version panes); the rest of the window works as before.
     const QString text = U("Библиотека объектов недоступна: ") + message;
     page_->LibraryLabel()->setText(text);
     page_->LibraryLabel()->show();
-    form_.statusBar()->showMessage(text, 15000);
     form_.Memo()->appendPlainText(text);
   } else if (!message.isEmpty()) {
     // A library of a newer program: read-only.
