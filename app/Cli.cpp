@@ -25,6 +25,7 @@
 #include "app/CliOutput.h"
 #include "app/WindowArgs.h"
 #include "library/Library.h"
+#include "library/LibraryUse.h"
 #include "library/RecordSpool.h"
 #include "link/xModem.h"
 #include "ops/PanelSession.h"
@@ -145,39 +146,11 @@ class TRun {
   int signal_ = 0;
 };
 
-// Where the library is: --library, else $OSTREL_LIBRARY, else [Library] Url=
-// of current.ini (the window's setting; the only value the command line
-// reads from that file), else library.sqlite in the data directory.
-std::optional<TLibraryPlace> FindLibrary(const QString& option, QString* why) {
-  QString text = option;
-  if (text.isEmpty()) text = qEnvironmentVariable("OSTREL_LIBRARY");
-  if (text.isEmpty()) {
-    TIniFile ini(ProgramDir() + QStringLiteral("current.ini"));
-    if (ini.Load()) text = ini.ReadString(QStringLiteral("Library"), QStringLiteral("Url"), QString()).trimmed();
-  }
-  if (text.isEmpty()) {
-    MakePrivateDir(DataDir());
-    text = DataDir() + QStringLiteral("library.sqlite");
-  }
-  return ParseLibraryPlace(text, why);
-}
+std::optional<TLibraryPlace> FindLibrary(const QString& option, QString* why) { return FindLibraryPlace(option, why); }
 
-QString SpoolDir() { return DataDir() + QStringLiteral("library-spool"); }
+QString SpoolDir() { return LibrarySpoolDir(); }
 
-QString SystemUser() {
-  if (const passwd* pw = getpwuid(geteuid())) return QString::fromLocal8Bit(pw->pw_name);
-  return qEnvironmentVariable("USER");
-}
-
-// The settings as the text of a settings file.
-QByteArray SettingsText(const TSettings& settings, const QString& port) {
-  QTemporaryDir dir;
-  const QString name = dir.filePath(QStringLiteral("record.ini"));
-  QString why;
-  if (!dir.isValid() || !SaveSettingsFile(name, settings, {port, false}, true, &why)) return {};
-  QFile file(name);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+QByteArray SettingsText(const TSettings& settings, const QString& port) { return RecordSettingsText(settings, port); }
 
 // The records of one panel command with --site: kept while the panel is
 // worked, stored after it (or before the final line), so the panel never

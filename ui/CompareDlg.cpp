@@ -35,6 +35,12 @@ TdlgCompare::TdlgCompare(QWidget* parent) : QDialog(parent) {
   layout->addWidget(buttons);
 }
 
+void TdlgCompare::SetSides(const QString& title, const QString& left, const QString& right, const QString& same) {
+  setWindowTitle(title);
+  table_->setHorizontalHeaderLabels({QString::fromUtf8("Страница"), QString::fromUtf8("Настройка"), left, right});
+  same_ = same;
+}
+
 void TdlgCompare::Show(const std::vector<TDifference>& differences) {
   table_->setRowCount(0);
   for (const TDifference& d : differences) {
@@ -56,7 +62,7 @@ void TdlgCompare::Show(const std::vector<TDifference>& differences) {
   }
   table_->resizeColumnsToContents();
   summary_->setText(differences.empty()
-                        ? QString::fromUtf8("Настройки на панели и на страницах совпадают.")
+                        ? (same_.isEmpty() ? QString::fromUtf8("Настройки на панели и на страницах совпадают.") : same_)
                         : QString::fromUtf8("Отличаются настройки: %1").arg(int(differences.size())));
   // Modal over the window: its rows hold the panel as it was just read.
   open();

@@ -19,10 +19,14 @@ class TdlgCompare : public QDialog {
 
   // Fills the table: Left of each difference is the panel, Right the page.
   void Show(const std::vector<TDifference>& differences);
+  // Names the two sides (two records of a site, a record and the pages):
+  // the title, the headers of the value columns and the summary when they agree.
+  void SetSides(const QString& title, const QString& left, const QString& right, const QString& same);
   QTableWidget* Table() const { return table_; }
   QLabel* Summary() const { return summary_; }
 
  private:
   QTableWidget* table_;
   QLabel* summary_;
+  QString same_;
 };

@@ -33,6 +33,7 @@
 #include "ui/Page.h"
 #include "ui/Provision.h"
 #include "ui/RecentFiles.h"
+#include "ui/Sites.h"
 #include "ui/SplashDlg.h"
 #include "ui/StatusPane.h"
 #include "ui/WindowTexts.h"
@@ -154,6 +155,8 @@ TForm1::TForm1(QWidget* parent, bool persistent)
   gsm_->hide();
   common_ = new TformCommon(mpanel_);
   common_->show();
+  sitesPage_ = new TformSites(mpanel_);
+  sitesPage_->hide();
   dlgConnect_ = new TdlgConnect(this);
 
   CreateNavigation();
@@ -173,6 +176,7 @@ TForm1::TForm1(QWidget* parent, bool persistent)
   };
   connect(this, &TForm1::LinkFinished, this, &TForm1::LinkEndedWhileConnecting);
   keys_->SetKeyDialog(new TOKRightDlg(this));
+  sites_ = new TSites(*this, navBar_, sitesPage_);
 
   // The timer looks at the queue every 50 ms while there is output to apply
   // or an operation runs; otherwise it rests, and the queue's first post
@@ -195,6 +199,7 @@ TForm1::TForm1(QWidget* parent, bool persistent)
   if (persistent_) PersistStep([this](QString* e) { return LoadSettingsSaying(ProgramDir() + "current.ini", e); });
   if (persistent_) provision_->LoadOptions(ProgramDir() + "current.ini");
   if (persistent_) dlgConnect_->LoadCall(ProgramDir() + "current.ini");
+  if (persistent_) sites_->OpenLibrary();
 }
 
 TForm1::~TForm1() {
@@ -302,7 +307,7 @@ void TForm1::CreateNavigation() {
                          [this] { LoadAction(); });
 }
 
-QList<TPage*> TForm1::Pages() const { return {keys_, common_, gsm_, acp_}; }
+QList<TPage*> TForm1::Pages() const { return {keys_, common_, gsm_, acp_, sitesPage_}; }
 
 QObject* TForm1::Resolve(const TTarget& target) const {
   const QString form = QString::fromStdString(target.Form);
@@ -362,7 +367,8 @@ void TForm1::ShowPage(TPage* page) {
   for (TPage* p : Pages()) p->hide();
   page->setGeometry(mpanel_->rect());
   page->show();
-  device_.SetPage(page->objectName().toStdString());
+  // The sites' page holds no settings: Read and Write keep to the last settings page.
+  if (page != sitesPage_) device_.SetPage(page->objectName().toStdString());
   MarkCurrentPage(page);
 }
 
@@ -371,8 +377,12 @@ void TForm1::Connect() {
   // The dialog refuses a modem call to a number with nothing to dial, so a
   // call is never turned into a direct link here.
   const bool call = dlgConnect_->ViaModem();
-  StartLink(dlgConnect_->ComPorts()->currentText(), call ? ToWire(dlgConnect_->Phone()) : std::string(),
-            !call || dlgConnect_->WaitForNetwork());
+  ConnectLink(dlgConnect_->ComPorts()->currentText(), call ? ToWire(dlgConnect_->Phone()) : std::string(),
+              !call || dlgConnect_->WaitForNetwork());
+}
+
+void TForm1::ConnectLink(const QString& port, const std::string& phone, bool waitForNetwork) {
+  StartLink(port, phone, waitForNetwork);
   callFailed_ = false;
   if (splash_->exec() == QDialog::Accepted) {
     EnterConnectedState();
@@ -437,6 +447,7 @@ void TForm1::StartLink(const QString& port, const std::string& phone, bool waitF
   pane1_->SetCaption(EscapeControls(port));
   device_.SetLink(link_.get());
   link_->Start();
+  emit LinkStarted(port, QString::fromStdString(phone));
 }
 
 // The notifier's own handler may end the link (its output clicks
@@ -527,7 +538,10 @@ bool TForm1::StartOperation(uint8_t mode) {
   lastResult_.Settings.Groups = TGroups::None();
   // A write sends a copy of the pages taken now; edits made meanwhile do not
   // mix into it.
-  if (mode == Modes::WritePage || mode == Modes::WriteAll) device_.SetSettings(PagesSettings(TGroups::AllWithAdc()));
+  if (mode == Modes::WritePage || mode == Modes::WriteAll) {
+    sent_ = PagesSettings(TGroups::AllWithAdc());
+    device_.SetSettings(sent_);
+  }
   link_->SetMode(mode);
   return true;
 }
@@ -550,6 +564,18 @@ void TForm1::EndOperation() {
     ApplyToPages(targets, result.Settings);
   }
   UpdateOperationControls();
+  if (!detached && (result.IsRead() || result.IsWrite())) {
+    // A read records what it brought, a write what it sent (Write all leaves
+    // the ADC channels alone).
+    TOperationEnd end;
+    end.Kind = result.IsRead() ? TRecordKind::Read : TRecordKind::Write;
+    end.Outcome = OutcomeWords(result);
+    end.Settings = result.IsRead() ? result.Settings : sent_;
+    if (result.IsWrite())
+      end.Settings.Groups = result.Mode == Modes::WriteAll ? TGroups::All() : TGroups(GroupOfPage(result.Page));
+    end.WholeRead = result.Mode == Modes::ReadAll;
+    emit OperationEnded(end);
+  }
   if (!detached) {
     const std::string message = ResultMessage(result);
     if (!message.empty()) MessageBox::Show(FromWire(message));
@@ -620,6 +646,12 @@ TSettings TForm1::PagesSettings(TGroups groups) {
   TSettings settings = ReadPages(SettingsTargets());
   settings.Groups = settings.Groups & groups;
   return settings;
+}
+
+void TForm1::ShowSettings(const TSettings& settings) {
+  TSettingsTargets targets = SettingsTargets();
+  targets.ComPorts = nullptr;
+  ApplyToPages(targets, settings);
 }
 
 void TForm1::SaveAction() {

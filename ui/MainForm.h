@@ -17,6 +17,7 @@
 #include "model/Settings.h"
 #include "protocol/DevOstrel.h"
 #include "ui/Appliers.h"
+#include "ui/OperationEnd.h"
 
 class QAction;
 class QLabel;
@@ -40,6 +41,8 @@ class TOperationProgress;
 class TProvision;
 class TWindowLayout;
 class TRecentFiles;
+class TSites;
+class TformSites;
 struct TSettingsTargets;
 
 class TForm1 : public QMainWindow {
@@ -63,6 +66,9 @@ class TForm1 : public QMainWindow {
   // (a phone number makes it a GSM modem data call). The progress dialog's
   // OK (posted by the device on success) tells that the check passed.
   void StartLink(const QString& port, const std::string& phone, bool waitForNetwork = true);
+  // Connect once the port is chosen: the link started, the progress dialog
+  // until the check passes, then the connected state ("Позвонить" of a site).
+  void ConnectLink(const QString& port, const std::string& phone, bool waitForNetwork);
   // Enters the connected state after a successful connection check.
   void EnterConnectedState();
   void Disconnect();
@@ -117,6 +123,10 @@ class TForm1 : public QMainWindow {
   bool LoadSettings(const QString& fileName, QString* error = nullptr);
   // The settings the pages hold, of the groups asked for.
   TSettings PagesSettings(TGroups groups);
+  // Shows the groups the settings hold in the pages (a record of a site).
+  void ShowSettings(const TSettings& settings);
+  // The "Объекты" group: the site library, the current site, the records.
+  TSites* Sites() const { return sites_; }
   // The Save and Load actions: a file dialog opened in ProgramDir(), then the
   // above; a failure is shown in a message box.
   void SaveAction();
@@ -146,6 +156,12 @@ class TForm1 : public QMainWindow {
   void OperationFinished();
   // The link thread has ended and everything it posted is applied.
   void LinkFinished();
+  // A link is started on port; phone is the number a modem calls (empty
+  // for a direct link).
+  void LinkStarted(const QString& port, const QString& phone);
+  // Read, Write, Read all or Write all of the pages has ended (a read that
+  // stays out of the pages is said by its own step): for the site library.
+  void OperationEnded(const TOperationEnd& end);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -239,6 +255,10 @@ class TForm1 : public QMainWindow {
   TOperationProgress* progress_ = nullptr;
   // Compare with the panel, backups and checks around Write all.
   std::unique_ptr<TProvision> provision_;
+  // The site library's group and page.
+  TformSites* sitesPage_ = nullptr;
+  TSites* sites_ = nullptr;
+  TSettings sent_;  // what the running write sends
   // While a read stays out of the pages: the current page to return to.
   bool detached_ = false;
   std::string detachedPage_;

@@ -167,6 +167,10 @@ void TProvision::StepFinished() {
   if (step == TStep::Idle) return;
   const bool linkUp = form_.Link() && !form_.Link()->Finished() && !form_.Link()->IsTerminated();
   if (!linkUp) {
+    if (step != TStep::Write)
+      Said(step == TStep::Compare ? TRecordKind::Compare : step == TStep::Backup ? TRecordKind::Backup
+                                                                                : TRecordKind::Verify,
+           QString::fromStdString(OutcomeText(TOutcome::LinkLost)));
     // The window says the lost link in a box of its own; the story ends
     // there, in the memo.
     Report(U("Операция прервана: связь с панелью потеряна") + backupLine_);
@@ -205,9 +209,15 @@ TSettings TProvision::ReadSettings() const {
 }
 
 void TProvision::CompareFinished(bool ok) {
-  if (!ok) return EndStory(U("Сравнение не выполнено: ") + Failure());
+  if (!ok) {
+    Said(TRecordKind::Compare, OutcomeWords(form_.LastResult()));
+    return EndStory(U("Сравнение не выполнено: ") + Failure());
+  }
   EndStory(QString());
   const std::vector<TDifference> differences = Differences(ReadSettings(), form_.PagesSettings(TGroups::All()));
+  Said(TRecordKind::Compare, differences.empty() ? QStringLiteral("same as the pages")
+                                                 : QStringLiteral("%1 settings differ from the pages")
+                                                       .arg(int(differences.size())));
   Report(differences.empty() ? U("Сравнение: настройки на панели и на страницах совпадают")
                              : U("Сравнение: отличаются настройки: %1").arg(int(differences.size())));
   if (!dialog_) {
@@ -221,7 +231,11 @@ void TProvision::CompareFinished(bool ok) {
 void TProvision::BackupFinished(bool ok) {
   QString error;
   if (!ok) error = Failure();
+  const bool read = ok;
   if (ok && !SaveBackup(&error)) ok = false;
+  Said(TRecordKind::Backup, !read  ? OutcomeWords(form_.LastResult())
+                            : ok ? QStringLiteral("success")
+                                 : QStringLiteral("the backup file was not saved"));
   if (!ok) return EndStory(U("Резервная копия не создана, запись отменена: ") + error);
   Report(U("Резервная копия панели: ") + lastBackup_);
   backupLine_ = U("\nРезервная копия панели: ") + lastBackup_;
@@ -270,10 +284,16 @@ void TProvision::WriteFinished(bool ok) {
 }
 
 void TProvision::VerifyFinished(bool ok) {
-  if (!ok)
+  if (!ok) {
+    Said(TRecordKind::Verify, OutcomeWords(form_.LastResult()));
     return EndStory(U("Запись всех параметров завершена, но проверка после записи не выполнена: ") + Failure() +
                     backupLine_);
+  }
   const std::vector<TDifference> differences = Differences(ReadSettings(), written_);
+  QStringList names;
+  for (const TDifference& d : differences) names << FieldName(*d.Field);
+  Said(TRecordKind::Verify, differences.empty() ? QStringLiteral("success")
+                                                : "the panel did not keep: " + names.join(", "));
   if (differences.empty()) {
     Report(U("Проверка после записи: панель хранит записанные настройки"));
     return EndStory(U("Запись всех параметров завершена и проверена: панель хранит записанные настройки.") +
@@ -293,6 +313,15 @@ void TProvision::VerifyFinished(bool ok) {
 void TProvision::Stop() {
   step_ = TStep::Idle;
   UpdateActions();
+}
+
+// What the step read is recorded: the panel as the read found it.
+void TProvision::Said(TRecordKind kind, const QString& outcome) {
+  TOperationEnd end;
+  end.Kind = kind;
+  end.Outcome = outcome;
+  end.Settings = form_.LastResult().Settings;
+  emit StepEnded(end);
 }
 
 void TProvision::Report(const QString& line) { form_.Memo()->appendPlainText(line); }

@@ -15,6 +15,7 @@
 #include <functional>
 
 #include "model/Settings.h"
+#include "ui/OperationEnd.h"
 
 class QAction;
 class QMenu;
@@ -65,6 +66,11 @@ class TProvision : public QObject {
   // Enables the items as the window's state allows.
   void UpdateActions();
 
+ signals:
+  // A compare, a backup or a check after writing has ended (the write
+  // between them is the window's own Write all): for the site library.
+  void StepEnded(const TOperationEnd& end);
+
  private:
   enum class TStep { Idle, Compare, Backup, Write, Verify };
 
@@ -84,6 +90,7 @@ class TProvision : public QObject {
   bool SaveBackup(QString* error);
   void Report(const QString& line);
   void Message(const QString& text);
+  void Said(TRecordKind kind, const QString& outcome);
 
   TForm1& form_;
   TformCommon* common_;

@@ -269,7 +269,8 @@ class TestWindow : public QObject {
     QTest::keyClick(&form, Qt::Key_3, Qt::ControlModifier);
     TTrislider* ts = form.ACPPage()->Slider(1);
     QCOMPARE(ts->GetPosition(4), 92);  // the page starts at 0, 23, 46, 69, 92
-    gui::NavItem(form, "Загрузить")->setFocus();
+    // From the last navigation item Tab goes into the page.
+    gui::NavItem(form, "Новый объект")->setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget(), ts);
     const int wanted[5] = {100, 230, 300, 600, 1000};

@@ -1,0 +1,61 @@
+#include "library/LibraryUse.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "model/Fields.h"
+#include "persist/IniFile.h"
+#include "persist/ProgramDir.h"
+#include "persist/SettingsCodec.h"
+
+std::optional<TLibraryPlace> FindLibraryPlace(const QString& option, QString* why) {
+  QString text = option;
+  if (text.isEmpty()) text = qEnvironmentVariable("OSTREL_LIBRARY");
+  if (text.isEmpty()) {
+    TIniFile ini(ProgramDir() + QStringLiteral("current.ini"));
+    if (ini.Load()) text = ini.ReadString(QStringLiteral("Library"), QStringLiteral("Url"), QString()).trimmed();
+  }
+  if (text.isEmpty()) {
+    MakePrivateDir(DataDir());
+    text = DataDir() + QStringLiteral("library.sqlite");
+  }
+  return ParseLibraryPlace(text, why);
+}
+
+QString LibrarySpoolDir() { return DataDir() + QStringLiteral("library-spool"); }
+
+QString SystemUser() {
+  if (const passwd* pw = getpwuid(geteuid())) return QString::fromLocal8Bit(pw->pw_name);
+  return qEnvironmentVariable("USER");
+}
+
+QByteArray RecordSettingsText(const TSettings& settings, const QString& port) {
+  QTemporaryDir dir;
+  const QString name = dir.filePath(QStringLiteral("record.ini"));
+  QString why;
+  if (!dir.isValid() || !SaveSettingsFile(name, settings, {port, false}, true, &why)) return {};
+  QFile file(name);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+TSettings RecordSettings(const QByteArray& text) {
+  TSettings none;
+  none.Groups = TGroups::None();
+  QTemporaryDir dir;
+  const QString name = dir.filePath(QStringLiteral("record.ini"));
+  QFile file(name);
+  if (!dir.isValid() || !file.open(QIODevice::WriteOnly) || file.write(text) != text.size()) return none;
+  file.close();
+  TIniFile ini(name);
+  if (!ini.Load()) return none;
+  // A record of one page's read holds that page's group only.
+  TGroups present;
+  for (const TField& f : Fields())
+    if (ini.SectionExists(QString::fromStdString(f.Section))) present |= f.Group;
+  TDecodedSettings decoded = DecodeSettings(ini, none, present, false);
+  decoded.Settings.Groups = present;
+  return decoded.Settings;
+}

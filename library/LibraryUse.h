@@ -1,0 +1,34 @@
+// What both front ends (the command line and the window) share around the
+// site library: where it is, where records wait when it is away, who is
+// working, and the settings as a record holds them (the text of a settings
+// file).
+//
+// Files and the environment only; any thread (ProgramDir's test override is
+// set before any of these run).
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+#include "library/Library.h"
+#include "model/Settings.h"
+
+// Where the library is: option (the command line's --library), else
+// $OSTREL_LIBRARY, else [Library] Url= of "current.ini" (the window's
+// setting), else library.sqlite in the data directory.
+std::optional<TLibraryPlace> FindLibraryPlace(const QString& option, QString* why);
+
+// The private directory where records wait for the library.
+QString LibrarySpoolDir();
+
+// The operator of a record: the system user.
+QString SystemUser();
+
+// The settings as the text of a settings file, with "Connect"/"ComPort" set
+// to port; empty when it could not be made.
+QByteArray RecordSettingsText(const TSettings& settings, const QString& port);
+
+// A record's settings back as a value: the groups whose sections the text
+// holds (the ADC thresholds only with [ts1] or [ts2]).
+TSettings RecordSettings(const QByteArray& text);

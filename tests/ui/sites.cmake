@@ -1,0 +1,2 @@
+ostrel_add_qtest(tst_sites ${CMAKE_CURRENT_SOURCE_DIR}/tst_sites.cpp ${CMAKE_CURRENT_SOURCE_DIR}/GuiFixture.h)
+target_link_libraries(tst_sites PRIVATE ostrel_ui ostrel_panelsim)

@@ -1,0 +1,437 @@
+// The window's "Объекты" group against the panel and modem simulators, with a
+// SQLite site library in the test's own directory: finding a site, comparing
+// and loading its records, recording every operation, the offer to attach a
+// read, "Позвонить", and a library that cannot be opened.
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QTest>
+#include <QThread>
+#include <QTreeWidget>
+#include <QListWidget>
+
+#include "library/LibraryUse.h"
+#include "library/RecordSpool.h"
+#include "persist/ProgramDir.h"
+#include "link/Clock.h"
+#include "serial/XComDrv.h"
+#include "tests/ui/GuiFixture.h"
+#include "tools/ModemSim.h"
+#include "tools/PanelSim.h"
+#include "ui/CompareDlg.h"
+#include "ui/Provision.h"
+#include "ui/SiteDialogs.h"
+#include "ui/SiteLibrary.h"
+#include "ui/Sites.h"
+#include "ui/StatusPane.h"
+#include "ui/f_common.h"
+
+using ostrel::sim::EFault;
+using ostrel::sim::TModemSim;
+using ostrel::sim::TPanelSim;
+using ostrel::sim::TPanelState;
+
+namespace {
+
+QString U(const char* text) { return QString::fromUtf8(text); }
+
+QLineEdit* Phone(TForm1& form, int n) { return form.CommonPage()->findChild<QLineEdit*>(QString("etPhone%1").arg(n)); }
+
+TSettings Settings(const char* phone3, int entryDelay, const char* phone4 = "") {
+  TSettings s;
+  s.Groups = TGroups::All();
+  s.Phone[2] = phone3;
+  s.Phone[3] = phone4;
+  s.TimeOut = entryDelay;
+  return s;
+}
+
+// A record of a site made through the library itself.
+void AddRecord(TLibrary& library, const QString& site, TRecordKind kind, const TSettings& settings) {
+  TRecord r;
+  r.Operator = "anna";
+  r.Host = "laptop";
+  r.Kind = kind;
+  r.Outcome = "success";
+  r.Port = "/dev/ttyUSB0";
+  r.Settings = RecordSettingsText(settings, r.Port);
+  QVERIFY(library.AddRecord(site, &r));
+}
+
+void AddSite(TLibrary& library, const QString& name, const QString& address = QString(),
+             const QString& number = QString()) {
+  TSite site;
+  site.Name = name;
+  site.Address = address;
+  site.DataNumber = number;
+  QVERIFY2(library.AddSite(site), qPrintable(library.Error()));
+}
+
+QStringList Column(QTreeWidget* list, int column) {
+  QStringList texts;
+  for (int i = 0; i < list->topLevelItemCount(); ++i) texts << list->topLevelItem(i)->text(column);
+  return texts;
+}
+
+QStringList Row(QTableWidget* table, int row) {
+  QStringList cells;
+  for (int column = 0; column < table->columnCount(); ++column) cells << table->item(row, column)->text();
+  return cells;
+}
+
+// Chooses the history rows of the record numbers given.
+void ChooseRecords(TSites& sites, std::initializer_list<int> numbers) {
+  QTreeWidget* history = sites.Page()->History();
+  history->clearSelection();
+  for (int i = 0; i < history->topLevelItemCount(); ++i)
+    for (int n : numbers)
+      if (history->topLevelItem(i)->text(0) == QString::number(n)) history->topLevelItem(i)->setSelected(true);
+}
+
+void Click(TSites& sites, const char* button) {
+  QPushButton* b = sites.Page()->Button(button);
+  QVERIFY2(b->isEnabled(), button);
+  b->click();
+}
+
+}  // namespace
+
+class TestSites : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() {
+    sandbox.Enter();
+    dir = std::make_unique<QTemporaryDir>();
+    place.File = dir->filePath("library.sqlite");
+    library = std::make_unique<TLibrary>();
+    QVERIFY(library->Open(place));
+  }
+  void cleanup() {
+    library.reset();
+    dir.reset();
+    sandbox.Leave();
+  }
+
+  // Find a site by a phone number typed in the search, compare two of its
+  // records, load one into the pages, write it all to the panel, and see
+  // the new record appear in the history.
+  void findCompareLoadWriteAndSeeTheRecord() {
+    AddSite(*library, U("Склад 7"), U("ул. Лесная, 3"));
+    AddRecord(*library, U("Склад 7"), TRecordKind::Read, Settings("+79161112233", 30));
+    AddRecord(*library, U("Склад 7"), TRecordKind::Write, Settings("+79161112233", 45, "+79035550044"));
+    AddSite(*library, U("Офис"), U("пр. Мира, 1"));
+    AddRecord(*library, U("Офис"), TRecordKind::Read, Settings("+74950000000", 10));
+
+    TPanelSim panel;
+    panel.Start();
+    TForm1 form(nullptr, false);
+    TSites& sites = *form.Sites();
+    sites.OpenLibrary(place);
+    QVERIFY(sites.Library()->WaitIdle());
+    QVERIFY(sites.Library()->IsOpen());
+    QCOMPARE(Column(sites.Page()->SitesList(), 0), (QStringList{U("Офис"), U("Склад 7")}));
+    // The library works on its own thread, never on the window's.
+    bool elsewhere = false;
+    sites.Library()->Run<bool>([](TLibrary&) { return QThread::currentThread() != qApp->thread(); },
+                               [&](bool b) { elsewhere = b; });
+    QVERIFY(sites.Library()->WaitIdle());
+    QVERIFY(elsewhere);
+
+    form.ShowPage(sites.Page());
+    QTest::keyClicks(sites.Page()->Search(), "9161112233");
+    QTRY_COMPARE(Column(sites.Page()->SitesList(), 0), QStringList{U("Склад 7")});
+    QTRY_COMPARE(Column(sites.Page()->History(), 0), (QStringList{"2", "1"}));
+    QCOMPARE(Column(sites.Page()->History(), 3), (QStringList{U("Запись"), U("Чтение")}));
+    QCOMPARE(Column(sites.Page()->History(), 4), (QStringList{U("успешно"), U("успешно")}));
+
+    ChooseRecords(sites, {1, 2});
+    Click(sites, "btCompareRecords");
+    QTRY_VERIFY(sites.CompareDialog() && sites.CompareDialog()->isVisible());
+    QTableWidget* table = sites.CompareDialog()->Table();
+    QCOMPARE(table->horizontalHeaderItem(2)->text(), U("Запись 1"));
+    QCOMPARE(table->horizontalHeaderItem(3)->text(), U("Запись 2"));
+    QCOMPARE(table->rowCount(), 2);
+    QCOMPARE(Row(table, 0), (QStringList{U("Общие"), U("Телефон 4"), U("(пусто)"), "+79035550044"}));
+    QCOMPARE(Row(table, 1), (QStringList{U("Общие"), U("Задержка на вход"), "30", "45"}));
+    sites.CompareDialog()->reject();
+
+    ChooseRecords(sites, {2});
+    Click(sites, "btLoadRecord");
+    QTRY_COMPARE(Phone(form, 4)->text(), QString("+79035550044"));
+    QCOMPARE(form.CommonPage()->findChild<QSpinBox*>("seTimeOut")->value(), 45);
+    // One record against the pages it was loaded into: nothing differs.
+    Click(sites, "btCompareRecords");
+    QTRY_COMPARE(sites.CompareDialog()->Summary()->text(), U("Запись и страницы совпадают."));
+    sites.CompareDialog()->reject();
+
+    Click(sites, "btCurrentSite");
+    QCOMPARE(sites.CurrentSite(), U("Склад 7"));
+    auto* pane = form.findChild<TRzStatusPane*>("pSite");
+    QVERIFY(pane->isVisibleTo(&form));
+    QCOMPARE(pane->Caption(), U("Объект: Склад 7"));
+
+    gui::Connect(form, QString::fromStdString(panel.SlavePath()));
+    QVERIFY(form.IsConnected());
+    form.WriteAllAction();
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsBusy(), 20000);
+    QCOMPARE(sandbox.messages, QStringList{U("Запись всех параметров завершена!")});
+    QCOMPARE(panel.State().Phones[3], std::string("+79035550044"));
+    QCOMPARE(panel.State().EntryDelay, 45);
+
+    QTRY_COMPARE(Column(sites.Page()->History(), 0), (QStringList{"3", "2", "1"}));
+    QCOMPARE(sites.Page()->History()->topLevelItem(0)->text(3), U("Запись"));
+    QCOMPARE(sites.Page()->History()->topLevelItem(0)->text(4), U("успешно"));
+    const auto written = library->Record(U("Склад 7"), 3);
+    QVERIFY(written);
+    QCOMPARE(written->Kind, TRecordKind::Write);
+    QCOMPARE(written->Outcome, QString("success"));
+    QCOMPARE(written->Port, QString::fromStdString(panel.SlavePath()));
+    QCOMPARE(written->Operator, SystemUser());
+    QVERIFY(written->Firmware.contains("VER 05"));
+    // The record is a settings file that write takes: what was sent.
+    const TSettings sent = RecordSettings(written->Settings);
+    QCOMPARE(sent.Groups, TGroups::All());
+    QCOMPARE(sent.Phone[3], std::string("+79035550044"));
+    QCOMPARE(sent.TimeOut, 45);
+  }
+
+  // Every operation of the window with a current site is recorded with its
+  // own kind and outcome, the port and the firmware.
+  void everyOperationIsRecorded_data() {
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QStringList>("records");  // "kind outcome", in order
+    QTest::newRow("read") << "read" << "" << QStringList{"read success"};
+    QTest::newRow("read-refused") << "read" << "+rk" << QStringList{"read the panel refused"};
+    QTest::newRow("read-page") << "read-page" << "" << QStringList{"read success"};
+    QTest::newRow("write") << "write" << "" << QStringList{"write success"};
+    QTest::newRow("write-refused") << "write" << "+wk" << QStringList{"write the panel refused"};
+    QTest::newRow("backup-write-verify")
+        << "backup-write-verify" << "" << QStringList{"backup success", "write success", "verify success"};
+    QTest::newRow("verify-not-kept") << "backup-write-verify" << "+wt04"
+                                     << QStringList{"backup success", "write success",
+                                                    "verify the panel did not keep: [Phones] Phone4"};
+    QTest::newRow("compare") << "compare" << "" << QStringList{"compare 1 settings differ from the pages"};
+    QTest::newRow("compare-refused") << "compare" << "+rk" << QStringList{"compare the panel refused"};
+  }
+
+  void everyOperationIsRecorded() {
+    QFETCH(QString, operation);
+    QFETCH(QString, fault);
+    QFETCH(QStringList, records);
+    AddSite(*library, U("Дом"));
+    TPanelSim panel;
+    if (fault == "+wt04") panel.AddFault({"+wt04", EFault::Keep, false, 0, ""});
+    else if (!fault.isEmpty()) panel.AddFault({fault.toStdString(), EFault::Error, false, 0, ""});
+    panel.Start();
+    TForm1 form(nullptr, false);
+    TSites& sites = *form.Sites();
+    sites.OpenLibrary(place);
+    QVERIFY(sites.Library()->WaitIdle());
+    sites.SetCurrentSite(U("Дом"));
+    gui::Connect(form, QString::fromStdString(panel.SlavePath()));
+    QVERIFY(form.IsConnected());
+
+    Phone(form, 4)->setText("+79990000004");
+    if (operation == "read") QVERIFY(form.ReadAll());
+    if (operation == "read-page") QVERIFY(form.Read());
+    if (operation == "write") QVERIFY(form.WriteAll());
+    if (operation == "compare") QVERIFY(form.Provision()->Compare());
+    if (operation == "backup-write-verify") {
+      form.Provision()->SetBackupBeforeWrite(true);
+      form.Provision()->SetVerifyAfterWrite(true);
+      form.WriteAllAction();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsBusy() && !form.Provision()->IsRunning(), 40000);
+    QVERIFY(sites.Library()->WaitIdle());
+
+    QStringList got;
+    for (const TRecord& r : library->History(U("Дом"))) {
+      got << KindName(r.Kind) + ' ' + r.Outcome;
+      QCOMPARE(r.Port, QString::fromStdString(panel.SlavePath()));
+      QVERIFY2(r.Firmware.contains("VER 05"), qPrintable(r.Firmware));
+    }
+    QCOMPARE(got, records);
+    // A read records the panel as read: here its fourth phone is empty.
+    if (operation == "read" && fault.isEmpty())
+      QCOMPARE(RecordSettings(library->Record(U("Дом"), 1)->Settings).Phone[3], std::string());
+  }
+
+  // After a whole read with no current site the window offers the sites
+  // that share the panel's phone numbers; attaching records the read there
+  // and makes the site current. Declining is not asked again on this
+  // connection.
+  void readOffersTheSitesSharingAPhone() {
+    AddSite(*library, U("Дача"));
+    AddRecord(*library, U("Дача"), TRecordKind::Read, Settings("+79161112233", 30));
+    AddSite(*library, U("Гараж"));
+    AddRecord(*library, U("Гараж"), TRecordKind::Read, Settings("+79030000000", 30));
+    TPanelState state;
+    state.Phones[2] = "+79161112233";
+    TPanelSim panel;
+    panel.SetState(state);
+    panel.Start();
+    TForm1 form(nullptr, false);
+    TSites& sites = *form.Sites();
+    sites.OpenLibrary(place);
+    QVERIFY(sites.Library()->WaitIdle());
+    const QString port = QString::fromStdString(panel.SlavePath());
+    gui::Connect(form, port);
+
+    QVERIFY(form.ReadAll());
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsBusy(), 20000);
+    QVERIFY(sites.OfferBar()->isVisibleTo(&form));
+    QVERIFY(sites.Library()->WaitIdle());
+    sites.OfferBar()->findChild<QPushButton*>("btAttachOffer")->click();
+    TdlgAttach* offer = sites.AttachDialog();
+    QVERIFY(offer && offer->isVisible());
+    QCOMPARE(offer->List()->count(), 1);
+    QCOMPARE(offer->List()->item(0)->text(), U("Дача"));
+    offer->AttachButton()->click();
+    QCOMPARE(sites.CurrentSite(), U("Дача"));
+    QVERIFY(!sites.OfferBar()->isVisibleTo(&form));
+    QVERIFY(sites.Library()->WaitIdle());
+    auto history = library->History(U("Дача"));
+    QCOMPARE(int(history.size()), 2);
+    QCOMPARE(history.back().Kind, TRecordKind::Read);
+    QCOMPARE(history.back().Port, port);
+
+    // Declined: the next reads of this connection are not offered.
+    sites.SetCurrentSite(QString());
+    QVERIFY(form.ReadAll());
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsBusy(), 20000);
+    QVERIFY(sites.OfferBar()->isVisibleTo(&form));
+    sites.OfferBar()->findChild<QPushButton*>("btDeclineOffer")->click();
+    QVERIFY(!sites.OfferBar()->isVisibleTo(&form));
+    QVERIFY(form.ReadAll());
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsBusy(), 20000);
+    QVERIFY(!sites.OfferBar()->isVisibleTo(&form));
+    QVERIFY(sites.Library()->WaitIdle());
+    QCOMPARE(int(library->History(U("Дача")).size()), 2);
+  }
+
+  // "Позвонить": the modem on the port of the port dialog dials the site's
+  // number, the site becomes current and its records carry the number.
+  void callDialsTheSitesNumber() {
+    AddSite(*library, U("Удалённый объект"), QString(), "+79160001122");
+    AddSite(*library, U("Без модема"));
+    TModemSim modem;
+    modem.Start();
+    TVirtualClock clock;
+    TForm1 form(nullptr, false);
+    form.SetLinkClock(&clock);
+    clock.SetFarEndOwes([&form, &modem] {
+      TModem* link = form.Link();
+      if (!link) return false;
+      try {
+        TXComm& port = link->Port();
+        if (!port.IsOpen()) return false;
+        if (modem.BytesTaken() < port.SentCount() || modem.OutputQueued()) return true;
+        return modem.BytesGiven() > uint64_t{port.ReceivedCount()} + port.QueueCount(0);
+      } catch (const std::exception&) {
+        return false;
+      }
+    });
+    TSites& sites = *form.Sites();
+    sites.OpenLibrary(place);
+    QVERIFY(sites.Library()->WaitIdle());
+    QTreeWidget* list = sites.Page()->SitesList();
+    QCOMPARE(Column(list, 0), (QStringList{U("Без модема"), U("Удалённый объект")}));
+    list->setCurrentItem(list->topLevelItem(0));
+    QVERIFY(!sites.Page()->Button("btCallSite")->isEnabled());
+    list->setCurrentItem(list->topLevelItem(1));
+    form.ConnectDialog()->ComPorts()->setEditText(QString::fromStdString(modem.SlavePath()));
+    QVERIFY(sites.Library()->WaitIdle());
+    Click(sites, "btCallSite");  // returns once the progress dialog has closed
+    QVERIFY(form.IsConnected());
+    QCOMPARE(sites.CurrentSite(), U("Удалённый объект"));
+    const auto said = modem.ModemCommands();
+    QVERIFY(std::count(said.begin(), said.end(), "ATD +79160001122") == 1);
+
+    QVERIFY(form.ReadAll());
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsBusy(), 20000);
+    QVERIFY(sites.Library()->WaitIdle());
+    const auto history = library->History(U("Удалённый объект"));
+    QCOMPARE(int(history.size()), 1);
+    QCOMPARE(history[0].Port, QString("+79160001122"));
+    QCOMPARE(history[0].Outcome, QString("success"));
+    gui::NavItem(form, "Отключиться")->Click();
+    QVERIFY(!modem.IsCallUp());
+  }
+
+  // The window's default library is created when the page is first shown,
+  // not at every start.
+  void defaultLibraryIsMadeAtFirstUse() {
+    const QString file = DataDir() + "library.sqlite";
+    TForm1 form;
+    QVERIFY(form.Sites()->Library()->WaitIdle());
+    QVERIFY(!QFile::exists(file));
+    QVERIFY(gui::NavItem(form, "Новый объект")->isEnabled());
+    gui::NavItem(form, "Объекты")->Click();
+    QVERIFY(form.Sites()->Page()->isVisibleTo(&form));
+    QVERIFY(form.Sites()->Library()->WaitIdle());
+    QVERIFY(form.Sites()->Library()->IsOpen());
+    QVERIFY(QFile::exists(file));
+    QCOMPARE(QFile::permissions(file) & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+  }
+
+  // A library that cannot be opened is said once; the panel works as
+  // before, its records wait in the spool and go in when the library opens.
+  void unusableLibraryLeavesTheWindowWorking() {
+    TLibraryPlace corrupt;
+    corrupt.File = dir->filePath("corrupt.sqlite");
+    {
+      QFile file(corrupt.File);
+      QVERIFY(file.open(QIODevice::WriteOnly));
+      file.write(QByteArray(8192, 'x'));
+    }
+    TPanelSim panel;
+    panel.Start();
+    TForm1 form(nullptr, false);
+    TSites& sites = *form.Sites();
+    sites.OpenLibrary(corrupt);
+    QVERIFY(sites.Library()->WaitIdle());
+    QVERIFY(!sites.Library()->IsOpen());
+    QLabel* said = sites.Page()->LibraryLabel();
+    QVERIFY(said->isVisibleTo(sites.Page()));
+    QVERIFY2(said->text().startsWith(U("Библиотека объектов недоступна: ")), qPrintable(said->text()));
+    QCOMPARE(gui::MemoLines(form).filter(U("Библиотека объектов недоступна")).size(), 1);
+    QVERIFY(!sites.Page()->Button("btNewSite")->isEnabled());
+
+    sites.SetCurrentSite(U("Склад"));
+    gui::Connect(form, QString::fromStdString(panel.SlavePath()));
+    QVERIFY(form.ReadAll());
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsBusy(), 20000);
+    QCOMPARE(sandbox.messages, QStringList{U("Чтение всех параметров завершено!")});
+    QVERIFY(sites.Library()->WaitIdle());
+    QCOMPARE(TRecordSpool(LibrarySpoolDir()).Count(), 1);
+
+    // The file is fixed: the next record opens the library, the waiting one
+    // goes in first.
+    QVERIFY(QFile::remove(corrupt.File));
+    QVERIFY(form.Write());
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsBusy(), 20000);
+    QVERIFY(sites.Library()->WaitIdle());
+    QVERIFY(sites.Library()->IsOpen());
+    QVERIFY(!said->isVisibleTo(sites.Page()));
+    QCOMPARE(TRecordSpool(LibrarySpoolDir()).Count(), 0);
+    TLibrary fixed;
+    QVERIFY(fixed.Open(corrupt));
+    QStringList kinds;
+    for (const TRecord& r : fixed.History(U("Склад"))) kinds << KindName(r.Kind);
+    QCOMPARE(kinds, (QStringList{"read", "write"}));
+  }
+
+ private:
+  gui::TSandbox sandbox;
+  std::unique_ptr<QTemporaryDir> dir;
+  TLibraryPlace place;
+  std::unique_ptr<TLibrary> library;
+};
+
+QTEST_MAIN(TestSites)
+#include "tst_sites.moc"

@@ -1,0 +1,153 @@
+#include "ui/SiteDialogs.h"
+
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QVBoxLayout>
+
+#include "model/Settings.h"
+#include "ui/Page.h"
+
+namespace {
+QString U(const char* text) { return QString::fromUtf8(text); }
+}  // namespace
+
+TdlgSite::TdlgSite(QWidget* parent) : QDialog(parent) {
+  setObjectName("dlgSite");
+  setWindowTitle(U("Объект"));
+  auto* layout = new QVBoxLayout(this);
+  auto* form = new QFormLayout;
+  name_ = new QLineEdit(this);
+  name_->setObjectName("edSiteName");
+  name_->setMaxLength(200);
+  address_ = new QLineEdit(this);
+  address_->setObjectName("edSiteAddress");
+  notes_ = new QPlainTextEdit(this);
+  notes_->setObjectName("edSiteNotes");
+  notes_->setTabChangesFocus(true);
+  notes_->setMinimumHeight(60);
+  number_ = new QLineEdit(this);
+  number_->setObjectName("edSiteNumber");
+  number_->setMaxLength(2 * TSettings::kPhoneLength);
+  auto* filter = new TCharValidator(QStringLiteral("0123456789+"), false, number_);
+  filter->SetPasteRule(QStringLiteral(" \t\u00A0()-."), TSettings::kPhoneLength,
+                       U("Телефон: только цифры и «+», не более 20"));
+  number_->setValidator(filter);
+  form->addRow(U("&Название:"), name_);
+  form->addRow(U("&Адрес:"), address_);
+  form->addRow(U("&Примечание:"), notes_);
+  form->addRow(U("Номер &GSM-модема панели:"), number_);
+  layout->addLayout(form);
+  note_ = new QLabel(this);
+  note_->setObjectName("lbSiteNote");
+  note_->setWordWrap(true);
+  note_->hide();
+  layout->addWidget(note_);
+  connect(filter, &TCharValidator::Refused, this, [this](const QString& why) {
+    note_->setText(why);
+    note_->show();
+  });
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  buttons->button(QDialogButtonBox::Ok)->setText(U("OK"));
+  buttons->button(QDialogButtonBox::Cancel)->setText(U("Отмена"));
+  connect(buttons, &QDialogButtonBox::accepted, this, &TdlgSite::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  layout->addWidget(buttons);
+  resize(460, sizeHint().height());
+}
+
+void TdlgSite::SetSite(const TSite& site) {
+  name_->setText(site.Name);
+  address_->setText(site.Address);
+  notes_->setPlainText(site.Notes);
+  number_->setText(site.DataNumber);
+  note_->hide();
+}
+
+TSite TdlgSite::Site() const {
+  TSite site;
+  site.Name = name_->text().trimmed();
+  site.Address = address_->text().trimmed();
+  site.Notes = notes_->toPlainText();
+  site.DataNumber = number_->text();
+  return site;
+}
+
+std::optional<QString> TdlgSite::NameProblem(const QString& name) {
+  if (name.trimmed().isEmpty()) return U("Укажите название объекта.");
+  if (name.size() > 200) return U("Название объекта длиннее 200 знаков.");
+  if (SiteNameProblem(name)) return U("Название объекта содержит управляющие символы.");
+  return std::nullopt;
+}
+
+void TdlgSite::accept() {
+  const TSite site = Site();
+  std::optional<QString> problem = NameProblem(site.Name);
+  if (!problem && !site.DataNumber.isEmpty() && !site.DataNumber.contains(QRegularExpression("[0-9]")))
+    problem = U("В номере GSM-модема нет цифр для набора.");
+  if (problem) {
+    note_->setText(*problem);
+    note_->show();
+    return;
+  }
+  QDialog::accept();
+}
+
+TdlgAttach::TdlgAttach(QWidget* parent) : QDialog(parent) {
+  setObjectName("dlgAttach");
+  setWindowTitle(U("Привязать чтение к объекту"));
+  setModal(false);
+  auto* layout = new QVBoxLayout(this);
+  text_ = new QLabel(U("Панель прочитана без выбранного объекта. Сохранить это чтение в истории объекта?"), this);
+  text_->setObjectName("lbAttach");
+  text_->setWordWrap(true);
+  layout->addWidget(text_);
+  list_ = new QListWidget(this);
+  list_->setObjectName("lvAttach");
+  layout->addWidget(list_, 1);
+  auto* row = new QHBoxLayout;
+  attach_ = new QPushButton(U("Привязать"), this);
+  attach_->setObjectName("btAttach");
+  attach_->setDefault(true);
+  new_ = new QPushButton(U("Новый объект…"), this);
+  new_->setObjectName("btAttachNew");
+  decline_ = new QPushButton(U("Не привязывать"), this);
+  decline_->setObjectName("btAttachDecline");
+  row->addWidget(attach_);
+  row->addWidget(new_);
+  row->addStretch(1);
+  row->addWidget(decline_);
+  layout->addLayout(row);
+  connect(attach_, &QPushButton::clicked, this, [this] {
+    if (QListWidgetItem* item = list_->currentItem()) {
+      emit Attach(item->text());
+      accept();
+    }
+  });
+  connect(list_, &QListWidget::itemActivated, attach_, &QPushButton::click);
+  connect(new_, &QPushButton::clicked, this, [this] {
+    emit NewSite();
+    accept();
+  });
+  connect(decline_, &QPushButton::clicked, this, &QDialog::reject);
+  connect(this, &QDialog::rejected, this, &TdlgAttach::Declined);
+  resize(420, 260);
+}
+
+void TdlgAttach::SetSuggestions(const QStringList& sites) {
+  list_->clear();
+  list_->addItems(sites);
+  if (!sites.isEmpty()) list_->setCurrentRow(0);
+  attach_->setEnabled(!sites.isEmpty());
+  text_->setText(sites.isEmpty()
+                     ? U("Панель прочитана без выбранного объекта. Ни у одного объекта нет её телефонов: "
+                         "создать новый объект с этим чтением?")
+                     : U("Панель прочитана без выбранного объекта. Её телефоны есть у этих объектов: "
+                         "привязать чтение к одному из них?"));
+}

@@ -1,0 +1,165 @@
+#include "ui/SiteLibrary.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include "library/LibraryUse.h"
+#include "library/RecordSpool.h"
+
+// What lives on the library's thread.
+struct TSiteLibrary::TWorker {
+  std::unique_ptr<TLibrary> Library;
+  std::optional<TLibraryPlace> Place;
+  bool Usable = false;
+
+  // Opens (again), and stores what waits in the spool.
+  bool OpenNow(const QString& spoolDir) {
+    if (!Place) return false;
+    Library = std::make_unique<TLibrary>();
+    Usable = Library->Open(*Place);
+    if (Usable && !Library->ReadOnly()) {
+      TRecordSpool spool(spoolDir);
+      QString ignored;
+      spool.Sync(*Library, &ignored);
+    }
+    return Usable;
+  }
+};
+
+TSiteLibrary::TSiteLibrary(QString spoolDir, QObject* parent)
+    : QObject(parent), agent_(new QObject), worker_(std::make_unique<TWorker>()), spoolDir_(std::move(spoolDir)) {
+  thread_.setObjectName(QStringLiteral("site library"));
+  agent_->moveToThread(&thread_);
+  thread_.start();
+  // The TLibrary is made and used on its thread only.
+  QMetaObject::invokeMethod(agent_, [this] { worker_->Library = std::make_unique<TLibrary>(); });
+}
+
+TSiteLibrary::~TSiteLibrary() {
+  // Behind every job queued before: records still waiting are stored (or
+  // spooled), and the connection is closed on its own thread.
+  QMetaObject::invokeMethod(agent_, [this] {
+    worker_->Library.reset();
+    thread_.quit();
+  });
+  thread_.wait();
+  delete agent_;
+}
+
+void TSiteLibrary::Queue(std::function<void(TLibrary&)> job, std::function<void()> done) {
+  ++pending_;
+  QMetaObject::invokeMethod(agent_, [this, job = std::move(job), done = std::move(done)] {
+    // Nothing thrown leaves the library's thread.
+    try {
+      job(*worker_->Library);
+    } catch (...) {
+    }
+    QMetaObject::invokeMethod(this, [this, done] {
+      --pending_;
+      done();
+      if (pending_ == 0) emit Idle();
+    });
+  });
+}
+
+void TSiteLibrary::Open(const TLibraryPlace& place) {
+  struct TOpened {
+    bool Ok = false;
+    bool ReadOnly = false;
+    QString Message;
+  };
+  const QString spoolDir = spoolDir_;
+  Run<TOpened>(
+      [this, place, spoolDir](TLibrary&) {
+        worker_->Place = place;
+        TOpened opened;
+        opened.Ok = worker_->OpenNow(spoolDir);
+        opened.ReadOnly = worker_->Library->ReadOnly();
+        opened.Message = worker_->Library->Error();
+        return opened;
+      },
+      [this](TOpened opened) {
+        open_ = opened.Ok;
+        readOnly_ = opened.ReadOnly;
+        error_ = opened.Message;
+        emit Opened(opened.Ok, opened.Message);
+      });
+}
+
+void TSiteLibrary::Search(const QString& text, int limit) {
+  const quint64 request = ++searches_;
+  Run<std::vector<TSite>>(
+      [text, limit](TLibrary& library) {
+        return library.IsOpen() ? library.Search(text, limit) : std::vector<TSite>();
+      },
+      [this, request, text](std::vector<TSite> sites) {
+        if (request == searches_) emit Found(text, sites);
+      });
+}
+
+void TSiteLibrary::LoadHistory(const QString& site) {
+  Run<std::vector<TRecord>>(
+      [site](TLibrary& library) { return library.IsOpen() ? library.History(site) : std::vector<TRecord>(); },
+      [this, site](std::vector<TRecord> records) { emit HistoryLoaded(site, records); });
+}
+
+void TSiteLibrary::Store(const QString& site, TRecord record, const TSettings& settings) {
+  struct TStored {
+    QString Warning;
+    bool Reopened = false;  // the library that was away took it
+  };
+  const QString spoolDir = spoolDir_;
+  Run<TStored>(
+      [this, site, record, settings, spoolDir](TLibrary&) mutable {
+        TStored stored;
+        record.Settings = RecordSettingsText(settings, record.Port);
+        if (record.Settings.isEmpty()) {
+          stored.Warning = QStringLiteral("the settings could not be put into a record");
+          return stored;
+        }
+        TRecordSpool spool(spoolDir);
+        QString why;
+        // A library that was away is tried again: the record and what waits go in.
+        if (!worker_->Usable || !worker_->Library->IsOpen()) stored.Reopened = worker_->OpenNow(spoolDir) && !worker_->Library->ReadOnly();
+        if (worker_->Usable && !worker_->Library->ReadOnly()) {
+          TLibrary& library = *worker_->Library;
+          if (!library.FindSite(site)) {
+            TSite fresh;
+            fresh.Name = site;
+            library.AddSite(fresh);
+          }
+          if (library.AddRecord(site, &record)) return stored;
+          why = library.Error();
+          if (const auto problem = SiteNameProblem(site)) {
+            stored.Warning = "the operation was not recorded: " + *problem;
+            return stored;
+          }
+        } else {
+          why = worker_->Library->Error();
+        }
+        QString spoolError;
+        stored.Warning = spool.Put(site, record, &spoolError)
+                             ? "the library is not available (" + why + "); the record waits in " + spoolDir
+                             : "the operation was not recorded: " + why + "; " + spoolError;
+        return stored;
+      },
+      [this, site](TStored stored) {
+        if (stored.Reopened && !open_) {
+          open_ = true;
+          readOnly_ = false;
+          error_.clear();
+          emit Opened(true, QString());
+        }
+        emit Stored(site, stored.Warning);
+      });
+}
+
+bool TSiteLibrary::WaitIdle(int timeoutMs) {
+  if (pending_ == 0) return true;
+  QEventLoop loop;
+  connect(this, &TSiteLibrary::Idle, &loop, &QEventLoop::quit);
+  QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+  loop.exec();
+  return pending_ == 0;
+}

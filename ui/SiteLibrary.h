@@ -1,0 +1,84 @@
+// The site library as the window uses it: one TLibrary on a thread of its
+// own (Qt SQL connections belong to the thread that opened them), so no query
+// runs on the GUI thread and a slow or absent server never holds the window.
+//
+// Calls are made on the GUI thread and return at once; the work is queued to
+// the library's thread in order, and its value comes back to the GUI thread
+// in a callback or a signal (never after this object is gone). A record that
+// the library cannot take waits in the spool (library/RecordSpool.h), which
+// is stored whenever the library opens.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QThread>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "library/Library.h"
+#include "model/Settings.h"
+
+class TSiteLibrary : public QObject {
+  Q_OBJECT
+ public:
+  // spoolDir: where records wait when the library cannot take them.
+  TSiteLibrary(QString spoolDir, QObject* parent = nullptr);
+  // Runs what is queued (records are not lost at the window's close), then
+  // ends the thread.
+  ~TSiteLibrary() override;
+
+  // Opens the library at place; Opened follows.
+  void Open(const TLibraryPlace& place);
+  // As the last Opened said (GUI thread).
+  bool IsOpen() const { return open_; }
+  bool ReadOnly() const { return readOnly_; }
+  const QString& Error() const { return error_; }
+
+  // Runs job with the library on its thread; done gets the value on the GUI
+  // thread. The library may be closed: jobs look at IsOpen() themselves.
+  template <class T>
+  void Run(std::function<T(TLibrary&)> job, std::function<void(T)> done) {
+    auto value = std::make_shared<T>();
+    Queue([job = std::move(job), value](TLibrary& library) { *value = job(library); },
+          [done = std::move(done), value] { done(std::move(*value)); });
+  }
+
+  // The sites whose name, address, notes, number or latest settings hold
+  // text (Found). A newer search makes the answers of older ones stale: only
+  // the newest comes.
+  void Search(const QString& text, int limit = 500);
+  void LoadHistory(const QString& site);
+  // Stores a record of site (created when new) made of settings; the record's
+  // settings text is made on the library's thread. Stored follows: warning
+  // empty when stored, else why it waits in the spool.
+  void Store(const QString& site, TRecord record, const TSettings& settings);
+
+  // Waits until every call made so far has run and answered (tests).
+  bool WaitIdle(int timeoutMs = 20000);
+  // The thread the library works on.
+  QThread* Thread() { return &thread_; }
+
+ signals:
+  void Opened(bool ok, const QString& message);
+  void Found(const QString& text, const std::vector<TSite>& sites);
+  void HistoryLoaded(const QString& site, const std::vector<TRecord>& records);
+  void Stored(const QString& site, const QString& warning);
+  // Every call made so far has answered.
+  void Idle();
+
+ private:
+  void Queue(std::function<void(TLibrary&)> job, std::function<void()> done);
+
+  struct TWorker;
+  QThread thread_;
+  QObject* agent_;  // lives on thread_: the queued jobs' context
+  std::unique_ptr<TWorker> worker_;  // used on thread_ only
+  QString spoolDir_;
+  bool open_ = false;
+  bool readOnly_ = false;
+  QString error_;
+  quint64 searches_ = 0;
+  int pending_ = 0;
+};

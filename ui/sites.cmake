@@ -1,0 +1,9 @@
+# The "Объекты" group: the site library on its own thread, its page and
+# dialogs, the recording of the window's operations.
+target_sources(ostrel_ui PRIVATE
+  ${CMAKE_CURRENT_SOURCE_DIR}/OperationEnd.h
+  ${CMAKE_CURRENT_SOURCE_DIR}/SiteLibrary.h ${CMAKE_CURRENT_SOURCE_DIR}/SiteLibrary.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/Sites.h ${CMAKE_CURRENT_SOURCE_DIR}/Sites.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/SiteDialogs.h ${CMAKE_CURRENT_SOURCE_DIR}/SiteDialogs.cpp
+)
+target_link_libraries(ostrel_ui PUBLIC ostrel_library_use)
