@@ -176,6 +176,9 @@ class TTrislider : public TPanel {
   void MouseMoved(int x, int y);
   // A thumb was chosen or moved from the keyboard.
   void KeyMoved();
+  // The user moved thumb index to value (drag, keys, accessibility); a
+  // position set by the program (SetPosition) never sends it.
+  void ThumbMoved(int index, int value);
 
  protected:
   void paintEvent(QPaintEvent* event) override;

@@ -33,7 +33,8 @@ class TformKeys : public TPage {
 
   explicit TformKeys(QWidget* parent = nullptr);
 
-  // Removes every row, then adds rows 1..10, each with EmptyKey.
+  // Removes every row, then adds rows 1..10, each with EmptyKey, and then
+  // says so once (Cleared); the rows' own changes are not announced.
   void ClearPage() override;
 
   void SetKeyDialog(TOKRightDlg* dialog) { dialog_ = dialog; }
@@ -45,6 +46,9 @@ class TformKeys : public TPage {
   // the row's key goes into KeyEdit, the dialog runs modally, and unless it is
   // cancelled KeyEdit's text becomes the row's key.
   void EditSelected();
+
+ signals:
+  void Cleared();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
