@@ -11,9 +11,9 @@
 // shown, so an idle slider costs nothing.
 //
 // Threads: everything runs on the GUI thread, except GetCount and GetPosition,
-// which the link thread may call while it writes thresholds to the panel.
-// Positions are guarded by a mutex for that reason, and a normalisation runs
-// under it as a whole, so a reader sees the thumbs before or after it.
+// which any thread may call. Positions are guarded by a mutex for that
+// reason, and a move runs under it as a whole, so a reader sees the thumbs
+// before or after it.
 #pragma once
 
 #include <QImage>

@@ -1,6 +1,7 @@
 // TformKeys: the keys page ("Ключи"): the panel's ten Touch Memory keys.
 //
-// The list TMLV (a QTreeWidget in report view) is the store: row i (i = 1..10,
+// The list TMLV (a QTreeWidget in report view) shows the keys of the window's
+// settings model (ui/PageSettings.h): row i (i = 1..10,
 // top-level item i - 1) has the text i in column 0 ("№") and the key, 16
 // hexadecimal digits, in column 1 ("Ключ Touch Memory"). "0000000000000000"
 // marks an empty slot. A row's state image index is kept as an int in column
@@ -9,8 +10,7 @@
 // A double-click on the list edits the selected row in the key entry dialog,
 // which the program creates once at start and hands over with SetKeyDialog;
 // without a dialog, or without a selected row, a double-click does nothing.
-// GUI thread only; the device reads the key texts from the link thread while
-// it writes them to the panel, without a lock.
+// GUI thread only.
 #pragma once
 
 #include <QPointer>
