@@ -102,10 +102,13 @@ TPagesView::TPagesView(TSettingsModel& model, TformCommon* common, TformKeys* ke
   }
   if (acp_) {
     for (int channel = 0; channel < TSettings::kChannels; ++channel) {
-      connect(acp_->Slider(channel + 1), &TTrislider::ThumbMoved, this, [this, channel](int index) {
+      const auto moved = [this, channel](int index) {
         if (index >= 0 && index < TSettings::kThresholds)
           Edited(FieldAt(TRule::Threshold, channel == 0 ? "ts" : "ts2", index, channel));
-      });
+      };
+      // The user's moves, and positions that others set (an output element).
+      connect(acp_->Slider(channel + 1), &TTrislider::ThumbMoved, this, moved);
+      connect(acp_->Slider(channel + 1), &TTrislider::PositionSet, this, moved);
     }
   }
   connect(&model_, &TSettingsModel::Changed, this, &TPagesView::Show);

@@ -31,8 +31,8 @@ class TformKeys;
 // the model sets the controls of the fields that changed, on hidden pages
 // too, without coming back as an edit; the pages' rules still follow
 // (cbReact1 enables cbWaitSend, which then shows the model's value).
-// Thresholds set by the program never move as a result: only the user's
-// move of a thumb changes its value.
+// The slider keeps every threshold exactly as the model holds it: only the
+// user's move of a thumb changes a value there.
 class TPagesView : public QObject {
   Q_OBJECT
  public:

@@ -174,6 +174,7 @@ void TTrislider::SetPosition(int index, int value) {
   positions_[static_cast<std::size_t>(index)] = value;
   }
   RenderFrame(false);
+  emit PositionSet(index, value);
 }
 
 void TTrislider::SetLevel(int level) {

@@ -179,6 +179,8 @@ class TTrislider : public TPanel {
   // The user moved thumb index to value (drag, keys, accessibility); a
   // position set by the program (SetPosition) never sends it.
   void ThumbMoved(int index, int value);
+  // The program set thumb index to value (SetPosition).
+  void PositionSet(int index, int value);
 
  protected:
   void paintEvent(QPaintEvent* event) override;

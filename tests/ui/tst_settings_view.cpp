@@ -77,6 +77,9 @@ class TestSettingsView : public QObject {
     QTest::newRow("key-entered") << "key" << QStringList{"[Keys] Key1=00112233445566AA"};
     QTest::newRow("key-set-outside-its-rule") << "bad-key" << QStringList{};
     QTest::newRow("threshold-moved") << "thumb" << QStringList{"[ts2] slider1=24"};
+    // A slider element sets the value exactly, unless the rule refuses it.
+    QTest::newRow("threshold-set-by-an-element") << "element-600" << QStringList{"[ts1] slider2=600"};
+    QTest::newRow("threshold-element-off-the-scale") << "element-2000" << QStringList{};
     QTest::newRow("module-chosen") << "module" << QStringList{"[GSM] MODE1=0", "[GSM] MODE2=1"};
     QTest::newRow("ring-chosen") << "ring" << QStringList{"[GSM] RING=1"};
   }
@@ -126,6 +129,9 @@ class TestSettingsView : public QObject {
       ts2->setFocus();
       QTest::keyClick(ts2, Qt::Key_2);
       QTest::keyClick(ts2, Qt::Key_Right);
+    } else if (edit.startsWith("element-")) {
+      form.Queue().PostTriSlider({"TformACP", "ts"}, 2, edit.mid(8).toStdString());
+      form.TimerTick();
     } else if (edit == "module") {
       form.ShowPage(form.GSMPage());
       QTest::mouseClick(Find<QRadioButton>(form.GSMPage(), "rb2"), Qt::LeftButton);
