@@ -1,6 +1,6 @@
 // The INI reader with the settings-file loader: any file content is read, the
 // write check decides on it, and a window load puts only values that keep
-// their rules into the pages.
+// their rules into the settings and so into the pages.
 #include <QComboBox>
 #include <QLineEdit>
 #include <QSpinBox>
@@ -17,7 +17,9 @@ namespace {
 
 struct TPages : fuzz::TPages {
   QComboBox ports;
-  TPagesFile file{{&ports, &common, &keys, &acp, &gsm, [] { return true; }, [] {}}};
+  TSettingsModel model{TSettings()};
+  TPagesView view{model, &common, &keys, &acp, &gsm};
+  TPagesFile file{{&ports, &model, [] { return true; }, [] {}}};
 };
 
 TPages* pages = nullptr;

@@ -157,6 +157,13 @@ TForm1::TForm1(QWidget* parent, bool persistent)
   common_->show();
   sitesPage_ = new TformSites(mpanel_);
   sitesPage_->hide();
+  // The one store of settings, shown by the pages: at first the pages' own
+  // initial values.
+  TSettings initial;
+  for (auto& channel : initial.Threshold)
+    for (int k = 0; k < TSettings::kThresholds; ++k) channel[k] = TformACP::DefaultThreshold(k);
+  model_ = new TSettingsModel(initial, this);
+  view_ = new TPagesView(*model_, common_, keys_, acp_, gsm_, this);
   dlgConnect_ = new TdlgConnect(this);
 
   CreateNavigation();
@@ -232,6 +239,8 @@ TForm1::~TForm1() {
                   e);
     });
   provision_.reset();
+  delete view_;
+  view_ = nullptr;
   delete keys_;
   keys_ = nullptr;
   delete common_;
@@ -536,8 +545,8 @@ bool TForm1::StartOperation(uint8_t mode) {
   lastResult_.Page = device_.GetPage();
   lastResult_.Outcome = TOutcome::Interrupted;
   lastResult_.Settings.Groups = TGroups::None();
-  // A write sends a copy of the pages taken now; edits made meanwhile do not
-  // mix into it.
+  // A write sends a copy of the settings taken now; edits made meanwhile do
+  // not mix into it.
   if (mode == Modes::WritePage || mode == Modes::WriteAll) {
     sent_ = PagesSettings(TGroups::AllWithAdc());
     device_.SetSettings(sent_);
@@ -556,13 +565,9 @@ void TForm1::EndOperation() {
   }
   busy_ = false;
   const TOperationResult& result = lastResult_;
-  // A read reaches the pages only whole: a failed or interrupted one leaves
-  // every page as it was.
-  if (!detached && result.IsRead() && result.Succeeded()) {
-    TSettingsTargets targets = SettingsTargets();
-    targets.ComPorts = nullptr;
-    ApplyToPages(targets, result.Settings);
-  }
+  // A read reaches the settings only whole: a failed or interrupted one
+  // leaves them, and every page, as they were.
+  if (!detached && result.IsRead() && result.Succeeded()) ShowSettings(result.Settings);
   UpdateOperationControls();
   if (!detached && (result.IsRead() || result.IsWrite())) {
     // A read records what it brought, a write what it sent (Write all leaves
@@ -630,8 +635,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
 // --- Persistence: settings files, the Save and Load actions, the debug log ---
 
 TSettingsTargets TForm1::SettingsTargets() {
-  return {dlgConnect_->ComPorts(), common_, keys_, acp_, gsm_,
-          [this] { return mnuLog_->isChecked(); }, [this] { mnuLogClick(); }};
+  return {dlgConnect_->ComPorts(), model_, [this] { return mnuLog_->isChecked(); }, [this] { mnuLogClick(); }};
 }
 
 bool TForm1::SaveSettings(const QString& fileName, QString* error) {
@@ -642,17 +646,9 @@ bool TForm1::LoadSettings(const QString& fileName, QString* error) {
   return TPagesFile(SettingsTargets()).Load(fileName, error);
 }
 
-TSettings TForm1::PagesSettings(TGroups groups) {
-  TSettings settings = ReadPages(SettingsTargets());
-  settings.Groups = settings.Groups & groups;
-  return settings;
-}
+TSettings TForm1::PagesSettings(TGroups groups) { return model_->Copy(groups); }
 
-void TForm1::ShowSettings(const TSettings& settings) {
-  TSettingsTargets targets = SettingsTargets();
-  targets.ComPorts = nullptr;
-  ApplyToPages(targets, settings);
-}
+void TForm1::ShowSettings(const TSettings& settings) { model_->Set(settings); }
 
 void TForm1::SaveAction() {
   if (busy_) return;
@@ -671,7 +667,7 @@ void TForm1::LoadAction() {
 }
 
 void TForm1::LoadFile(const QString& file) {
-  // The pages are what a running write sends.
+  // One operation at a time, a load included.
   if (busy_) return;
   bool loaded = false;
   PersistStep([&](QString* e) { return loaded = LoadSettingsSaying(file, e); });

@@ -41,6 +41,8 @@ class TOperationProgress;
 class TProvision;
 class TWindowLayout;
 class TRecentFiles;
+class TPagesView;
+class TSettingsModel;
 class TSites;
 class TformSites;
 struct TSettingsTargets;
@@ -116,15 +118,20 @@ class TForm1 : public QMainWindow {
   // Link threads use this clock (tests set a virtual one before Connect).
   void SetLinkClock(TClock* clock) { linkClock_ = clock; }
 
+  // --- The settings: one model, the pages its views ---
+  // The window's settings; every page shows it and every edit changes it.
+  TSettingsModel* Model() const { return model_; }
+  // A copy of the window's settings, of the groups asked for: what a write
+  // sends, Save stores and compare and verify hold against the panel.
+  TSettings PagesSettings(TGroups groups);
+  // Shows the groups the settings hold in the pages (the model takes them).
+  void ShowSettings(const TSettings& settings);
+
   // --- Persistence: settings files, the layout file and the debug log ---
-  // A settings file holds the pages, the port name and mnuLog's mark
-  // (ui/PageSettings.h). Failures come back in *error, never in a box.
+  // A settings file holds the window's settings, the port name and mnuLog's
+  // mark (ui/PageSettings.h). Failures come back in *error, never in a box.
   bool SaveSettings(const QString& fileName, QString* error = nullptr);
   bool LoadSettings(const QString& fileName, QString* error = nullptr);
-  // The settings the pages hold, of the groups asked for.
-  TSettings PagesSettings(TGroups groups);
-  // Shows the groups the settings hold in the pages (a record of a site).
-  void ShowSettings(const TSettings& settings);
   // The "Объекты" group: the site library, the current site, the records.
   TSites* Sites() const { return sites_; }
   // The Save and Load actions: a file dialog opened in ProgramDir(), then the
@@ -221,6 +228,8 @@ class TForm1 : public QMainWindow {
   TformACP* acp_ = nullptr;
   TformGSM* gsm_ = nullptr;
   TformCommon* common_ = nullptr;
+  TSettingsModel* model_ = nullptr;
+  TPagesView* view_ = nullptr;
   TdlgConnect* dlgConnect_ = nullptr;
   TdlgSplash* splash_ = nullptr;
 

@@ -1,8 +1,8 @@
 // TPage: the base of every settings page, and the character filter the pages' edits use.
 //
-// A page is a borderless child of the main window's work area. Its controls are
-// the program's store of settings: the device and the settings file find them by
-// objectName on the page. GUI thread only.
+// A page is a borderless child of the main window's work area. Its controls show
+// the window's settings model (ui/PageSettings.h, which finds them by objectName
+// on the page) and every edit of them changes it. GUI thread only.
 #pragma once
 
 #include <QObject>

@@ -17,18 +17,12 @@
 #include "persist/WireText.h"
 #include "ui/CompareDlg.h"
 #include "ui/ConnectDlg.h"
-#include "ui/KeyDialog.h"
 #include "ui/MainForm.h"
 #include "ui/MessageBox.h"
 #include "ui/NavBar.h"
 #include "ui/OperationProgress.h"
 #include "protocol/OperationSize.h"
 #include "ui/WindowTexts.h"
-#include "ui/PageSettings.h"
-#include "ui/f_ACP.h"
-#include "ui/f_common.h"
-#include "ui/f_gsm.h"
-#include "ui/f_keys.h"
 
 namespace {
 
@@ -39,16 +33,7 @@ QString U(const char* text) { return QString::fromUtf8(text); }
 
 }  // namespace
 
-TProvision::TProvision(TForm1& form, QMenu* menu, TRzGroup* group)
-    : form_(form),
-      // Pages of the window's classes that only reads of this class fill; they
-      // have no parent and are never shown.
-      common_(new TformCommon(nullptr)),
-      keys_(new TformKeys(nullptr)),
-      gsm_(new TformGSM(nullptr)),
-      acp_(form.ACPPage()),
-      group_(group) {
-  keys_->ClearPage();
+TProvision::TProvision(TForm1& form, QMenu* menu, TRzGroup* group) : form_(form), group_(group) {
   if (menu) {
     menu->addSeparator();
     mnuCompare_ = menu->addAction(U(CompareCaption), this, [this] { Compare(); });
@@ -69,9 +54,6 @@ TProvision::TProvision(TForm1& form, QMenu* menu, TRzGroup* group)
 
 TProvision::~TProvision() {
   if (inStory_) MessageBox::Hook = savedHook_;
-  delete common_;
-  delete keys_;
-  delete gsm_;
 }
 
 bool TProvision::BackupBeforeWrite() const { return mnuBackup_ && mnuBackup_->isChecked(); }
@@ -177,9 +159,8 @@ void TProvision::StepFinished() {
     return EndStory(QString());
   }
   const bool ok = form_.LastResult().Succeeded();
-  // What was read goes into this object's pages, never into the window's.
-  if (ok && step != TStep::Write)
-    ApplyToPages({nullptr, common_, keys_, nullptr, gsm_, nullptr, nullptr}, form_.LastResult().Settings);
+  // What was read stays here, never in the window's settings.
+  if (ok && step != TStep::Write) panel_ = form_.LastResult().Settings;
   switch (step) {
     case TStep::Compare:
       return CompareFinished(ok);
@@ -203,7 +184,7 @@ QString TProvision::Failure() const {
 }
 
 TSettings TProvision::ReadSettings() const {
-  TSettings settings = ReadPages({nullptr, common_, keys_, nullptr, gsm_, nullptr, nullptr});
+  TSettings settings = panel_;
   settings.Groups = settings.Groups & TGroups::All();
   return settings;
 }
@@ -253,8 +234,10 @@ bool TProvision::SaveBackup(QString* error) {
   }
   const QString name =
       dir + "/panel-" + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) + ".ini";
-  const TPagesFile file({form_.ConnectDialog()->ComPorts(), common_, keys_, acp_, gsm_, nullptr, nullptr});
-  if (!file.Save(name, error)) {
+  TSettings backup = ReadSettings();
+  CopyGroup(backup, form_.PagesSettings(TGroup::Adc), TGroup::Adc);
+  const TFileHeader header{form_.ConnectDialog()->ComPorts()->currentText(), false};
+  if (!SaveSettingsFile(name, backup, header, false, error)) {
     *error = WindowTexts::WriteFailure(name);
     return false;
   }

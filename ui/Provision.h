@@ -1,9 +1,9 @@
 // Safe provisioning in the window: "Сравнить с панелью" reads the panel into
-// pages of its own and shows how it differs from the window's pages; the
-// options "Резервная копия перед записью" and "Проверять после записи" put a
-// read of the panel into a backup file before Write all and a read-back with
-// a comparison after it. The window's pages are never changed by these reads,
-// so the user's edits stay.
+// settings of its own and shows how they differ from the window's settings;
+// the options "Резервная копия перед записью" and "Проверять после записи"
+// put a read of the panel into a backup file before Write all and a
+// read-back with a comparison after it. The window's settings and pages are
+// never changed by these reads, so the user's edits stay.
 //
 // The steps run one after another as the window's operations end
 // (TForm1::OperationFinished). GUI thread only.
@@ -24,10 +24,6 @@ class TOutElement;
 class TPage;
 class TRzGroup;
 class TdlgCompare;
-class TformACP;
-class TformCommon;
-class TformGSM;
-class TformKeys;
 
 class TProvision : public QObject {
   Q_OBJECT
@@ -93,10 +89,6 @@ class TProvision : public QObject {
   void Said(TRecordKind kind, const QString& outcome);
 
   TForm1& form_;
-  TformCommon* common_;
-  TformKeys* keys_;
-  TformGSM* gsm_;
-  TformACP* acp_;
   QAction* mnuCompare_ = nullptr;
   QAction* mnuBackup_ = nullptr;
   QAction* mnuVerify_ = nullptr;
@@ -104,7 +96,8 @@ class TProvision : public QObject {
   TdlgCompare* dialog_ = nullptr;
 
   TStep step_ = TStep::Idle;
-  TSettings written_;      // the pages as Write all sent them
+  TSettings written_;      // the settings as Write all sent them
+  TSettings panel_;        // what the last read of this object's steps found
   QString lastBackup_;
   QString backupLine_;     // "\nРезервная копия панели: <file>" once made
   bool inStory_ = false;

@@ -174,6 +174,7 @@ void TTrislider::SetPosition(int index, int value) {
   positions_[static_cast<std::size_t>(index)] = value;
   }
   RenderFrame(false);
+  emit PositionSet(index, value);
 }
 
 void TTrislider::SetLevel(int level) {
@@ -182,13 +183,16 @@ void TTrislider::SetLevel(int level) {
 }
 
 void TTrislider::MoveThumb(int index, int value) {
+  int placed = 0;
   {
     std::lock_guard lock(positionsMutex_);
     if (index < 0 || static_cast<std::size_t>(index) >= positions_.size()) return;
     Place(static_cast<std::size_t>(index), value);
+    placed = positions_[static_cast<std::size_t>(index)];
   }
   RenderFrame(false);
   Say();
+  emit ThumbMoved(index, placed);
 }
 
 int TTrislider::GetPosition(int index) const {
@@ -458,6 +462,8 @@ void TTrislider::MouseDown(int x, int y) {
 void TTrislider::MouseMove(int x, int /*y*/) {
   const TTrisliderGeometry g = Geometry();
   bool moved = false;
+  int movedIndex = 0;
+  int movedTo = 0;
   {
     std::lock_guard lock(positionsMutex_);
     if (dragging_ && !positions_.empty() && static_cast<std::size_t>(selected_) < positions_.size() && g.Valid()) {
@@ -478,11 +484,17 @@ void TTrislider::MouseMove(int x, int /*y*/) {
       const int before = positions_[i];
       Place(i, value);
       moved = positions_[i] != before;
-      if (moved) dragFresh_ = false;
+      if (moved) {
+        dragFresh_ = false;
+        movedIndex = static_cast<int>(i);
+        movedTo = positions_[i];
+      }
     }
   }
   lastX_ = x;
-  if (moved) RenderFrame(false);
+  if (!moved) return;
+  RenderFrame(false);
+  emit ThumbMoved(movedIndex, movedTo);
 }
 
 void TTrislider::MouseUp() { dragging_ = false; }
@@ -512,14 +524,19 @@ void TTrislider::SelectThumb(int index) {
 }
 
 void TTrislider::MoveSelected(int value) {
+  int index = 0;
+  int placed = 0;
   {
     std::lock_guard lock(positionsMutex_);
     if (positions_.empty() || static_cast<std::size_t>(selected_) >= positions_.size()) return;
-    Place(static_cast<std::size_t>(selected_), value);
+    index = selected_;
+    Place(static_cast<std::size_t>(index), value);
+    placed = positions_[static_cast<std::size_t>(index)];
   }
   ShowLabel();
   RenderFrame(false);
   Announce();
+  emit ThumbMoved(index, placed);
 }
 
 QString TTrislider::SelectedText() const {

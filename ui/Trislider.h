@@ -11,9 +11,9 @@
 // shown, so an idle slider costs nothing.
 //
 // Threads: everything runs on the GUI thread, except GetCount and GetPosition,
-// which the link thread may call while it writes thresholds to the panel.
-// Positions are guarded by a mutex for that reason, and a normalisation runs
-// under it as a whole, so a reader sees the thumbs before or after it.
+// which any thread may call. Positions are guarded by a mutex for that
+// reason, and a move runs under it as a whole, so a reader sees the thumbs
+// before or after it.
 #pragma once
 
 #include <QImage>
@@ -176,6 +176,11 @@ class TTrislider : public TPanel {
   void MouseMoved(int x, int y);
   // A thumb was chosen or moved from the keyboard.
   void KeyMoved();
+  // The user moved thumb index to value (drag, keys, accessibility); a
+  // position set by the program (SetPosition) never sends it.
+  void ThumbMoved(int index, int value);
+  // The program set thumb index to value (SetPosition).
+  void PositionSet(int index, int value);
 
  protected:
   void paintEvent(QPaintEvent* event) override;

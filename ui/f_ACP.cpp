@@ -19,7 +19,6 @@ constexpr int kSliderWidth = 489;
 constexpr int kSliderHeight = 57;
 constexpr int kPaneWidth = 41;
 constexpr int kPaneHeight = 23;
-constexpr int kDefaultStep = 23;  // one thumb width on the page's scale
 
 struct TState {
   const char* Label;  // name stem of the state label: "lbKZ" + channel
@@ -89,7 +88,7 @@ void TformACP::BuildChannel(int channel, TChannel& block) {
   slider->SetCount(kThumbs);
   // Before anything is read or loaded the thumbs stand apart one thumb's
   // width each, as the page has always shown them: 0, 23, 46, 69, 92.
-  for (int k = 0; k < kThumbs; ++k) slider->SetPosition(k, k * kDefaultStep);
+  for (int k = 0; k < kThumbs; ++k) slider->SetPosition(k, DefaultThreshold(k));
   slider->TickInterval = 20;
   for (const TState& state : kStates) slider->ThumbNames << QString::fromUtf8(state.Caption);
   block.Slider = slider;

@@ -20,8 +20,8 @@
 //   - cbWaitSend is enabled only while cbReact1 is checked; unchecking
 //     cbReact1, by anyone, also unchecks cbWaitSend.
 //
-// GUI thread only. The device reads the controls' values from the link
-// thread while it writes the page to the panel; the page takes no lock.
+// GUI thread only. The controls show the window's settings model
+// (ui/PageSettings.h); the link thread never touches them.
 #pragma once
 
 #include <array>

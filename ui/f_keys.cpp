@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QScrollArea>
+#include <QSignalBlocker>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -76,8 +77,12 @@ void TformKeys::AddRow(int number, const QString& key) {
 
 void TformKeys::ClearPage() {
   RequireGuiThread("TformKeys::ClearPage");
-  list_->clear();
-  for (int i = 1; i <= kRows; ++i) AddRow(i, EmptyKey);
+  {
+    const QSignalBlocker quiet(list_);
+    list_->clear();
+    for (int i = 1; i <= kRows; ++i) AddRow(i, EmptyKey);
+  }
+  emit Cleared();
 }
 
 bool TformKeys::eventFilter(QObject* watched, QEvent* event) {

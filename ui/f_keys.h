@@ -1,6 +1,7 @@
 // TformKeys: the keys page ("Ключи"): the panel's ten Touch Memory keys.
 //
-// The list TMLV (a QTreeWidget in report view) is the store: row i (i = 1..10,
+// The list TMLV (a QTreeWidget in report view) shows the keys of the window's
+// settings model (ui/PageSettings.h): row i (i = 1..10,
 // top-level item i - 1) has the text i in column 0 ("№") and the key, 16
 // hexadecimal digits, in column 1 ("Ключ Touch Memory"). "0000000000000000"
 // marks an empty slot. A row's state image index is kept as an int in column
@@ -9,8 +10,7 @@
 // A double-click on the list edits the selected row in the key entry dialog,
 // which the program creates once at start and hands over with SetKeyDialog;
 // without a dialog, or without a selected row, a double-click does nothing.
-// GUI thread only; the device reads the key texts from the link thread while
-// it writes them to the panel, without a lock.
+// GUI thread only.
 #pragma once
 
 #include <QPointer>
@@ -33,7 +33,8 @@ class TformKeys : public TPage {
 
   explicit TformKeys(QWidget* parent = nullptr);
 
-  // Removes every row, then adds rows 1..10, each with EmptyKey.
+  // Removes every row, then adds rows 1..10, each with EmptyKey, and then
+  // says so once (Cleared); the rows' own changes are not announced.
   void ClearPage() override;
 
   void SetKeyDialog(TOKRightDlg* dialog) { dialog_ = dialog; }
@@ -45,6 +46,9 @@ class TformKeys : public TPage {
   // the row's key goes into KeyEdit, the dialog runs modally, and unless it is
   // cancelled KeyEdit's text becomes the row's key.
   void EditSelected();
+
+ signals:
+  void Cleared();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -14,6 +14,8 @@ add_library(ostrel_ui_pages STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/f_keys.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/f_ACP.h
   ${CMAKE_CURRENT_SOURCE_DIR}/f_ACP.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/SettingsModel.h
+  ${CMAKE_CURRENT_SOURCE_DIR}/SettingsModel.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/PageSettings.h
   ${CMAKE_CURRENT_SOURCE_DIR}/PageSettings.cpp
 )

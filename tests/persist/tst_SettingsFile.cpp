@@ -41,21 +41,31 @@ using testfiles::WriteBytes;
 const QString EmptyKey = QString::fromStdString(TSettings::EmptyKey);
 const QString BlankKey = QString::fromStdString(TSettings::BlankKey);
 
-// Everything a settings file stores, as the program's own pages and port
-// combo box hold it, with the debug-log mark standing in for mnuLog.
+TSettings PageDefaults() {
+  TSettings s;
+  for (auto& channel : s.Threshold)
+    for (int k = 0; k < TSettings::kThresholds; ++k) channel[k] = TformACP::DefaultThreshold(k);
+  return s;
+}
+
+// Everything a settings file stores, as the program's own pages (views of a
+// settings model) and port combo box hold it, with the debug-log mark
+// standing in for mnuLog.
 struct TPages {
   QComboBox ports;
   TformCommon common;
   TformKeys keys;
   TformACP acp;
   TformGSM gsm;
+  TSettingsModel model{PageDefaults()};
+  TPagesView view{model, &common, &keys, &acp, &gsm};
   bool logMarked = false;
   int logClicks = 0;
 
   TPages() { ports.setEditable(true); }
 
   TPagesFile File() {
-    return TPagesFile({&ports, &common, &keys, &acp, &gsm, [this] { return logMarked; },
+    return TPagesFile({&ports, &model, [this] { return logMarked; },
                           [this] {
                             ++logClicks;
                             logMarked = !logMarked;
@@ -111,10 +121,11 @@ struct TPages {
     Spin("seTimeOut2")->setValue(17);
     for (int i = 0; i < 10; ++i) KeyRow(i)->setText(1, QString("0123456789ABCDE%1").arg(i));
     KeyRow(4)->setText(1, BlankKey);
+    // The user moves the thumbs, the top one first, so none meets a neighbour.
     const int thresholds[5] = {10, 100, 300, 600, 1000};
-    for (int k = 0; k < 5; ++k) {
-      Slider(1)->SetPosition(k, thresholds[k]);
-      Slider(2)->SetPosition(k, thresholds[k] + 5);
+    for (int k = 4; k >= 0; --k) {
+      Slider(1)->MoveThumb(k, thresholds[k]);
+      Slider(2)->MoveThumb(k, thresholds[k] + 5);
     }
     Mode(2)->SetOn(true);
     Ring()->setCurrentIndex(3);

@@ -2,22 +2,35 @@
 // dialog are answered from timers while their modal loops run.
 #pragma once
 
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QSpinBox>
 #include <QTemporaryDir>
+#include <QTreeWidget>
 #include <QTest>
 #include <QTimer>
 #include <functional>
 #include <memory>
 
+#include "model/Fields.h"
 #include "persist/ProgramDir.h"
 
 #include "ui/ConnectDlg.h"
+#include "ui/KeyDialog.h"  // f_keys.h holds a QPointer to the dialog
 #include "ui/MainForm.h"
 #include "ui/MessageBox.h"
 #include "ui/NavBar.h"
 #include "ui/Panel.h"
 #include "ui/SplashDlg.h"
+#include "ui/SettingsModel.h"
 #include "ui/StatusPane.h"
+#include "ui/Trislider.h"
+#include "ui/f_ACP.h"
+#include "ui/f_common.h"
+#include "ui/f_gsm.h"
+#include "ui/f_keys.h"
 
 namespace gui {
 
@@ -75,5 +88,43 @@ inline void Connect(TForm1& form, const QString& port, std::function<bool()> can
 }
 
 inline QStringList MemoLines(TForm1& form) { return form.Memo()->toPlainText().split('\n'); }
+
+// A field's value as the window's pages show it, in the field's file form,
+// read from the controls themselves.
+inline std::string Shown(TForm1& form, const TField& f) {
+  const auto find = [&](QWidget* page) { return page->findChild<QWidget*>(QString::fromStdString(f.Control)); };
+  switch (f.Rule) {
+    case TRule::Phone:
+      return qobject_cast<QLineEdit*>(find(form.CommonPage()))->text().toStdString();
+    case TRule::Flag:
+      return qobject_cast<QAbstractButton*>(find(form.CommonPage()))->isChecked() ? "1" : "0";
+    case TRule::ModuleFlag:
+      return qobject_cast<QAbstractButton*>(find(form.GSMPage()))->isChecked() ? "1" : "0";
+    case TRule::Delay:
+      return std::to_string(qobject_cast<QSpinBox*>(find(form.CommonPage()))->value());
+    case TRule::Key: {
+      const QTreeWidgetItem* row = form.KeysPage()->List()->topLevelItem(f.Index);
+      return row ? row->text(1).toStdString() : "(no row)";
+    }
+    case TRule::Threshold:
+      return std::to_string(form.ACPPage()->Slider(f.Channel + 1)->GetPosition(f.Index));
+    case TRule::Ring:
+      return std::to_string(qobject_cast<QComboBox*>(find(form.GSMPage()))->currentIndex());
+  }
+  return {};
+}
+
+// Every field that a page shows otherwise than the window's settings model
+// holds it, as "[section] key: shown / held"; empty when the pages agree.
+inline QStringList PagesAgainstModel(TForm1& form) {
+  QStringList wrong;
+  for (const TField& f : Fields()) {
+    const std::string shown = Shown(form, f);
+    const std::string held = FieldText(form.Model()->Settings(), f);
+    if (shown != held)
+      wrong << QString::fromStdString("[" + f.Section + "] " + f.Key + ": " + shown + " / " + held);
+  }
+  return wrong;
+}
 
 }  // namespace gui

@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
+#include <atomic>
+#include <future>
 #include <memory>
 
 #include "model/Fields.h"
@@ -82,6 +84,7 @@ class TestExchangeGui : public QObject {
     QVERIFY(Find<QRadioButton>(form.GSMPage(), "rb2")->isChecked());
     QVERIFY(!Find<QRadioButton>(form.GSMPage(), "rb1")->isChecked());
     QCOMPARE(Find<QComboBox>(form.GSMPage(), "cbRing")->currentText(), QString("4"));
+    QCOMPARE(gui::PagesAgainstModel(form), QStringList());
     // The GSM page, read last, is in front.
     QCOMPARE(form.Device().GetPage(), std::string("TformGSM"));
     QVERIFY(form.GSMPage()->isVisibleTo(&form));
@@ -117,6 +120,50 @@ class TestExchangeGui : public QObject {
     QCOMPARE(state.Keys[1], std::string("EFCDAB8967452301"));  // wire order
     QCOMPARE(state.GsmModule, 2);
     QCOMPARE(state.Ring, 5);
+  }
+
+  // Write all sends the settings as they were when it started: an edit made
+  // while it runs (the panel holds its answer to the first command until the
+  // edit is made) stays in the window and goes out with the next write.
+  void writeSendsTheSettingsOfItsStart() {
+    TPanelSim panel;
+    std::promise<void> edited;
+    std::shared_future<void> editDone = edited.get_future().share();
+    std::atomic<bool> held{false};
+    panel.SetCommandHandler([&held, editDone](const std::string& command) {
+      if (command.rfind("+wt01", 0) == 0 && !held.exchange(true)) editDone.wait();
+    });
+    panel.Start();
+    TForm1 form;
+    // Whatever happens below, the panel answers again before the window goes.
+    std::shared_ptr<void> release(nullptr, [&edited, &held](void*) {
+      if (held) return;
+      held = true;
+      edited.set_value();
+    });
+    gui::Connect(form, QString::fromStdString(panel.SlavePath()));
+    QVERIFY(form.IsConnected());
+    QLineEdit* phone12 = Find<QLineEdit>(form.CommonPage(), "etPhone12");
+    phone12->setText("111");
+
+    QVERIFY(form.WriteAll());
+    QTRY_VERIFY_WITH_TIMEOUT(held.load(), 20000);
+    QVERIFY(form.IsBusy());
+    phone12->setText("222");
+    Find<QSpinBox>(form.CommonPage(), "seTimeOut")->setValue(77);
+    edited.set_value();
+    release.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsBusy(), 20000);
+    QCOMPARE(messages, QStringList{QString::fromUtf8("Запись всех параметров завершена!")});
+    QCOMPARE(panel.State().Phones[11], std::string("111"));
+    QCOMPARE(panel.State().EntryDelay, 0);
+    QCOMPARE(phone12->text(), QString("222"));
+    QCOMPARE(form.PagesSettings(TGroup::Common).Phone[11], std::string("222"));
+
+    QVERIFY(form.WriteAll());
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsBusy(), 20000);
+    QCOMPARE(panel.State().Phones[11], std::string("222"));
+    QCOMPARE(panel.State().EntryDelay, 77);
   }
 
   // A read that fails anywhere, loses the link or is stopped leaves every
@@ -164,6 +211,7 @@ class TestExchangeGui : public QObject {
     for (const TDifference& d : Differences(form.PagesSettings(TGroups::All()), before))
       QFAIL(qPrintable(QString::fromStdString(d.Field->Key + ": " + d.Left + " / " + d.Right)));
     QCOMPARE(Find<QLineEdit>(form.CommonPage(), "etPhone1")->text(), QString("555"));
+    QCOMPARE(gui::PagesAgainstModel(form), QStringList());
     QVERIFY(!messages.contains(QString::fromUtf8("Чтение всех параметров завершено!")));
   }
 

@@ -1,0 +1,57 @@
+#include "ui/SettingsModel.h"
+
+#include <utility>
+
+namespace {
+
+// Both rows of a loop on: the lower row stays.
+void OneNormalStatePerLoop(TSettings& s) {
+  for (int upper = TSettings::kFirstLoopEntry; upper < TSettings::kFirstLoopEntry + TSettings::kLoops; ++upper) {
+    bool& upperRow = s.Norm[upper - 1];
+    const bool lowerRow = s.Norm[upper - 1 + TSettings::kLoops];
+    if (upperRow && lowerRow) upperRow = false;
+  }
+}
+
+}  // namespace
+
+TSettingsModel::TSettingsModel(const TSettings& initial, QObject* parent) : QObject(parent), settings_(initial) {
+  settings_.Groups = TGroups::AllWithAdc();
+  OneNormalStatePerLoop(settings_);
+}
+
+TSettings TSettingsModel::Copy(TGroups groups) const {
+  TSettings copy = settings_;
+  copy.Groups = groups & TGroups::AllWithAdc();
+  return copy;
+}
+
+void TSettingsModel::Set(const TSettings& settings) {
+  TSettings next = settings_;
+  CopyGroups(next, settings, settings.Groups);
+  next.Groups = TGroups::AllWithAdc();
+  Commit(std::move(next));
+}
+
+bool TSettingsModel::SetField(const TField& field, std::string_view text) {
+  TSettings next = settings_;
+  if (!SetFieldText(next, field, text)) return false;
+  if (field.Section == "Norm" && text == "1") {
+    const int entry = field.Index + 1;
+    const int partner = entry < TSettings::kFirstLoopEntry + TSettings::kLoops ? entry + TSettings::kLoops
+                                                                              : entry - TSettings::kLoops;
+    next.Norm[partner - 1] = false;
+  }
+  Commit(std::move(next));
+  return true;
+}
+
+void TSettingsModel::Commit(TSettings next) {
+  OneNormalStatePerLoop(next);
+  TFieldList changed;
+  for (const TField& f : Fields())
+    if (FieldText(settings_, f) != FieldText(next, f)) changed.push_back(&f);
+  if (changed.empty()) return;
+  settings_ = std::move(next);
+  emit Changed(changed);
+}
