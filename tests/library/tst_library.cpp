@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <thread>
@@ -73,7 +74,7 @@ class LibraryTest : public testing::TestWithParam<TEngine> {
     TLibrary cleaner;
     ASSERT_TRUE(cleaner.Open(place_)) << cleaner.Error().toStdString();
     QSqlQuery q(cleaner.Database());
-    ASSERT_TRUE(q.exec("DROP TABLE IF EXISTS site_terms, records, sites, schema_version"));
+    ASSERT_TRUE(q.exec("DROP TABLE IF EXISTS site_grams, site_terms, records, sites, schema_version"));
   }
 
   void Open(TLibrary& library) { ASSERT_TRUE(library.Open(place_)) << library.Error().toStdString(); }
@@ -182,6 +183,87 @@ TEST_P(LibraryTest, ANewerSchemaOpensReadOnly) {
   TRecord r = MakeRecord(TRecordKind::Write, SettingsText("1", "2"));
   EXPECT_FALSE(library.AddRecord("Офис", &r));
   EXPECT_FALSE(library.AddSite(Site("Новый", "", "", "")));
+}
+
+// A library of schema version 1 (no search index) with more sites than the
+// index counts for one text: opened, it is migrated to the current version,
+// and every way of searching finds what a plain scan would.
+TEST_P(LibraryTest, AVersionOneLibraryIsMigratedAndSearched) {
+  constexpr int kMany = 2100;
+  {
+    TLibrary library;
+    Open(library);
+    ASSERT_TRUE(library.AddSite(Site("Дача", "Садовая 1", "", "")));
+    ASSERT_TRUE(library.AddSite(Site("Гараж", "", "", "")));
+    TRecord r = MakeRecord(TRecordKind::Read, SettingsText("+79031112233", "00000000DEADBEEF"));
+    ASSERT_TRUE(library.AddRecord("Дача", &r));
+    QSqlQuery q(library.Database());
+    ASSERT_TRUE(q.exec("DROP TABLE site_grams"));
+    ASSERT_TRUE(q.exec("UPDATE schema_version SET version = 1"));
+    for (int first = 0; first < kMany; first += 300) {
+      QStringList rows;
+      for (int i = first; i < std::min(first + 300, kMany); ++i) {
+        const QString name = QString("Объект %1").arg(i, 4, 10, QChar('0'));
+        const QString address = QString("ул. Лесная, %1").arg(i);
+        rows << QString("('%1', '%2', '', '', 0, 'x', 'x', '%3')")
+                    .arg(name, address, (name + "\n" + address + "\n\n").toLower());
+      }
+      ASSERT_TRUE(q.exec("INSERT INTO sites (name, address, notes, data_number, archived, created, changed, search) "
+                         "VALUES " + rows.join(", ")))
+          << q.lastError().text().toStdString();
+    }
+  }
+  TLibrary library;
+  Open(library);
+  EXPECT_FALSE(library.ReadOnly());
+  {
+    QSqlQuery q(library.Database());
+    ASSERT_TRUE(q.exec("SELECT max(version) FROM schema_version") && q.next());
+    EXPECT_EQ(q.value(0).toInt(), kLibrarySchemaVersion);
+  }
+  auto check = [&] {
+    const auto problems = library.Check();
+    ASSERT_TRUE(problems);
+    EXPECT_TRUE(problems->isEmpty()) << problems->join("; ").toStdString();
+  };
+  check();
+  struct TCase {
+    const char* Text;
+    size_t Found;
+    const char* First;
+  };
+  const TCase cases[] = {
+      {"объект", 1000, "Объект 0000"},   // every site of many: in order of name
+      {"ОБЪЕКТ 2099", 1, "Объект 2099"},
+      {"лесная, 20", 111, "Объект 0020"},  // 20, 200-209, 2000-2099
+      {"7", 562, "Дача"},                 // a short text many sites hold (and a phone number)
+      {"ж", 1, "Гараж"},                  // and one few hold
+      {"жз", 0, ""},
+      {"1112233", 1, "Дача"},             // the latest record's phone number
+      {"DeadBeef", 1, "Дача"},            // and key
+      {"нигде", 0, ""},
+      {"%", 0, ""},
+      {"дача\nсад", 1, "Дача"},            // across the fields, as a plain scan finds it
+  };
+  for (const TCase& c : cases) {
+    const std::vector<TSite> found = library.Search(QString::fromUtf8(c.Text), 1000);
+    EXPECT_EQ(found.size(), c.Found) << c.Text;
+    if (!found.empty()) EXPECT_EQ(found.front().Name, QString::fromUtf8(c.First)) << c.Text;
+  }
+  EXPECT_EQ(library.Search("объект", 50).size(), 50u);
+
+  // A renamed site and a new record are found by what they hold now.
+  ASSERT_TRUE(library.UpdateSite("Гараж", Site("Бокс 7", "", "ворота", "")));
+  EXPECT_TRUE(library.Search("ж", 50).empty());
+  EXPECT_EQ(library.Search("ворота", 50).size(), 1u);
+  TRecord r = MakeRecord(TRecordKind::Write, SettingsText("+79034445566", "00000000CAFEBABE"));
+  ASSERT_TRUE(library.AddRecord("Дача", &r));
+  EXPECT_TRUE(library.Search("deadbeef", 50).empty());
+  EXPECT_EQ(library.Search("cafebabe", 50).size(), 1u);
+  ASSERT_TRUE(library.ArchiveSite("Бокс 7"));
+  EXPECT_TRUE(library.Search("ворота", 50).empty());
+  EXPECT_EQ(library.Search("ворота", 50, true).size(), 1u);
+  check();
 }
 
 // Two writers at once, each with its own connection, append to one site and
