@@ -70,8 +70,8 @@ QSet<QString> SiteGrams(const TSite& site, const QStringList& terms) {
   return grams;
 }
 
-// The text with every character after the last replaced by the highest
-// one: the end of the range of grams that start with text.
+// The text followed by the highest character: the end of the range of the
+// grams that start with the text.
 QString AfterPrefix(const QString& text) { return text + QString::fromUcs4(U"\U0010FFFF", 1); }
 
 QString Pattern(const QString& text) {
