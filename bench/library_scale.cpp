@@ -4,7 +4,8 @@
 // number of a latest record, a word of every site's name, short texts, a
 // text found nowhere), of one site's history, and of recording one
 // operation, and the size per record (the file, or the server's tables).
-//   bench_library_scale [SITES] [RECORDS] [FILE | postgresql://...]
+//   bench_library_scale [SITES] [RECORDS] [FILE | postgresql://...] [reuse]
+// "reuse" measures a library a run before filled (and left) at FILE or URL.
 // A PostgreSQL library is emptied first: give it a database of its own
 // (scripts/pg_scratch.sh start STATE writes one's URL into STATE).
 #include <QCoreApplication>
@@ -58,7 +59,8 @@ int main(int argc, char** argv) {
   }
   const TLibraryPlace place = *parsed;
   const bool sqlite = place.Engine == TLibraryPlace::TEngine::SQLite;
-  if (!sqlite) {
+  const bool reuse = argc > 4 && QLatin1String(argv[4]) == QLatin1String("reuse");
+  if (!sqlite && !reuse) {
     TLibrary cleaner;
     if (!cleaner.Open(place)) {
       std::fprintf(stderr, "%s\n", qPrintable(cleaner.Error()));
@@ -78,7 +80,7 @@ int main(int argc, char** argv) {
   // the library's own setting again.
   if (sqlite) QSqlQuery(db).exec("PRAGMA synchronous = OFF");
   else QSqlQuery(db).exec("SET synchronous_commit = off");
-  for (int s = 0; s < sites; ++s) {
+  for (int s = 0; s < sites && !reuse; ++s) {
     TSite site;
     site.Name = QStringLiteral("Объект %1").arg(s, 5, 10, QLatin1Char('0'));
     site.Address = QStringLiteral("ул. Лесная, %1").arg(s);
@@ -88,7 +90,7 @@ int main(int argc, char** argv) {
     }
   }
   // The filling, not the measured recording.
-  for (int s = 0; s < sites; ++s) {
+  for (int s = 0; s < sites && !reuse; ++s) {
     const QString name = QStringLiteral("Объект %1").arg(s, 5, 10, QLatin1Char('0'));
     for (int r = 0; r < records; ++r) {
       TRecord rec;
