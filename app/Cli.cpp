@@ -195,9 +195,24 @@ void Note(TRecorder* recorder, TRecordKind kind, const TSettings& settings, cons
   if (recorder) recorder->Add(kind, settings, outcome);
 }
 
-void PrintDifferences(const std::vector<TDifference>& differences) {
+// The differences as lines "[Phones] Phone3: panel '...' file '...'", or
+// for scripts as one JSON array of {section, key, name, left, right}, the
+// two values under the sides' names.
+void PrintDifferences(const std::vector<TDifference>& differences, bool json = false,
+                      const QString& left = QStringLiteral("panel"), const QString& right = QStringLiteral("file"),
+                      const QString& leftKey = QStringLiteral("panel"), const QString& rightKey = QStringLiteral("file")) {
+  if (!json) {
+    for (const TDifference& d : differences) PrintOut(DifferenceLine(d, left, right).toUtf8() + '\n');
+    return;
+  }
+  QJsonArray array;
   for (const TDifference& d : differences)
-    PrintOut(DifferenceLine(d, QStringLiteral("panel"), QStringLiteral("file")).toUtf8() + '\n');
+    array.append(QJsonObject{{"section", QString::fromStdString(d.Field->Section)},
+                             {"key", QString::fromStdString(d.Field->Key)},
+                             {"name", QString::fromStdString(d.Field->Display)},
+                             {leftKey, QString::fromStdString(d.Left)},
+                             {rightKey, QString::fromStdString(d.Right)}});
+  PrintOut(QJsonDocument(array).toJson(QJsonDocument::Indented));
 }
 
 QString Names(const std::vector<TDifference>& differences) {
@@ -266,7 +281,7 @@ int WriteCommand(TRun& run, const QString& port, const std::string& phone, const
 
 // diff: the panel against the file, as a write of that file would leave it.
 int DiffCommand(TRun& run, const QString& port, const std::string& phone, const QString& in, bool adc,
-                TRecorder* recorder) {
+                TRecorder* recorder, bool json) {
   TSettings file;
   if (const auto refused = ReadSettingsForWrite(in, PanelGroups(adc), &file)) return Fail(exUsage, *refused);
   if (const int status = run.Connect(port, phone); status != exOk) return status;
@@ -281,14 +296,64 @@ int DiffCommand(TRun& run, const QString& port, const std::string& phone, const 
   Note(recorder, TRecordKind::Compare, panel,
        differences.empty() ? QStringLiteral("same as ") + in
                            : QStringLiteral("%1 settings differ from %2").arg(int(differences.size())).arg(in));
+  if (json) PrintDifferences(differences, true);
   if (differences.empty()) return exOk;
-  PrintDifferences(differences);
+  if (!json) PrintDifferences(differences);
   return Fail(exDifferent, QString::number(int(differences.size())) + " settings differ from " + in);
 }
 
 // sites, history, show, library: the library alone, no panel.
+// The settings a record holds, read as the window loads a file.
+std::optional<TSettings> RecordSettings(const TRecord& record, QString* why) {
+  QTemporaryDir dir;
+  const QString name = dir.filePath(QStringLiteral("record.ini"));
+  QFile file(name);
+  if (!dir.isValid() || !file.open(QIODevice::WriteOnly) || file.write(record.Settings) < 0 || !file.flush()) {
+    *why = QStringLiteral("cannot read record %1: no room for a temporary file").arg(record.Number);
+    return std::nullopt;
+  }
+  file.close();
+  TDecodedSettings decoded;
+  QString error;
+  if (!LoadSettingsFile(name, TSettings(), &decoded, &error) && !decoded.Taken) {
+    *why = QStringLiteral("record %1 holds no settings: %2").arg(record.Number).arg(error);
+    return std::nullopt;
+  }
+  return decoded.Settings;
+}
+
+std::optional<int> RecordNumber(const QString& text) {
+  bool ok = false;
+  const int number = text.toInt(&ok);
+  if (!ok || number < 1) return std::nullopt;
+  return number;
+}
+
+// history SITE --diff N M: the settings that differ between two records.
+int HistoryDiff(TLibrary& library, const QString& site, const QString& first, const QString& second, bool json) {
+  const auto n = RecordNumber(first), m = RecordNumber(second);
+  if (!n || !m) return Fail(exUsage, "--diff " + first + ' ' + second + ": expected two record numbers");
+  const auto a = library.Record(site, *n);
+  if (!a) return Fail(exUsage, library.Error());
+  const auto b = library.Record(site, *m);
+  if (!b) return Fail(exUsage, library.Error());
+  QString why;
+  const auto left = RecordSettings(*a, &why);
+  const auto right = left ? RecordSettings(*b, &why) : std::nullopt;
+  if (!right) return Fail(exLibrary, why);
+  const std::vector<TDifference> differences = Differences(*left, *right);
+  PrintDifferences(differences, json, QStringLiteral("record %1").arg(*n), QStringLiteral("record %1").arg(*m),
+                   QStringLiteral("from"), QStringLiteral("to"));
+  if (differences.empty()) return exOk;
+  return Fail(exDifferent, QStringLiteral("%1 settings differ between records %2 and %3 of %4")
+                               .arg(int(differences.size()))
+                               .arg(*n)
+                               .arg(*m)
+                               .arg(site));
+}
+
 int LibraryCommand(const QString& command, const QStringList& args, const QString& libraryOption, bool json,
-                   const QString& recordOption) {
+                   const QString& recordOption, const std::optional<QString>& diffOption) {
   QString why;
   const auto place = FindLibrary(libraryOption, &why);
   if (!place) return Fail(exUsage, why);
@@ -320,6 +385,7 @@ int LibraryCommand(const QString& command, const QStringList& args, const QStrin
   }
   const QString site = args.value(0);
   if (!library.FindSite(site)) return Fail(exUsage, "no site named " + site + " in " + place->Display());
+  if (command == "history" && diffOption) return HistoryDiff(library, site, *diffOption, args.value(1), json);
   if (command == "history") {
     QJsonArray array;
     for (const TRecord& r : library.History(site)) {
@@ -352,6 +418,67 @@ int LibraryCommand(const QString& command, const QStringList& args, const QStrin
   const auto record = library.Record(site, number);
   if (!record) return Fail(exUsage, library.Error());
   PrintOut(record->Settings);
+  return exOk;
+}
+
+// What site add and site edit set; an option not given leaves its field.
+struct TSiteFields {
+  std::optional<QString> Rename, Address, Notes, Number;
+};
+
+// site add|edit|archive NAME.
+int SiteCommand(const QString& action, const QString& name, const TSiteFields& fields, const QString& libraryOption) {
+  if (action != "edit" && fields.Rename) return Fail(exUsage, "--rename belongs to site edit");
+  if (action == "archive" && (fields.Address || fields.Notes || fields.Number))
+    return Fail(exUsage, "site archive takes no --address, --notes or --number");
+  if (action == "edit" && !fields.Rename && !fields.Address && !fields.Notes && !fields.Number)
+    return Fail(exUsage, "site edit: nothing to change (--rename, --address, --notes, --number)");
+  if (action == "add") {
+    if (const auto problem = SiteNameProblem(name)) return Fail(exUsage, *problem);
+  }
+  if (fields.Rename) {
+    if (const auto problem = SiteNameProblem(*fields.Rename)) return Fail(exUsage, "--rename: " + *problem);
+  }
+  QString why;
+  const auto place = FindLibrary(libraryOption, &why);
+  if (!place) return Fail(exUsage, why);
+  TLibrary library;
+  if (!library.Open(*place)) return Fail(exLibrary, library.Error());
+  if (library.ReadOnly()) return Fail(exLibrary, library.Error());
+  {
+    // Records that waited are stored at every opening.
+    TRecordSpool spool(SpoolDir());
+    QString ignored;
+    spool.Sync(library, &ignored);
+  }
+  const auto existing = library.FindSite(name);
+  if (!existing && !library.Error().isEmpty()) return Fail(exLibrary, library.Error());
+  if (action == "add") {
+    if (existing) return Fail(exUsage, "a site named " + name + " exists already in " + place->Display());
+    TSite site;
+    site.Name = name;
+    site.Address = fields.Address.value_or(QString());
+    site.Notes = fields.Notes.value_or(QString());
+    site.DataNumber = fields.Number.value_or(QString());
+    if (!library.AddSite(site)) return Fail(exLibrary, library.Error());
+    PrintOut((EscapeControls(name) + QStringLiteral(": added\n")).toUtf8());
+    return exOk;
+  }
+  if (!existing) return Fail(exUsage, "no site named " + name + " in " + place->Display());
+  if (action == "archive") {
+    if (!library.ArchiveSite(name)) return Fail(exLibrary, library.Error());
+    PrintOut((EscapeControls(name) + QStringLiteral(": archived\n")).toUtf8());
+    return exOk;
+  }
+  TSite site = *existing;
+  if (fields.Rename) site.Name = *fields.Rename;
+  if (fields.Address) site.Address = *fields.Address;
+  if (fields.Notes) site.Notes = *fields.Notes;
+  if (fields.Number) site.DataNumber = *fields.Number;
+  if (site.Name != name && library.FindSite(site.Name))
+    return Fail(exUsage, "a site named " + site.Name + " exists already in " + place->Display());
+  if (!library.UpdateSite(name, site)) return Fail(exLibrary, library.Error());
+  PrintOut((EscapeControls(site.Name) + QStringLiteral(": changed\n")).toUtf8());
   return exOk;
 }
 
@@ -518,11 +645,15 @@ int RunCommands(int argc, char* argv[]) {
   const bool optional = words.startsWith(u'[');
   // library import DIR and export DIR take a second word.
   const bool withDir = command == "library" && !args.isEmpty() && (args.first() == "import" || args.first() == "export");
-  if (args.size() > (words.isEmpty() ? 0 : withDir ? 2 : 1) || (!words.isEmpty() && !optional && args.isEmpty()) ||
-      (withDir && args.size() != 2))
+  // site ACTION NAME, and history SITE --diff N M, take two words too.
+  const bool twoWords = withDir || command == "site" || (command == "history" && parser.isSet(QStringLiteral("diff")));
+  if (args.size() > (words.isEmpty() ? 0 : twoWords ? 2 : 1) || (!words.isEmpty() && !optional && args.isEmpty()) ||
+      (twoWords && args.size() != 2))
     return Fail(exUsage, "usage: ostrelgsm4 " + CliSynopsis(*known) + " (see --help)");
   if (command == "library" && !withDir && args.first() != "sync" && args.first() != "check")
     return Fail(exUsage, "library " + args.first() + ": expected sync, check, import DIR or export DIR");
+  if (command == "site" && args.first() != "add" && args.first() != "edit" && args.first() != "archive")
+    return Fail(exUsage, "site " + args.first() + ": expected add, edit or archive");
   for (const TCliOption& option : CliOptions())
     if (parser.isSet(option.Name) && !option.TakenBy(command))
       return Fail(exUsage,
@@ -531,9 +662,19 @@ int RunCommands(int argc, char* argv[]) {
   const QString libraryOption = parser.value(QStringLiteral("library"));
   if (parser.isSet(QStringLiteral("library")) && libraryOption.isEmpty()) return Fail(exUsage, "--library needs a place");
   if (command == "library") return LibraryMaintenance(args.first(), args.value(1), libraryOption);
+  if (command == "site") {
+    auto given = [&parser](const char* name) {
+      const QString option = QString::fromLatin1(name);
+      return parser.isSet(option) ? std::optional(parser.value(option)) : std::nullopt;
+    };
+    return SiteCommand(args.first(), args.value(1), {given("rename"), given("address"), given("notes"), given("number")},
+                       libraryOption);
+  }
   if (command == "sites" || command == "history" || command == "show")
     return LibraryCommand(command, args, libraryOption, parser.isSet(QStringLiteral("json")),
-                          parser.value(QStringLiteral("record")));
+                          parser.value(QStringLiteral("record")),
+                          parser.isSet(QStringLiteral("diff")) ? std::optional(parser.value(QStringLiteral("diff")))
+                                                               : std::nullopt);
   const QCommandLineOption portOpt("port"), outOpt("out"), inOpt("in"), backupOpt("backup"), verifyOpt("verify"),
       adcOpt("adc"), phoneOpt("phone"), quietOpt("quiet");
 
@@ -569,7 +710,8 @@ int RunCommands(int argc, char* argv[]) {
   // its lock released before the program ends with 128 + the signal.
   TShutdownSignals stopSignals([&run](int signal) { run.Interrupt(signal); });
   if (command == "read") return Finish(ReadCommand(run, port, phone, file, adc, rec));
-  if (command == "diff") return Finish(DiffCommand(run, port, phone, file, adc, rec));
+  if (command == "diff")
+    return Finish(DiffCommand(run, port, phone, file, adc, rec, parser.isSet(QStringLiteral("json"))));
   const TWriteSafety safety{parser.value(backupOpt), parser.isSet(verifyOpt)};
   if (parser.isSet(backupOpt) && safety.Backup.isEmpty()) return Fail(exUsage, "--backup needs a file name");
   // The backup would replace the very file about to be written.

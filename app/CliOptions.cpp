@@ -5,7 +5,7 @@
 namespace {
 
 const QStringList kPanelCommands{"read", "write", "diff"};
-const QStringList kLibraryCommands{"read", "write", "diff", "sites", "history", "show", "library"};
+const QStringList kLibraryCommands{"read", "write", "diff", "sites", "history", "show", "site", "library"};
 
 }  // namespace
 
@@ -17,9 +17,13 @@ const std::vector<TCliCommand>& CliCommands() {
       {"ports", "list the serial ports", {}},
       {"sites", "list the library's sites whose name, address, notes, data number, or phone numbers and keys "
                 "in their latest record hold TEXT (all without TEXT)", {}, "[TEXT]"},
-      {"history", "list the records of a site: number, time, operator, kind, outcome, firmware, port", {}, "SITE"},
+      {"history", "list the records of a site: number, time, operator, kind, outcome, firmware, port; "
+                  "with --diff N M the settings that differ between its records N and M", {}, "SITE"},
       {"show", "print a record of a site as a settings file that write accepts (the latest without --record)",
        {}, "SITE"},
+      {"site", "add NAME: a new site; edit NAME: change its name, address, notes or data number; "
+               "archive NAME: take it out of the list of sites, its history kept", {},
+       "add|edit|archive NAME"},
       {"library", "sync: store the records waiting in the spool; check: check the library's integrity; "
                   "import DIR: each settings file DIR/NAME.ini becomes a record of site NAME; "
                   "export DIR: each site's latest record into DIR/NAME.ini", {},
@@ -51,7 +55,15 @@ const std::vector<TCliOption>& CliOptions() {
                            "else library.sqlite in the data directory.", kLibraryCommands},
       {"operator", "NAME", "The operator recorded with --site (default: the system user).", kPanelCommands},
       {"record", "N", "show: the record numbered N (history lists the numbers).", {"show"}},
-      {"json", "", "sites, history: print JSON for scripts.", {"sites", "history"}},
+      {"diff", "N M", "history: list the settings that differ between the site's records N and M, as diff "
+                      "does (exit status 4 when any differ).", {"history"}},
+      {"json", "", "sites, history, diff: print JSON for scripts (diff and history --diff: an array of "
+                   "{section, key, name, and the two values: panel and file, or from and to}).",
+       {"sites", "history", "diff"}},
+      {"address", "TEXT", "site add, site edit: the site's address.", {"site"}},
+      {"notes", "TEXT", "site add, site edit: notes on the site.", {"site"}},
+      {"number", "NUMBER", "site add, site edit: the number of the panel's GSM data line.", {"site"}},
+      {"rename", "NAME", "site edit: the site's new name.", {"site"}},
   };
   return options;
 }
@@ -63,7 +75,7 @@ const std::vector<TCliExit>& CliExitStatuses() {
       {2, "the connection failed"},
       {3, "a read or write failed after connecting (a request the panel did not confirm, the link lost, "
           "or --verify found a setting the panel did not keep)"},
-      {4, "diff found differences"},
+      {4, "diff or history --diff found differences"},
       {5, "the site library could not be used, or library check found problems"},
       {129, "stopped by SIGHUP"},
       {130, "stopped by SIGINT (Ctrl+C)"},

@@ -1,9 +1,13 @@
-// The site library at scale: fills a SQLite library with SITES sites of
-// RECORDS records each (10 000 x 50 by default, settings texts of a real
-// size), then reports the median time of a search to the first 50 matches
-// (a phone number of a latest record), of one site's history, and of
-// recording one operation, and the file's size per record.
-//   bench_library_scale [SITES] [RECORDS] [FILE]
+// The site library at scale: fills a library with SITES sites of RECORDS
+// records each (10 000 x 50 by default, settings texts of a real size), then
+// reports the median time of a search to the first 50 matches (a phone
+// number of a latest record, a word of every site's name, short texts, a
+// text found nowhere), of one site's history, and of recording one
+// operation, and the size per record (the file, or the server's tables).
+//   bench_library_scale [SITES] [RECORDS] [FILE | postgresql://...] [reuse]
+// "reuse" measures a library a run before filled (and left) at FILE or URL.
+// A PostgreSQL library is emptied first: give it a database of its own
+// (scripts/pg_scratch.sh start STATE writes one's URL into STATE).
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -47,8 +51,23 @@ int main(int argc, char** argv) {
   const int sites = argc > 1 ? atoi(argv[1]) : 10000;
   const int records = argc > 2 ? atoi(argv[2]) : 50;
   QTemporaryDir dir;
-  TLibraryPlace place;
-  place.File = argc > 3 ? QString::fromLocal8Bit(argv[3]) : dir.filePath("library.sqlite");
+  QString why;
+  const auto parsed = ParseLibraryPlace(argc > 3 ? QString::fromLocal8Bit(argv[3]) : dir.filePath("library.sqlite"), &why);
+  if (!parsed) {
+    std::fprintf(stderr, "%s\n", qPrintable(why));
+    return 1;
+  }
+  const TLibraryPlace place = *parsed;
+  const bool sqlite = place.Engine == TLibraryPlace::TEngine::SQLite;
+  const bool reuse = argc > 4 && QLatin1String(argv[4]) == QLatin1String("reuse");
+  if (!sqlite && !reuse) {
+    TLibrary cleaner;
+    if (!cleaner.Open(place)) {
+      std::fprintf(stderr, "%s\n", qPrintable(cleaner.Error()));
+      return 1;
+    }
+    QSqlQuery(cleaner.Database()).exec("DROP TABLE IF EXISTS site_grams, site_terms, records, sites, schema_version");
+  }
   TLibrary library;
   if (!library.Open(place)) {
     std::fprintf(stderr, "%s\n", qPrintable(library.Error()));
@@ -59,18 +78,19 @@ int main(int argc, char** argv) {
   QSqlDatabase db = library.Database();
   // Filling need not survive a power cut; the measurements below run with
   // the library's own setting again.
-  QSqlQuery(db).exec("PRAGMA synchronous = OFF");
-  for (int s = 0; s < sites; ++s) {
-    if (s % 100 == 0) db.transaction();
+  if (sqlite) QSqlQuery(db).exec("PRAGMA synchronous = OFF");
+  else QSqlQuery(db).exec("SET synchronous_commit = off");
+  for (int s = 0; s < sites && !reuse; ++s) {
     TSite site;
     site.Name = QStringLiteral("Объект %1").arg(s, 5, 10, QLatin1Char('0'));
     site.Address = QStringLiteral("ул. Лесная, %1").arg(s);
-    library.AddSite(site);
-    if (s % 100 == 99 || s == sites - 1) db.commit();
+    if (!library.AddSite(site)) {
+      std::fprintf(stderr, "%s\n", qPrintable(library.Error()));
+      return 1;
+    }
   }
-  // Records in batches of one transaction per site: the filling, not the
-  // measured recording.
-  for (int s = 0; s < sites; ++s) {
+  // The filling, not the measured recording.
+  for (int s = 0; s < sites && !reuse; ++s) {
     const QString name = QStringLiteral("Объект %1").arg(s, 5, 10, QLatin1Char('0'));
     for (int r = 0; r < records; ++r) {
       TRecord rec;
@@ -87,9 +107,19 @@ int main(int argc, char** argv) {
     }
   }
   std::printf("filled %d sites x %d records in %.1f s\n", sites, records, fill.elapsed() / 1000.0);
-  QSqlQuery(db).exec("PRAGMA wal_checkpoint(TRUNCATE)");
-  QSqlQuery(db).exec("PRAGMA synchronous = FULL");
+  if (sqlite) {
+    QSqlQuery(db).exec("PRAGMA wal_checkpoint(TRUNCATE)");
+    QSqlQuery(db).exec("PRAGMA synchronous = FULL");
+  } else {
+    QSqlQuery(db).exec("SET synchronous_commit = on");
+    QSqlQuery(db).exec("VACUUM ANALYZE");
+  }
 
+  // Texts besides the phone numbers: a word of every name, one and two
+  // characters, and texts found nowhere (the whole library looked through).
+  const QStringList others{QStringLiteral("объект"), QStringLiteral("7"), QStringLiteral("ле"),
+                           QStringLiteral("ж"), QStringLiteral("жз"), QStringLiteral("нигде нет")};
+  std::vector<std::vector<double>> other(others.size());
   std::vector<double> search, history, record;
   for (int i = 0; i < 50; ++i) {
     const int s = (i * 7919) % sites;
@@ -98,6 +128,13 @@ int main(int argc, char** argv) {
     const auto found = library.Search(QStringLiteral("7916%1").arg(s * 100 + 3, 7, 10, QLatin1Char('0')), 50);
     search.push_back(t.nsecsElapsed() / 1e6);
     if (found.empty()) std::fprintf(stderr, "search found nothing\n");
+    if (i < 11) {
+      for (int k = 0; k < others.size(); ++k) {
+        t.restart();
+        library.Search(others[k], 50);
+        other[k].push_back(t.nsecsElapsed() / 1e6);
+      }
+    }
     const QString name = QStringLiteral("Объект %1").arg(s, 5, 10, QLatin1Char('0'));
     t.restart();
     const auto h = library.History(name);
@@ -110,8 +147,20 @@ int main(int argc, char** argv) {
     library.AddRecord(name, &rec);
     record.push_back(t.nsecsElapsed() / 1e6);
   }
-  const qint64 bytes = QFileInfo(place.File).size() + QFileInfo(place.File + "-wal").size();
+  qint64 bytes = 0;
+  if (sqlite) {
+    bytes = QFileInfo(place.File).size() + QFileInfo(place.File + "-wal").size();
+  } else {
+    QSqlQuery q(db);
+    for (const char* table : {"sites", "records", "site_terms", "site_grams", "schema_version"}) {
+      if (q.exec(QStringLiteral("SELECT pg_total_relation_size('%1')").arg(table)) && q.next())
+        bytes += q.value(0).toLongLong();
+    }
+  }
+  std::printf("%s library\n", sqlite ? "SQLite" : "PostgreSQL");
   std::printf("search to the first 50 matches: %.2f ms (median of 50)\n", Median(search));
+  for (int k = 0; k < others.size(); ++k)
+    std::printf("  search \"%s\": %.2f ms (median of 11)\n", qPrintable(others[k]), Median(other[k]));
   std::printf("one site's history (%d records): %.2f ms\n", records, Median(history));
   std::printf("recording one operation: %.2f ms\n", Median(record));
   std::printf("size per record: %.0f bytes (%lld bytes for %lld records)\n",

@@ -3,13 +3,17 @@
 #include <QAtomicInteger>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
 #include <QUrlQuery>
 #include <QUuid>
 #include <QVariant>
+#include <algorithm>
+#include <string>
 
 namespace {
 
@@ -42,6 +46,34 @@ QStringList SearchTerms(const QByteArray& settings) {
   return terms;
 }
 
+// The search index: every run of three characters (code points) of a
+// site's name, address, notes and data number and of the phone numbers and
+// keys of its latest record, in lower case, each field followed by two
+// kGramEnd, so that every text of one or two characters a field holds
+// starts one of its grams. Search looks up the grams of the text and checks
+// the few sites that hold them all exactly.
+constexpr char32_t kGramEnd = 0x01;
+constexpr int kGramLength = 3;
+
+void AddGrams(const QString& field, QSet<QString>* grams) {
+  if (field.isEmpty()) return;
+  std::u32string text = field.toLower().toStdU32String();
+  text.append(kGramLength - 1, kGramEnd);
+  for (size_t i = 0; i + kGramLength <= text.size(); ++i)
+    grams->insert(QString::fromUcs4(text.data() + i, kGramLength));
+}
+
+QSet<QString> SiteGrams(const TSite& site, const QStringList& terms) {
+  QSet<QString> grams;
+  for (const QString& field : {site.Name, site.Address, site.Notes, site.DataNumber}) AddGrams(field, &grams);
+  for (const QString& term : terms) AddGrams(term, &grams);
+  return grams;
+}
+
+// The text followed by the highest character: the end of the range of the
+// grams that start with the text.
+QString AfterPrefix(const QString& text) { return text + QString::fromUcs4(U"\U0010FFFF", 1); }
+
 QString Pattern(const QString& text) {
   QString escaped = text.toLower();
   escaped.replace('\\', "\\\\").replace('%', "\\%").replace('_', "\\_");
@@ -65,6 +97,154 @@ TSite SiteFrom(const QSqlQuery& q) {
 QVariant Text(const QString& text) { return QVariant(text.isNull() ? QStringLiteral("") : text); }
 
 const char* const kSiteColumns = "id, name, address, notes, data_number, archived, created, changed";
+const char* const kSiteColumnsOfS = "s.id, s.name, s.address, s.notes, s.data_number, s.archived, s.created, s.changed";
+
+// At most this many rows of one gram are counted: a gram held by more sites
+// is no help in narrowing a search.
+constexpr int kGramCountCap = 2000;
+// Statements that add or remove many grams take this many at a time.
+constexpr int kChunk = 200;
+
+QString Placeholders(int count, const QString& one) {
+  QStringList list;
+  for (int i = 0; i < count; ++i) list << one;
+  return list.join(QStringLiteral(", "));
+}
+
+// A transaction: on SQLite one that takes the write lock at once, so that
+// two programs never both read and then both wait to write.
+bool Begin(QSqlDatabase& db, bool sqlite, QString* why) {
+  if (!sqlite) return db.transaction() || (*why = db.lastError().text(), false);
+  QSqlQuery q(db);
+  return q.exec("BEGIN IMMEDIATE") || (*why = q.lastError().text(), false);
+}
+
+bool Commit(QSqlDatabase& db, bool sqlite, QString* why) {
+  if (!sqlite) return db.commit() || (*why = db.lastError().text(), false);
+  QSqlQuery q(db);
+  return q.exec("COMMIT") || (*why = q.lastError().text(), false);
+}
+
+void Rollback(QSqlDatabase& db, bool sqlite) {
+  if (sqlite) QSqlQuery(db).exec("ROLLBACK");
+  else db.rollback();
+}
+
+bool Exec(QSqlQuery& q, QString* why) { return q.exec() || (*why = q.lastError().text(), false); }
+
+std::optional<TSite> SiteById(QSqlDatabase& db, qint64 id, QString* why) {
+  QSqlQuery q(db);
+  q.prepare(QStringLiteral("SELECT %1 FROM sites WHERE id = ?").arg(kSiteColumns));
+  q.addBindValue(id);
+  if (!Exec(q, why)) return std::nullopt;
+  if (!q.next()) {
+    *why = QStringLiteral("no site numbered %1").arg(id);
+    return std::nullopt;
+  }
+  return SiteFrom(q);
+}
+
+std::optional<QStringList> StoredTerms(QSqlDatabase& db, qint64 id, QString* why) {
+  QSqlQuery q(db);
+  q.setForwardOnly(true);
+  q.prepare("SELECT term FROM site_terms WHERE site_id = ?");
+  q.addBindValue(id);
+  if (!Exec(q, why)) return std::nullopt;
+  QStringList terms;
+  while (q.next()) terms << q.value(0).toString();
+  return terms;
+}
+
+// Changes the site's grams from old to now: only those that differ.
+bool StoreGrams(QSqlDatabase& db, qint64 id, const QSet<QString>& old, const QSet<QString>& now, QString* why) {
+  QStringList gone, added;
+  for (const QString& gram : old)
+    if (!now.contains(gram)) gone << gram;
+  for (const QString& gram : now)
+    if (!old.contains(gram)) added << gram;
+  std::sort(gone.begin(), gone.end());
+  std::sort(added.begin(), added.end());
+  for (qsizetype i = 0; i < gone.size(); i += kChunk) {
+    const int n = int(std::min<qsizetype>(kChunk, gone.size() - i));
+    QSqlQuery q(db);
+    q.prepare("DELETE FROM site_grams WHERE site_id = ? AND gram IN (" + Placeholders(n, "?") + ")");
+    q.addBindValue(id);
+    for (int k = 0; k < n; ++k) q.addBindValue(gone[i + k]);
+    if (!Exec(q, why)) return false;
+  }
+  for (qsizetype i = 0; i < added.size(); i += kChunk) {
+    const int n = int(std::min<qsizetype>(kChunk, added.size() - i));
+    QSqlQuery q(db);
+    q.prepare("INSERT INTO site_grams (gram, site_id) VALUES " + Placeholders(n, "(?, ?)") +
+              " ON CONFLICT DO NOTHING");
+    for (int k = 0; k < n; ++k) {
+      q.addBindValue(added[i + k]);
+      q.addBindValue(id);
+    }
+    if (!Exec(q, why)) return false;
+  }
+  return true;
+}
+
+// The terms of the site's latest record, and its grams with them, when they
+// changed. Inside the caller's transaction, after the record is stored.
+bool StoreTerms(QSqlDatabase& db, bool sqlite, qint64 id, const QStringList& terms, QString* why) {
+  const auto old = StoredTerms(db, id, why);
+  if (!old) return false;
+  if (QSet<QString>(old->begin(), old->end()) == QSet<QString>(terms.begin(), terms.end())) return true;
+  if (!sqlite) {
+    // The site's row is locked: a change of its name, address or notes
+    // meanwhile would compute its grams from the old terms.
+    QSqlQuery lock(db);
+    lock.prepare("UPDATE sites SET archived = archived WHERE id = ?");
+    lock.addBindValue(id);
+    if (!Exec(lock, why)) return false;
+  }
+  const auto site = SiteById(db, id, why);
+  if (!site || !StoreGrams(db, id, SiteGrams(*site, *old), SiteGrams(*site, terms), why)) return false;
+  QSqlQuery del(db);
+  del.prepare("DELETE FROM site_terms WHERE site_id = ?");
+  del.addBindValue(id);
+  if (!Exec(del, why)) return false;
+  for (qsizetype i = 0; i < terms.size(); i += kChunk) {
+    const int n = int(std::min<qsizetype>(kChunk, terms.size() - i));
+    QSqlQuery add(db);
+    add.prepare("INSERT INTO site_terms (site_id, term) VALUES " + Placeholders(n, "(?, ?)"));
+    for (int k = 0; k < n; ++k) {
+      add.addBindValue(id);
+      add.addBindValue(terms[i + k]);
+    }
+    if (!Exec(add, why)) return false;
+  }
+  return true;
+}
+
+// Schema version 2: the search index, filled for every site there is.
+QStringList GramsSchema(bool sqlite) {
+  return {QStringLiteral("CREATE TABLE site_grams (gram TEXT %1NOT NULL, site_id BIGINT NOT NULL REFERENCES sites(id), "
+                         "PRIMARY KEY (gram, site_id))%2")
+              .arg(sqlite ? "" : "COLLATE \"C\" ", sqlite ? " WITHOUT ROWID" : "")};
+}
+
+bool FillGrams(QSqlDatabase& db, QString* why) {
+  QHash<qint64, QStringList> terms;
+  {
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.exec("SELECT site_id, term FROM site_terms")) return (*why = q.lastError().text(), false);
+    while (q.next()) terms[q.value(0).toLongLong()] << q.value(1).toString();
+  }
+  std::vector<TSite> sites;
+  {
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT %1 FROM sites").arg(kSiteColumns))) return (*why = q.lastError().text(), false);
+    while (q.next()) sites.push_back(SiteFrom(q));
+  }
+  for (const TSite& site : sites)
+    if (!StoreGrams(db, site.Id, {}, SiteGrams(site, terms.value(site.Id)), why)) return false;
+  return true;
+}
 
 }  // namespace
 
@@ -202,7 +382,7 @@ bool TLibrary::Migrate() {
     if (!tables.isEmpty() && sqlite)
       return Fail(place_.Display() + " is not a site library (it holds other tables)");
     const QString id = sqlite ? "INTEGER PRIMARY KEY AUTOINCREMENT" : "BIGSERIAL PRIMARY KEY";
-    const QStringList schema{
+    QStringList schema{
         "CREATE TABLE schema_version (version INTEGER NOT NULL)",
         "CREATE TABLE sites (id " + id +
             ", name TEXT NOT NULL UNIQUE, address TEXT NOT NULL DEFAULT '', notes TEXT NOT NULL DEFAULT '', "
@@ -217,8 +397,9 @@ bool TLibrary::Migrate() {
         "CREATE TABLE site_terms (site_id BIGINT NOT NULL REFERENCES sites(id), term TEXT NOT NULL)",
         "CREATE INDEX site_terms_term ON site_terms(term)",
         "CREATE INDEX site_terms_site ON site_terms(site_id)",
-        "INSERT INTO schema_version (version) VALUES (1)",
     };
+    schema << GramsSchema(sqlite);
+    schema << QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)").arg(kLibrarySchemaVersion);
     if (!db.transaction()) return Fail("cannot create the library: " + db.lastError().text());
     for (const QString& statement : schema) {
       if (!q.exec(statement)) {
@@ -235,6 +416,7 @@ bool TLibrary::Migrate() {
   if (!q.exec("SELECT max(version) FROM schema_version") || !q.next())
     return Fail("cannot read the library's version: " + q.lastError().text());
   const int version = q.value(0).toInt();
+  q.finish();
   if (version > kLibrarySchemaVersion) {
     readOnly_ = true;
     error_ = QStringLiteral("the library %1 was written by a newer program (schema %2, this one knows %3): "
@@ -244,7 +426,34 @@ bool TLibrary::Migrate() {
                  .arg(kLibrarySchemaVersion);
     return true;
   }
-  // Forward migrations from older versions go here, one step each.
+  if (version == kLibrarySchemaVersion) return true;
+  // Forward migrations, one step each, in one transaction: another program
+  // opening the library meanwhile waits, then finds it migrated.
+  QString why;
+  if (!Begin(db, sqlite, &why)) return Fail("cannot upgrade the library: " + why);
+  auto fail = [&](const QString& what) {
+    Rollback(db, sqlite);
+    return Fail("cannot upgrade the library " + place_.Display() + ": " + what);
+  };
+  if (!sqlite && !q.exec("LOCK TABLE schema_version IN EXCLUSIVE MODE")) return fail(q.lastError().text());
+  if (!q.exec("SELECT max(version) FROM schema_version") || !q.next()) return fail(q.lastError().text());
+  const int now = q.value(0).toInt();
+  q.finish();
+  if (now > kLibrarySchemaVersion) {
+    // A newer program got there first.
+    Rollback(db, sqlite);
+    return Migrate();
+  }
+  if (now == 1) {
+    // 1 -> 2: the search index.
+    for (const QString& statement : GramsSchema(sqlite))
+      if (!q.exec(statement)) return fail(q.lastError().text());
+    if (!FillGrams(db, &why)) return fail(why);
+  }
+  if (now < kLibrarySchemaVersion &&
+      !q.exec(QStringLiteral("UPDATE schema_version SET version = %1").arg(kLibrarySchemaVersion)))
+    return fail(q.lastError().text());
+  if (!Commit(db, sqlite, &why)) return fail(why);
   return true;
 }
 
@@ -266,7 +475,11 @@ std::optional<qint64> TLibrary::SiteId(const QString& name) {
 bool TLibrary::AddSite(const TSite& site) {
   if (readOnly_) return Fail(error_);
   if (const auto problem = SiteNameProblem(site.Name)) return Fail(*problem);
-  QSqlQuery q(Database());
+  QSqlDatabase db = Database();
+  const bool sqlite = place_.Engine == TLibraryPlace::TEngine::SQLite;
+  QString why;
+  if (!Begin(db, sqlite, &why)) return Fail("library: " + why);
+  QSqlQuery q(db);
   q.prepare("INSERT INTO sites (name, address, notes, data_number, archived, created, changed, search) "
             "VALUES (?, ?, ?, ?, 0, ?, ?, ?)");
   const QString now = Now();
@@ -274,9 +487,22 @@ bool TLibrary::AddSite(const TSite& site) {
                             Text(site.DataNumber), QVariant(now), QVariant(now),
                             QVariant((site.Name + '\n' + site.Address + '\n' + site.Notes + '\n' + site.DataNumber).toLower())})
     q.addBindValue(v);
-  if (q.exec()) return true;
-  if (FindSite(site.Name)) return Fail("a site named " + site.Name + " exists already");
-  return Fail("library: " + q.lastError().text());
+  if (!Exec(q, &why)) {
+    Rollback(db, sqlite);
+    if (FindSite(site.Name)) return Fail("a site named " + site.Name + " exists already");
+    return Fail("library: " + why);
+  }
+  q.finish();
+  const auto id = SiteId(site.Name);
+  if (!id) {
+    Rollback(db, sqlite);
+    return false;
+  }
+  if (!StoreGrams(db, *id, {}, SiteGrams(site, {}), &why) || !Commit(db, sqlite, &why)) {
+    Rollback(db, sqlite);
+    return Fail("library: " + why);
+  }
+  return true;
 }
 
 bool TLibrary::UpdateSite(const QString& name, const TSite& site) {
@@ -284,16 +510,39 @@ bool TLibrary::UpdateSite(const QString& name, const TSite& site) {
   if (const auto problem = SiteNameProblem(site.Name)) return Fail(*problem);
   const auto id = SiteId(name);
   if (!id) return false;
-  QSqlQuery q(Database());
+  QSqlDatabase db = Database();
+  const bool sqlite = place_.Engine == TLibraryPlace::TEngine::SQLite;
+  QString why;
+  if (!Begin(db, sqlite, &why)) return Fail("library: " + why);
+  auto rollback = [&](const QString& text) {
+    Rollback(db, sqlite);
+    return Fail(text);
+  };
+  if (!sqlite) {
+    // Locked first: a record stored meanwhile would change the terms.
+    QSqlQuery lock(db);
+    lock.prepare("UPDATE sites SET archived = archived WHERE id = ?");
+    lock.addBindValue(*id);
+    if (!Exec(lock, &why)) return rollback("library: " + why);
+  }
+  const auto old = SiteById(db, *id, &why);
+  const auto terms = old ? StoredTerms(db, *id, &why) : std::nullopt;
+  if (!terms) return rollback("library: " + why);
+  QSqlQuery q(db);
   q.prepare("UPDATE sites SET name = ?, address = ?, notes = ?, data_number = ?, changed = ?, search = ? WHERE id = ?");
   for (const QVariant& v : {Text(site.Name), Text(site.Address), Text(site.Notes),
                             Text(site.DataNumber), QVariant(Now()),
                             QVariant((site.Name + '\n' + site.Address + '\n' + site.Notes + '\n' + site.DataNumber).toLower()),
                             QVariant(*id)})
     q.addBindValue(v);
-  if (q.exec()) return true;
-  if (site.Name != name && FindSite(site.Name)) return Fail("a site named " + site.Name + " exists already");
-  return Fail("library: " + q.lastError().text());
+  if (!Exec(q, &why)) {
+    Rollback(db, sqlite);
+    if (site.Name != name && FindSite(site.Name)) return Fail("a site named " + site.Name + " exists already");
+    return Fail("library: " + why);
+  }
+  if (!StoreGrams(db, *id, SiteGrams(*old, *terms), SiteGrams(site, *terms), &why) || !Commit(db, sqlite, &why))
+    return rollback("library: " + why);
+  return true;
 }
 
 bool TLibrary::ArchiveSite(const QString& name) {
@@ -321,22 +570,101 @@ std::optional<TSite> TLibrary::FindSite(const QString& name) {
 
 std::vector<TSite> TLibrary::Search(const QString& text, int limit, bool archived) {
   std::vector<TSite> sites;
-  QSqlQuery q(Database());
-  q.setForwardOnly(true);
-  q.prepare(QStringLiteral("SELECT %1 FROM sites WHERE (archived = 0 OR ? = 1) AND (search LIKE ? ESCAPE '\\' "
-                           "OR id IN (SELECT site_id FROM site_terms WHERE lower(term) LIKE ? ESCAPE '\\')) "
-                           "ORDER BY name LIMIT ?")
-                .arg(kSiteColumns));
+  QSqlDatabase db = Database();
+  const QString lowered = text.toLower();
+  const std::u32string chars = lowered.toStdU32String();
+  // What every site found satisfies, checked exactly.
+  QString where = QStringLiteral(
+      "(s.archived = 0 OR ? = 1) AND (s.search LIKE ? ESCAPE '\\' OR EXISTS (SELECT 1 FROM site_terms t "
+      "WHERE t.site_id = s.id AND lower(t.term) LIKE ? ESCAPE '\\'))");
   const QString pattern = Pattern(text);
-  q.addBindValue(archived ? 1 : 0);
-  q.addBindValue(pattern);
-  q.addBindValue(pattern);
-  q.addBindValue(limit);
-  if (!q.exec()) {
-    Fail("library: " + q.lastError().text());
-    return sites;
+  QVariantList values{archived ? 1 : 0, pattern, pattern};
+  // The index narrows it down: the grams of the text (a few spread over a
+  // long one), each counted up to a cap; a gram no site holds ends the
+  // search, the rarest one picks the sites to check. A text that crosses a
+  // line or holds the index's own end mark is looked for without it, as is
+  // one in a library of a newer schema.
+  const bool indexed = !chars.empty() && !readOnly_ && !lowered.contains(u'\n') &&
+                       std::find(chars.begin(), chars.end(), kGramEnd) == chars.end();
+  // Whether many sites may hold the text.
+  bool common = true;
+  if (indexed) {
+    struct TGram {
+      QString Text;
+      int Count = 0;
+    };
+    std::vector<TGram> grams;
+    const bool shortText = chars.size() < size_t(kGramLength);
+    if (shortText) {
+      grams.push_back({lowered});
+    } else {
+      const size_t count = chars.size() - kGramLength + 1;
+      constexpr size_t kMostGrams = 8;
+      for (size_t k = 0; k < std::min(count, kMostGrams); ++k) {
+        const size_t at = count <= kMostGrams ? k : k * (count - 1) / (kMostGrams - 1);
+        const QString gram = QString::fromUcs4(chars.data() + at, kGramLength);
+        if (std::none_of(grams.begin(), grams.end(), [&](const TGram& g) { return g.Text == gram; }))
+          grams.push_back({gram});
+      }
+    }
+    const QString match = shortText ? QStringLiteral("gram >= ? AND gram < ?") : QStringLiteral("gram = ?");
+    for (TGram& gram : grams) {
+      QSqlQuery q(db);
+      q.prepare(QStringLiteral("SELECT count(*) FROM (SELECT 1 FROM site_grams WHERE %1 LIMIT %2) c")
+                    .arg(match)
+                    .arg(kGramCountCap));
+      q.addBindValue(gram.Text);
+      if (shortText) q.addBindValue(AfterPrefix(gram.Text));
+      if (!q.exec() || !q.next()) {
+        Fail("library: " + q.lastError().text());
+        return sites;
+      }
+      gram.Count = q.value(0).toInt();
+      if (gram.Count == 0) return sites;
+    }
+    std::sort(grams.begin(), grams.end(), [](const TGram& a, const TGram& b) { return a.Count < b.Count; });
+    if (grams.front().Count < kGramCountCap) {
+      // Few sites hold the rarest gram: those, if they hold the other rare
+      // ones too (a common gram narrows nothing and costs a long read).
+      QString candidates = "SELECT g0.site_id FROM site_grams g0 WHERE g0." + match;
+      QVariantList candidateValues{grams.front().Text};
+      if (shortText) candidateValues << AfterPrefix(grams.front().Text);
+      for (size_t k = 1; k < grams.size() && grams[k].Count < kGramCountCap; ++k) {
+        candidates += QStringLiteral(" AND EXISTS (SELECT 1 FROM site_grams g%1 WHERE g%1.gram = ? AND g%1.site_id = g0.site_id)").arg(k);
+        candidateValues << grams[k].Text;
+      }
+      where = "s.id IN (" + candidates + ") AND " + where;
+      values = candidateValues + values;
+      common = false;
+    } else if (!shortText) {
+      // Every gram is common: the sites in order of name, each looked up.
+      for (size_t k = 0; k < grams.size(); ++k) {
+        where += QStringLiteral(" AND EXISTS (SELECT 1 FROM site_grams g%1 WHERE g%1.gram = ? AND g%1.site_id = s.id)").arg(k);
+        values << grams[k].Text;
+      }
+    }
+    // A short text held by many sites: the first sites by name hold it.
   }
-  while (q.next()) sites.push_back(SiteFrom(q));
+  auto run = [&](const QString& from) {
+    sites.clear();
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT %1 FROM %2 s WHERE %3 ORDER BY s.name LIMIT ?").arg(kSiteColumnsOfS, from, where));
+    for (const QVariant& v : values) q.addBindValue(v);
+    q.addBindValue(limit);
+    if (!q.exec()) return Fail("library: " + q.lastError().text());
+    while (q.next()) sites.push_back(SiteFrom(q));
+    return true;
+  };
+  // A text many sites hold is looked for first among the first sites by
+  // name: when they hold enough, those are the first matches (a server's
+  // planner may otherwise check every site before it sorts).
+  constexpr int kWindow = 400;
+  if (common && limit <= kWindow / 4) {
+    if (!run(QStringLiteral("(SELECT * FROM sites ORDER BY name LIMIT %1)").arg(kWindow))) return {};
+    if (int(sites.size()) == limit) return sites;
+  }
+  if (!run(QStringLiteral("sites"))) return {};
   return sites;
 }
 
@@ -391,19 +719,8 @@ bool TLibrary::AddRecord(const QString& site, TRecord* record) {
     }
     // The site is found by the latest record's numbers and keys.
     const QStringList terms = SearchTerms(record->Settings);
-    if (!terms.isEmpty()) {
-      QSqlQuery del(db);
-      del.prepare("DELETE FROM site_terms WHERE site_id = ?");
-      del.addBindValue(*id);
-      if (!del.exec()) return rollback("library: " + del.lastError().text());
-      for (const QString& term : terms) {
-        QSqlQuery add(db);
-        add.prepare("INSERT INTO site_terms (site_id, term) VALUES (?, ?)");
-        add.addBindValue(*id);
-        add.addBindValue(term);
-        if (!add.exec()) return rollback("library: " + add.lastError().text());
-      }
-    }
+    QString why;
+    if (!terms.isEmpty() && !StoreTerms(db, sqlite, *id, terms, &why)) return rollback("library: " + why);
     const bool committed = sqlite ? QSqlQuery(db).exec("COMMIT") : db.commit();
     if (!committed) return rollback("library: " + db.lastError().text());
     record->Number = number;
@@ -476,6 +793,55 @@ std::optional<QStringList> TLibrary::Check() {
       return std::nullopt;
     }
     if (q.value(0).toLongLong() > 0) problems << QStringLiteral("%1: %2").arg(what[i]).arg(q.value(0).toLongLong());
+  }
+  // The search index (of this program's schema): each site's grams are
+  // those of its fields and terms, compared by count and a sum of hashes.
+  if (!readOnly_) {
+    struct TSum {
+      quint64 Hash = 0;
+      qint64 Count = 0;
+      bool operator==(const TSum&) const = default;
+    };
+    auto hash = [](const QString& gram, qint64 site) {
+      return (quint64(qHash(gram, 0x5bd1e995)) * 0x9E3779B97F4A7C15ull) ^ (quint64(site) * 0xC2B2AE3D27D4EB4Full);
+    };
+    QHash<qint64, TSum> stored, expected;
+    QHash<qint64, QStringList> termsOf;
+    qint64 orphans = 0;
+    // One query at a time: a PostgreSQL connection streams one result.
+    QSqlQuery each(Database());
+    each.setForwardOnly(true);
+    auto fail = [&] {
+      Fail("library: " + each.lastError().text());
+      return std::nullopt;
+    };
+    if (!each.exec("SELECT gram, site_id FROM site_grams")) return fail();
+    while (each.next()) {
+      const qint64 site = each.value(1).toLongLong();
+      TSum& sum = stored[site];
+      sum.Hash += hash(each.value(0).toString(), site);
+      ++sum.Count;
+    }
+    if (!each.exec("SELECT site_id, term FROM site_terms")) return fail();
+    while (each.next()) termsOf[each.value(0).toLongLong()] << each.value(1).toString();
+    if (!each.exec(QStringLiteral("SELECT %1 FROM sites").arg(kSiteColumns))) return fail();
+    while (each.next()) {
+      const TSite site = SiteFrom(each);
+      TSum& sum = expected[site.Id];
+      for (const QString& gram : SiteGrams(site, termsOf.value(site.Id))) {
+        sum.Hash += hash(gram, site.Id);
+        ++sum.Count;
+      }
+    }
+    qint64 stale = 0;
+    for (auto it = stored.cbegin(); it != stored.cend(); ++it) {
+      if (!expected.contains(it.key())) ++orphans;
+      else if (!(expected.value(it.key()) == it.value())) ++stale;
+    }
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+      if (it.value().Count > 0 && !stored.contains(it.key())) ++stale;
+    if (orphans > 0) problems << QStringLiteral("search grams of no site: %1 sites").arg(orphans);
+    if (stale > 0) problems << QStringLiteral("sites whose search index is out of date: %1").arg(stale);
   }
   return problems;
 }

@@ -23,7 +23,7 @@
 
 // The schema this program writes; a library with a higher version is opened
 // read-only.
-inline constexpr int kLibrarySchemaVersion = 1;
+inline constexpr int kLibrarySchemaVersion = 2;
 
 enum class TRecordKind { Read, Write, Verify, Backup, Compare };
 QString KindName(TRecordKind kind);

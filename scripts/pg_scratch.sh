@@ -4,11 +4,13 @@
 # (no TCP port is opened).
 #   scripts/pg_scratch.sh start STATE   starts it; STATE gets the library URL
 #   scripts/pg_scratch.sh stop STATE    stops it and removes its directory
+#   scripts/pg_scratch.sh pause STATE   stops it, keeping its data (a server gone away)
+#   scripts/pg_scratch.sh resume STATE  starts it again on its data
 # The server never runs as root: under root it runs as the "postgres" user
 # (Debian's package creates it).
 set -euo pipefail
 bin=/usr/lib/postgresql/15/bin
-action="${1:?start or stop}"
+action="${1:?start, stop, pause or resume}"
 state="${2:?state file}"
 
 as_server=()
@@ -19,6 +21,12 @@ if [ "$(id -u)" -eq 0 ]; then
   fi
   as_server=(runuser -u postgres --)
 fi
+
+server_start() {
+  "${as_server[@]}" "$bin/pg_ctl" -D "$1/data" -l "$1/server.log" -w -t 60 \
+    -o "-k $1 -c listen_addresses='' -c fsync=off -c max_connections=40" start >/dev/null \
+    || { cat "$1/server.log" >&2; exit 1; }
+}
 
 case "$action" in
   start)
@@ -31,9 +39,7 @@ case "$action" in
     if [ ${#as_server[@]} -gt 0 ]; then chown postgres: "$dir"; fi
     "${as_server[@]}" "$bin/initdb" -D "$dir/data" -U ostrel --auth=trust -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1 \
       || { cat "$dir/initdb.log" >&2; exit 1; }
-    "${as_server[@]}" "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
-      -o "-k $dir -c listen_addresses='' -c fsync=off -c max_connections=40" start >/dev/null \
-      || { cat "$dir/server.log" >&2; exit 1; }
+    server_start "$dir"
     "$bin/createdb" -h "$dir" -U ostrel library_test
     printf 'postgresql://ostrel@/library_test?host=%s\n%s\n' "$dir" "$dir" >"$state"
     ;;
@@ -44,5 +50,12 @@ case "$action" in
     case "$dir" in /tmp/ostrel-pg.*) rm -rf "$dir" ;; esac
     rm -f "$state"
     ;;
-  *) echo "pg_scratch: start or stop" >&2; exit 2 ;;
+  pause)
+    dir="$(sed -n 2p "$state")"
+    "${as_server[@]}" "$bin/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null
+    ;;
+  resume)
+    server_start "$(sed -n 2p "$state")"
+    ;;
+  *) echo "pg_scratch: start, stop, pause or resume" >&2; exit 2 ;;
 esac

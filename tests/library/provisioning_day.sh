@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # A provisioning day through the command line against the panel simulator,
 # recorded in the site library: read into a new site, diff, write with backup
-# and verify, history, show piped into write to undo; then the library away
-# (the panel's work and exit status unchanged, one warning line, the records
-# spooled) and library sync.
+# and verify, history, show piped into write to undo, the differences as JSON
+# and between two records; then the library away (the panel's work and exit
+# status unchanged, one warning line, the records spooled) and library sync;
+# import, export, and sites added, changed and archived.
 #   provisioning_day.sh PROGRAM SIM ENGINE [PG_STATE]     ENGINE: sqlite or postgresql
 set -uo pipefail
 program=$1 sim=$2 engine=$3 state=${4:-}
@@ -52,6 +53,32 @@ expected="read:success compare:same backup:success write:success verify:success 
 [ "$(python3 -c 'import json,sys; print(json.load(sys.stdin)[3]["operator"])' <<<"$history")" = anna ] \
   || fail "the operator of the write"
 
+# The differences for scripts: the panel against a file, two records.
+"$work/ostrelgsm4" diff --port "$work/panel" --in first.ini --quiet --json >diff.json; status=$?
+[ $status -eq 0 ] && [ "$(python3 -c 'import json,sys; print(len(json.load(sys.stdin)))' <diff.json)" = 0 ] \
+  || fail "diff --json of equal settings: $status $(cat diff.json)"
+sed -e 's/^Phone3=.*/Phone3=+79035550000/' first.ini >other.ini
+"$work/ostrelgsm4" diff --port "$work/panel" --in other.ini --quiet --json >diff.json 2>err.txt; status=$?
+[ $status -eq 4 ] || fail "diff --json ended with $status"
+python3 - diff.json first.ini <<'PY' || fail "diff --json: $(cat diff.json)"
+import json, sys
+d = json.load(open(sys.argv[1]))
+first = [l.split("=", 1)[1] for l in open(sys.argv[2]).read().splitlines() if l.startswith("Phone3=")][0]
+assert [(x["section"], x["key"], x["panel"], x["file"]) for x in d] == [("Phones", "Phone3", first, "+79035550000")], d
+assert d[0]["name"]
+PY
+tail -1 err.txt | grep -q "^ostrelgsm4: 1 settings differ" || fail "diff --json final line: $(cat err.txt)"
+run history "$site" --diff 1 2 >same.txt || fail "history --diff of the read and the compare"
+[ ! -s same.txt ] || fail "history --diff of equal records printed $(cat same.txt)"
+run history "$site" --diff 1 4 >records.txt 2>err.txt; status=$?
+[ $status -eq 4 ] || fail "history --diff 1 4 ended with $status"
+grep -qx "\[Phones\] Phone3: record 1 '.*' record 4 '+79160001122'" records.txt || fail "history --diff: $(cat records.txt)"
+tail -1 err.txt | grep -q "^ostrelgsm4: 1 settings differ between records 1 and 4" || fail "history --diff final line"
+run history "$site" --diff 4 1 --json >records.json 2>/dev/null
+python3 -c 'import json,sys; d=json.load(sys.stdin); assert d[0]["from"]=="+79160001122" and d[0]["key"]=="Phone3", d' \
+  <records.json || fail "history --diff --json: $(cat records.json)"
+run history "$site" --diff 1 99 >/dev/null 2>&1; [ $? -eq 1 ] || fail "history --diff of a record that is not there"
+
 # The library away: the panel's work and status are the panel's own.
 away="postgresql://ostrel@/nowhere?host=$work/no-server"
 [ "$engine" = sqlite ] && away="$work/no such dir/library.sqlite"
@@ -77,6 +104,20 @@ run library export out >/dev/null || fail "library export"
 grep -qx 'Phone3=+79160001122' <(tr -d '\r' <out/office.ini) || fail "the export of office"
 "$work/ostrelgsm4" diff --port "$work/panel" --in "out/Дом 1.ini" --quiet >/dev/null || fail "the exported file is not what was read"
 [ -f "out/$site.ini" ] || fail "the site of the day was not exported"
+
+# Sites on the command line.
+run site add "Новый" --address "ул. Речная, 3" --number +79161234567 | grep -qx "Новый: added" || fail "site add"
+run site add "Новый" >/dev/null 2>&1; [ $? -eq 1 ] || fail "a site added twice"
+run sites речная | grep -q "^Новый" || fail "sites does not find the new address"
+run site edit "Новый" --rename "Новый 2" --notes "код 1234" | grep -qx "Новый 2: changed" || fail "site edit"
+[ "$(run sites "код 1234" | cut -f1)" = "Новый 2" ] || fail "sites does not find the new notes"
+[ -z "$(run sites "Новый" | grep -x "Новый.ул. Речная, 3")" ] || fail "the old name is still found"
+run site archive "Новый 2" | grep -qx "Новый 2: archived" || fail "site archive"
+[ -z "$(run sites речная)" ] || fail "an archived site is listed"
+run site edit nowhere --notes x >/dev/null 2>&1; [ $? -eq 1 ] || fail "site edit of no site"
+run site edit "Новый 2" >/dev/null 2>&1; [ $? -eq 1 ] || fail "site edit without a change"
+run site move x >/dev/null 2>&1; [ $? -eq 1 ] || fail "site move"
+run library check >/dev/null || fail "library check at the end"
 
 if [ "$engine" = postgresql ]; then dropdb -h "$host" -U ostrel "$db" || true; fi
 [ $failures -eq 0 ] && echo "provisioning day on $engine: ok"

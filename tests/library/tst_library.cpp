@@ -10,9 +10,11 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
-#include <thread>
+#include <QSet>
+#include <functional>
 
 #include "library/Library.h"
 #include "library/RecordSpool.h"
@@ -73,7 +75,7 @@ class LibraryTest : public testing::TestWithParam<TEngine> {
     TLibrary cleaner;
     ASSERT_TRUE(cleaner.Open(place_)) << cleaner.Error().toStdString();
     QSqlQuery q(cleaner.Database());
-    ASSERT_TRUE(q.exec("DROP TABLE IF EXISTS site_terms, records, sites, schema_version"));
+    ASSERT_TRUE(q.exec("DROP TABLE IF EXISTS site_grams, site_terms, records, sites, schema_version"));
   }
 
   void Open(TLibrary& library) { ASSERT_TRUE(library.Open(place_)) << library.Error().toStdString(); }
@@ -184,40 +186,226 @@ TEST_P(LibraryTest, ANewerSchemaOpensReadOnly) {
   EXPECT_FALSE(library.AddSite(Site("Новый", "", "", "")));
 }
 
-// Two writers at once, each with its own connection, append to one site and
-// to a site of their own: every record is kept and numbered without a gap.
-TEST_P(LibraryTest, TwoWritersAtOnceKeepEveryRecord) {
+// A library of schema version 1 (no search index) with more sites than the
+// index counts for one text: opened, it is migrated to the current version,
+// and every way of searching finds what a plain scan would.
+TEST_P(LibraryTest, AVersionOneLibraryIsMigratedAndSearched) {
+  constexpr int kMany = 2100;
+  {
+    TLibrary library;
+    Open(library);
+    ASSERT_TRUE(library.AddSite(Site("Дача", "Садовая 1", "", "")));
+    ASSERT_TRUE(library.AddSite(Site("Гараж", "", "", "")));
+    TRecord r = MakeRecord(TRecordKind::Read, SettingsText("+79031112233", "00000000DEADBEEF"));
+    ASSERT_TRUE(library.AddRecord("Дача", &r));
+    QSqlQuery q(library.Database());
+    ASSERT_TRUE(q.exec("DROP TABLE site_grams"));
+    ASSERT_TRUE(q.exec("UPDATE schema_version SET version = 1"));
+    for (int first = 0; first < kMany; first += 300) {
+      QStringList rows;
+      for (int i = first; i < std::min(first + 300, kMany); ++i) {
+        const QString name = QString("Объект %1").arg(i, 4, 10, QChar('0'));
+        const QString address = QString("ул. Лесная, %1").arg(i);
+        rows << QString("('%1', '%2', '', '', 0, 'x', 'x', '%3')")
+                    .arg(name, address, (name + "\n" + address + "\n\n").toLower());
+      }
+      ASSERT_TRUE(q.exec("INSERT INTO sites (name, address, notes, data_number, archived, created, changed, search) "
+                         "VALUES " + rows.join(", ")))
+          << q.lastError().text().toStdString();
+    }
+  }
+  TLibrary library;
+  Open(library);
+  EXPECT_FALSE(library.ReadOnly());
+  {
+    QSqlQuery q(library.Database());
+    ASSERT_TRUE(q.exec("SELECT max(version) FROM schema_version") && q.next());
+    EXPECT_EQ(q.value(0).toInt(), kLibrarySchemaVersion);
+  }
+  auto check = [&] {
+    const auto problems = library.Check();
+    ASSERT_TRUE(problems);
+    EXPECT_TRUE(problems->isEmpty()) << problems->join("; ").toStdString();
+  };
+  check();
+  struct TCase {
+    const char* Text;
+    size_t Found;
+    const char* First;
+  };
+  const TCase cases[] = {
+      {"объект", 1000, "Объект 0000"},   // every site of many: in order of name
+      {"ОБЪЕКТ 2099", 1, "Объект 2099"},
+      {"лесная, 20", 111, "Объект 0020"},  // 20, 200-209, 2000-2099
+      {"7", 562, "Дача"},                 // a short text many sites hold (and a phone number)
+      {"ж", 1, "Гараж"},                  // and one few hold
+      {"жз", 0, ""},
+      {"1112233", 1, "Дача"},             // the latest record's phone number
+      {"DeadBeef", 1, "Дача"},            // and key
+      {"нигде", 0, ""},
+      {"%", 0, ""},
+      {"дача\nсад", 1, "Дача"},            // across the fields, as a plain scan finds it
+  };
+  for (const TCase& c : cases) {
+    const std::vector<TSite> found = library.Search(QString::fromUtf8(c.Text), 1000);
+    EXPECT_EQ(found.size(), c.Found) << c.Text;
+    if (!found.empty()) EXPECT_EQ(found.front().Name, QString::fromUtf8(c.First)) << c.Text;
+    // A smaller limit gives the first ones of the same list.
+    const std::vector<TSite> first = library.Search(QString::fromUtf8(c.Text), 50);
+    ASSERT_EQ(first.size(), std::min<size_t>(c.Found, 50)) << c.Text;
+    for (size_t i = 0; i < first.size(); ++i) EXPECT_EQ(first[i].Name, found[i].Name) << c.Text << ' ' << i;
+  }
+
+  // A renamed site and a new record are found by what they hold now.
+  ASSERT_TRUE(library.UpdateSite("Гараж", Site("Бокс 7", "", "ворота", "")));
+  EXPECT_TRUE(library.Search("ж", 50).empty());
+  EXPECT_EQ(library.Search("ворота", 50).size(), 1u);
+  TRecord r = MakeRecord(TRecordKind::Write, SettingsText("+79034445566", "00000000CAFEBABE"));
+  ASSERT_TRUE(library.AddRecord("Дача", &r));
+  EXPECT_TRUE(library.Search("deadbeef", 50).empty());
+  EXPECT_EQ(library.Search("cafebabe", 50).size(), 1u);
+  ASSERT_TRUE(library.ArchiveSite("Бокс 7"));
+  EXPECT_TRUE(library.Search("ворота", 50).empty());
+  EXPECT_EQ(library.Search("ворота", 50, true).size(), 1u);
+  check();
+}
+
+// This binary run again as a writer (see main below), with the library at
+// place and the variables given.
+void StartWriter(QProcess& writer, const QString& place, const QStringList& variables) {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("OSTREL_TEST_WRITER", place);
+  for (const QString& variable : variables) env.insert(variable.section('=', 0, 0), variable.section('=', 1));
+  writer.setProcessEnvironment(env);
+  writer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  writer.start(QCoreApplication::applicationFilePath(), {});
+}
+
+// The place as a writer is given it: the file, or the URL.
+QString PlaceText(const TLibraryPlace& place) {
+  return place.Engine == TLibraryPlace::TEngine::SQLite ? place.File : place.Display();
+}
+
+// Two programs at once, each appending 200 records to one site and to a
+// site of its own: every record is kept and numbered without a gap.
+TEST_P(LibraryTest, TwoProgramsAtOnceKeepEveryRecord) {
   {
     TLibrary library;
     Open(library);
     for (const char* name : {"общий", "w0", "w1"}) ASSERT_TRUE(library.AddSite(Site(name, "", "", "")));
   }
   constexpr int kEach = 200;
-  int failures[2] = {0, 0};
-  auto writer = [&](int w) {
-    TLibrary library;
-    if (!library.Open(place_)) {
-      failures[w] = kEach;
-      return;
-    }
-    for (int i = 0; i < kEach; ++i) {
-      TRecord r = MakeRecord(TRecordKind::Read, SettingsText(QString::number(w * 1000 + i), "0"));
-      if (!library.AddRecord(i % 2 ? QString("общий") : QString("w%1").arg(w), &r)) ++failures[w];
-    }
-  };
-  std::thread a(writer, 0), b(writer, 1);
-  a.join();
-  b.join();
-  EXPECT_EQ(failures[0] + failures[1], 0);
+  QProcess writers[2];
+  for (int w = 0; w < 2; ++w)
+    StartWriter(writers[w], PlaceText(place_), {QString("OSTREL_TEST_WRITES=%1").arg(kEach), QString("OSTREL_TEST_WRITER_NAME=w%1").arg(w)});
+  for (QProcess& writer : writers) {
+    ASSERT_TRUE(writer.waitForFinished(240000));
+    EXPECT_EQ(writer.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(writer.exitCode(), 0);
+    EXPECT_EQ(writer.readAllStandardOutput().count('\n'), kEach);
+  }
   TLibrary library;
   Open(library);
-  const std::vector<TRecord> shared = library.History("общий");
+  const std::vector<TRecord> shared = library.History("общий", true);
   ASSERT_EQ(shared.size(), size_t(kEach));
-  for (int i = 0; i < kEach; ++i) EXPECT_EQ(shared[i].Number, i + 1);
+  QSet<QByteArray> settings;
+  for (int i = 0; i < kEach; ++i) {
+    EXPECT_EQ(shared[i].Number, i + 1);
+    settings.insert(shared[i].Settings);
+  }
+  // Each program's own half, each record once.
+  EXPECT_EQ(settings.size(), kEach);
+  for (int w = 0; w < 2; ++w)
+    for (int i = 1; i < kEach; i += 2) EXPECT_TRUE(settings.contains(SettingsText(QString::number(w * 1000 + i), "0"))) << w << ' ' << i;
   EXPECT_EQ(library.History("w0").size() + library.History("w1").size(), size_t(kEach));
   const auto problems = library.Check();
   ASSERT_TRUE(problems);
-  EXPECT_TRUE(problems->isEmpty());
+  EXPECT_TRUE(problems->isEmpty()) << problems->join("; ").toStdString();
+}
+
+// The library goes away in the middle of a program's run of operations
+// (the PostgreSQL server stopped, the SQLite file's folder gone) and comes
+// back: the operations meanwhile wait in the spool and are stored in order
+// once it is back, each once, numbered without a gap.
+TEST_P(LibraryTest, TheLibraryGoneMidRunLosesNoRecord) {
+  TLibraryPlace place = place_;
+  QString pgState;
+  auto scratch = [&](const char* action) {
+    return QProcess::execute("/bin/bash", {OSTREL_PG_SCRATCH, action, pgState}) == 0;
+  };
+  if (GetParam() == TEngine::SQLite) {
+    ASSERT_TRUE(QDir(dir_.path()).mkpath("lib"));
+    place.File = dir_.filePath("lib/library.sqlite");
+  } else {
+    // A server of this test's own: the shared one serves other tests.
+    pgState = dir_.filePath("pg.state");
+    ASSERT_TRUE(scratch("start"));
+    QFile state(pgState);
+    ASSERT_TRUE(state.open(QIODevice::ReadOnly));
+    QString why;
+    const auto own = ParseLibraryPlace(QString::fromUtf8(state.readLine()).trimmed(), &why);
+    ASSERT_TRUE(own) << why.toStdString();
+    place = *own;
+  }
+  struct TStopServer {
+    std::function<void()> Stop;
+    ~TStopServer() { Stop(); }
+  } stopServer{[&] { if (!pgState.isEmpty()) scratch("stop"); }};
+  auto away = [&](bool gone) {
+    if (GetParam() == TEngine::SQLite)
+      return gone ? QDir(dir_.path()).rename("lib", "lib-away") : QDir(dir_.path()).rename("lib-away", "lib");
+    return scratch(gone ? "pause" : "resume");
+  };
+
+  const QString spoolDir = dir_.filePath("spool");
+  QProcess writer;
+  StartWriter(writer, PlaceText(place), {"OSTREL_TEST_SPOOL=" + spoolDir});
+  ASSERT_TRUE(writer.waitForStarted());
+  int written = 0;
+  QByteArray said;
+  // One operation per line given; the writer answers "stored" or "spooled".
+  auto operate = [&](int count) {
+    for (int i = 0; i < count; ++i) {
+      writer.write("\n");
+      ++written;
+      while (said.count('\n') < written && writer.waitForReadyRead(60000)) said += writer.readAllStandardOutput();
+    }
+    return said.count('\n') == written;
+  };
+  ASSERT_TRUE(operate(20));
+  // Going away while operations go on.
+  QProcess going;
+  if (GetParam() == TEngine::PostgreSQL) {
+    going.start("/bin/bash", {OSTREL_PG_SCRATCH, "pause", pgState});
+    ASSERT_TRUE(going.waitForStarted());
+    while (!going.waitForFinished(1)) ASSERT_TRUE(operate(1));
+    ASSERT_EQ(going.exitCode(), 0);
+  } else {
+    ASSERT_TRUE(away(true));
+  }
+  ASSERT_TRUE(operate(15));
+  ASSERT_TRUE(away(false));
+  ASSERT_TRUE(operate(15));
+  writer.closeWriteChannel();
+  ASSERT_TRUE(writer.waitForFinished(60000));
+  const QList<QByteArray> answers = said.trimmed().split('\n');
+  ASSERT_EQ(answers.size(), written);
+  EXPECT_EQ(answers.front(), "stored");
+  EXPECT_EQ(answers[written - 16], "spooled");  // the last while away
+  EXPECT_EQ(answers.back(), "stored");         // and the next stored them too
+  EXPECT_EQ(TRecordSpool(spoolDir).Count(), 0);
+
+  TLibrary library;
+  ASSERT_TRUE(library.Open(place)) << library.Error().toStdString();
+  const std::vector<TRecord> history = library.History("склад", true);
+  ASSERT_EQ(history.size(), size_t(written));
+  for (int i = 0; i < written; ++i) {
+    EXPECT_EQ(history[i].Number, i + 1);
+    EXPECT_EQ(history[i].Settings, SettingsText(QString::number(i), "1")) << i;
+  }
+  const auto problems = library.Check();
+  ASSERT_TRUE(problems);
+  EXPECT_TRUE(problems->isEmpty()) << problems->join("; ").toStdString();
 }
 
 // The library away (no server on the socket, no directory for the file):
@@ -269,13 +457,8 @@ TEST_P(LibraryTest, AWriterKilledMidRecordLeavesNoHalfRecord) {
     Open(library);
     ASSERT_TRUE(library.AddSite(Site("цех", "", "", "")));
   }
-  const QString place = GetParam() == TEngine::SQLite ? place_.File : PgUrl();
   QProcess writer;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert("OSTREL_TEST_WRITER", place);
-  writer.setProcessEnvironment(env);
-  writer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  writer.start(QCoreApplication::applicationFilePath(), {});
+  StartWriter(writer, PlaceText(place_), {});
   ASSERT_TRUE(writer.waitForStarted());
   // Killed after its 30th record is stored, in the middle of later ones.
   QByteArray out;
@@ -382,19 +565,47 @@ TEST(LibraryOpen, ANewSQLiteFileIsPrivateWithWalAndForeignKeys) {
 
 }  // namespace
 
-// The writer of AWriterKilledMidRecordLeavesNoHalfRecord: appends until
-// killed, one line on standard output per record stored.
+// The writers of the tests above, with the library at OSTREL_TEST_WRITER:
+//  - with OSTREL_TEST_SPOOL=DIR, for each line read on standard input one
+//    operation recorded as the command line records it (RecordOperation),
+//    answering "stored" or "spooled";
+//  - with OSTREL_TEST_WRITES=N, N records alternately to the site named by
+//    OSTREL_TEST_WRITER_NAME and to "общий";
+//  - else records to "цех" until killed.
+// One line on standard output per record.
 int RunWriter(const QString& text) {
   QString why;
   const auto place = ParseLibraryPlace(text, &why);
+  if (!place) return 1;
+  if (qEnvironmentVariableIsSet("OSTREL_TEST_SPOOL")) {
+    const QString spool = qEnvironmentVariable("OSTREL_TEST_SPOOL");
+    QFile in;
+    if (!in.open(stdin, QIODevice::ReadOnly)) return 1;
+    for (int n = 0; !in.readLine().isEmpty(); ++n) {
+      const QString warning =
+          RecordOperation(*place, spool, "склад", MakeRecord(TRecordKind::Write, SettingsText(QString::number(n), "1")));
+      std::printf("%s\n", warning.isEmpty() ? "stored" : "spooled");
+      std::fflush(stdout);
+    }
+    return 0;
+  }
   TLibrary library;
-  if (!place || !library.Open(*place)) return 1;
-  for (int n = 1;; ++n) {
-    TRecord r = MakeRecord(TRecordKind::Read, SettingsText(QString::number(n), QString(16, 'A')));
-    if (!library.AddRecord("цех", &r)) return 1;
+  if (!library.Open(*place)) return 1;
+  const int writes = qEnvironmentVariableIntValue("OSTREL_TEST_WRITES");
+  const QString own = qEnvironmentVariable("OSTREL_TEST_WRITER_NAME");
+  const int w = own.mid(1).toInt();
+  for (int n = 1; writes == 0 || n <= writes; ++n) {
+    TRecord r = writes == 0 ? MakeRecord(TRecordKind::Read, SettingsText(QString::number(n), QString(16, 'A')))
+                            : MakeRecord(TRecordKind::Read, SettingsText(QString::number(w * 1000 + n - 1), "0"));
+    const QString site = writes == 0 ? QString("цех") : (n - 1) % 2 ? QString("общий") : own;
+    if (!library.AddRecord(site, &r)) {
+      std::fprintf(stderr, "%s\n", qPrintable(library.Error()));
+      return 1;
+    }
     std::printf("%d\n", r.Number);
     std::fflush(stdout);
   }
+  return 0;
 }
 
 int main(int argc, char** argv) {
