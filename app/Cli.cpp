@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <functional>
 
 #include "OstrelVersion.h"
 #include "app/CliOptions.h"
@@ -67,6 +68,12 @@ class TRun {
         if (!quiet_ && !message.empty()) PrintLine(QString::fromUtf8("message: ") + FromWire(message));
         return;
       }
+      // The panel's version as the connection check shows it: a write's
+      // record carries it too, though the file written holds none.
+      if (e.Kind == okControlText && static_cast<const TControlOut&>(e).Control == Targets::RzStatusPane2) {
+        Firmware = static_cast<const TControlOut&>(e).Text;
+        return;
+      }
       if (e.Kind != okMemo) return;
       const std::string& text = static_cast<const TMemoOut&>(e).Text;
       if (!quiet_) PrintLine(ForTerminal(text));
@@ -82,6 +89,8 @@ class TRun {
 
   // How the last read or write ended, for the library.
   QString LastOutcome;
+  // The panel's version, once the connection check has shown it.
+  std::string Firmware;
 
   // Ends the link after a signal: "ostrelgsm4: interrupted", 128 + the signal.
   int Stopped() {
@@ -162,6 +171,9 @@ class TRecorder {
     SetBeforeFinalLine([this] { Flush(); });
   }
 
+  // The panel's version for records whose settings carry none (a write's).
+  std::function<std::string()> Firmware;
+
   void Add(TRecordKind kind, const TSettings& settings, const QString& outcome) {
     TRecord r;
     r.Time = QDateTime::currentDateTimeUtc();
@@ -169,7 +181,7 @@ class TRecorder {
     r.Host = QSysInfo::machineHostName();
     r.Kind = kind;
     r.Outcome = outcome;
-    r.Firmware = FromWire(settings.Version);
+    r.Firmware = FromWire(settings.Version.empty() && Firmware ? Firmware() : settings.Version);
     r.Port = port_;
     r.Settings = SettingsText(settings, port_);
     if (!r.Settings.isEmpty()) records_.push_back(std::move(r));
@@ -706,6 +718,7 @@ int RunCommands(int argc, char* argv[]) {
   }
   TRecorder* rec = recorder ? &*recorder : nullptr;
   TRun run(parser.isSet(quietOpt), adc);
+  if (rec) rec->Firmware = [&run] { return run.Firmware; };
   // SIGINT, SIGTERM and SIGHUP stop the operation; the port is closed and
   // its lock released before the program ends with 128 + the signal.
   TShutdownSignals stopSignals([&run](int signal) { run.Interrupt(signal); });

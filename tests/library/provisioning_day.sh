@@ -52,6 +52,9 @@ expected="read:success compare:same backup:success write:success verify:success 
 [ "$kinds" = "$expected" ] || fail "history: $kinds, expected $expected"
 [ "$(python3 -c 'import json,sys; print(json.load(sys.stdin)[3]["operator"])' <<<"$history")" = anna ] \
   || fail "the operator of the write"
+# Every record names the panel's firmware, a write's too (its file holds none).
+firmware=$(python3 -c 'import json,sys; print(",".join(sorted({r["firmware"] for r in json.load(sys.stdin)})))' <<<"$history")
+[[ "$firmware" == *"VER 05"* && "$firmware" != *,* ]] || fail "the records' firmware: $firmware"
 
 # The differences for scripts: the panel against a file, two records.
 "$work/ostrelgsm4" diff --port "$work/panel" --in first.ini --quiet --json >diff.json; status=$?
