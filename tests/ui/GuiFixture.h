@@ -63,13 +63,14 @@ inline TRzGroupItem* NavItem(TForm1& form, const char* caption) {
   return form.findChild<TRzGroupItem*>(QString::fromUtf8(caption));
 }
 
-// Runs Connect with the port typed into the port dialog. While the progress
-// dialog is up, cancelWhen is asked every 10 ms; true cancels it. A dialog
-// still up after limitMs is cancelled too (and the test fails).
-inline void Connect(TForm1& form, const QString& port, std::function<bool()> cancelWhen = nullptr,
-                    int limitMs = 20000) {
-  QTimer::singleShot(0, &form, [&form, port] {
-    form.ConnectDialog()->ComPorts()->setEditText(port);
+// Runs Connect, with fill setting the connection dialog's choices before its
+// OK. While the progress dialog is up, cancelWhen is asked every 10 ms; true
+// cancels it. A dialog still up after limitMs is cancelled too (and the test
+// fails).
+inline void ConnectWith(TForm1& form, std::function<void(TdlgConnect&)> fill, std::function<bool()> cancelWhen = nullptr,
+                        int limitMs = 20000) {
+  QTimer::singleShot(0, &form, [&form, fill] {
+    fill(*form.ConnectDialog());
     form.ConnectDialog()->accept();
   });
   QElapsedTimer elapsed;
@@ -85,6 +86,13 @@ inline void Connect(TForm1& form, const QString& port, std::function<bool()> can
   form.Connect();
   watch.stop();
   QVERIFY2(elapsed.elapsed() <= limitMs, "the progress dialog did not finish in time");
+}
+
+// Connect with the port typed into the port dialog.
+inline void Connect(TForm1& form, const QString& port, std::function<bool()> cancelWhen = nullptr,
+                    int limitMs = 20000) {
+  ConnectWith(form, [port](TdlgConnect& dialog) { dialog.ComPorts()->setEditText(port); }, std::move(cancelWhen),
+              limitMs);
 }
 
 inline QStringList MemoLines(TForm1& form) { return form.Memo()->toPlainText().split('\n'); }

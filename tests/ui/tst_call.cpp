@@ -61,26 +61,15 @@ void FollowWindowLinks(TVirtualClock& clock, TForm1& form, TModemSim& modem,
 // Connect with the modem chosen in the port dialog; cancelWhen as in gui::Connect.
 void Call(TForm1& form, const QString& port, const QString& phone, std::function<bool()> cancelWhen = nullptr,
           bool waitForNetwork = true) {
-  QTimer::singleShot(0, &form, [&form, port, phone, waitForNetwork] {
-    TdlgConnect* dialog = form.ConnectDialog();
-    dialog->ComPorts()->setEditText(port);
-    dialog->SetViaModem(true);
-    dialog->SetPhone(phone);
-    dialog->SetWaitForNetwork(waitForNetwork);
-    dialog->accept();
-  });
-  QElapsedTimer elapsed;
-  elapsed.start();
-  QTimer watch;
-  watch.setInterval(10);
-  QObject::connect(&watch, &QTimer::timeout, &form, [&] {
-    TdlgSplash* splash = form.SplashDialog();
-    if (splash->isVisible() && ((cancelWhen && cancelWhen()) || elapsed.elapsed() > 30000)) splash->reject();
-  });
-  watch.start();
-  form.Connect();
-  watch.stop();
-  QVERIFY2(elapsed.elapsed() <= 30000, "the progress dialog did not finish in time");
+  gui::ConnectWith(
+      form,
+      [port, phone, waitForNetwork](TdlgConnect& dialog) {
+        dialog.ComPorts()->setEditText(port);
+        dialog.SetViaModem(true);
+        dialog.SetPhone(phone);
+        dialog.SetWaitForNetwork(waitForNetwork);
+      },
+      std::move(cancelWhen), 30000);
 }
 
 // Nobody holds the port any more: it opens (exclusively) and closes again.
