@@ -30,6 +30,7 @@
 #include "library/RecordSpool.h"
 #include "link/xModem.h"
 #include "ops/PanelSession.h"
+#include "ops/ProvisionSteps.h"
 #include "ops/Provisioning.h"
 #include "persist/IniFile.h"
 #include "persist/ProgramDir.h"
@@ -115,18 +116,21 @@ class TRun {
     return Fail(exConnect, "connection failed: " + why);
   }
 
-  // Reads the whole panel (the ADC channels too with adc) into *settings.
-  int Read(TSettings* settings) {
+  // Reads the whole panel (the ADC channels too with adc) into *settings;
+  // its result into *result when given.
+  int Read(TSettings* settings, TOperationResult* result = nullptr) {
     TProgressLine::Instance().Start(OperationSize::ReadAllCommands + (adc_ ? 12 : 0));
     const TOperationResult r = ReadPanel(session_, adc_, settings);
     TProgressLine::Instance().Stop();
+    if (result) *result = r;
     return Ended(r, false);
   }
 
-  int Write(const TSettings& settings) {
+  int Write(const TSettings& settings, TOperationResult* result = nullptr) {
     TProgressLine::Instance().Start(OperationSize::WriteAllCommands + (adc_ ? 10 : 0));
     const TOperationResult r = WritePanel(session_, settings, adc_);
     TProgressLine::Instance().Stop();
+    if (result) *result = r;
     return Ended(r, true);
   }
 
@@ -261,34 +265,58 @@ int WriteCommand(TRun& run, const QString& port, const std::string& phone, const
   TSettings settings;
   if (const auto refused = ReadSettingsForWrite(in, PanelGroups(adc), &settings)) return Fail(exUsage, *refused);
   if (const int status = run.Connect(port, phone); status != exOk) return status;
-  if (!safety.Backup.isEmpty()) {
-    TSettings panel;
-    const int read = run.Read(&panel);
-    Note(recorder, TRecordKind::Backup, panel, run.LastOutcome);
-    if (read != exOk) return read;
-    QString why;
-    if (!SaveSettingsFile(safety.Backup, panel, {port, false}, true, &why)) {
+  TProvisionSteps steps = TProvisionSteps::ForWrite(!safety.Backup.isEmpty(), safety.Verify);
+  TSettings back;  // the panel as the check read it
+  QString why;     // why the backup was not saved
+  while (!steps.Ended()) {
+    TOperationResult result;
+    int status = exOk;
+    switch (steps.Step()) {
+      case TProvisionStep::BackupRead: {
+        TSettings panel;
+        status = run.Read(&panel, &result);
+        Note(recorder, TRecordKind::Backup, panel, run.LastOutcome);
+        steps.BackupRead(result, status == exOk && SaveSettingsFile(safety.Backup, panel, {port, false}, true, &why));
+        break;
+      }
+      case TProvisionStep::Write:
+        steps.Writing(settings);
+        status = run.Write(settings, &result);
+        Note(recorder, TRecordKind::Write, settings, run.LastOutcome);
+        steps.Written(result);
+        break;
+      case TProvisionStep::VerifyRead:
+        status = run.Read(&back, &result);
+        if (status != exOk)
+          Note(recorder, TRecordKind::Verify, back, run.LastOutcome);
+        else
+          status = run.Disconnect();
+        steps.VerifyRead(result, back);
+        break;
+      default:
+        steps.Abandon();
+        break;
+    }
+    // A failed step or a signal: the run has printed the final line.
+    if (status != exOk) return status;
+  }
+  switch (steps.End()) {
+    case TProvisionEnd::BackupNotSaved:
       run.Disconnect();
       return Fail(exUsage, "the backup was not saved, nothing written: " + why);
-    }
+    case TProvisionEnd::Done:
+      if (!steps.Verify()) return run.Disconnect();
+      Note(recorder, TRecordKind::Verify, back, QStringLiteral("success"));
+      return exOk;
+    case TProvisionEnd::VerifyDiffers:
+      Note(recorder, TRecordKind::Verify, back, "the panel did not keep: " + Names(steps.Found()));
+      PrintDifferences(steps.Found());
+      return Fail(exExchange, "the panel did not keep what was written: " + Names(steps.Found()));
+    default:
+      // A failed step ends with a failed status above.
+      run.Disconnect();
+      return Fail(exExchange, QStringLiteral("the steps ended unexpectedly"));
   }
-  const int written = run.Write(settings);
-  Note(recorder, TRecordKind::Write, settings, run.LastOutcome);
-  if (written != exOk) return written;
-  if (!safety.Verify) return run.Disconnect();
-  TSettings back;
-  const int read = run.Read(&back);
-  if (read != exOk) {
-    Note(recorder, TRecordKind::Verify, back, run.LastOutcome);
-    return read;
-  }
-  if (const int status = run.Disconnect(); status != exOk) return status;
-  const std::vector<TDifference> differences = Differences(back, settings);
-  Note(recorder, TRecordKind::Verify, back,
-       differences.empty() ? QStringLiteral("success") : "the panel did not keep: " + Names(differences));
-  if (differences.empty()) return exOk;
-  PrintDifferences(differences);
-  return Fail(exExchange, "the panel did not keep what was written: " + Names(differences));
 }
 
 // diff: the panel against the file, as a write of that file would leave it.
@@ -297,19 +325,23 @@ int DiffCommand(TRun& run, const QString& port, const std::string& phone, const 
   TSettings file;
   if (const auto refused = ReadSettingsForWrite(in, PanelGroups(adc), &file)) return Fail(exUsage, *refused);
   if (const int status = run.Connect(port, phone); status != exOk) return status;
+  TProvisionSteps steps = TProvisionSteps::ForCompare();
   TSettings panel;
-  const int read = run.Read(&panel);
+  TOperationResult result;
+  const int read = run.Read(&panel, &result);
   if (read != exOk) {
     Note(recorder, TRecordKind::Compare, panel, run.LastOutcome);
     return read;
   }
   if (const int status = run.Disconnect(); status != exOk) return status;
-  const std::vector<TDifference> differences = Differences(panel, file);
+  steps.CompareRead(result, panel, file);
+  const bool same = steps.End() == TProvisionEnd::Same;
+  const std::vector<TDifference>& differences = steps.Found();
   Note(recorder, TRecordKind::Compare, panel,
-       differences.empty() ? QStringLiteral("same as ") + in
-                           : QStringLiteral("%1 settings differ from %2").arg(int(differences.size())).arg(in));
+       same ? QStringLiteral("same as ") + in
+            : QStringLiteral("%1 settings differ from %2").arg(int(differences.size())).arg(in));
   if (json) PrintDifferences(differences, true);
-  if (differences.empty()) return exOk;
+  if (same) return exOk;
   if (!json) PrintDifferences(differences);
   return Fail(exDifferent, QString::number(int(differences.size())) + " settings differ from " + in);
 }

@@ -83,29 +83,32 @@ bool TProvision::SaveOptions(const QString& fileName, QString* error) {
 QString TProvision::BackupDir() { return DataDir() + QStringLiteral("backups"); }
 
 void TProvision::UpdateActions() {
-  const bool free = form_.IsConnected() && !form_.IsBusy() && step_ == TStep::Idle;
+  const bool free = form_.IsConnected() && !form_.IsBusy() && !IsRunning();
   if (mnuCompare_) mnuCompare_->setEnabled(free);
   if (group_)
     if (TRzGroupItem* item = group_->Item(U(CompareCaption))) item->setEnabled(!form_.IsBusy());
 }
 
 bool TProvision::Compare() {
-  if (step_ != TStep::Idle || !form_.IsConnected() || form_.IsBusy()) return false;
+  if (IsRunning() || !form_.IsConnected() || form_.IsBusy()) return false;
+  steps_ = TProvisionSteps::ForCompare();
   BeginStory(OperationSize::ReadAllCommands);
-  if (StartRead(TStep::Compare)) return true;
+  if (StartRead()) return true;
   EndStory(QString());
   return false;
 }
 
 bool TProvision::WriteAll() {
   if (!BackupBeforeWrite() && !VerifyAfterWrite()) return false;
-  if (step_ != TStep::Idle || form_.IsBusy() || !form_.Link()) return true;
+  if (IsRunning() || form_.IsBusy() || !form_.Link()) return true;
+  // The options as they are now hold for the whole story.
+  steps_ = TProvisionSteps::ForWrite(BackupBeforeWrite(), VerifyAfterWrite());
   // One story: one progress over backup, write and check, one box at the end.
-  BeginStory((BackupBeforeWrite() ? OperationSize::ReadAllCommands : 0) + OperationSize::WriteAllCommands +
-             (VerifyAfterWrite() ? OperationSize::ReadAllCommands : 0));
+  BeginStory((steps_.Backup() ? OperationSize::ReadAllCommands : 0) + OperationSize::WriteAllCommands +
+             (steps_.Verify() ? OperationSize::ReadAllCommands : 0));
   backupLine_.clear();
-  if (BackupBeforeWrite()) {
-    if (!StartRead(TStep::Backup)) EndStory(QString());
+  if (steps_.Step() == TProvisionStep::BackupRead) {
+    if (!StartRead()) EndStory(QString());
     return true;
   }
   StartWrite();
@@ -130,47 +133,55 @@ void TProvision::EndStory(const QString& message) {
 
 // A read of the whole panel that stays out of the window's pages and shows
 // no message box: the step reports the outcome itself.
-bool TProvision::StartRead(TStep step) {
-  step_ = step;
+bool TProvision::StartRead() {
   if (form_.ReadAllDetached()) return true;
-  step_ = TStep::Idle;
-  UpdateActions();
+  Stop();
   return false;
 }
 
 void TProvision::StartWrite() {
-  written_ = form_.PagesSettings(TGroups::All());
-  step_ = TStep::Write;
+  steps_.Writing(form_.PagesSettings(TGroups::All()));
   if (!form_.WriteAll()) EndStory(QString());
 }
 
 void TProvision::StepFinished() {
-  const TStep step = step_;
-  if (step == TStep::Idle) return;
+  const TProvisionStep step = steps_.Step();
+  if (step == TProvisionStep::None) return;
   const bool linkUp = form_.Link() && !form_.Link()->Finished() && !form_.Link()->IsTerminated();
   if (!linkUp) {
-    if (step != TStep::Write)
-      Said(step == TStep::Compare ? TRecordKind::Compare : step == TStep::Backup ? TRecordKind::Backup
-                                                                                : TRecordKind::Verify,
+    steps_.Abandon();
+    if (step != TProvisionStep::Write)
+      Said(step == TProvisionStep::CompareRead  ? TRecordKind::Compare
+           : step == TProvisionStep::BackupRead ? TRecordKind::Backup
+                                                : TRecordKind::Verify,
            QString::fromStdString(OutcomeText(TOutcome::LinkLost)));
     // The window says the lost link in a box of its own; the story ends
     // there, in the memo.
     Report(U("Операция прервана: связь с панелью потеряна") + backupLine_);
     return EndStory(QString());
   }
-  const bool ok = form_.LastResult().Succeeded();
+  const TOperationResult& result = form_.LastResult();
+  const bool ok = result.Succeeded();
   // What was read stays here, never in the window's settings.
-  if (ok && step != TStep::Write) panel_ = form_.LastResult().Settings;
+  if (ok && step != TProvisionStep::Write) panel_ = result.Settings;
   switch (step) {
-    case TStep::Compare:
-      return CompareFinished(ok);
-    case TStep::Backup:
-      return BackupFinished(ok);
-    case TStep::Write:
-      return WriteFinished(ok);
-    case TStep::Verify:
-      return VerifyFinished(ok);
-    case TStep::Idle:
+    case TProvisionStep::CompareRead:
+      steps_.CompareRead(result, ReadSettings(), form_.PagesSettings(TGroups::All()));
+      return CompareFinished();
+    case TProvisionStep::BackupRead: {
+      QString error;
+      if (!ok) error = Failure();
+      const bool saved = ok && SaveBackup(&error);
+      steps_.BackupRead(result, saved);
+      return BackupFinished(error);
+    }
+    case TProvisionStep::Write:
+      steps_.Written(result);
+      return WriteFinished();
+    case TProvisionStep::VerifyRead:
+      steps_.VerifyRead(result, ReadSettings());
+      return VerifyFinished();
+    case TProvisionStep::None:
       break;
   }
 }
@@ -189,18 +200,18 @@ TSettings TProvision::ReadSettings() const {
   return settings;
 }
 
-void TProvision::CompareFinished(bool ok) {
-  if (!ok) {
+void TProvision::CompareFinished() {
+  if (steps_.End() == TProvisionEnd::CompareNotDone) {
     Said(TRecordKind::Compare, OutcomeWords(form_.LastResult()));
     return EndStory(U("Сравнение не выполнено: ") + Failure());
   }
   EndStory(QString());
-  const std::vector<TDifference> differences = Differences(ReadSettings(), form_.PagesSettings(TGroups::All()));
-  Said(TRecordKind::Compare, differences.empty() ? QStringLiteral("same as the pages")
-                                                 : QStringLiteral("%1 settings differ from the pages")
-                                                       .arg(int(differences.size())));
-  Report(differences.empty() ? U("Сравнение: настройки на панели и на страницах совпадают")
-                             : U("Сравнение: отличаются настройки: %1").arg(int(differences.size())));
+  const std::vector<TDifference> differences = steps_.Found();
+  const bool same = steps_.End() == TProvisionEnd::Same;
+  Said(TRecordKind::Compare, same ? QStringLiteral("same as the pages")
+                                  : QStringLiteral("%1 settings differ from the pages").arg(int(differences.size())));
+  Report(same ? U("Сравнение: настройки на панели и на страницах совпадают")
+              : U("Сравнение: отличаются настройки: %1").arg(int(differences.size())));
   if (!dialog_) {
     dialog_ = new TdlgCompare(&form_);
     // Its rows hold the panel of this connection: they go with it.
@@ -209,15 +220,12 @@ void TProvision::CompareFinished(bool ok) {
   dialog_->Show(differences);
 }
 
-void TProvision::BackupFinished(bool ok) {
-  QString error;
-  if (!ok) error = Failure();
-  const bool read = ok;
-  if (ok && !SaveBackup(&error)) ok = false;
-  Said(TRecordKind::Backup, !read  ? OutcomeWords(form_.LastResult())
-                            : ok ? QStringLiteral("success")
-                                 : QStringLiteral("the backup file was not saved"));
-  if (!ok) return EndStory(U("Резервная копия не создана, запись отменена: ") + error);
+void TProvision::BackupFinished(const QString& error) {
+  const TProvisionEnd end = steps_.End();
+  Said(TRecordKind::Backup, end == TProvisionEnd::BackupNotRead    ? OutcomeWords(form_.LastResult())
+                            : end == TProvisionEnd::BackupNotSaved ? QStringLiteral("the backup file was not saved")
+                                                                   : QStringLiteral("success"));
+  if (steps_.Ended()) return EndStory(U("Резервная копия не создана, запись отменена: ") + error);
   Report(U("Резервная копия панели: ") + lastBackup_);
   backupLine_ = U("\nРезервная копия панели: ") + lastBackup_;
   StartWrite();
@@ -258,26 +266,26 @@ void TProvision::PruneBackups(const QString& dir, const QString& keep, int kept)
   while (files.size() > kept - 1 && !files.isEmpty()) QFile::remove(files.takeFirst().absoluteFilePath());
 }
 
-void TProvision::WriteFinished(bool ok) {
-  if (!ok) return EndStory(Failure() + backupLine_);
-  if (!VerifyAfterWrite()) return EndStory(U(WriteDone) + backupLine_);
-  if (!StartRead(TStep::Verify))
+void TProvision::WriteFinished() {
+  if (steps_.End() == TProvisionEnd::WriteFailed) return EndStory(Failure() + backupLine_);
+  if (steps_.End() == TProvisionEnd::Done) return EndStory(U(WriteDone) + backupLine_);
+  if (!StartRead())
     EndStory(U("Запись всех параметров завершена, но проверка после записи не выполнена: ") + Failure() +
              backupLine_);
 }
 
-void TProvision::VerifyFinished(bool ok) {
-  if (!ok) {
+void TProvision::VerifyFinished() {
+  if (steps_.End() == TProvisionEnd::VerifyNotDone) {
     Said(TRecordKind::Verify, OutcomeWords(form_.LastResult()));
     return EndStory(U("Запись всех параметров завершена, но проверка после записи не выполнена: ") + Failure() +
                     backupLine_);
   }
-  const std::vector<TDifference> differences = Differences(ReadSettings(), written_);
+  const std::vector<TDifference> differences = steps_.Found();
   QStringList names;
   for (const TDifference& d : differences) names << FieldName(*d.Field);
-  Said(TRecordKind::Verify, differences.empty() ? QStringLiteral("success")
-                                                : "the panel did not keep: " + names.join(", "));
-  if (differences.empty()) {
+  const bool kept = steps_.End() == TProvisionEnd::Done;
+  Said(TRecordKind::Verify, kept ? QStringLiteral("success") : "the panel did not keep: " + names.join(", "));
+  if (kept) {
     Report(U("Проверка после записи: панель хранит записанные настройки"));
     return EndStory(U("Запись всех параметров завершена и проверена: панель хранит записанные настройки.") +
                     backupLine_);
@@ -294,7 +302,7 @@ void TProvision::VerifyFinished(bool ok) {
 }
 
 void TProvision::Stop() {
-  step_ = TStep::Idle;
+  steps_.Abandon();  // an ended story keeps its end
   UpdateActions();
 }
 

@@ -15,6 +15,7 @@
 #include <functional>
 
 #include "model/Settings.h"
+#include "ops/ProvisionSteps.h"
 #include "ui/OperationEnd.h"
 
 class QAction;
@@ -38,7 +39,7 @@ class TProvision : public QObject {
   // Write all with the options on; false when both are off (the caller
   // writes as usual) or when nothing could be started.
   bool WriteAll();
-  bool IsRunning() const { return step_ != TStep::Idle; }
+  bool IsRunning() const { return steps_.Step() != TProvisionStep::None; }
 
   bool BackupBeforeWrite() const;
   bool VerifyAfterWrite() const;
@@ -68,15 +69,13 @@ class TProvision : public QObject {
   void StepEnded(const TOperationEnd& end);
 
  private:
-  enum class TStep { Idle, Compare, Backup, Write, Verify };
-
-  bool StartRead(TStep step);
+  bool StartRead();
   void StepFinished();
-  void CompareFinished(bool ok);
-  void BackupFinished(bool ok);
+  void CompareFinished();
+  void BackupFinished(const QString& error);
   void StartWrite();
-  void WriteFinished(bool ok);
-  void VerifyFinished(bool ok);
+  void WriteFinished();
+  void VerifyFinished();
   void Stop();
   // A story: the steps of one user action, with one progress and one box.
   void BeginStory(int total);
@@ -95,8 +94,7 @@ class TProvision : public QObject {
   TRzGroup* group_ = nullptr;
   TdlgCompare* dialog_ = nullptr;
 
-  TStep step_ = TStep::Idle;
-  TSettings written_;      // the settings as Write all sent them
+  TProvisionSteps steps_;  // the story's steps: which one runs, how it ended
   TSettings panel_;        // what the last read of this object's steps found
   QString lastBackup_;
   QString backupLine_;     // "\nРезервная копия панели: <file>" once made
