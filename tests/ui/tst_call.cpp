@@ -265,7 +265,7 @@ class TestCall : public QObject {
     if (fault != "drop" && !connects) QCOMPARE(gui::Panel2Text(form), panel2);
     QCOMPARE(sandbox.messages, box.isEmpty() ? QStringList() : QStringList{box});
     const auto changed = Differences(before, form.PagesSettings(TGroups::All()));
-    for (const TDifference& d : changed) qWarning("%s: %s -> %s", d.Field->Key, d.Left.c_str(), d.Right.c_str());
+    for (const TDifference& d : changed) qWarning("%s: %s -> %s", d.Field->Key.c_str(), d.Left.c_str(), d.Right.c_str());
     QVERIFY(changed.empty());
 
     const TLines said = modem.ModemCommands();
