@@ -1,6 +1,10 @@
 #include "ui/SiteLibrary.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
+#include <QSocketNotifier>
 #include <QEventLoop>
 #include <QTimer>
 
@@ -9,7 +13,8 @@
 
 // What lives on the library's thread.
 struct TSiteLibrary::TWorker {
-  std::unique_ptr<TLibrary> Library;
+  // Made here, before the thread starts; opened, used and closed there only.
+  std::unique_ptr<TLibrary> Library = std::make_unique<TLibrary>();
   std::optional<TLibraryPlace> Place;
   bool Usable = false;
 
@@ -27,40 +32,91 @@ struct TSiteLibrary::TWorker {
   }
 };
 
+// Lives on the library's thread; a queued call of RunJob runs the owner's
+// oldest job there.
+class TSiteLibrary::TAgent : public QObject {
+  Q_OBJECT
+ public:
+  explicit TAgent(TSiteLibrary& owner) : owner_(owner) {}
+ public slots:
+  void RunJob() { owner_.RunNext(); }
+
+ private:
+  TSiteLibrary& owner_;
+};
+
 TSiteLibrary::TSiteLibrary(QString spoolDir, QObject* parent)
-    : QObject(parent), agent_(new QObject), worker_(std::make_unique<TWorker>()), spoolDir_(std::move(spoolDir)) {
+    : QObject(parent), agent_(new TAgent(*this)), worker_(std::make_unique<TWorker>()), spoolDir_(std::move(spoolDir)) {
+  readyFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  ready_ = new QSocketNotifier(readyFd_, QSocketNotifier::Read, this);
+  connect(ready_, &QSocketNotifier::activated, this, &TSiteLibrary::FinishReady);
   thread_.setObjectName(QStringLiteral("site library"));
   agent_->moveToThread(&thread_);
   thread_.start();
-  // The TLibrary is made and used on its thread only.
-  QMetaObject::invokeMethod(agent_, [this] { worker_->Library = std::make_unique<TLibrary>(); });
 }
 
 TSiteLibrary::~TSiteLibrary() {
   // Behind every job queued before: records still waiting are stored (or
   // spooled), and the connection is closed on its own thread.
-  QMetaObject::invokeMethod(agent_, [this] {
-    worker_->Library.reset();
-    thread_.quit();
-  });
+  Queue(
+      [this](TLibrary&) {
+        worker_->Library.reset();
+        thread_.quit();
+      },
+      [] {});
   thread_.wait();
+  // The thread's last hand-over is seen before its objects go.
+  { const std::lock_guard<std::mutex> lock(mutex_); }
   delete agent_;
+  delete ready_;
+  close(readyFd_);
 }
 
 void TSiteLibrary::Queue(std::function<void(TLibrary&)> job, std::function<void()> done) {
   ++pending_;
-  QMetaObject::invokeMethod(agent_, [this, job = std::move(job), done = std::move(done)] {
-    // Nothing thrown leaves the library's thread.
-    try {
-      job(*worker_->Library);
-    } catch (...) {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    jobs_.push_back({std::move(job), std::move(done)});
+  }
+  QMetaObject::invokeMethod(agent_, "RunJob", Qt::QueuedConnection);
+}
+
+void TSiteLibrary::RunNext() {
+  TJob job;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (jobs_.empty()) return;
+    job = std::move(jobs_.front());
+    jobs_.pop_front();
+  }
+  // Nothing thrown leaves the library's thread.
+  try {
+    job.Work(*worker_->Library);
+  } catch (...) {
+  }
+  // The signal too is given under the lock: once the window holds the lock
+  // after the thread has ended, the descriptor is no longer in use.
+  const std::lock_guard<std::mutex> lock(mutex_);
+  done_.push_back(std::move(job.Done));
+  const uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = write(readyFd_, &one, sizeof one);
+}
+
+void TSiteLibrary::FinishReady() {
+  uint64_t count = 0;
+  [[maybe_unused]] ssize_t n = read(readyFd_, &count, sizeof count);
+  for (;;) {
+    std::function<void()> done;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      if (done_.empty()) return;
+      done = std::move(done_.front());
+      done_.pop_front();
     }
-    QMetaObject::invokeMethod(this, [this, done] {
-      --pending_;
-      done();
-      if (pending_ == 0) emit Idle();
-    });
-  });
+    --pending_;
+    done();
+    if (pending_ == 0) emit Idle();
+  }
 }
 
 void TSiteLibrary::Open(const TLibraryPlace& place) {
@@ -163,3 +219,5 @@ bool TSiteLibrary::WaitIdle(int timeoutMs) {
   loop.exec();
   return pending_ == 0;
 }
+
+#include "SiteLibrary.moc"

@@ -7,18 +7,28 @@
 // in a callback or a signal (never after this object is gone). A record that
 // the library cannot take waits in the spool (library/RecordSpool.h), which
 // is stored whenever the library opens.
+//
+// Jobs and their answers change threads in queues under a mutex; a queued
+// call (to the library's thread) or an eventfd (back to the GUI thread) only
+// says that one is waiting. So every hand-over is ordered by the mutex, which
+// the thread checker sees as well, and no event made on one thread is left
+// for the other to delete.
 #pragma once
 
 #include <QObject>
 #include <QString>
 #include <QThread>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
 #include "library/Library.h"
 #include "model/Settings.h"
+
+class QSocketNotifier;
 
 class TSiteLibrary : public QObject {
   Q_OBJECT
@@ -69,12 +79,26 @@ class TSiteLibrary : public QObject {
   void Idle();
 
  private:
+  // GUI thread: runs the answers of the jobs that have run, oldest first.
+  void FinishReady();
   void Queue(std::function<void(TLibrary&)> job, std::function<void()> done);
+  // The library's thread: runs the oldest waiting job.
+  void RunNext();
 
   struct TWorker;
+  struct TJob {
+    std::function<void(TLibrary&)> Work;
+    std::function<void()> Done;
+  };
+  class TAgent;
   QThread thread_;
-  QObject* agent_;  // lives on thread_: the queued jobs' context
+  TAgent* agent_;  // lives on thread_
   std::unique_ptr<TWorker> worker_;  // used on thread_ only
+  std::mutex mutex_;                 // guards jobs_ and done_
+  std::deque<TJob> jobs_;
+  std::deque<std::function<void()>> done_;
+  int readyFd_ = -1;  // readable while done_ may hold answers
+  QSocketNotifier* ready_ = nullptr;
   QString spoolDir_;
   bool open_ = false;
   bool readOnly_ = false;
