@@ -10,7 +10,11 @@
 // command the 10 ms drain before it and 1 ms after each character (carriage
 // return included), plus the idle step's 10 ms drain once.
 //
-//   bench_cli_speed PROGRAM [RUNS]
+// With FLOOR (bench_qt_floor), the first byte is also measured for a bare
+// Qt program that opens the port at once and drains 10 ms: what the program
+// takes beyond that is its own.
+//
+//   bench_cli_speed PROGRAM [RUNS] [FLOOR]
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -138,6 +142,23 @@ double Median(std::vector<double> values) {
   return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+// The median time from exec to the first byte of a program that sends "+v"
+// first; a negative value when a run failed.
+double FirstByte(TTrace& trace, const std::vector<std::string>& args, const std::string& errorFile, int runs) {
+  std::vector<double> firstBytes;
+  for (int i = 0; i < runs; ++i) {
+    trace.Clear();
+    TUsage usage;
+    const TSimClock::time_point spawned = TSimClock::now();
+    const int rc = RunProgram(args, errorFile, usage);
+    std::lock_guard lock(trace.Mutex);
+    if (rc != 0 || trace.Commands.empty() || trace.Commands.front().second != "+v") return -1;
+    firstBytes.push_back(std::chrono::duration<double, std::milli>(trace.Commands.front().first - spawned).count() -
+                         kCharacterMs * static_cast<double>(trace.Commands.front().second.size()));
+  }
+  return Median(firstBytes);
+}
+
 bool Bench(const char* name, TTrace& trace, const std::vector<std::string>& args, const std::string& errorFile,
            int runs) {
   std::vector<double> elapsed;
@@ -184,7 +205,7 @@ bool Bench(const char* name, TTrace& trace, const std::vector<std::string>& args
 
 int main(int argc, char* argv[]) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: bench_cli_speed PROGRAM [RUNS]\n");
+    std::fprintf(stderr, "usage: bench_cli_speed PROGRAM [RUNS] [FLOOR]\n");
     return 2;
   }
   const std::string program = argv[1];
@@ -213,6 +234,15 @@ int main(int argc, char* argv[]) {
   const bool ok =
       Bench("read", trace, {program, "read", "--port", port, "--out", file, "--quiet"}, errors, runs) &&
       Bench("write", trace, {program, "write", "--port", port, "--in", file, "--quiet"}, errors, runs);
+  if (ok && argc > 3) {
+    const double floor = FirstByte(trace, {argv[3], port}, errors, runs);
+    if (floor < 0) {
+      std::fprintf(stderr, "bench_cli_speed: %s failed, its standard error is in %s\n", argv[3], errors.c_str());
+      return 1;
+    }
+    std::printf("first byte of a bare Qt program that opens the port at once and drains 10 ms: median %.1f ms\n",
+                floor);
+  }
   // A failed run's standard error is kept for reading.
   if (ok) std::filesystem::remove_all(dir);
   return ok ? 0 : 1;

@@ -3,7 +3,8 @@
 #   - `ostrelgsm4 read` and `write` against the panel simulator, RUNS times each: the median time
 #     from the answer to the connection check to the last answer, the floor of the commands sent,
 #     and their ratio;
-#     also the time from exec to the first byte on the line and the peak RSS;
+#     also the time from exec to the first byte on the line and the peak RSS, and the first byte
+#     of a bare Qt program that opens the port at once and drains 10 ms (the stack's own floor);
 #   - the instructions a whole `read` executes (callgrind);
 #   - the idle CPU of the window over SECONDS, disconnected and connected after "Прочитать всё".
 #   scripts/bench.sh [RUNS] [SECONDS]      (10 and 30 by default; uses build/)
@@ -15,10 +16,10 @@ build="$root/build"
 
 bash "$root/scripts/setup.sh"
 [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j2 --target ostrelgsm4 ostrelgsm4-panel-sim bench_cli_speed
+cmake --build "$build" -j2 --target ostrelgsm4 ostrelgsm4-panel-sim bench_cli_speed bench_qt_floor
 
 # Timings suffer on a busy machine: say how busy it was.
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
-"$build/bench/bench_cli_speed" "$build/app/ostrelgsm4" "$runs"
+"$build/bench/bench_cli_speed" "$build/app/ostrelgsm4" "$runs" "$build/bench/bench_qt_floor"
 bash "$root/bench/cli_instructions.sh" "$build"
 bash "$root/bench/gui_idle.sh" "$build" "$seconds"
