@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
@@ -17,6 +18,7 @@
 #include "persist/ProgramDir.h"
 #include "tests/ui/GuiFixture.h"
 #include "tools/PanelSim.h"
+#include "ui/Provision.h"
 #include "ui/KeyDialog.h"
 #include "ui/f_common.h"
 #include "ui/f_gsm.h"
@@ -29,6 +31,7 @@ class TestExchangeGui : public QObject {
   Q_OBJECT
 
  private slots:
+  void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
   void init() { sandbox.Enter(); }
   void cleanup() { sandbox.Leave(); }
 
@@ -167,23 +170,31 @@ class TestExchangeGui : public QObject {
   }
 
   // A read that fails anywhere, loses the link or is stopped leaves every
-  // page exactly as it was, also the ones read before the failure.
+  // page exactly as it was, also the ones read before the failure: Read all,
+  // a page's read, compare, the backup before Write all and the check after
+  // it.
   void failedReadLeavesThePages_data() {
+    QTest::addColumn<QString>("operation");
     QTest::addColumn<QString>("prefix");
     QTest::addColumn<int>("kind");
-    QTest::addColumn<bool>("all");
-    QTest::newRow("common-entry-unconfirmed") << "+rt05" << int(ostrel::sim::EFault::NoOk) << true;
-    QTest::newRow("key-refused") << "+rk3" << int(ostrel::sim::EFault::Refuse) << true;
-    QTest::newRow("ring-error") << "+rh" << int(ostrel::sim::EFault::Error) << true;
-    QTest::newRow("line-dropped-at-a-key") << "+rk6" << int(ostrel::sim::EFault::CloseLine) << true;
-    QTest::newRow("call-lost-at-gsm") << "+rg" << int(ostrel::sim::EFault::NoCarrier) << true;
-    QTest::newRow("disconnect-during-keys") << "+rk4" << -1 << true;
-    QTest::newRow("page-read-stopped") << "+rq03" << -1 << false;
+    QTest::newRow("common-entry-unconfirmed") << "readAll" << "+rt05" << int(ostrel::sim::EFault::NoOk);
+    QTest::newRow("key-refused") << "readAll" << "+rk3" << int(ostrel::sim::EFault::Refuse);
+    QTest::newRow("ring-error") << "readAll" << "+rh" << int(ostrel::sim::EFault::Error);
+    QTest::newRow("line-dropped-at-a-key") << "readAll" << "+rk6" << int(ostrel::sim::EFault::CloseLine);
+    QTest::newRow("call-lost-at-gsm") << "readAll" << "+rg" << int(ostrel::sim::EFault::NoCarrier);
+    QTest::newRow("disconnect-during-keys") << "readAll" << "+rk4" << -1;
+    QTest::newRow("page-read-stopped") << "read" << "+rq03" << -1;
+    QTest::newRow("compare-line-dropped") << "compare" << "+rk2" << int(ostrel::sim::EFault::CloseLine);
+    QTest::newRow("compare-stopped") << "compare" << "+rt07" << -1;
+    QTest::newRow("backup-call-lost") << "backup" << "+rk5" << int(ostrel::sim::EFault::NoCarrier);
+    QTest::newRow("backup-stopped") << "backup" << "+rg" << -1;
+    QTest::newRow("check-line-dropped") << "verify" << "+rk8" << int(ostrel::sim::EFault::CloseLine);
+    QTest::newRow("check-stopped") << "verify" << "+rt02" << -1;
   }
   void failedReadLeavesThePages() {
+    QFETCH(QString, operation);
     QFETCH(QString, prefix);
     QFETCH(int, kind);
-    QFETCH(bool, all);
     TPanelState state;
     for (int n = 0; n < 12; ++n) state.Phones[n] = "8916000000" + std::to_string(n);
     state.Keys[1] = "0123456789ABCDEF";
@@ -192,7 +203,9 @@ class TestExchangeGui : public QObject {
     panel.SetState(state);
     if (kind >= 0) panel.AddFault({prefix.toStdString(), ostrel::sim::EFault(kind), false, 0, ""});
     panel.Start();
-    TForm1 form;
+    TForm1 form(nullptr, false);
+    form.Provision()->SetBackupBeforeWrite(operation == "backup");
+    form.Provision()->SetVerifyAfterWrite(operation == "verify");
     gui::Connect(form, QString::fromStdString(panel.SlavePath()));
     QVERIFY(form.IsConnected());
     Find<QLineEdit>(form.CommonPage(), "etPhone1")->setText("555");
@@ -200,19 +213,28 @@ class TestExchangeGui : public QObject {
     // thumbs it cannot draw apart).
     const TSettings before = form.PagesSettings(TGroups::All());
 
-    QVERIFY(all ? form.ReadAll() : form.Read());
+    const bool started = operation == "readAll"   ? form.ReadAll()
+                         : operation == "read"    ? form.Read()
+                         : operation == "compare" ? form.Provision()->Compare()
+                                                  : form.Provision()->WriteAll();
+    QVERIFY(started);
     // Stopped by the user: the window disconnects once the command went out.
     if (kind < 0) {
-      QTRY_VERIFY_WITH_TIMEOUT(Sent(panel, prefix.toStdString()), 20000);
+      QTRY_VERIFY_WITH_TIMEOUT(Sent(panel, prefix.toStdString()), 40000);
       form.Disconnect();
     }
-    QTRY_VERIFY_WITH_TIMEOUT(!form.IsBusy(), 40000);
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsBusy() && !form.Provision()->IsRunning(), 60000);
     QVERIFY(!form.LastResult().Succeeded());
     for (const TDifference& d : Differences(form.PagesSettings(TGroups::All()), before))
       QFAIL(qPrintable(QString::fromStdString(d.Field->Key + ": " + d.Left + " / " + d.Right)));
     QCOMPARE(Find<QLineEdit>(form.CommonPage(), "etPhone1")->text(), QString("555"));
     QCOMPARE(gui::PagesAgainstModel(form), QStringList());
     QVERIFY(!messages.contains(QString::fromUtf8("Чтение всех параметров завершено!")));
+    // The backup's read failed: nothing was written.
+    if (operation == "backup")
+      for (const std::string& command : panel.Commands()) QVERIFY2(command.rfind("+w", 0) != 0, command.c_str());
+    // The check's read failed after the write: the panel holds the pages.
+    if (operation == "verify") QCOMPARE(panel.State().Phones[0], std::string("555"));
   }
 
  private:
