@@ -201,7 +201,10 @@ class TestExchangeGui : public QObject {
     state.GsmModule = 2;
     TPanelSim panel;
     panel.SetState(state);
-    if (kind >= 0) panel.AddFault({prefix.toStdString(), ostrel::sim::EFault(kind), false, 0, ""});
+    // Stopped by the user: the panel falls silent at the command, so the stop
+    // comes while the operation waits for it, however slow the machine.
+    panel.AddFault({prefix.toStdString(), kind >= 0 ? ostrel::sim::EFault(kind) : ostrel::sim::EFault::Silence,
+                    false, 0, ""});
     panel.Start();
     TForm1 form(nullptr, false);
     form.Provision()->SetBackupBeforeWrite(operation == "backup");
@@ -218,7 +221,7 @@ class TestExchangeGui : public QObject {
                          : operation == "compare" ? form.Provision()->Compare()
                                                   : form.Provision()->WriteAll();
     QVERIFY(started);
-    // Stopped by the user: the window disconnects once the command went out.
+    // The window disconnects once the command went out.
     if (kind < 0) {
       QTRY_VERIFY_WITH_TIMEOUT(Sent(panel, prefix.toStdString()), 40000);
       form.Disconnect();
