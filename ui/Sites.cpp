@@ -642,8 +642,9 @@ void TSites::OpenAttachDialog() {
     connect(attach_, &TdlgAttach::Attach, this, &TSites::Attach);
     connect(attach_, &TdlgAttach::Declined, this, &TSites::DeclineAttach);
     connect(attach_, &TdlgAttach::NewSite, this, [this] {
+      // A card cancelled is "not now": the offer stays in the status bar.
       std::optional<TSite> site = EditCard(TSite(), &form_);
-      if (!site) return DeclineAttach();
+      if (!site) return;
       const QString name = site->Name;
       SaveSite(QString(), *site, [this, name](bool ok) {
         if (ok) Attach(name);

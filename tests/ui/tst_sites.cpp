@@ -314,6 +314,75 @@ class TestSites : public QObject {
     QCOMPARE(int(library->History(U("Дача")).size()), 2);
   }
 
+  // A read whose phones no site shares: "Новый объект…" makes the site from
+  // its card, stores the read there and makes it current. A card that is
+  // cancelled makes nothing and leaves the offer standing.
+  void readAttachedToANewSite() {
+    AddSite(*library, U("Гараж"));
+    AddRecord(*library, U("Гараж"), TRecordKind::Read, Settings("+79030000000", 30));
+    TPanelState state;
+    state.Phones[2] = "+79165554433";
+    TPanelSim panel;
+    panel.SetState(state);
+    panel.Start();
+    TForm1 form(nullptr, false);
+    TSites& sites = *form.Sites();
+    sites.OpenLibrary(place);
+    QVERIFY(sites.Library()->WaitIdle());
+    gui::Connect(form, QString::fromStdString(panel.SlavePath()));
+    // The card's dialog answers as card says; the real one comes back after.
+    struct TRestore {
+      decltype(TSites::EditCard) saved = TSites::EditCard;
+      ~TRestore() { TSites::EditCard = saved; }
+    } restore;
+    std::optional<TSite> card;
+    TSites::EditCard = [&card](const TSite&, QWidget*) { return card; };
+    auto offerNewSite = [&](int suggested) {
+      QVERIFY(form.ReadAll());
+      QTRY_VERIFY_WITH_TIMEOUT(!form.IsBusy(), 20000);
+      QVERIFY(sites.Library()->WaitIdle());
+      QVERIFY(sites.OfferBar()->isVisibleTo(&form));
+      sites.OfferBar()->findChild<QPushButton*>("btAttachOffer")->click();
+      TdlgAttach* offer = sites.AttachDialog();
+      QVERIFY(offer && offer->isVisible());
+      QCOMPARE(offer->List()->count(), suggested);
+      QCOMPARE(offer->AttachButton()->isEnabled(), suggested > 0);
+      offer->NewButton()->click();
+      QVERIFY(!offer->isVisible());
+    };
+
+    card = TSite();
+    card->Name = U("Склад");
+    card->Address = U("ул. Полевая, 3");
+    offerNewSite(0);
+    if (QTest::currentTestFailed()) return;
+    QVERIFY(sites.Library()->WaitIdle());
+    QCOMPARE(sites.CurrentSite(), U("Склад"));
+    QVERIFY(!sites.OfferBar()->isVisibleTo(&form));
+    const auto history = library->History(U("Склад"));
+    QCOMPARE(int(history.size()), 1);
+    QCOMPARE(history.front().Kind, TRecordKind::Read);
+    QCOMPARE(RecordSettings(library->Record(U("Склад"), 1)->Settings).Phone[2], std::string("+79165554433"));
+    QCOMPARE(int(library->History(U("Гараж")).size()), 1);
+
+    // No current site again (the new site is suggested now), and the card
+    // cancelled: nothing is made, and the offer stands until it is declined.
+    sites.SetCurrentSite(QString());
+    card.reset();
+    offerNewSite(1);
+    if (QTest::currentTestFailed()) return;
+    QVERIFY(sites.Library()->WaitIdle());
+    QCOMPARE(sites.CurrentSite(), QString());
+    QVERIFY(sites.OfferBar()->isVisibleTo(&form));
+    sites.OfferBar()->findChild<QPushButton*>("btDeclineOffer")->click();
+    QVERIFY(!sites.OfferBar()->isVisibleTo(&form));
+    QVERIFY(form.ReadAll());
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsBusy(), 20000);
+    QVERIFY(sites.Library()->WaitIdle());
+    QVERIFY(!sites.OfferBar()->isVisibleTo(&form));
+    QCOMPARE(int(library->History(U("Склад")).size()), 1);
+  }
+
   // "Позвонить": the modem on the port of the port dialog dials the site's
   // number, the site becomes current and its records carry the number.
   void callDialsTheSitesNumber() {
