@@ -14,7 +14,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSysInfo>
-#include <QTemporaryDir>
 #include <QSerialPortInfo>
 #include <algorithm>
 #include <csignal>
@@ -347,23 +346,14 @@ int DiffCommand(TRun& run, const QString& port, const std::string& phone, const 
 }
 
 // sites, history, show, library: the library alone, no panel.
-// The settings a record holds, read as the window loads a file.
-std::optional<TSettings> RecordSettings(const TRecord& record, QString* why) {
-  QTemporaryDir dir;
-  const QString name = dir.filePath(QStringLiteral("record.ini"));
-  QFile file(name);
-  if (!dir.isValid() || !file.open(QIODevice::WriteOnly) || file.write(record.Settings) < 0 || !file.flush()) {
-    *why = QStringLiteral("cannot read record %1: no room for a temporary file").arg(record.Number);
+// The settings a record holds, as the window's compare reads them.
+std::optional<TSettings> SettingsOfRecord(const TRecord& record, QString* why) {
+  TSettings settings = RecordSettings(record.Settings);
+  if (settings.Groups == TGroups::None()) {
+    *why = QStringLiteral("record %1 holds no settings").arg(record.Number);
     return std::nullopt;
   }
-  file.close();
-  TDecodedSettings decoded;
-  QString error;
-  if (!LoadSettingsFile(name, TSettings(), &decoded, &error) && !decoded.Taken) {
-    *why = QStringLiteral("record %1 holds no settings: %2").arg(record.Number).arg(error);
-    return std::nullopt;
-  }
-  return decoded.Settings;
+  return settings;
 }
 
 std::optional<int> RecordNumber(const QString& text) {
@@ -382,8 +372,8 @@ int HistoryDiff(TLibrary& library, const QString& site, const QString& first, co
   const auto b = library.Record(site, *m);
   if (!b) return Fail(exUsage, library.Error());
   QString why;
-  const auto left = RecordSettings(*a, &why);
-  const auto right = left ? RecordSettings(*b, &why) : std::nullopt;
+  const auto left = SettingsOfRecord(*a, &why);
+  const auto right = left ? SettingsOfRecord(*b, &why) : std::nullopt;
   if (!right) return Fail(exLibrary, why);
   const std::vector<TDifference> differences = Differences(*left, *right);
   PrintDifferences(differences, json, QStringLiteral("record %1").arg(*n), QStringLiteral("record %1").arg(*m),

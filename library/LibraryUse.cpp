@@ -3,9 +3,6 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include <QFile>
-#include <QTemporaryDir>
-
 #include "model/Fields.h"
 #include "persist/IniFile.h"
 #include "persist/ProgramDir.h"
@@ -33,24 +30,19 @@ QString SystemUser() {
 }
 
 QByteArray RecordSettingsText(const TSettings& settings, const QString& port) {
-  QTemporaryDir dir;
-  const QString name = dir.filePath(QStringLiteral("record.ini"));
-  QString why;
-  if (!dir.isValid() || !SaveSettingsFile(name, settings, {port, false}, true, &why)) return {};
-  QFile file(name);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  TIniFile ini{QString()};
+  ini.LoadText(QByteArray());
+  EncodeSettings(settings, {port, false}, ini);
+  return ini.Text();
 }
 
 TSettings RecordSettings(const QByteArray& text) {
   TSettings none;
   none.Groups = TGroups::None();
-  QTemporaryDir dir;
-  const QString name = dir.filePath(QStringLiteral("record.ini"));
-  QFile file(name);
-  if (!dir.isValid() || !file.open(QIODevice::WriteOnly) || file.write(text) != text.size()) return none;
-  file.close();
-  TIniFile ini(name);
-  if (!ini.Load()) return none;
+  // No record of ours comes near a settings file's size limit.
+  if (text.size() > TIniFile::kMaxFileSize) return none;
+  TIniFile ini{QString()};
+  ini.LoadText(text);
   // A record of one page's read holds that page's group only.
   TGroups present;
   for (const TField& f : Fields())

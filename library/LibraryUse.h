@@ -26,7 +26,7 @@ QString LibrarySpoolDir();
 QString SystemUser();
 
 // The settings as the text of a settings file, with "Connect"/"ComPort" set
-// to port; empty when it could not be made.
+// to port: the bytes Save would write to a new file.
 QByteArray RecordSettingsText(const TSettings& settings, const QString& port);
 
 // A record's settings back as a value: the groups whose sections the text

@@ -116,7 +116,17 @@ bool TIniFile::Load() {
     case TFileRead::Ok:
       break;
   }
+  Parse(data);
+  return true;
+}
 
+void TIniFile::LoadText(const QByteArray& data) {
+  lines_.clear();
+  eol_ = "\r\n";
+  Parse(data);
+}
+
+void TIniFile::Parse(const QByteArray& data) {
   int crlfCount = 0;
   int lfCount = 0;
   qsizetype start = 0;
@@ -134,7 +144,12 @@ bool TIniFile::Load() {
   }
   if (lfCount > crlfCount) eol_ = "\n";
   loaded_ = true;
-  return true;
+}
+
+QByteArray TIniFile::Text() const {
+  QByteArray data;
+  for (const TLine& line : lines_) data += line.text + line.eol;
+  return data;
 }
 
 std::vector<TIniFile::TKeyLine> TIniFile::KeyLines() const {
@@ -310,8 +325,7 @@ bool TIniFile::Save(QString* error) {
   // Without a successful Load we do not know the lines we would overwrite.
   if (!loaded_) return fail();
 
-  QByteArray data;
-  for (const TLine& line : lines_) data += line.text + line.eol;
+  const QByteArray data = Text();
 
   // A file we create holds phone numbers and keys: its owner alone reads it.
   // An existing file keeps its mode (QSaveFile carries it over).

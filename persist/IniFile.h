@@ -64,6 +64,11 @@ class TIniFile {
   // False (and Save refuses) when the name is taken by anything but a
   // regular file.
   bool LoadEmpty();
+  // Reads text kept elsewhere (a record of the site library) as Load reads a
+  // file's bytes; Save would still write to the file name.
+  void LoadText(const QByteArray& data);
+  // The lines as Save writes them.
+  QByteArray Text() const;
 
   // Every key line below a section, in file order, with its 1-based line
   // number; a name given twice in one section appears twice.
@@ -112,6 +117,7 @@ class TIniFile {
     QString prefix;   // key line: text up to "=" and the blanks after it
   };
 
+  void Parse(const QByteArray& data);
   static TLine ParseLine(QByteArray text, QByteArray eol);
   TLine NewLine(const QString& text) const;
   int FindKey(const QString& section, const QString& key) const;

@@ -167,7 +167,7 @@ class TestCli : public QObject {
 
   void exchangeFailureLeavesTheFileUnchanged() {
     TPanelSim sim;
-    sim.AddFault({"+rk4", EFault::NoOk, false});
+    sim.AddFault({"+rk4", EFault::NoOk, false, 0, ""});
     sim.Start();
     QTemporaryDir dir;
     const QString out = dir.filePath("panel.ini");

@@ -165,6 +165,11 @@ void TestIniFile::edit() {
   QVERIFY2(ini.Save(&error), qPrintable(error));
   QCOMPARE(ReadBytes(path), expected);
   QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"current.ini"});
+  // The same text kept in memory (a library record) edits to the same bytes.
+  TIniFile text{QString()};
+  text.LoadText(exists ? input : QByteArray());
+  Write(text, section, key, value);
+  QCOMPARE(text.Text(), expected);
 
   if (readBack.isValid()) {
     TIniFile again(path);
