@@ -162,8 +162,6 @@ std::optional<TLibraryPlace> FindLibrary(const QString& option, QString* why) { 
 
 QString SpoolDir() { return LibrarySpoolDir(); }
 
-QByteArray SettingsText(const TSettings& settings, const QString& port) { return RecordSettingsText(settings, port); }
-
 // The records of one panel command with --site: kept while the panel is
 // worked, stored after it (or before the final line), so the panel never
 // waits for the library. One warning line at most.
@@ -186,8 +184,8 @@ class TRecorder {
     r.Outcome = outcome;
     r.Firmware = FromWire(settings.Version.empty() && Firmware ? Firmware() : settings.Version);
     r.Port = port_;
-    r.Settings = SettingsText(settings, port_);
-    if (!r.Settings.isEmpty()) records_.push_back(std::move(r));
+    r.Settings = RecordSettingsText(settings, port_);
+    records_.push_back(std::move(r));
   }
 
   void Flush() {
@@ -547,7 +545,7 @@ int ImportDir(TLibrary& library, const QString& dirName) {
       }
     }
     TRecord record;
-    record.Settings = SettingsText(settings, QString());
+    record.Settings = RecordSettingsText(settings, QString());
     // Importing a folder again adds only what changed.
     const std::vector<TRecord> history = library.History(site);
     if (!history.empty()) {

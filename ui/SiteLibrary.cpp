@@ -170,10 +170,6 @@ void TSiteLibrary::Store(const QString& site, TRecord record, const TSettings& s
       [this, site, record, settings, spoolDir](TLibrary&) mutable {
         TStored stored;
         record.Settings = RecordSettingsText(settings, record.Port);
-        if (record.Settings.isEmpty()) {
-          stored.Warning = QStringLiteral("the settings could not be put into a record");
-          return stored;
-        }
         TRecordSpool spool(spoolDir);
         QString why;
         // A library that was away is tried again: the record and what waits go in.

@@ -270,17 +270,11 @@ class TestSites : public QObject {
     AddRecord(*library, U("Дача"), TRecordKind::Read, Settings("+79161112233", 30));
     AddSite(*library, U("Гараж"));
     AddRecord(*library, U("Гараж"), TRecordKind::Read, Settings("+79030000000", 30));
-    TPanelState state;
-    state.Phones[2] = "+79161112233";
     TPanelSim panel;
-    panel.SetState(state);
-    panel.Start();
     TForm1 form(nullptr, false);
     TSites& sites = *form.Sites();
-    sites.OpenLibrary(place);
-    QVERIFY(sites.Library()->WaitIdle());
+    ConnectWithLibrary(form, panel, "+79161112233");
     const QString port = QString::fromStdString(panel.SlavePath());
-    gui::Connect(form, port);
 
     QVERIFY(form.ReadAll());
     QTRY_VERIFY_WITH_TIMEOUT(!form.IsBusy(), 20000);
@@ -320,16 +314,10 @@ class TestSites : public QObject {
   void readAttachedToANewSite() {
     AddSite(*library, U("Гараж"));
     AddRecord(*library, U("Гараж"), TRecordKind::Read, Settings("+79030000000", 30));
-    TPanelState state;
-    state.Phones[2] = "+79165554433";
     TPanelSim panel;
-    panel.SetState(state);
-    panel.Start();
     TForm1 form(nullptr, false);
     TSites& sites = *form.Sites();
-    sites.OpenLibrary(place);
-    QVERIFY(sites.Library()->WaitIdle());
-    gui::Connect(form, QString::fromStdString(panel.SlavePath()));
+    ConnectWithLibrary(form, panel, "+79165554433");
     // The card's dialog answers as card says; the real one comes back after.
     struct TRestore {
       decltype(TSites::EditCard) saved = TSites::EditCard;
@@ -496,6 +484,18 @@ class TestSites : public QObject {
   }
 
  private:
+  // The panel started with phone 3 given, and the window connected to it
+  // with the test's library open and no current site.
+  void ConnectWithLibrary(TForm1& form, TPanelSim& panel, const char* phone3) {
+    TPanelState state;
+    state.Phones[2] = phone3;
+    panel.SetState(state);
+    panel.Start();
+    form.Sites()->OpenLibrary(place);
+    QVERIFY(form.Sites()->Library()->WaitIdle());
+    gui::Connect(form, QString::fromStdString(panel.SlavePath()));
+  }
+
   gui::TSandbox sandbox;
   std::unique_ptr<QTemporaryDir> dir;
   TLibraryPlace place;
