@@ -215,7 +215,7 @@ void PrintDifferences(const std::vector<TDifference>& differences, bool json = f
                       const QString& left = QStringLiteral("panel"), const QString& right = QStringLiteral("file"),
                       const QString& leftKey = QStringLiteral("panel"), const QString& rightKey = QStringLiteral("file")) {
   if (!json) {
-    for (const TDifference& d : differences) PrintOut(DifferenceLine(d, left, right).toUtf8() + '\n');
+    for (const TDifference& d : differences) PrintOut(EscapeControls(DifferenceLine(d, left, right)).toUtf8() + '\n');
     return;
   }
   QJsonArray array;
@@ -225,7 +225,7 @@ void PrintDifferences(const std::vector<TDifference>& differences, bool json = f
                              {"name", QString::fromStdString(d.Field->Display)},
                              {leftKey, QString::fromStdString(d.Left)},
                              {rightKey, QString::fromStdString(d.Right)}});
-  PrintOut(QJsonDocument(array).toJson(QJsonDocument::Indented));
+  PrintOut(ShownJson(QJsonDocument(array)));
 }
 
 QString Names(const std::vector<TDifference>& differences) {
@@ -412,7 +412,7 @@ int LibraryCommand(const QString& command, const QStringList& args, const QStrin
         PrintOut((EscapeControls(site.Name) + u'\t' + EscapeControls(site.Address)).toUtf8() + '\n');
       }
     }
-    if (json) PrintOut(QJsonDocument(array).toJson(QJsonDocument::Indented));
+    if (json) PrintOut(ShownJson(QJsonDocument(array)));
     return exOk;
   }
   const QString site = args.value(0);
@@ -433,7 +433,7 @@ int LibraryCommand(const QString& command, const QStringList& args, const QStrin
         PrintOut(fields.join(u'\t').toUtf8() + '\n');
       }
     }
-    if (json) PrintOut(QJsonDocument(array).toJson(QJsonDocument::Indented));
+    if (json) PrintOut(ShownJson(QJsonDocument(array)));
     return exOk;
   }
   // show
@@ -449,7 +449,7 @@ int LibraryCommand(const QString& command, const QStringList& args, const QStrin
   }
   const auto record = library.Record(site, number);
   if (!record) return Fail(exUsage, library.Error());
-  PrintOut(record->Settings);
+  PrintOut(ShownLines(FromWire(record->Settings.toStdString())).toUtf8());
   return exOk;
 }
 

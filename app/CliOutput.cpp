@@ -1,7 +1,6 @@
 #include "app/CliOutput.h"
 
-#include <functional>
-
+#include <QStringList>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -45,10 +44,35 @@ void TProgressLine::Show() {
   shown_ = true;
 }
 
+QString ShownLines(const QString& text) {
+  QStringList lines = text.split(u'\n');
+  for (qsizetype i = 0; i < lines.size(); ++i) {
+    // "\r\n" ends a line too; a lone "\r" is escaped like any other.
+    const bool crlf = i + 1 < lines.size() && lines[i].endsWith(u'\r');
+    lines[i] = crlf ? EscapeControls(lines[i].chopped(1)) + u'\r' : EscapeControls(lines[i]);
+  }
+  return lines.join(u'\n');
+}
+
+QByteArray ShownJson(const QJsonDocument& document) {
+  const QString json = QString::fromUtf8(document.toJson(QJsonDocument::Indented));
+  QString shown;
+  shown.reserve(json.size());
+  // The document's own line ends are its only raw line feeds: strings hold
+  // theirs as "\n".
+  for (const QChar c : json) {
+    if (c != u'\n' && IsEscapedControl(c.unicode()))
+      shown += QStringLiteral("\\u%1").arg(unsigned(c.unicode()), 4, 16, QChar(u'0'));
+    else
+      shown += c;
+  }
+  return shown.toUtf8();
+}
+
 void PrintLine(const QString& text) {
   TProgressLine& progress = TProgressLine::Instance();
   progress.Hide();
-  const QByteArray bytes = text.toUtf8();
+  const QByteArray bytes = ShownLines(text).toUtf8();
   std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
   std::fputc('\n', stderr);
   progress.Show();

@@ -4,6 +4,7 @@
 // Main thread only.
 #pragma once
 
+#include <QJsonDocument>
 #include <QString>
 #include <functional>
 #include <string>
@@ -34,8 +35,18 @@ class TProgressLine {
   bool shown_ = false;
 };
 
-// One line on standard error (above the progress line).
+// Text on standard error (above the progress line), ended by a line end:
+// each of its lines as ShownLines shows it.
 void PrintLine(const QString& text);
+// The text as the command line prints it, whoever wrote it (the panel, a
+// caller through --phone, a file, the library): each line's control
+// characters escaped as EscapeControls does, its line ends ("\n", "\r\n")
+// kept; nothing a terminal would take as a command reaches it.
+QString ShownLines(const QString& text);
+// A JSON document for standard output, indented; the control characters it
+// leaves raw in strings (DEL, C1, the Unicode separators) written as \u
+// escapes, so the values read back the same.
+QByteArray ShownJson(const QJsonDocument& document);
 // Memo texts keep the panel's carriage returns; a terminal wants line feeds.
 QString ForTerminal(const std::string& text);
 // What must come before the final line (the library's warning): run once,

@@ -12,6 +12,10 @@ QString FromWire(const std::string& text) {
 
 std::string ToWire(const QString& text) { return text.toStdString(); }
 
+bool IsEscapedControl(char16_t u) {
+  return u < 0x20 || u == 0x7f || (u >= 0x80 && u < 0xa0) || u == 0x2028 || u == 0x2029;
+}
+
 QString EscapeControls(const QString& text) {
   QString shown;
   shown.reserve(text.size());
@@ -23,7 +27,7 @@ QString EscapeControls(const QString& text) {
       shown += QStringLiteral("\\r");
     } else if (u == u'\t') {
       shown += QStringLiteral("\\t");
-    } else if (u < 0x20 || u == 0x7f || (u >= 0x80 && u < 0xa0) || u == 0x2028 || u == 0x2029) {
+    } else if (IsEscapedControl(u)) {
       shown += QStringLiteral("\\x%1").arg(static_cast<unsigned>(u), 2, 16, QChar(u'0'));
     } else {
       shown += c;

@@ -10,6 +10,10 @@ QString FromWire(const std::string& text);
 std::string ToWire(const QString& text);
 
 // The text with its control characters written as escapes ("\n", "\r",
-// "\t", "\xHH"), for a name shown on one line: a port name in the status
-// pane or in the command line's final line.
+// "\t", "\xHH"), for a text shown on one line: a port name in the status
+// pane, each line the command line prints. Valid text (Cyrillic too) stays
+// as it is; applying it twice changes nothing more.
 QString EscapeControls(const QString& text);
+// Whether EscapeControls writes c as an escape: C0 controls, DEL, C1
+// controls (U+0080..U+009F) and the Unicode line and paragraph separators.
+bool IsEscapedControl(char16_t c);

@@ -1,8 +1,13 @@
 // The command line end to end: the real binary against the simulators.
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
+#include <memory>
 
 #include "persist/IniFile.h"
 #include "tests/common/SettingsText.h"
@@ -14,6 +19,29 @@ using ostrel::sim::EFault;
 using ostrel::sim::TModemSim;
 using ostrel::sim::TPanelSim;
 
+namespace {
+
+// The first character of text a terminal could take as a command: a C0
+// control other than a line end ("\n", "\r\n") or, in columns, the tab
+// between them, DEL, a C1 control, or a byte that was not UTF-8 (read back
+// as U+FFFD); -1 when there is none.
+qsizetype RawControl(const QString& text, bool columns = false) {
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i].unicode();
+    const bool lineEnd = c == u'\n' || (c == u'\r' && text.mid(i + 1, 1) == "\n");
+    if ((c < 0x20 && !lineEnd && !(columns && c == u'\t')) || c == 0x7f || (c >= 0x80 && c < 0xa0) || c == 0xfffd)
+      return i;
+  }
+  return -1;
+}
+
+QString Around(const QString& text, qsizetype at) {
+  if (at < 0) return QString();
+  return text.mid(std::max<qsizetype>(0, at - 60), 120).toHtmlEscaped() + QString(" (U+%1)").arg(
+             unsigned(text[at].unicode()), 4, 16, QChar('0'));
+}
+
+}  // namespace
 
 class TestCli : public QObject {
   Q_OBJECT
@@ -180,6 +208,70 @@ class TestCli : public QObject {
     QVERIFY(run.err.contains(QString::fromUtf8("ОШИБКА при чтении ключей!")));
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), QByteArray("[Phones]\r\nPhone1=old\r\n"));
+  }
+
+  // A panel, or whoever answers a call, may send anything: a reply holding
+  // "ESC ] 0 ; ... BEL" would retitle the terminal. Every line printed, the
+  // traffic, the message box, the final line and the library's lines on
+  // standard output, shows control characters escaped and Cyrillic as it is.
+  void linesShowNoControlCharacters_data() {
+    QTest::addColumn<bool>("call");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("shown");  // as the escaped traffic must show it
+    const QString phone = "+rt05:reply=+rt05\\r+rt05%1\\rOK\\r\\n";
+    QTest::newRow("version") << false
+                             << "+v:reply=+v\\rOstrel GSM VER 05.01 \\x1b]0;pwned\\x07\\xc2\\x9b2J "
+                                "\\xd0\\x9f\\x7f\\rOK\\r\\n"
+                             << 0 << "VER 05.01 \\x1b]0;pwned\\x07\\x9b2J П\\x7f";
+    QTest::newRow("phone") << false << phone.arg("\\x1b]0;pwned\\x07") << 3 << "+rt05\\x1b]0;pwned\\x07";
+    // Not UTF-8: read as Windows-1251, as everywhere, the controls escaped.
+    QTest::newRow("not-utf8") << false << phone.arg("\\xcf\\x1b[2J\\x9b") << 3 << "+rt05П\\x1b[2J›";
+    QTest::newRow("through-a-call") << true << phone.arg("\\x1b]0;pwned\\x07") << 3 << "+rt05\\x1b]0;pwned\\x07";
+  }
+  void linesShowNoControlCharacters() {
+    QFETCH(bool, call);
+    QFETCH(QString, fault);
+    QFETCH(int, status);
+    QFETCH(QString, shown);
+    std::string error;
+    const auto parsed = ostrel::sim::ParseFault(fault.toStdString(), error);
+    QVERIFY2(parsed, error.c_str());
+    std::unique_ptr<ostrel::sim::TSimServer> sim;
+    if (call)
+      sim = std::make_unique<TModemSim>();
+    else
+      sim = std::make_unique<TPanelSim>();
+    sim->AddFault(*parsed);
+    sim->Start();
+    QTemporaryDir dir;
+    const QString library = dir.filePath("library.sqlite");
+    QStringList args{"read", "--port", QString::fromStdString(sim->SlavePath()), "--out", dir.filePath("panel.ini"),
+                     "--site", "Склад", "--library", library};
+    if (call) args << "--phone" << "+79160001122";
+    const TRun read = Run(args);
+    QVERIFY2(read.status == status, qPrintable(read.err));
+    QVERIFY2(read.err.contains(shown), qPrintable(read.err));
+    if (status != 0) QVERIFY2(read.err.contains("message: "), qPrintable(read.err));
+    // The record keeps the text as it came: the library's lines show it
+    // escaped, the JSON for scripts gives it back exactly.
+    const TRun history = Run({"history", "Склад", "--library", library});
+    const TRun json = Run({"history", "Склад", "--library", library, "--json"});
+    const TRun show = Run({"show", "Склад", "--library", library});
+    for (const TRun* run : {&read, &history, &json, &show}) {
+      for (const QString* text : {&run->out, &run->err}) {
+        const qsizetype at = RawControl(*text, text == &history.out);
+        QVERIFY2(at < 0, qPrintable(Around(*text, at)));
+      }
+    }
+    if (QTest::currentDataTag() != QString("version")) return;
+    QVERIFY2(history.out.contains(shown), qPrintable(history.out));
+    QJsonParseError parseError;
+    const QJsonDocument records = QJsonDocument::fromJson(json.out.toUtf8(), &parseError);
+    QVERIFY2(parseError.error == QJsonParseError::NoError, qPrintable(json.out));
+    QCOMPARE(records.array().first().toObject().value("firmware").toString(),
+             QString::fromUtf8("Ostrel GSM VER 05.01 \x1b]0;pwned\x07\xc2\x9b" "2J \xd0\x9f\x7f"));
+    QVERIFY2(show.out.contains("[Phones]\r\n"), qPrintable(show.out));
   }
 
   void readThroughAModemCall() {
