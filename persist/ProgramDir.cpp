@@ -1,11 +1,14 @@
 #include "persist/ProgramDir.h"
 
+#include <pwd.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <vector>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 namespace {
 
@@ -34,10 +37,10 @@ QString OwnDirIfKept() {
 
 // Decided once per run, so that one run never splits its files over two
 // places; without an application object there is no program file to go by.
-QString Decide(QStandardPaths::StandardLocation location) {
+QString Decide(const char* variable, const char* underHome) {
   const QString own = OwnDirIfKept();
   if (!own.isEmpty()) return WithSeparator(QDir::cleanPath(own));
-  const QString base = QStandardPaths::writableLocation(location);
+  const QString base = UserBaseDir(variable, underHome);
   if (base.isEmpty()) return WithSeparator(QDir::currentPath());
   const QString dir = base + u'/' + QLatin1String(kSubdir);
   MakePrivateDir(dir);
@@ -45,6 +48,29 @@ QString Decide(QStandardPaths::StandardLocation location) {
 }
 
 }  // namespace
+
+QString HomeDir() {
+  const QString home = qEnvironmentVariable("HOME");
+  if (QDir::isAbsolutePath(home)) return QDir::cleanPath(home);
+  // Started without an environment (env -i, a service): the password database.
+  long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size > 0 ? size_t(size) : 16384);
+  passwd entry {};
+  passwd* found = nullptr;
+  while (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE && buffer.size() < (1u << 20))
+    buffer.resize(buffer.size() * 2);
+  if (!found || !found->pw_dir) return QString();
+  const QString dir = QFile::decodeName(found->pw_dir);
+  return QDir::isAbsolutePath(dir) ? QDir::cleanPath(dir) : QString();
+}
+
+QString UserBaseDir(const char* variable, const char* underHome) {
+  // A relative path in an XDG variable is to be ignored.
+  const QString set = qEnvironmentVariable(variable);
+  if (QDir::isAbsolutePath(set)) return QDir::cleanPath(set);
+  const QString home = HomeDir();
+  return home.isEmpty() ? QString() : QDir::cleanPath(home + u'/' + QLatin1String(underHome));
+}
 
 bool KeepsFilesBeside(const QString& appDir, const QString& buildTree) {
   const QString dir = Canonical(appDir);
@@ -64,14 +90,14 @@ bool MakePrivateDir(const QString& dir) {
 QString ProgramDir() {
   if (!Override().isEmpty()) return Override();
   static QString dir;
-  if (dir.isEmpty() && QCoreApplication::instance()) dir = Decide(QStandardPaths::GenericConfigLocation);
+  if (dir.isEmpty() && QCoreApplication::instance()) dir = Decide("XDG_CONFIG_HOME", ".config");
   return dir.isEmpty() ? WithSeparator(QDir::currentPath()) : dir;
 }
 
 QString DataDir() {
   if (!Override().isEmpty()) return Override();
   static QString dir;
-  if (dir.isEmpty() && QCoreApplication::instance()) dir = Decide(QStandardPaths::GenericDataLocation);
+  if (dir.isEmpty() && QCoreApplication::instance()) dir = Decide("XDG_DATA_HOME", ".local/share");
   return dir.isEmpty() ? WithSeparator(QDir::currentPath()) : dir;
 }
 

@@ -8,7 +8,9 @@
 // "OstrelGSM4") and its data, "log.txt" and the backups, in the user's data
 // directory ($XDG_DATA_HOME, else ~/.local/share, then "OstrelGSM4"): the
 // files hold phone numbers and keys and are the user's alone. Directories
-// the program creates for them are private (0700).
+// the program creates for them are private (0700). The home is $HOME, or
+// the user's home in the password database when HOME is unset (env -i);
+// XDG variables holding relative paths are ignored.
 //
 // The names end with a separator. GUI thread only (the override is not guarded).
 #pragma once
@@ -19,6 +21,15 @@
 QString ProgramDir();
 // The directory of "log.txt" and the backups.
 QString DataDir();
+
+// The user's home: $HOME when it is an absolute path, else the effective
+// user's home directory in the password database; empty when neither gives
+// an absolute path.
+QString HomeDir();
+// A base directory of the user's: $variable when it holds an absolute path
+// (a relative one is ignored), else HomeDir() followed by underHome
+// (".config", ".local/share"); empty without a home. Creates nothing.
+QString UserBaseDir(const char* variable, const char* underHome);
 
 // Whether a program file in appDir keeps its files beside itself: appDir
 // lies inside buildTree and belongs to the effective user, who may write it.
