@@ -33,7 +33,12 @@ int main(int argc, char* argv[]) {
   if (!args.Port.empty()) form.ConnectDialog()->ComPorts()->setEditText(QString::fromLocal8Bit(args.Port.c_str()));
   if (args.Adc) form.SetAdcItemVisible(true);
   form.show();
-  // SIGTERM, SIGINT and SIGHUP close the window as the user would.
-  TShutdownSignals shutdownSignals(CloseWindowOnSignal(&form));
+  // SIGTERM, SIGINT and SIGHUP close the window as the user would, except
+  // that no one is there to answer a box: a failure to save is said on
+  // standard error (and in the debug log) and the program ends.
+  TShutdownSignals shutdownSignals([&form, close = CloseWindowOnSignal(&form)](int signal) {
+    form.StopShowingBoxes();
+    close(signal);
+  });
   return QApplication::exec();
 }

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSocketNotifier>
 #include <QSplitter>
@@ -694,6 +695,12 @@ void TForm1::mnuLogClick() {
   }
   mnuLog_->setChecked(logMarked_);
   if (failed) MessageBox::Show(error, this);
+}
+
+void TForm1::StopShowingBoxes() {
+  MessageBox::ShowNoMore([self = QPointer<TForm1>(this)](const QString& text) {
+    if (self && self->log_ && self->log_->IsOn()) self->log_->WriteLine(ToWire(text));
+  });
 }
 
 bool TForm1::Said(bool ok, const QString& fileName, QString* error) {

@@ -146,6 +146,10 @@ class TForm1 : public QMainWindow {
   // mark changes.
   void mnuLogClick();
   bool IsLogging() const;
+  // The program is being stopped by a signal: no message box waits for a
+  // user from now on; what one would say goes to standard error and, while
+  // logging is on, to the debug log (MessageBox::ShowNoMore).
+  void StopShowingBoxes();
   bool IsPersistent() const { return persistent_; }
 
   // --- Desktop use: icon, keyboard, wheel, layout, progress ---

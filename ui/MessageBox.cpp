@@ -2,12 +2,38 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <cstdio>
+
+#include "persist/WireText.h"
 
 namespace MessageBox {
 
 std::function<void(const QString&)> Hook;
 
+namespace {
+
+bool noMore = false;
+std::function<void(const QString&)> noMoreLog;
+
+}  // namespace
+
+void ShowNoMore(std::function<void(const QString&)> log) {
+  noMore = true;
+  noMoreLog = std::move(log);
+}
+
+bool ShowsBoxes() { return !noMore; }
+
 void Show(const QString& text, QWidget* parent) {
+  if (noMore) {
+    for (const QString& line : text.split(u'\n')) {
+      const QByteArray bytes = ("ostrelgsm4: " + EscapeControls(line) + u'\n').toUtf8();
+      std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    }
+    std::fflush(stderr);
+    if (noMoreLog) noMoreLog(text);
+    return;
+  }
   if (Hook) {
     Hook(text);
     return;
