@@ -3,6 +3,8 @@
 // into its build tree (the window's program beside it, or in
 // <prefix>/lib/ostrelgsm4 when installed), each run with a home of its own
 // and closed by SIGTERM as a user closes the window.
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <csignal>
 #include <unistd.h>
@@ -44,14 +46,36 @@ class TestInstalledFiles : public QObject {
   Q_OBJECT
 
  private:
-  // Opens the window of the program at binary and closes it with SIGTERM once it is up.
-  void RunWindow(const QString& binary, const QProcessEnvironment& env, const QString& cwd) {
+  // Opens the window of the program at binary and closes it with SIGTERM once
+  // it is up. With home, the window's process sees a password database whose
+  // only entry is the effective user's, with home as the home directory: a
+  // private mount namespace shows a file of ours as /etc/passwd (root only;
+  // the run is skipped where that cannot be set up).
+  void RunWindow(const QString& binary, const QProcessEnvironment& env, const QString& cwd,
+                 const QString& home = QString()) {
     QProcess process;
     process.setProcessEnvironment(env);
     process.setWorkingDirectory(cwd);
+    QByteArray passwdFile;
+    if (!home.isEmpty()) {
+      passwdFile = QFile::encodeName(QFileInfo(cwd).dir().filePath("passwd"));
+      QFile passwd(QString::fromLocal8Bit(passwdFile));
+      QVERIFY(passwd.open(QIODevice::WriteOnly));
+      passwd.write(QStringLiteral("user:x:%1:%2:user:%3:/bin/sh\n").arg(::geteuid()).arg(::getegid()).arg(home).toUtf8());
+      passwd.close();
+      // The mounts are made private before one is added: nothing reaches the
+      // system's own /etc/passwd. A child that cannot do it ends with 77.
+      process.setChildProcessModifier([file = passwdFile.constData()] {
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount(file, "/etc/passwd", nullptr, MS_BIND, nullptr) != 0)
+          ::_exit(77);
+      });
+    }
     process.start(binary, {});
     QVERIFY2(process.waitForStarted(), qPrintable(process.errorString()));
     QTRY_VERIFY_WITH_TIMEOUT(CatchesSigterm(process.processId()) || process.state() == QProcess::NotRunning, 60000);
+    if (!home.isEmpty() && process.state() == QProcess::NotRunning && process.exitCode() == 77)
+      QSKIP("no private mount namespace here to show the window a password database of the test's");
     QCOMPARE(process.state(), QProcess::Running);
     ::kill(pid_t(process.processId()), SIGTERM);
     QVERIFY(process.waitForFinished(60000));
@@ -62,18 +86,23 @@ class TestInstalledFiles : public QObject {
  private slots:
   void filesGoWhereTheCopyBelongs_data() {
     QTest::addColumn<QString>("layout");
-    QTest::addColumn<bool>("xdgSet");
-    QTest::newRow("installed") << "installed" << false;
-    QTest::newRow("installed-xdg") << "installed" << true;
-    QTest::newRow("other-owner") << "other-owner" << false;
-    QTest::newRow("build-tree") << "build-tree" << false;
+    QTest::addColumn<QString>("environment");
+    QTest::newRow("installed") << "installed" << "home";
+    QTest::newRow("installed-xdg") << "installed" << "xdg";
+    // Started without an environment (env -i): the home from the password
+    // database, never /.config or /.local/share.
+    QTest::newRow("installed-no-home") << "installed" << "no-home";
+    // Relative XDG paths are ignored, not taken from the working directory.
+    QTest::newRow("installed-relative-xdg") << "installed" << "relative-xdg";
+    QTest::newRow("other-owner") << "other-owner" << "home";
+    QTest::newRow("build-tree") << "build-tree" << "home";
   }
   // The files appear where the layout says, owner-only (0600) in private
   // directories, and nowhere else: not beside an installed binary, not in
   // the working directory.
   void filesGoWhereTheCopyBelongs() {
     QFETCH(QString, layout);
-    QFETCH(bool, xdgSet);
+    QFETCH(QString, environment);
     if (layout == "other-owner" && ::geteuid() != 0) QSKIP("handing a directory to another user needs root");
 
     QTemporaryDir scratch;
@@ -98,15 +127,22 @@ class TestInstalledFiles : public QObject {
     env.remove("XDG_DATA_HOME");
     QString configDir = home + "/.config/OstrelGSM4";
     QString dataDir = home + "/.local/share/OstrelGSM4";
-    if (xdgSet) {
+    if (environment == "xdg") {
       env.insert("XDG_CONFIG_HOME", scratch.filePath("xdg-config"));
       env.insert("XDG_DATA_HOME", scratch.filePath("xdg-data"));
       configDir = scratch.filePath("xdg-config/OstrelGSM4");
       dataDir = scratch.filePath("xdg-data/OstrelGSM4");
+    } else if (environment == "relative-xdg") {
+      env.insert("XDG_CONFIG_HOME", "xdg-config");
+      env.insert("XDG_DATA_HOME", "./xdg-data");
+    } else if (environment == "no-home") {
+      env.remove("HOME");
     }
     if (layout == "build-tree") configDir = dataDir = bin;
+    // Without HOME the window learns its home from the password database.
+    const QString passwdHome = environment == "no-home" ? home : QString();
 
-    RunWindow(binary, env, cwd);
+    RunWindow(binary, env, cwd, passwdHome);
     if (QTest::currentTestFailed()) return;
     for (const char* name : {"current.ini", "Windows.ini"}) {
       QVERIFY2(QFileInfo::exists(configDir + "/" + name), qPrintable(configDir + "/" + name));
@@ -117,7 +153,7 @@ class TestInstalledFiles : public QObject {
     QVERIFY(ini.Load());
     ini.WriteBool("Debug", "Log", true);
     QVERIFY(ini.Save());
-    RunWindow(binary, env, cwd);
+    RunWindow(binary, env, cwd, passwdHome);
     if (QTest::currentTestFailed()) return;
     QVERIFY2(QFileInfo::exists(dataDir + "/log.txt"), qPrintable(dataDir));
     QCOMPARE(Mode(dataDir + "/log.txt"), 0600);
@@ -136,6 +172,63 @@ class TestInstalledFiles : public QObject {
       QCOMPARE(Mode(configDir), 0700);
       QCOMPARE(Mode(dataDir), 0700);
     }
+  }
+
+  // SIGTERM while the configuration folder can no longer be written: the
+  // window ends without waiting for a box (no one is there to answer it);
+  // each failure to save is said on standard error and, while logging is
+  // on, in the debug log.
+  void signalStopNeverWaitsForABox() {
+    QTemporaryDir scratch;
+    QVERIFY(scratch.isValid());
+    const QString bin = scratch.filePath("usr/bin"), windowDir = scratch.filePath("usr/lib/ostrelgsm4");
+    QVERIFY(QDir().mkpath(bin) && QDir().mkpath(windowDir) && QDir().mkpath(scratch.filePath("home")));
+    QVERIFY(QFile::copy(OSTRELGSM4_BINARY, bin + "/ostrelgsm4"));
+    QVERIFY(QFile::copy(OSTRELGSM4_WINDOW_BINARY, windowDir + "/ostrelgsm4-window"));
+    const QString config = scratch.filePath("config"), data = scratch.filePath("data");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", scratch.filePath("home"));
+    env.insert("XDG_CONFIG_HOME", config);
+    env.insert("XDG_DATA_HOME", data);
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    // A first run leaves the settings of the last run; logging on in them.
+    RunWindow(bin + "/ostrelgsm4", env, scratch.path());
+    if (QTest::currentTestFailed()) return;
+    TIniFile ini(config + "/OstrelGSM4/current.ini");
+    QVERIFY(ini.Load());
+    ini.WriteBool("Debug", "Log", true);
+    QVERIFY(ini.Save());
+
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(scratch.path());
+    process.start(bin + "/ostrelgsm4", {});
+    QVERIFY2(process.waitForStarted(), qPrintable(process.errorString()));
+    QTRY_VERIFY_WITH_TIMEOUT(CatchesSigterm(process.processId()) || process.state() == QProcess::NotRunning, 60000);
+    QCOMPARE(process.state(), QProcess::Running);
+    // The folder goes away and a file takes its place: every save meets
+    // ENOTDIR, for root too.
+    QVERIFY(QDir().rename(config, config + "-gone"));
+    QFile blocker(config);
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+
+    ::kill(pid_t(process.processId()), SIGTERM);
+    // A box would wait for ever; the deadline is no measure of speed.
+    QVERIFY2(process.waitForFinished(30000), "the window waits for someone to answer a box");
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    const QString errors = QString::fromUtf8(process.readAllStandardError());
+    for (const char* file : {"/OstrelGSM4/Windows.ini", "/OstrelGSM4/current.ini"}) {
+      const QString path = config + QLatin1String(file);
+      bool said = false;
+      for (const QString& line : errors.split(u'\n'))
+        said = said || (line.startsWith("ostrelgsm4: ") && line.contains(path));
+      QVERIFY2(said, qPrintable(errors));
+    }
+    // The layout is saved while the log is still open; "current.ini" after it is closed.
+    QFile log(data + "/OstrelGSM4/log.txt");
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(QString::fromUtf8(log.readAll()).contains(config + "/OstrelGSM4/Windows.ini"));
   }
 };
 
