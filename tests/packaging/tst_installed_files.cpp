@@ -30,6 +30,34 @@ bool CatchesSigterm(qint64 pid) {
   return false;
 }
 
+// The process sees file (which must outlive its start) as /etc/passwd: a
+// private mount namespace (root only) binds it there. The mounts are made private before one is added, so
+// nothing reaches the system's own /etc/passwd; a child that cannot do it
+// ends with 77 before it runs anything.
+void ShowAsPasswd(QProcess& process, const QByteArray& file) {
+  process.setChildProcessModifier([file = file.constData()] {
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount(file, "/etc/passwd", nullptr, MS_BIND, nullptr) != 0)
+      ::_exit(77);
+  });
+}
+
+// A password database whose only entry is the effective user's, with home
+// as the home directory; empty when no process here can be shown one.
+QByteArray PasswdWithHome(const QString& dir, const QString& home) {
+  const QString name = dir + "/passwd";
+  QFile passwd(name);
+  if (!passwd.open(QIODevice::WriteOnly)) return {};
+  passwd.write(QStringLiteral("user:x:%1:%2:user:%3:/bin/sh\n").arg(::geteuid()).arg(::getegid()).arg(home).toUtf8());
+  passwd.close();
+  const QByteArray file = QFile::encodeName(name);
+  QProcess probe;
+  ShowAsPasswd(probe, file);
+  probe.start("/bin/true", {});
+  if (!probe.waitForFinished(60000) || probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0) return {};
+  return file;
+}
+
 int Mode(const QString& path) {
   struct stat st {};
   if (::stat(QFile::encodeName(path).constData(), &st) != 0) return -1;
@@ -46,36 +74,16 @@ class TestInstalledFiles : public QObject {
   Q_OBJECT
 
  private:
-  // Opens the window of the program at binary and closes it with SIGTERM once
-  // it is up. With home, the window's process sees a password database whose
-  // only entry is the effective user's, with home as the home directory: a
-  // private mount namespace shows a file of ours as /etc/passwd (root only;
-  // the run is skipped where that cannot be set up).
+  // Opens the window of the program at binary and closes it with SIGTERM once it is up.
   void RunWindow(const QString& binary, const QProcessEnvironment& env, const QString& cwd,
-                 const QString& home = QString()) {
+                 const QByteArray& passwd = QByteArray()) {
     QProcess process;
     process.setProcessEnvironment(env);
     process.setWorkingDirectory(cwd);
-    QByteArray passwdFile;
-    if (!home.isEmpty()) {
-      passwdFile = QFile::encodeName(QFileInfo(cwd).dir().filePath("passwd"));
-      QFile passwd(QString::fromLocal8Bit(passwdFile));
-      QVERIFY(passwd.open(QIODevice::WriteOnly));
-      passwd.write(QStringLiteral("user:x:%1:%2:user:%3:/bin/sh\n").arg(::geteuid()).arg(::getegid()).arg(home).toUtf8());
-      passwd.close();
-      // The mounts are made private before one is added: nothing reaches the
-      // system's own /etc/passwd. A child that cannot do it ends with 77.
-      process.setChildProcessModifier([file = passwdFile.constData()] {
-        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount(file, "/etc/passwd", nullptr, MS_BIND, nullptr) != 0)
-          ::_exit(77);
-      });
-    }
+    if (!passwd.isEmpty()) ShowAsPasswd(process, passwd);
     process.start(binary, {});
     QVERIFY2(process.waitForStarted(), qPrintable(process.errorString()));
     QTRY_VERIFY_WITH_TIMEOUT(CatchesSigterm(process.processId()) || process.state() == QProcess::NotRunning, 60000);
-    if (!home.isEmpty() && process.state() == QProcess::NotRunning && process.exitCode() == 77)
-      QSKIP("no private mount namespace here to show the window a password database of the test's");
     QCOMPARE(process.state(), QProcess::Running);
     ::kill(pid_t(process.processId()), SIGTERM);
     QVERIFY(process.waitForFinished(60000));
@@ -140,9 +148,13 @@ class TestInstalledFiles : public QObject {
     }
     if (layout == "build-tree") configDir = dataDir = bin;
     // Without HOME the window learns its home from the password database.
-    const QString passwdHome = environment == "no-home" ? home : QString();
+    QByteArray passwd;
+    if (environment == "no-home") {
+      passwd = PasswdWithHome(scratch.path(), home);
+      if (passwd.isEmpty()) QSKIP("no private mount namespace here to show the window a password database");
+    }
 
-    RunWindow(binary, env, cwd, passwdHome);
+    RunWindow(binary, env, cwd, passwd);
     if (QTest::currentTestFailed()) return;
     for (const char* name : {"current.ini", "Windows.ini"}) {
       QVERIFY2(QFileInfo::exists(configDir + "/" + name), qPrintable(configDir + "/" + name));
@@ -153,7 +165,7 @@ class TestInstalledFiles : public QObject {
     QVERIFY(ini.Load());
     ini.WriteBool("Debug", "Log", true);
     QVERIFY(ini.Save());
-    RunWindow(binary, env, cwd, passwdHome);
+    RunWindow(binary, env, cwd, passwd);
     if (QTest::currentTestFailed()) return;
     QVERIFY2(QFileInfo::exists(dataDir + "/log.txt"), qPrintable(dataDir));
     QCOMPARE(Mode(dataDir + "/log.txt"), 0600);
