@@ -1,6 +1,7 @@
 // SIGTERM, SIGINT and SIGHUP end the program in order: the window closes as
-// the user closing it would (settings, layout and debug log saved), the
-// command line stops its operation and releases the port.
+// the user closing it would (settings, layout and debug log saved), though
+// no message box waits for an answer then; the command line stops its
+// operation and releases the port.
 //
 // The handler only writes the signal number into a pipe (async-signal-safe);
 // a socket notifier on the main thread reads it and calls the program's answer. Any further signal is taken with the default action, so a

@@ -22,8 +22,6 @@ void ShowNoMore(std::function<void(const QString&)> log) {
   noMoreLog = std::move(log);
 }
 
-bool ShowsBoxes() { return !noMore; }
-
 void Show(const QString& text, QWidget* parent) {
   if (noMore) {
     for (const QString& line : text.split(u'\n')) {

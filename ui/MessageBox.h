@@ -17,5 +17,4 @@ extern std::function<void(const QString&)> Hook;
 // each line "ostrelgsm4: ..." with its control characters escaped, hands it
 // to log (when given) and returns at once. For the rest of the run.
 void ShowNoMore(std::function<void(const QString&)> log);
-bool ShowsBoxes();
 }  // namespace MessageBox
