@@ -233,8 +233,18 @@ QString LoadLeftOut(const TLoadSource& source, const TDecodedSettings& loaded) {
 }
 
 QString LoadRefused(const QString& fileName, const TDecodedSettings& loaded) {
-  const QString why = loaded.Read == TFileRead::Ok ? U("В файле ") + Quoted(fileName) + U(" нет настроек панели.")
-                                                   : ReadFailure(fileName) + u'.';
+  QString why;
+  switch (loaded.Read) {
+    case TFileRead::Missing:
+      why = U("Файл ") + Quoted(fileName) + U(" не найден.");
+      break;
+    case TFileRead::Refused:
+      why = ReadFailure(fileName) + u'.';
+      break;
+    case TFileRead::Ok:
+      why = U("В файле ") + Quoted(fileName) + U(" нет настроек панели.");
+      break;
+  }
   return why + U("\nНичего не загружено, страницы не изменились.");
 }
 
