@@ -200,7 +200,11 @@ TDecodedSettings DecodeSettings(const TIniFile& ini, const TSettings& base, TGro
     if (!taken.Has(f.Group)) continue;
     const QString section = Q(f.Section);
     const QString key = Q(f.Key);
-    if (check.Rejected(section, key)) continue;
+    if (check.Rejected(section, key)) {
+      // The other row's "1" still says this row is not the normal state.
+      if (f.Section == "Norm" && GivenByPartner(check, f)) SetFieldText(d.Settings, f, "0");
+      continue;
+    }
     if (ini.ValueExists(section, key)) {
       SetFieldText(d.Settings, f, ini.ReadString(section, key, QString()).toStdString());
     } else if (GivenByPartner(check, f)) {
