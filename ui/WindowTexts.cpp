@@ -216,20 +216,25 @@ QString LoadFailure(const QString& fileName) {
          RefusedLines(check).join(u'\n');
 }
 
-TLoadSource FileSource(const QString& fileName) { return {U("файла ") + Quoted(fileName), U("в файле")}; }
+TLoadSource FileSource(const QString& fileName) {
+  return {U("файла ") + Quoted(fileName), U("файле ") + Quoted(fileName), U("файле")};
+}
 
 TLoadSource RecordSource(int number, const QString& site) {
-  return {U("записи %1 объекта «%2»").arg(number).arg(site), U("в записи")};
+  const QString record = U("записи %1 объекта «%2»").arg(number).arg(site);
+  return {record, record, U("записи")};
 }
 
 QString LoadLeftOut(const TLoadSource& source, const TDecodedSettings& loaded) {
-  if (loaded.Problems.empty() && loaded.Absent.empty()) return QString();
-  QString text = U("Из ") + source.From + U(" загружено не всё; остальные настройки остались прежними.");
-  if (!loaded.Problems.empty()) text += U("\nНе загружены значения с ошибкой:\n") + RefusedLines(loaded).join(u'\n');
-  if (!loaded.Absent.empty()) {
-    text += U("\nНет ") + source.In + U(":\n") + AbsentLines(loaded.Absent).join(u'\n');
-  }
-  return text;
+  QStringList parts;
+  if (!loaded.Problems.empty())
+    parts << U("Из ") + source.From + U(" не загружены значения, они остались прежними:\n") +
+                 RefusedLines(loaded).join(u'\n');
+  if (!loaded.Absent.empty())
+    parts << (parts.isEmpty() ? U("В ") + source.In + U(" нет этих настроек, они остались прежними:\n")
+                              : U("Нет в ") + source.Short + U(", остались прежними:\n")) +
+                 AbsentLines(loaded.Absent).join(u'\n');
+  return parts.join(u'\n');
 }
 
 QString LoadRefused(const QString& fileName, const TDecodedSettings& loaded) {

@@ -30,14 +30,16 @@ QString LoadFailure(const QString& fileName);
 
 // What the user's Load takes settings from, as its boxes name it.
 struct TLoadSource {
-  QString From;  // "файла «…»", "записи 3 объекта «…»"
-  QString In;    // "в файле", "в записи"
+  QString From;   // "файла «…»", "записи 3 объекта «…»"
+  QString In;     // "файле «…»", "записи 3 объекта «…»"
+  QString Short;  // "файле", "записи"
 };
 TLoadSource FileSource(const QString& fileName);
 TLoadSource RecordSource(int number, const QString& site);
-// The box of a Load that took values but left some out: the values refused,
-// one line each, and the settings absent, one line a page (a whole page or
-// section named once: "Ключи (все)"). Empty when nothing was left out.
+// The box of a Load that took values but left some out, in one text: the
+// values refused, one line each, then the settings absent, one line a page
+// (a whole page or section named once: "Ключи (все)"). Empty when nothing
+// was left out.
 QString LoadLeftOut(const TLoadSource& source, const TDecodedSettings& loaded);
 // The box of a file the user loads that changed nothing: missing,
 // unreadable, or without settings.

@@ -232,7 +232,8 @@ class TestSites : public QObject {
     TSettings keys = Recorded();
     keys.Groups = TGroup::Keys;
     QByteArray phones = "[Phones]\r\n";
-    for (int n = 1; n <= TSettings::kEntries; ++n) phones += QByteArray("Phone") + QByteArray::number(n) + "=+7900" + QByteArray::number(n) + "\r\n";
+    for (int n = 1; n <= TSettings::kEntries; ++n)
+      phones += "Phone" + QByteArray::number(n) + "=+7900" + QByteArray::number(n) + "\r\n";
     QTest::newRow("keys-page-read") << RecordSettingsText(keys, "/dev/ttyUSB0") << QStringList{"Keys"} << -1;
     QTest::newRow("whole-read") << RecordSettingsText(Recorded(), "/dev/ttyUSB0")
                                 << QStringList{"Phones", "Other", "Keys", "GSM"} << -1;
