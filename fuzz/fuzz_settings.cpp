@@ -55,6 +55,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A file fit to be written loads without leaving anything out.
   if (!refused) fuzz::Require(clean, "a file fit to write loads whole");
 
+  // The user's Load: a setting the file does not give stays as it was, and
+  // a file it does not take changes nothing.
+  const TSettings before = pages->model.Settings();
+  const TDecodedSettings kept = pages->file.LoadKeeping(path);
+  for (const TField* f : kept.Absent)
+    fuzz::Require(FieldText(pages->model.Settings(), *f) == FieldText(before, *f), "an absent setting stays");
+  if (!kept.Taken) fuzz::Require(pages->model.Settings() == before, "a file not taken changes nothing");
+
   for (int n = 1; n <= 12; ++n) {
     const auto* phone = pages->common.findChild<QLineEdit*>("etPhone" + QString::number(n));
     fuzz::Require(Only(phone->text(), "0123456789+", 20), "a phone holds only digits and +");

@@ -55,20 +55,25 @@ class TCheck {
   }
   std::vector<TSettingsProblem> Problems() const { return problems_; }
 
+  // The key is given as "1" and that value is taken.
+  bool IsOne(const QString& section, const QString& key) const {
+    return !Rejected(section, key) && ini_.ValueExists(section, key) && ini_.ReadString(section, key, {}) == u"1";
+  }
+
  private:
   void Reject(const QString& section, const QString& key, int line, const QString& text) {
     if (Rejected(section, key)) return;
-    problems_.push_back({section, key, QStringLiteral("[%1] %2, line %3: ").arg(section, key).arg(line) + text});
+    std::vector<int> lines;
+    for (const TIniFile::TKeyLine& k : ini_.KeyLines())
+      if (SameIniName(k.Section, section) && SameIniName(k.Key, key)) lines.push_back(k.Line);
+    problems_.push_back(
+        {section, key, QStringLiteral("[%1] %2, line %3: ").arg(section, key).arg(line) + text, std::move(lines)});
   }
 
   int LineOf(const QString& section, const QString& key) const {
     for (const TIniFile::TKeyLine& k : ini_.KeyLines())
       if (SameIniName(k.Section, section) && SameIniName(k.Key, key)) return k.Line;
     return 0;
-  }
-
-  bool IsOne(const QString& section, const QString& key) const {
-    return !Rejected(section, key) && ini_.ValueExists(section, key) && ini_.ReadString(section, key, {}) == u"1";
   }
 
   void CheckValues(TGroups sent) {
@@ -144,9 +149,34 @@ class TCheck {
   std::vector<TSettingsProblem> problems_;
 };
 
+// A loop's normal state is held by its two rows' keys, the GSM module by the
+// three MODE keys: a "1" taken for one of them says the key f is "0".
+bool GivenByPartner(const TCheck& check, const TField& f) {
+  if (f.Section == "Norm") {
+    const int entry = f.Index + 1;
+    const int lastUpper = TSettings::kFirstLoopEntry + TSettings::kLoops - 1;
+    const int partner = entry <= lastUpper ? entry + TSettings::kLoops : entry - TSettings::kLoops;
+    return check.IsOne("Norm", QStringLiteral("Norm%1").arg(partner));
+  }
+  if (f.Rule == TRule::ModuleFlag) {
+    for (int m = 1; m <= 3; ++m)
+      if (check.IsOne("GSM", QStringLiteral("MODE%1").arg(m))) return true;
+  }
+  return false;
+}
+
+// The groups whose sections the text holds.
+TGroups GroupsIn(const TIniFile& ini) {
+  TGroups present;
+  for (const TField& f : Fields())
+    if (ini.SectionExists(Q(f.Section))) present |= f.Group;
+  return present;
+}
+
 }  // namespace
 
-TDecodedSettings DecodeSettings(const TIniFile& ini, const TSettings& base, TGroups sent, bool forWrite) {
+TDecodedSettings DecodeSettings(const TIniFile& ini, const TSettings& base, TGroups sent, bool forWrite,
+                                TAbsentKeys absent) {
   TDecodedSettings d;
   d.Settings = base;
   d.Header.Port = ini.ReadString("Connect", "ComPort", QString());
@@ -155,6 +185,7 @@ TDecodedSettings DecodeSettings(const TIniFile& ini, const TSettings& base, TGro
     const QString section = Q(f.Section);
     const QString key = Q(f.Key);
     if (ini.SectionExists(section)) d.HasSettings = true;
+    if (ini.ValueExists(section, key)) d.HasValues = true;
     if (!d.Missing && Sent(f, sent) && !ini.ValueExists(section, key))
       d.Missing = QStringLiteral("[%1] %2").arg(section, key);
   }
@@ -169,12 +200,20 @@ TDecodedSettings DecodeSettings(const TIniFile& ini, const TSettings& base, TGro
     if (!taken.Has(f.Group)) continue;
     const QString section = Q(f.Section);
     const QString key = Q(f.Key);
-    if (check.Rejected(section, key)) continue;
+    if (check.Rejected(section, key)) {
+      // The other row's "1" still says this row is not the normal state.
+      if (f.Section == "Norm" && GivenByPartner(check, f)) SetFieldText(d.Settings, f, "0");
+      continue;
+    }
     if (ini.ValueExists(section, key)) {
       SetFieldText(d.Settings, f, ini.ReadString(section, key, QString()).toStdString());
-    } else if (f.Group != TGroup::Gsm) {
+    } else if (GivenByPartner(check, f)) {
+      // The other row of the loop is its normal state; the module is named.
+      SetFieldText(d.Settings, f, "0");
+    } else {
+      d.Absent.push_back(&f);
       // A missing key gives its default; the GSM page keeps its state.
-      SetFieldText(d.Settings, f, FieldText(defaults, f));
+      if (absent == TAbsentKeys::Defaults && f.Group != TGroup::Gsm) SetFieldText(d.Settings, f, FieldText(defaults, f));
     }
   }
   d.Settings.Groups = base.Groups | taken;
@@ -206,28 +245,57 @@ std::optional<QString> ReadSettingsForWrite(const QString& fileName, TGroups gro
   return std::nullopt;
 }
 
-bool LoadSettingsFile(const QString& fileName, const TSettings& base, TDecodedSettings* decoded, QString* error) {
+bool LoadSettingsFile(const QString& fileName, const TSettings& base, TDecodedSettings* decoded, QString* error,
+                      TAbsentKeys absent) {
+  const bool keep = absent == TAbsentKeys::Kept;
+  QByteArray data;
+  const TFileRead read = ReadSmallFile(fileName, TIniFile::kMaxFileSize, &data);
   TIniFile ini(fileName);
-  if (!ini.Load()) {
-    if (error) *error = QStringLiteral("Unable to read ") + fileName;
+  ini.LoadText(data);
+  // A missing file loads every default at start; the user's Load refuses it.
+  TDecodedSettings d;
+  if (read != TFileRead::Refused) d = DecodeSettings(ini, base, TGroups::AllWithAdc(), false, absent);
+  d.Read = read;
+  QString failure;
+  if (read == TFileRead::Refused)
+    failure = QStringLiteral("Unable to read ") + fileName;
+  else if (keep && read == TFileRead::Missing)
+    failure = fileName + QStringLiteral(": no such file; nothing was loaded");
+  else if (keep && !d.HasValues)
+    failure = fileName + QStringLiteral(": none of the settings; nothing was loaded");
+  else if (read == TFileRead::Ok && !d.HasSettings)
+    failure = fileName + QStringLiteral(": none of the settings sections; nothing was loaded");
+  if (!failure.isEmpty()) {
+    if (error) *error = failure;
+    d.Taken = false;
+    d.Settings = base;
+    *decoded = std::move(d);
     return false;
   }
-  // A missing file loads every default; an existing one must hold settings.
-  const bool exists = QFileInfo(fileName).isFile();
-  TDecodedSettings d = DecodeSettings(ini, base, TGroups::AllWithAdc(), false);
-  if (exists && !d.HasSettings) {
-    if (error) *error = fileName + QStringLiteral(": none of the settings sections; nothing was loaded");
-    return false;
-  }
-  const bool complete = d.Problems.empty();
   d.Taken = true;
-  if (!complete && error) {
+  QStringList said;
+  if (!d.Problems.empty()) {
     QStringList skipped;
     for (const TSettingsProblem& p : d.Problems) skipped << p.Text;
-    *error = fileName + QStringLiteral(": these values were not loaded:\n") + skipped.join(u'\n');
+    said << fileName + QStringLiteral(": these values were not loaded:\n") + skipped.join(u'\n');
   }
+  if (keep && !d.Absent.empty()) {
+    QStringList lacked;
+    for (const TField* f : d.Absent) lacked << FieldName(*f);
+    said << fileName + QStringLiteral(": these settings are not in the file and were kept: ") + lacked.join(", ");
+  }
+  if (!said.isEmpty() && error) *error = said.join(u'\n');
   *decoded = std::move(d);
-  return complete;
+  return said.isEmpty();
+}
+
+TDecodedSettings LoadSettingsText(const QByteArray& text, const TSettings& base) {
+  TIniFile ini{QString()};
+  if (text.size() <= TIniFile::kMaxFileSize) ini.LoadText(text);
+  TDecodedSettings d = DecodeSettings(ini, base, GroupsIn(ini), false, TAbsentKeys::Kept);
+  d.Taken = d.HasValues;
+  if (!d.Taken) d.Settings = base;
+  return d;
 }
 
 bool SaveSettingsFile(const QString& fileName, const TSettings& settings, const TFileHeader& header, bool fresh,

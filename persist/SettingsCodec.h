@@ -19,8 +19,10 @@
 //    each within its rule, or it is refused with the file, section, key and
 //    rule named;
 //  - lenient (the window's Load): a value that breaks its rule is skipped and
-//    listed, a missing key gives its default (the GSM page keeps its state),
-//    and a file without [ts1] and [ts2] leaves the thresholds alone.
+//    listed, and a file without [ts1] and [ts2] leaves the thresholds alone.
+//    A missing key gives its default (the GSM page keeps its state) when
+//    "current.ini" is loaded at start; a file the user loads, or a library
+//    record, leaves a setting it lacks as it was and lists it.
 // Two rules tie values together: the two rows of a loop (Norm N and Norm
 // N + 4) cannot both be the normal state, and MODE1..MODE3 name one GSM
 // module. A key name given twice in one section (in any letter case) is
@@ -35,13 +37,22 @@
 
 #include "model/Fields.h"
 #include "model/Settings.h"
+#include "persist/SmallFile.h"
 
 class TIniFile;
 
 struct TSettingsProblem {
   QString Section;
   QString Key;
-  QString Text;  // "[Phones] Phone1, line 3: ..." without the file name
+  QString Text;            // "[Phones] Phone1, line 3: ..." without the file name
+  std::vector<int> Lines;  // every line that gives the key, 1-based
+};
+
+// What a setting that a file lacks gives when the file is loaded over
+// settings.
+enum class TAbsentKeys {
+  Defaults,  // its default, the GSM settings excepted: "current.ini" at start
+  Kept,      // nothing, it stays as it was: a file the user loads, a record
 };
 
 // What a settings file holds besides the settings.
@@ -54,16 +65,25 @@ struct TDecodedSettings {
   TSettings Settings;
   TFileHeader Header;
   bool HasSettings = false;                  // any of the settings sections
-  bool Taken = false;                        // LoadSettingsFile took the values
+  bool HasValues = false;                    // a key of any setting, refused ones too
+  bool Taken = false;                        // the load took the values
+  TFileRead Read = TFileRead::Ok;            // what reading the file gave
   std::vector<TSettingsProblem> Problems;    // values skipped, in file order
   std::optional<QString> Missing;            // first sent setting not in the file
+  // The settings of the groups read that the file does not give, in the
+  // order of the field table. A loop's normal state and the GSM module are
+  // each held by several keys: a "1" taken for one of them gives the others,
+  // which are then not absent.
+  std::vector<const TField*> Absent;
 };
 
 // Reads an INI file in memory over base. sent: the groups a write sends
 // (they decide what counts as missing, and which thresholds are checked);
 // forWrite adds the rule that only a write needs: each channel's thresholds
-// must not fall from slider0 to slider4.
-TDecodedSettings DecodeSettings(const TIniFile& ini, const TSettings& base, TGroups sent, bool forWrite);
+// must not fall from slider0 to slider4. absent: what a setting the file
+// lacks gives (strict reads refuse such a file anyway).
+TDecodedSettings DecodeSettings(const TIniFile& ini, const TSettings& base, TGroups sent, bool forWrite,
+                                TAbsentKeys absent = TAbsentKeys::Defaults);
 // Writes the header and the groups the settings hold into an INI file in
 // memory; every other line stays.
 void EncodeSettings(const TSettings& settings, const TFileHeader& header, TIniFile& ini);
@@ -73,11 +93,22 @@ void EncodeSettings(const TSettings& settings, const TFileHeader& header, TIniFi
 // key and the rule.
 std::optional<QString> ReadSettingsForWrite(const QString& fileName, TGroups groups, TSettings* settings);
 
-// Loads a file leniently over base (the window's Load). false with *error
-// when it cannot be read ("Unable to read <file>"), when an existing file
-// holds no settings (nothing taken), or when values were skipped (the others
-// taken; *error lists every one).
-bool LoadSettingsFile(const QString& fileName, const TSettings& base, TDecodedSettings* decoded, QString* error);
+// Loads a file leniently over base (the window's Load); decoded->Taken says
+// whether its values were taken. false with *error when it cannot be read
+// ("Unable to read <file>"), when an existing file holds no settings
+// (nothing taken), or when values were skipped (the others taken; *error
+// lists every one).
+// With TAbsentKeys::Kept (the user's Load) a missing file, and a file that
+// gives no setting at all, are not loaded either, and a file that lacks
+// settings is taken for what it gives and also fails, *error listing what it
+// lacks. The thresholds count only in a file with [ts1] or [ts2].
+bool LoadSettingsFile(const QString& fileName, const TSettings& base, TDecodedSettings* decoded, QString* error,
+                      TAbsentKeys absent = TAbsentKeys::Defaults);
+// The settings text of a library record loaded over base as the user's Load
+// takes a file: only the groups whose sections the text holds (a record of
+// one page's read holds that page's group), what it lacks of them kept and
+// listed in Absent. Taken when it gives any setting.
+TDecodedSettings LoadSettingsText(const QByteArray& text, const TSettings& base);
 
 // Saves into a file in one atomic replace. fresh: a new file holding only
 // these settings and the header, whatever the file held before; otherwise

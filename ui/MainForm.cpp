@@ -171,7 +171,7 @@ TForm1::TForm1(QWidget* parent, bool persistent)
   groupPages_->Item(QString::fromUtf8("Общие"))->Click();
   provision_ = std::make_unique<TProvision>(*this, menuBar()->findChild<QMenu*>("mnuProperties"), groupSettings_);
   recent_ = new TRecentFiles(menuBar()->findChild<QMenu*>("mnuProperties"), mnuLoad_,
-                             [this](const QString& f) { LoadFile(f); }, this);
+                             [this](const QString& f) { LoadRecentFile(f); }, this);
   if (persistent_) recent_->Load(layout_->FileName());
 
   splash_ = new TdlgSplash(this);
@@ -667,13 +667,30 @@ void TForm1::LoadAction() {
   if (!file.isEmpty()) LoadFile(file);
 }
 
-void TForm1::LoadFile(const QString& file) {
+void TForm1::LoadFile(const QString& file) { LoadUserFile(file, false); }
+
+void TForm1::LoadRecentFile(const QString& file) { LoadUserFile(file, true); }
+
+void TForm1::LoadUserFile(const QString& file, bool recent) {
   // One operation at a time, a load included.
   if (busy_) return;
-  bool loaded = false;
-  PersistStep([&](QString* e) { return loaded = LoadSettingsSaying(file, e); });
-  // A file with values left out was still read: it is offered again.
-  if (loaded || QFileInfo(file).isFile()) recent_->Add(file);
+  TDecodedSettings loaded;
+  PersistStep([&](QString*) {
+    loaded = TPagesFile(SettingsTargets()).LoadKeeping(file);
+    return true;
+  });
+  QWidget* parent = isVisible() ? this : nullptr;
+  if (!loaded.Taken) {
+    if (recent && loaded.Read == TFileRead::Missing) {
+      if (MessageBox::Ask(WindowTexts::RecentFileGone(file), parent)) recent_->Remove(file);
+      return;
+    }
+    MessageBox::Show(WindowTexts::LoadRefused(file, loaded), parent, MessageBox::TKind::Error);
+    return;
+  }
+  recent_->Add(file);
+  const QString leftOut = WindowTexts::LoadLeftOut(WindowTexts::FileSource(file), loaded);
+  if (!leftOut.isEmpty()) MessageBox::Show(leftOut, parent, MessageBox::TKind::Warning);
 }
 
 bool TForm1::IsLogging() const { return log_ && log_->IsOn(); }

@@ -138,8 +138,13 @@ class TForm1 : public QMainWindow {
   // above; a failure is shown in a message box.
   void SaveAction();
   void LoadAction();
-  // Loads a settings file as Load does (the menu of the last files).
+  // Loads a settings file as Load does: what the file lacks stays as it
+  // was and is named in a box, with the values refused; a file missing,
+  // unreadable or without settings is an error box and changes nothing.
   void LoadFile(const QString& file);
+  // A file of the menu "Последние файлы": as LoadFile, but a file that is
+  // gone is offered for removal from the menu.
+  void LoadRecentFile(const QString& file);
   TRecentFiles* RecentFiles() const { return recent_; }
   // mnuLog's click: switches the debug log "log.txt" on when it is off and
   // off when it is on; the check mark follows. Without persistence only the
@@ -212,6 +217,7 @@ class TForm1 : public QMainWindow {
   // Russian words for a failed write of fileName (ok false), and for a load.
   static bool Said(bool ok, const QString& fileName, QString* error);
   bool LoadSettingsSaying(const QString& fileName, QString* error);
+  void LoadUserFile(const QString& file, bool recent);
 
   TOutArray queue_;
   TDevOstrel device_;

@@ -1,5 +1,6 @@
 #include "ui/MessageBox.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
 #include <cstdio>
@@ -9,11 +10,46 @@
 namespace MessageBox {
 
 std::function<void(const QString&)> Hook;
+std::function<void(TKind, const QString&)> KindHook;
+std::function<bool(const QString&)> AskHook;
 
 namespace {
 
 bool noMore = false;
 std::function<void(const QString&)> noMoreLog;
+
+QMessageBox::Icon IconOf(TKind kind) {
+  switch (kind) {
+    case TKind::Plain:
+      return QMessageBox::NoIcon;
+    case TKind::Warning:
+      return QMessageBox::Warning;
+    case TKind::Error:
+      return QMessageBox::Critical;
+    case TKind::Question:
+      return QMessageBox::Question;
+  }
+  return QMessageBox::NoIcon;
+}
+
+// No one is there to answer a box: the text goes to standard error and the log.
+bool SaidWithoutBox(const QString& text) {
+  if (!noMore) return false;
+  for (const QString& line : text.split(u'\n')) {
+    const QByteArray bytes = ("ostrelgsm4: " + EscapeControls(line) + u'\n').toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+  }
+  std::fflush(stderr);
+  if (noMoreLog) noMoreLog(text);
+  return true;
+}
+
+// A box a test collects: true when no modal box is to be shown.
+bool Collected(TKind kind, const QString& text) {
+  if (KindHook) KindHook(kind, text);
+  if (Hook) Hook(text);
+  return KindHook || Hook;
+}
 
 }  // namespace
 
@@ -22,23 +58,27 @@ void ShowNoMore(std::function<void(const QString&)> log) {
   noMoreLog = std::move(log);
 }
 
-void Show(const QString& text, QWidget* parent) {
-  if (noMore) {
-    for (const QString& line : text.split(u'\n')) {
-      const QByteArray bytes = ("ostrelgsm4: " + EscapeControls(line) + u'\n').toUtf8();
-      std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-    }
-    std::fflush(stderr);
-    if (noMoreLog) noMoreLog(text);
-    return;
-  }
-  if (Hook) {
-    Hook(text);
-    return;
-  }
-  QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), text, QMessageBox::Ok,
+void Show(const QString& text, QWidget* parent, TKind kind) {
+  if (SaidWithoutBox(text) || Collected(kind, text)) return;
+  QMessageBox box(IconOf(kind), QApplication::applicationDisplayName(), text, QMessageBox::Ok,
                   parent ? parent : QApplication::activeWindow());
   box.exec();
+}
+
+bool Ask(const QString& question, QWidget* parent) {
+  // Unanswered, a question takes its default, "Нет".
+  if (SaidWithoutBox(question)) return false;
+  if (AskHook) {
+    if (KindHook) KindHook(TKind::Question, question);
+    return AskHook(question);
+  }
+  if (Collected(TKind::Question, question)) return false;
+  QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(), question,
+                  QMessageBox::Yes | QMessageBox::No, parent ? parent : QApplication::activeWindow());
+  box.button(QMessageBox::Yes)->setText(QString::fromUtf8("Да"));
+  box.button(QMessageBox::No)->setText(QString::fromUtf8("Нет"));
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
 }
 
 }  // namespace MessageBox

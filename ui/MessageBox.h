@@ -1,5 +1,5 @@
 // Message boxes of the program. Tests replace the shower to see the texts
-// without a modal window.
+// (and the kind of each box) without a modal window.
 #pragma once
 
 #include <QString>
@@ -8,13 +8,30 @@
 class QWidget;
 
 namespace MessageBox {
+
+// What a box says by its icon: a plain notice, a warning that something was
+// left out, an error that changed nothing, a question.
+enum class TKind { Plain, Warning, Error, Question };
+
 // Shows a modal message box with the text and an OK button.
-void Show(const QString& text, QWidget* parent = nullptr);
-// When set, receives the text instead of a modal box being shown.
+void Show(const QString& text, QWidget* parent = nullptr, TKind kind = TKind::Plain);
+// Asks a question with "Да" and "Нет" ("Нет" the default); true for "Да".
+bool Ask(const QString& question, QWidget* parent = nullptr);
+
+// When set, receives the text instead of a modal box being shown (a question
+// too, which is then answered "Нет" unless AskHook answers it).
 extern std::function<void(const QString&)> Hook;
+// When set, receives each box's kind and text instead of a modal box (as
+// well as Hook, when both are set).
+extern std::function<void(TKind, const QString&)> KindHook;
+// When set, answers questions instead of a modal box.
+extern std::function<bool(const QString&)> AskHook;
+
 // From now on no box is shown, since no one is there to answer one (the
 // program was stopped by a signal): Show writes the text to standard error,
 // each line "ostrelgsm4: ..." with its control characters escaped, hands it
-// to log (when given) and returns at once. For the rest of the run.
+// to log (when given) and returns at once; a question is answered "Нет". For
+// the rest of the run.
 void ShowNoMore(std::function<void(const QString&)> log);
+
 }  // namespace MessageBox

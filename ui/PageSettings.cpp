@@ -237,9 +237,20 @@ bool TPagesFile::Save(const QString& fileName, QString* error) const {
 bool TPagesFile::Load(const QString& fileName, QString* error) const {
   TDecodedSettings decoded;
   const bool complete = LoadSettingsFile(fileName, t_.Model->Copy(TGroups::AllWithAdc()), &decoded, error);
+  return Take(decoded) && complete;
+}
+
+TDecodedSettings TPagesFile::LoadKeeping(const QString& fileName) const {
+  TDecodedSettings decoded;
+  LoadSettingsFile(fileName, t_.Model->Copy(TGroups::AllWithAdc()), &decoded, nullptr, TAbsentKeys::Kept);
+  Take(decoded);
+  return decoded;
+}
+
+bool TPagesFile::Take(const TDecodedSettings& decoded) const {
   if (!decoded.Taken) return false;
   if (t_.ComPorts && !decoded.Header.Port.isEmpty()) t_.ComPorts->setCurrentText(decoded.Header.Port);
   if (decoded.Header.Log && t_.LogMarked && !t_.LogMarked() && t_.LogClick) t_.LogClick();
   t_.Model->Set(decoded.Settings);
-  return complete;
+  return true;
 }

@@ -14,6 +14,7 @@
 #include <QString>
 #include <functional>
 
+#include "persist/SettingsCodec.h"
 #include "ui/SettingsModel.h"
 
 class QComboBox;
@@ -88,7 +89,14 @@ class TPagesFile {
   // [ts2] leaves the thresholds alone. The port's name is taken when not
   // empty; Log "1" switches logging on, "0" never switches it off.
   bool Load(const QString& fileName, QString* error = nullptr) const;
+  // The user's Load: as Load, but a setting the file lacks stays as it was
+  // (TAbsentKeys::Kept), and a missing file, or one that gives no setting,
+  // changes nothing either. The result says what was taken (Taken false:
+  // nothing changed), what was refused and what was absent.
+  TDecodedSettings LoadKeeping(const QString& fileName) const;
 
  private:
+  bool Take(const TDecodedSettings& decoded) const;
+
   TSettingsTargets t_;
 };

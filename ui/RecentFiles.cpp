@@ -34,6 +34,11 @@ void TRecentFiles::Add(const QString& fileName) {
   Rebuild();
 }
 
+void TRecentFiles::Remove(const QString& fileName) {
+  files_.removeAll(QFileInfo(fileName).absoluteFilePath());
+  Rebuild();
+}
+
 QString TRecentFiles::LastDir(const QString& fallback) const {
   if (lastDir_.isEmpty() || !QFileInfo(lastDir_).isDir()) return fallback;
   return lastDir_.endsWith(u'/') ? lastDir_ : lastDir_ + u'/';

@@ -22,6 +22,8 @@ class TRecentFiles : public QObject {
 
   // A file just loaded or saved goes to the top; its folder is the last one.
   void Add(const QString& fileName);
+  // A file that is gone leaves the menu; the last folder stays.
+  void Remove(const QString& fileName);
   const QStringList& Files() const { return files_; }
   // The folder of the last file, with a trailing separator; fallback when none
   // is known or it no longer exists.

@@ -22,6 +22,7 @@
 #include "library/LibraryUse.h"
 #include "library/RecordSpool.h"
 #include "link/xModem.h"
+#include "persist/SettingsCodec.h"
 #include "persist/WireText.h"
 #include "ui/CompareDlg.h"
 #include "ui/ConnectDlg.h"
@@ -33,6 +34,7 @@
 #include "ui/SiteLibrary.h"
 #include "ui/SplashDlg.h"
 #include "ui/StatusPane.h"
+#include "ui/WindowTexts.h"
 
 namespace {
 
@@ -547,15 +549,16 @@ void TSites::LoadRecord() {
   const QString site = historySite_;
   if (site.isEmpty() || numbers.size() != 1) return;
   const int number = numbers[0];
-  library_->Run<std::optional<TSettings>>(
-      [site, number](TLibrary& library) -> std::optional<TSettings> {
+  library_->Run<std::optional<QByteArray>>(
+      [site, number](TLibrary& library) -> std::optional<QByteArray> {
         const auto record = library.Record(site, number);
         if (!record) return std::nullopt;
-        return RecordSettings(record->Settings);
+        return record->Settings;
       },
-      [this, site, number](std::optional<TSettings> settings) {
-        if (!settings) {
-          MessageBox::Show(U("Запись %1 объекта «%2» не прочитана из библиотеки.").arg(number).arg(site), &form_);
+      [this, site, number](std::optional<QByteArray> text) {
+        if (!text) {
+          MessageBox::Show(U("Запись %1 объекта «%2» не прочитана из библиотеки.").arg(number).arg(site), &form_,
+                           MessageBox::TKind::Error);
           return;
         }
         // A running write sends what the pages held when it began; a read
@@ -564,8 +567,20 @@ void TSites::LoadRecord() {
           MessageBox::Show(U("Идёт обмен с панелью: загрузите запись после его окончания."), &form_);
           return;
         }
-        form_.ShowSettings(*settings);
+        // As the window's Load takes a file: the groups the record holds, what
+        // it lacks of them kept and named.
+        const TDecodedSettings loaded = LoadSettingsText(*text, form_.PagesSettings(TGroups::AllWithAdc()));
+        if (!loaded.Taken) {
+          MessageBox::Show(U("В записи %1 объекта «%2» нет настроек панели.\nНичего не загружено, страницы не изменились.")
+                               .arg(number)
+                               .arg(site),
+                           &form_, MessageBox::TKind::Error);
+          return;
+        }
+        form_.ShowSettings(loaded.Settings);
         form_.Memo()->appendPlainText(U("Загружена в страницы запись %1 объекта «%2»").arg(number).arg(site));
+        const QString leftOut = WindowTexts::LoadLeftOut(WindowTexts::RecordSource(number, site), loaded);
+        if (!leftOut.isEmpty()) MessageBox::Show(leftOut, &form_, MessageBox::TKind::Warning);
       });
 }
 

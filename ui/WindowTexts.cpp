@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -81,6 +82,76 @@ QString Reason(int err) {
   return err == 0 ? U("неизвестная ошибка") : QString::fromStdString(SystemErrorTextRu(err));
 }
 
+// One line a value refused: its name, where the file gives it, its rule.
+QStringList RefusedLines(const TDecodedSettings& decoded) {
+  QStringList lines;
+  for (const TSettingsProblem& p : decoded.Problems) {
+    const QString rule = SettingRule(p.Section, p.Key);
+    QStringList at;
+    for (const int line : p.Lines) at << QString::number(line);
+    const QString where = at.isEmpty() ? QString() : (at.size() == 1 ? U(", строка ") : U(", строки ")) + at.join(U(", "));
+    lines << U("• ") + SettingName(p.Section, p.Key) + QStringLiteral(" ([%1] %2%3)").arg(p.Section, p.Key, where) +
+                 (rule.isEmpty() ? QString() : U(": ") + rule);
+  }
+  return lines;
+}
+
+// Sections named as a whole when every setting of them is absent; the
+// others are named setting by setting.
+const struct {
+  const char* Section;
+  const char* Whole;
+} kWholeSections[] = {
+    {"Phones", "телефоны (все)"},
+    {"React", "реакции (все)"},
+    {"Norm", "нормальные состояния (все)"},
+    {"24Hours", "24 часа (все шлейфы)"},
+    {"ts1", "пороги канала 1 (все)"},
+    {"ts2", "пороги канала 2 (все)"},
+};
+
+const char* WholeName(const std::string& section) {
+  for (const auto& w : kWholeSections)
+    if (section == w.Section) return w.Whole;
+  return nullptr;
+}
+
+// One line a page: "• Ключи (все)", "• Общие: телефоны (все), Задержка на выход".
+QStringList AbsentLines(const std::vector<const TField*>& absent) {
+  const auto isAbsent = [&](const TField& f) { return std::find(absent.begin(), absent.end(), &f) != absent.end(); };
+  const auto all = [&](auto same) {
+    return std::all_of(Fields().begin(), Fields().end(), [&](const TField& f) { return !same(f) || isAbsent(f); });
+  };
+  QStringList lines;
+  for (const TGroup group : {TGroup::Common, TGroup::Keys, TGroup::Adc, TGroup::Gsm}) {
+    QString page;
+    QStringList names;
+    bool module = false;
+    std::string lastSection;
+    for (const TField* f : absent) {
+      if (f->Group != group) continue;
+      page = PageName(QString::fromStdString(f->Section));
+      if (f->Rule == TRule::ModuleFlag) {
+        // Three keys, one setting.
+        if (!module) names << U("подключённый GSM модуль");
+        module = true;
+        continue;
+      }
+      const char* whole = WholeName(f->Section);
+      if (whole && all([&](const TField& g) { return g.Section == f->Section; })) {
+        if (f->Section != lastSection) names << U(whole);
+      } else {
+        names << SettingName(QString::fromStdString(f->Section), QString::fromStdString(f->Key));
+      }
+      lastSection = f->Section;
+    }
+    if (names.isEmpty()) continue;
+    const bool wholePage = all([&](const TField& g) { return g.Group == group; });
+    lines << U("• ") + page + (wholePage ? U(" (все)") : U(": ") + names.join(U(", ")));
+  }
+  return lines;
+}
+
 }  // namespace
 
 QString SettingName(const QString& section, const QString& key) {
@@ -141,19 +212,49 @@ QString LoadFailure(const QString& fileName) {
   if (QFileInfo(fileName).isFile() && !check.HasSettings)
     return U("В файле ") + Quoted(fileName) + U(" нет настроек панели: ничего не загружено");
   if (check.Problems.empty()) return QString();
-  QStringList lines;
-  for (const TSettingsProblem& p : check.Problems) {
-    const QString rule = SettingRule(p.Section, p.Key);
-    QStringList at;
-    for (const TIniFile::TKeyLine& k : ini.KeyLines())
-      if (k.Section.compare(p.Section, Qt::CaseInsensitive) == 0 && k.Key.compare(p.Key, Qt::CaseInsensitive) == 0)
-        at << QString::number(k.Line);
-    const QString where = at.isEmpty() ? QString() : (at.size() == 1 ? U(", строка ") : U(", строки ")) + at.join(U(", "));
-    lines << U("• ") + SettingName(p.Section, p.Key) + QStringLiteral(" ([%1] %2%3)").arg(p.Section, p.Key, where) +
-                 (rule.isEmpty() ? QString() : U(": ") + rule);
-  }
   return U("Из файла ") + Quoted(fileName) + U(" не загружены значения, они остались прежними:\n") +
-         lines.join(u'\n');
+         RefusedLines(check).join(u'\n');
+}
+
+TLoadSource FileSource(const QString& fileName) {
+  return {U("файла ") + Quoted(fileName), U("файле ") + Quoted(fileName), U("файле")};
+}
+
+TLoadSource RecordSource(int number, const QString& site) {
+  const QString record = U("записи %1 объекта «%2»").arg(number).arg(site);
+  return {record, record, U("записи")};
+}
+
+QString LoadLeftOut(const TLoadSource& source, const TDecodedSettings& loaded) {
+  QStringList parts;
+  if (!loaded.Problems.empty())
+    parts << U("Из ") + source.From + U(" не загружены значения, они остались прежними:\n") +
+                 RefusedLines(loaded).join(u'\n');
+  if (!loaded.Absent.empty())
+    parts << (parts.isEmpty() ? U("В ") + source.In + U(" нет этих настроек, они остались прежними:\n")
+                              : U("Нет в ") + source.Short + U(", остались прежними:\n")) +
+                 AbsentLines(loaded.Absent).join(u'\n');
+  return parts.join(u'\n');
+}
+
+QString LoadRefused(const QString& fileName, const TDecodedSettings& loaded) {
+  QString why;
+  switch (loaded.Read) {
+    case TFileRead::Missing:
+      why = U("Файл ") + Quoted(fileName) + U(" не найден.");
+      break;
+    case TFileRead::Refused:
+      why = ReadFailure(fileName) + u'.';
+      break;
+    case TFileRead::Ok:
+      why = U("В файле ") + Quoted(fileName) + U(" нет настроек панели.");
+      break;
+  }
+  return why + U("\nНичего не загружено, страницы не изменились.");
+}
+
+QString RecentFileGone(const QString& fileName) {
+  return U("Файла ") + Quoted(fileName) + U(" больше нет. Убрать его из списка последних файлов?");
 }
 
 QString LinkLost(int systemError, bool duringOperation) {

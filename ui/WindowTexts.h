@@ -8,6 +8,8 @@
 #include <QString>
 #include <string>
 
+struct TDecodedSettings;
+
 namespace WindowTexts {
 
 // The setting as the pages name it: "Телефон 2", "Реакция 3", "Ключ 4",
@@ -25,6 +27,25 @@ QString WriteFailure(const QString& fileName);
 // Why loading a settings file left values out, one line a value, Russian;
 // empty when it did not. Reads the file again to say so.
 QString LoadFailure(const QString& fileName);
+
+// What the user's Load takes settings from, as its boxes name it.
+struct TLoadSource {
+  QString From;   // "файла «…»", "записи 3 объекта «…»"
+  QString In;     // "файле «…»", "записи 3 объекта «…»"
+  QString Short;  // "файле", "записи"
+};
+TLoadSource FileSource(const QString& fileName);
+TLoadSource RecordSource(int number, const QString& site);
+// The box of a Load that took values but left some out, in one text: the
+// values refused, one line each, then the settings absent, one line a page
+// (a whole page or section named once: "Ключи (все)"). Empty when nothing
+// was left out.
+QString LoadLeftOut(const TLoadSource& source, const TDecodedSettings& loaded);
+// The box of a file the user loads that changed nothing: missing,
+// unreadable, or without settings.
+QString LoadRefused(const QString& fileName, const TDecodedSettings& loaded);
+// The question when a file of the menu "Последние файлы" is gone.
+QString RecentFileGone(const QString& fileName);
 
 // The message box of a link lost while connected.
 QString LinkLost(int systemError, bool duringOperation);

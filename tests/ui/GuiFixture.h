@@ -46,17 +46,21 @@ class TSandbox {
     // name to be freed at exit, after a join the thread checker cannot see.
     QThreadPool::globalInstance()->setExpiryTimeout(-1);
     messages.clear();
+    kinds.clear();
     MessageBox::Hook = [this](const QString& text) { messages << text; };
+    MessageBox::KindHook = [this](MessageBox::TKind kind, const QString&) { kinds << kind; };
     dir_ = std::make_unique<QTemporaryDir>();
     QVERIFY(dir_->isValid());
     SetProgramDirOverride(dir_->path());
   }
   void Leave() {
     MessageBox::Hook = nullptr;
+    MessageBox::KindHook = nullptr;
     SetProgramDirOverride(QString());
     dir_.reset();
   }
   QStringList messages;
+  QList<MessageBox::TKind> kinds;  // of the same boxes
 
  private:
   std::unique_ptr<QTemporaryDir> dir_;

@@ -6,12 +6,14 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QMenu>
 #include <QSplitter>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
 #include <memory>
+#include <sys/stat.h>
 
 #include "persist/IniFile.h"
 #include "persist/Layout.h"
@@ -20,6 +22,7 @@
 #include "persist/ShutdownSignals.h"
 #include "persist/WindowShutdown.h"
 #include "tests/ui/GuiFixture.h"
+#include "ui/RecentFiles.h"
 #include "tools/PanelSim.h"
 #include "ui/f_common.h"
 
@@ -29,6 +32,8 @@ namespace {
 
 using testfiles::ReadBytes;
 using testfiles::WriteBytes;
+
+QString U(const char* text) { return QString::fromUtf8(text); }
 
 QLineEdit* Phone(TForm1& form, int n) {
   return form.CommonPage()->findChild<QLineEdit*>("etPhone" + QString::number(n));
@@ -40,7 +45,84 @@ int SplitterPercent(TForm1& form) {
   return TSplitterShare::Of(form.findChild<QSplitter*>("RzSplitter1"))->Percent();
 }
 
+// The window's settings before a Load: every field off its default, so that
+// a setting given its default instead of being left alone shows.
+TSettings Before() {
+  TSettings s;
+  s.Groups = TGroups::AllWithAdc();
+  for (int i = 0; i < TSettings::kEntries; ++i) {
+    s.Phone[i] = "+7000" + std::to_string(i + 1);
+    s.React[i] = i % 2 == 0;
+    s.Norm[i] = i + 1 >= 9;  // the lower rows
+  }
+  s.Hours24 = {true, false, true, false};
+  s.TimeOut = 200;
+  s.TimeOut2 = 99;
+  s.FastGuard = true;
+  s.WaitSend = true;
+  for (int i = 0; i < TSettings::kKeys; ++i) s.Key[i] = "00000000000000A" + std::to_string(i);
+  for (int k = 0; k < TSettings::kThresholds; ++k) {
+    s.Threshold[0][k] = 10 + 10 * k;
+    s.Threshold[1][k] = 15 + 10 * k;
+  }
+  s.Module = 2;
+  s.Ring = 5;
+  return s;
+}
+
+// What the files give: every field differs from Before().
+TSettings Given() {
+  TSettings s;
+  s.Groups = TGroups::AllWithAdc();
+  for (int i = 0; i < TSettings::kEntries; ++i) {
+    s.Phone[i] = "+7900" + std::to_string(i + 1);
+    s.React[i] = i % 2 == 1;
+    s.Norm[i] = i + 1 >= 5 && i + 1 <= 8;  // the upper rows
+  }
+  s.Hours24 = {false, true, false, true};
+  s.TimeOut = 17;
+  s.TimeOut2 = 5;
+  for (int i = 0; i < TSettings::kKeys; ++i) s.Key[i] = "0123456789ABCDE" + std::to_string(i);
+  for (int k = 0; k < TSettings::kThresholds; ++k) {
+    s.Threshold[0][k] = 100 + 100 * k;
+    s.Threshold[1][k] = 110 + 100 * k;
+  }
+  s.Module = 1;
+  s.Ring = 2;
+  return s;
+}
+
+// The sections of Given() named (all of them for "*"), in a file's form;
+// a "Section/Key=value" in changes gives that key another value.
+QByteArray GivenFile(const QStringList& sections, const QStringList& changes = {}) {
+  QByteArray text;
+  QString open;
+  for (const TField& f : Fields()) {
+    const QString section = QString::fromStdString(f.Section);
+    if (!sections.contains("*") && !sections.contains(section)) continue;
+    if (section != open) text += "[" + section.toUtf8() + "]\r\n";
+    open = section;
+    QString value = QString::fromStdString(FieldText(Given(), f));
+    const QString name = section + "/" + QString::fromStdString(f.Key) + "=";
+    for (const QString& change : changes)
+      if (change.startsWith(name)) value = change.mid(name.size());
+    text += QString::fromStdString(f.Key).toUtf8() + "=" + value.toUtf8() + "\r\n";
+  }
+  return text;
+}
+
+// Whether the field is one of those named ("*", "Section" or "Section/Key",
+// and "-Section/Key" to leave one out).
+bool Named(const TField& f, const QStringList& names) {
+  const QString section = QString::fromStdString(f.Section);
+  const QString key = section + "/" + QString::fromStdString(f.Key);
+  if (names.contains("-" + key)) return false;
+  return names.contains("*") || names.contains(section) || names.contains(key);
+}
+
 }  // namespace
+
+Q_DECLARE_METATYPE(MessageBox::TKind)
 
 class TestPersistGui : public QObject {
   Q_OBJECT
@@ -49,6 +131,8 @@ class TestPersistGui : public QObject {
   void init() {
     messages.clear();
     MessageBox::Hook = [this](const QString& text) { messages << text; };
+    boxes.clear();
+    MessageBox::KindHook = [this](MessageBox::TKind kind, const QString&) { boxes << kind; };
     chosen.clear();
     SettingsDialogs::Hook = [this](SettingsDialogs::TKind kind, const QString& dir) {
       dialogs << QString("%1 %2").arg(kind == SettingsDialogs::TKind::Save ? "save" : "load", dir);
@@ -61,6 +145,8 @@ class TestPersistGui : public QObject {
   }
   void cleanup() {
     MessageBox::Hook = nullptr;
+    MessageBox::KindHook = nullptr;
+    MessageBox::AskHook = nullptr;
     SettingsDialogs::Hook = nullptr;
     SetProgramDirOverride(QString());
     dir.reset();
@@ -213,6 +299,126 @@ class TestPersistGui : public QObject {
     QVERIFY(ReadBytes(file).contains("Phone2=333\r\n"));
   }
 
+  // Load never invents a setting: from a window whose every setting is off
+  // its default, a file changes the settings it gives and no other; one
+  // that gives none, or cannot be read, changes nothing and is an error; one
+  // that leaves settings out, or gives values that break their rule, says
+  // so in one warning. A file is offered again in the menu only once loaded.
+  void loadTakesOnlyWhatTheFileGives_data() {
+    QTest::addColumn<QString>("kind");       // "file", "missing", "directory", "fifo"
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QStringList>("taken");  // the fields that take Given()'s values
+    QTest::addColumn<QString>("port");       // the port afterwards
+    QTest::addColumn<int>("box");            // a MessageBox::TKind, or -1 for none
+    QTest::addColumn<QStringList>("said");   // what the box names
+    const int none = -1;
+    const int error = int(MessageBox::TKind::Error);
+    const int warning = int(MessageBox::TKind::Warning);
+    const QString before = "COM-before";
+    const QStringList nothing;
+    // "Объект на ул. Ленина", "Порт 1" in the Windows version's code page.
+    const QByteArray cp1251 = "; \xCE\xE1\xFA\xE5\xEA\xF2 \xED\xE0 \xF3\xEB. \xCB\xE5\xED\xE8\xED\xE0\r\n"
+                              "[Connect]\r\nComPort=\xCF\xEE\xF0\xF2 1\r\n";
+
+    QTest::newRow("missing") << "missing" << QByteArray() << nothing << before << error << nothing;
+    QTest::newRow("directory") << "directory" << QByteArray() << nothing << before << error << nothing;
+    QTest::newRow("fifo") << "fifo" << QByteArray() << nothing << before << error << nothing;
+    QTest::newRow("over-1-mib") << "file" << GivenFile({"*"}) + QByteArray(1100 * 1024, ';') << nothing << before
+                                << error << nothing;
+    QTest::newRow("empty") << "file" << QByteArray() << nothing << before << error << nothing;
+    QTest::newRow("no-settings-sections") << "file" << QByteArray("[Connect]\r\nComPort=COM-file\r\n[Extra]\r\nx=1\r\n")
+                                          << nothing << before << error << nothing;
+    QTest::newRow("empty-settings-sections") << "file" << QByteArray("[Phones]\r\n[Keys]\r\n") << nothing << before
+                                             << error << nothing;
+    QTest::newRow("only-phones") << "file" << GivenFile({"Phones"}) << QStringList{"Phones"} << before << warning
+                                 << QStringList{U("Общие: реакции (все), нормальные состояния (все)"),
+                                                U("Ключи (все)"), U("GSM (все)")};
+    QTest::newRow("only-keys") << "file" << GivenFile({"Keys"}) << QStringList{"Keys"} << before << warning
+                               << QStringList{U("Общие (все)"), U("GSM (все)")};
+    QTest::newRow("one-row-of-a-loop") << "file" << QByteArray("[Norm]\r\nNorm6=1\r\n")
+                                       << QStringList{"Norm/Norm6", "Norm/Norm10"} << before << warning
+                                       << QStringList{U("Норм. состояние 5, Норм. состояние 7")};
+    QTest::newRow("ring-without-module") << "file" << QByteArray("[GSM]\r\nRING=2\r\n") << QStringList{"GSM/RING"}
+                                         << before << warning << QStringList{U("GSM: подключённый GSM модуль")};
+    const QStringList withoutTs2 = {"Phones", "React", "Norm", "24Hours", "Other", "Keys", "ts1", "GSM"};
+    QTest::newRow("one-threshold-channel") << "file" << GivenFile(withoutTs2) << withoutTs2 << before << warning
+                                           << QStringList{U("АЦП: пороги канала 2 (все)")};
+    QTest::newRow("refused-values") << "file" << GivenFile({"*"}, {"Phones/Phone3=12ab", "Other/TimeOut=300"})
+                                    << QStringList{"*", "-Phones/Phone3", "-Other/TimeOut"} << before << warning
+                                    << QStringList{U("Телефон 3 ([Phones] Phone3, строка 4)"), U("Задержка на вход")};
+    QTest::newRow("refused-and-absent") << "file" << GivenFile({"Keys"}, {"Keys/Key2=XYZ"})
+                                        << QStringList{"Keys", "-Keys/Key2"} << before << warning
+                                        << QStringList{U("Ключ 3"), U("Общие (все)")};
+    QTest::newRow("windows-1251") << "file" << cp1251 + GivenFile({"*"}) << QStringList{"*"} << U("Порт 1") << none
+                                  << nothing;
+    QTest::newRow("every-setting") << "file" << GivenFile({"*"}) << QStringList{"*"} << before << none << nothing;
+  }
+  void loadTakesOnlyWhatTheFileGives() {
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, taken);
+    QFETCH(QString, port);
+    QFETCH(int, box);
+    QFETCH(QStringList, said);
+    const QString file = dir->filePath("load.ini");
+    if (kind == "file") WriteBytes(file, content);
+    if (kind == "directory") QVERIFY(QDir().mkdir(file));
+    if (kind == "fifo") QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+
+    TForm1 form(nullptr, false);
+    form.ShowSettings(Before());
+    form.ConnectDialog()->ComPorts()->setCurrentText("COM-before");
+    chosen = file;
+    Menu(form, "mnuLoad")->trigger();
+
+    QStringList wrong;
+    for (const TField& f : Fields()) {
+      const std::string expected = FieldText(Named(f, taken) ? Given() : Before(), f);
+      const std::string held = FieldText(form.Model()->Settings(), f);
+      if (held != expected)
+        wrong << QString::fromStdString("[" + f.Section + "] " + f.Key + ": " + held + ", not " + expected);
+    }
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join("; ")));
+    QCOMPARE(gui::PagesAgainstModel(form), QStringList());
+    QCOMPARE(form.ConnectDialog()->ComPorts()->currentText(), port);
+    QCOMPARE(boxes.size(), box == -1 ? 0 : 1);
+    if (box != -1) QCOMPARE(int(boxes.first()), box);
+    for (const QString& words : said) QVERIFY2(messages.join('\n').contains(words), qPrintable(messages.join('\n')));
+    // Offered again only when it was loaded.
+    QCOMPARE(form.RecentFiles()->Files().contains(file), box != int(MessageBox::TKind::Error));
+  }
+
+  // A file of the menu of the last files that is gone: the window says so
+  // and asks whether to take it off the menu; "Нет" keeps it, "Да" takes it
+  // off. Neither changes a setting.
+  void recentFileGone() {
+    TForm1 form(nullptr, false);
+    form.ShowSettings(Before());
+    const QString file = dir->filePath("gone.ini");
+    chosen = file;
+    Menu(form, "mnuSave")->trigger();
+    QCOMPARE(form.RecentFiles()->Files(), QStringList{file});
+    QVERIFY(QFile::remove(file));
+    QAction* entry = form.RecentFiles()->Menu()->actions().first();
+
+    QStringList asked;
+    bool answer = false;
+    MessageBox::AskHook = [&](const QString& question) {
+      asked << question;
+      return answer;
+    };
+    entry->trigger();
+    QCOMPARE(boxes, QList<MessageBox::TKind>{MessageBox::TKind::Question});
+    QVERIFY2(asked.first().contains(file), qPrintable(asked.first()));
+    QCOMPARE(form.RecentFiles()->Files(), QStringList{file});
+    answer = true;
+    form.RecentFiles()->Menu()->actions().first()->trigger();
+    QCOMPARE(form.RecentFiles()->Files(), QStringList());
+    QVERIFY(!form.RecentFiles()->Menu()->isEnabled());
+    QCOMPARE(form.Model()->Settings(), Before());
+    QVERIFY(messages.isEmpty());
+  }
+
   // The actions work while a panel is connected.
   void saveWhileConnected() {
     ostrel::sim::TPanelSim panel;
@@ -321,6 +527,7 @@ class TestPersistGui : public QObject {
  private:
   std::unique_ptr<QTemporaryDir> dir;
   QStringList messages;
+  QList<MessageBox::TKind> boxes;
   QStringList dialogs;
   QString chosen;
 };

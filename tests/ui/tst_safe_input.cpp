@@ -127,8 +127,9 @@ class TestSafeInput : public QObject {
   void hostileFileChangesNoControl_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("named");
-    // Those two are whole files in the window: missing keys take their
-    // defaults, and the slider takes thresholds as it allows.
+    // Not hostile in the window: a file of phones only loads them and keeps
+    // the rest (tst_persist_gui), and the slider takes thresholds as it
+    // allows.
     const std::set<QByteArray> loadable{"only-phones", "thresholds-crossing"};
     for (const THostileFile& f : HostileFiles())
       if (!loadable.count(f.Name)) QTest::newRow(f.Name) << f.Bytes << QString::fromUtf8(f.Named);

@@ -61,6 +61,28 @@ void AddRecord(TLibrary& library, const QString& site, TRecordKind kind, const T
   QVERIFY(library.AddRecord(site, &r));
 }
 
+// A record whose settings are the text given, as a library may hold one.
+// The settings a record holds in the table of loadRecordTakesOnlyWhatItGives.
+TSettings Recorded() {
+  TSettings s;
+  s.Groups = TGroups::All();
+  for (int i = 0; i < TSettings::kEntries; ++i) s.Phone[i] = "+7900" + std::to_string(i + 1);
+  for (int i = 0; i < TSettings::kKeys; ++i) s.Key[i] = "0123456789ABCDE" + std::to_string(i);
+  s.TimeOut = 17;
+  s.Module = 1;
+  s.Ring = 2;
+  return s;
+}
+
+void AddRecordText(TLibrary& library, const QString& site, const QByteArray& text) {
+  TRecord r;
+  r.Operator = "anna";
+  r.Kind = TRecordKind::Read;
+  r.Outcome = "success";
+  r.Settings = text;
+  QVERIFY(library.AddRecord(site, &r));
+}
+
 void AddSite(TLibrary& library, const QString& name, const QString& address = QString(),
              const QString& number = QString()) {
   TSite site;
@@ -197,6 +219,59 @@ class TestSites : public QObject {
     QCOMPARE(sent.Groups, TGroups::All());
     QCOMPARE(sent.Phone[3], std::string("+79035550044"));
     QCOMPARE(sent.TimeOut, 45);
+  }
+
+  // "Загрузить в страницы" takes a record as Load takes a file: the groups
+  // the record holds (a read of one page holds that page's), and of them
+  // what it gives; what it lacks stays as it was and is named in a warning.
+  // A record without settings changes nothing and is an error.
+  void loadRecordTakesOnlyWhatItGives_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QStringList>("taken");  // the sections that take the record's values
+    QTest::addColumn<int>("box");            // a MessageBox::TKind, or -1 for none
+    TSettings keys = Recorded();
+    keys.Groups = TGroup::Keys;
+    QByteArray phones = "[Phones]\r\n";
+    for (int n = 1; n <= TSettings::kEntries; ++n)
+      phones += "Phone" + QByteArray::number(n) + "=+7900" + QByteArray::number(n) + "\r\n";
+    QTest::newRow("keys-page-read") << RecordSettingsText(keys, "/dev/ttyUSB0") << QStringList{"Keys"} << -1;
+    QTest::newRow("whole-read") << RecordSettingsText(Recorded(), "/dev/ttyUSB0")
+                                << QStringList{"Phones", "Other", "Keys", "GSM"} << -1;
+    QTest::newRow("common-with-phones-only") << phones << QStringList{"Phones"} << int(MessageBox::TKind::Warning);
+    QTest::newRow("no-settings") << QByteArray("[Connect]\r\nComPort=/dev/ttyUSB0\r\n") << QStringList{}
+                                 << int(MessageBox::TKind::Error);
+  }
+  void loadRecordTakesOnlyWhatItGives() {
+    QFETCH(QByteArray, text);
+    QFETCH(QStringList, taken);
+    QFETCH(int, box);
+    AddSite(*library, U("Склад"));
+    AddRecordText(*library, U("Склад"), text);
+    TForm1 form(nullptr, false);
+    TSettings before;
+    before.Groups = TGroups::AllWithAdc();
+    for (int i = 0; i < TSettings::kEntries; ++i) before.Phone[i] = "+7000" + std::to_string(i + 1);
+    for (int i = 0; i < TSettings::kKeys; ++i) before.Key[i] = "00000000000000A" + std::to_string(i);
+    before.TimeOut = 200;
+    before.Module = 2;
+    before.Ring = 5;
+    form.ShowSettings(before);
+    TSites& sites = *form.Sites();
+    sites.OpenLibrary(place);
+    QVERIFY(sites.Library()->WaitIdle());
+    QTRY_COMPARE(Column(sites.Page()->History(), 0), QStringList{"1"});
+    ChooseRecords(sites, {1});
+    Click(sites, "btLoadRecord");
+    QTRY_VERIFY(!sandbox.kinds.isEmpty() || form.Memo()->toPlainText().contains(U("Загружена в страницы")));
+
+    QStringList wrong;
+    for (const TField& f : Fields()) {
+      const std::string expected = FieldText(taken.contains(QString::fromStdString(f.Section)) ? Recorded() : before, f);
+      if (FieldText(form.Model()->Settings(), f) != expected) wrong << QString::fromStdString(f.Section + " " + f.Key);
+    }
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(", ")));
+    QCOMPARE(sandbox.kinds.size(), box == -1 ? 0 : 1);
+    if (box != -1) QCOMPARE(int(sandbox.kinds.first()), box);
   }
 
   // Every operation of the window with a current site is recorded with its
