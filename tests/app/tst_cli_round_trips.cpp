@@ -10,6 +10,9 @@
 #include <array>
 #include <thread>
 
+#include "library/Library.h"
+#include "library/LibraryUse.h"
+#include "persist/SettingsCodec.h"
 #include "tests/app/CliRun.h"
 #include "tests/common/PanelStates.h"
 #include "tools/PanelSim.h"
@@ -123,6 +126,53 @@ TEST(CliRoundTrips, BothRowsOfALoopNormal) {
   TPanelState before;
   before.Flags.fill("011");
   for (const bool adc : {false, true}) EXPECT_EQ(RoundTrip(sim, dir, state, before, adc), "") << "adc " << adc;
+}
+
+// A read recorded before reads were canonical holds both rows of loop 3 as
+// its normal state: show prints it as a file write accepts, with the lower
+// row, and history --diff reads it the same way.
+TEST(CliRoundTrips, AnOldRecordOfBothRowsShowsTheLowerRow) {
+  TApp app;
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString file = dir.filePath("library.sqlite");
+  {
+    TLibraryPlace place;
+    place.File = file;
+    TLibrary library;
+    ASSERT_TRUE(library.Open(place)) << library.Error().toStdString();
+    TSite site;
+    site.Name = "old";
+    ASSERT_TRUE(library.AddSite(site));
+    TSettings settings;
+    settings.Groups = TGroups::All();
+    TRecord r;
+    r.Kind = TRecordKind::Read;
+    r.Outcome = "success";
+    r.Settings = RecordSettingsText(settings, QString()).replace("Norm7=0", "Norm7=1").replace("Norm11=0", "Norm11=1");
+    ASSERT_TRUE(library.AddRecord("old", &r));
+    TRecord plain = r;
+    plain.Uid.clear();
+    plain.Settings = RecordSettingsText(settings, QString());
+    ASSERT_TRUE(library.AddRecord("old", &plain));
+  }
+  // The library's spool and the program's settings stay in the test's own
+  // directory.
+  qputenv("XDG_DATA_HOME", dir.filePath("data").toUtf8());
+  qputenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8());
+  const TRun show = ::Run({"show", "old", "--record", "1", "--library", file});
+  ASSERT_EQ(show.status, 0) << show.err.toStdString();
+  EXPECT_TRUE(show.out.contains("Norm7=0\r\n") && show.out.contains("Norm11=1\r\n")) << show.out.toStdString();
+  const QString undo = dir.filePath("undo.ini");
+  QFile out(undo);
+  ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+  out.write(show.out.toUtf8());
+  out.close();
+  EXPECT_FALSE(ReadSettingsForWrite(undo, TGroups::All(), nullptr).has_value());
+
+  const TRun diff = ::Run({"history", "old", "--diff", "1", "2", "--library", file});
+  EXPECT_EQ(diff.status, 4) << diff.err.toStdString();
+  EXPECT_EQ(diff.out, "[Norm] Norm11: record 1 '1' record 2 '0'\n");
 }
 
 }  // namespace

@@ -165,6 +165,21 @@ TEST(RoundTrips, Cases) {
   }
 }
 
+// A panel whose thresholds fall: the read stands as the panel holds it, and
+// what write would refuse of it is named in the traffic.
+TEST(RoundTrips, WhatWriteWouldRefuseOfAReadIsNamed) {
+  TPanelRig p;
+  TPanelState state;
+  state.Adc[1].Thresholds = {500, 400, 400, 400, 400};
+  p.panel.SetState(state);
+  const TOutput out = p.rig.Run(Pages::ACP, Modes::ReadPage);
+  EXPECT_TRUE(out.Result.Succeeded());
+  EXPECT_EQ(out.Read().Threshold[1], (std::array<int, 5>{500, 400, 400, 400, 400}));
+  EXPECT_TRUE(out.HasLine(
+      "DT  # !!! Прочитанное не пройдёт проверку записи: ts2/slider0, ts2/slider1, ts2/slider2, ts2/slider3, ts2/slider4",
+      true));
+}
+
 // diff, --verify, history --diff and the window's compare of two records all
 // list the same differences for the same two panel states.
 TEST(RoundTrips, TheFourComparisonsAgree) {
