@@ -5,7 +5,8 @@
 //
 // It keeps the rules that the pages show by their nature: the two rows of a
 // loop are not both its normal state (radio buttons of one frame; the
-// model's Canonicalise), and the GSM module is one of three. Writes, Save, compare and verify take copies.
+// model's Canonicalise, as every read), and the GSM module is one of three.
+// Writes, Save, compare and verify take copies.
 //
 // GUI thread only.
 #pragma once

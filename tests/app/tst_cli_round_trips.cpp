@@ -104,10 +104,14 @@ TEST(CliRoundTrips, ReadDiffWriteVerifyAndUndo) {
     }
     std::vector<std::thread> threads;
     for (int i = 0; i < kLanes; ++i)
-      threads.emplace_back([&, i] { lanes[i].why = RoundTrip(sims[i], dirs[i], lanes[i].state, lanes[i].before, lanes[i].adc); });
+      threads.emplace_back([&, i] {
+        TLane& lane = lanes[i];
+        lane.why = RoundTrip(sims[i], dirs[i], lane.state, lane.before, lane.adc);
+      });
     for (std::thread& t : threads) t.join();
     for (int i = 0; i < kLanes; ++i)
-      if (!lanes[i].why.empty()) RC_FAIL("state " + std::to_string(i + 1) + (lanes[i].adc ? " with --adc: " : ": ") + lanes[i].why);
+      if (!lanes[i].why.empty())
+        RC_FAIL("state " + std::to_string(i + 1) + (lanes[i].adc ? " with --adc: " : ": ") + lanes[i].why);
   });
   EXPECT_TRUE(failure.empty()) << failure;
 }

@@ -84,7 +84,8 @@ inline TPanelState CanonicalPanel(TPanelState s) {
     if (upper[2] == '1' && lower[2] == '1') upper[2] = '0';
   }
   for (std::string& key : s.Keys) {
-    std::transform(key.begin(), key.end(), key.begin(), [](char c) { return c >= 'a' && c <= 'f' ? c - 'a' + 'A' : c; });
+    for (char& c : key)
+      if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
     if (key == std::string(16, 'F')) key = std::string(16, '0');
   }
   return s;
@@ -210,3 +211,10 @@ std::string CheckProperty(const std::string& name, int wanted, TTestable&& testa
 }
 
 }  // namespace ostrel::sim
+
+// *rc::gen::arbitrary<TPanelState>() and properties that take a panel state
+// as an argument draw from the generator above.
+template <>
+struct rc::Arbitrary<ostrel::sim::TPanelState> {
+  static rc::Gen<ostrel::sim::TPanelState> arbitrary() { return ostrel::sim::gen::PanelState(); }
+};

@@ -155,8 +155,10 @@ class TestSites : public QObject {
     QTRY_VERIFY(sites.CompareDialog() && sites.CompareDialog()->isVisible());
     QTableWidget* table = sites.CompareDialog()->Table();
     QStringList shown, listed;
-    for (int row = 0; row < table->rowCount(); ++row)
-      shown << table->item(row, 0)->toolTip() + ": " + table->item(row, 2)->text() + " / " + table->item(row, 3)->text();
+    for (int row = 0; row < table->rowCount(); ++row) {
+      const auto cell = [&](int column) { return table->item(row, column)->text(); };
+      shown << table->item(row, 0)->toolTip() + ": " + cell(2) + " / " + cell(3);
+    }
     const auto value = [](const std::string& v) { return v.empty() ? U("(пусто)") : QString::fromStdString(v); };
     for (const TDifference& d : expected) listed << FieldName(*d.Field) + ": " + value(d.Left) + " / " + value(d.Right);
     QCOMPARE(shown, listed);
