@@ -449,7 +449,7 @@ int LibraryCommand(const QString& command, const QStringList& args, const QStrin
   }
   const auto record = library.Record(site, number);
   if (!record) return Fail(exUsage, library.Error());
-  PrintOut(ShownLines(FromWire(record->Settings.toStdString())).toUtf8());
+  PrintOut(ShownLines(FromWire(CanonicalRecordText(record->Settings).toStdString())).toUtf8());
   return exOk;
 }
 

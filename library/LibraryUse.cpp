@@ -29,6 +29,26 @@ QString SystemUser() {
   return qEnvironmentVariable("USER");
 }
 
+namespace {
+
+// Reads recorded before reads were canonical may hold both rows of a loop as
+// its normal state: the lower row holds it, as in every read since.
+bool CanonicalRecord(TIniFile& ini) {
+  bool changed = false;
+  for (int upper = TSettings::kFirstLoopEntry; upper < TSettings::kFirstLoopEntry + TSettings::kLoops; ++upper) {
+    const QString upperKey = QStringLiteral("Norm%1").arg(upper);
+    const QString lowerKey = QStringLiteral("Norm%1").arg(upper + TSettings::kLoops);
+    if (ini.ReadString(QStringLiteral("Norm"), upperKey, {}) == u"1" &&
+        ini.ReadString(QStringLiteral("Norm"), lowerKey, {}) == u"1") {
+      ini.WriteString(QStringLiteral("Norm"), upperKey, QStringLiteral("0"));
+      changed = true;
+    }
+  }
+  return changed;
+}
+
+}  // namespace
+
 QByteArray RecordSettingsText(const TSettings& settings, const QString& port) {
   TIniFile ini{QString()};
   ini.LoadText(QByteArray());
@@ -47,7 +67,15 @@ TSettings RecordSettings(const QByteArray& text) {
   TGroups present;
   for (const TField& f : Fields())
     if (ini.SectionExists(QString::fromStdString(f.Section))) present |= f.Group;
+  CanonicalRecord(ini);
   TDecodedSettings decoded = DecodeSettings(ini, none, present, false);
   decoded.Settings.Groups = present;
   return decoded.Settings;
+}
+
+QByteArray CanonicalRecordText(const QByteArray& text) {
+  if (text.size() > TIniFile::kMaxFileSize) return text;
+  TIniFile ini{QString()};
+  ini.LoadText(text);
+  return CanonicalRecord(ini) ? ini.Text() : text;
 }

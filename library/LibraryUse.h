@@ -30,5 +30,10 @@ QString SystemUser();
 QByteArray RecordSettingsText(const TSettings& settings, const QString& port);
 
 // A record's settings back as a value: the groups whose sections the text
-// holds (the ADC thresholds only with [ts1] or [ts2]).
+// holds (the ADC thresholds only with [ts1] or [ts2]). Records kept before
+// reads were canonical may hold both rows of a loop as its normal state:
+// they read as the lower row, as every read does now.
 TSettings RecordSettings(const QByteArray& text);
+// A record's text as a file write accepts (show): the same rule applied,
+// every other line as it was.
+QByteArray CanonicalRecordText(const QByteArray& text);

@@ -206,3 +206,30 @@ std::vector<TDifference> Differences(const TSettings& left, const TSettings& rig
   }
   return differences;
 }
+
+void Canonicalise(TSettings& s) {
+  for (int upper = TSettings::kFirstLoopEntry; upper < TSettings::kFirstLoopEntry + TSettings::kLoops; ++upper) {
+    bool& upperRow = s.Norm[upper - 1];
+    if (upperRow && s.Norm[upper - 1 + TSettings::kLoops]) upperRow = false;
+  }
+}
+
+std::vector<const TField*> BrokenFields(const TSettings& s) {
+  std::vector<const TField*> broken;
+  for (const TField& f : Fields()) {
+    if (!s.Groups.Has(f.Group)) continue;
+    bool good = Follows(f.Rule, FieldText(s, f));
+    if (f.Section == "Norm") {
+      const int partner = f.Index < TSettings::kFirstLoopEntry - 1 + TSettings::kLoops ? f.Index + TSettings::kLoops
+                                                                                      : f.Index - TSettings::kLoops;
+      good = good && !(s.Norm[f.Index] && s.Norm[partner]);
+    } else if (f.Rule == TRule::ModuleFlag) {
+      good = good && s.Module >= 0 && s.Module <= 2;
+    } else if (f.Rule == TRule::Threshold) {
+      const auto& channel = s.Threshold[f.Channel];
+      good = good && std::is_sorted(channel.begin(), channel.end());
+    }
+    if (!good) broken.push_back(&f);
+  }
+  return broken;
+}

@@ -62,6 +62,21 @@ std::optional<std::string> CanonicalKey(std::string_view text);
 // A phone as the panel holds it: digits and "+", at most 20.
 bool IsPhoneText(std::string_view text);
 
+// The canonical form of settings read from a panel, in place: a loop whose
+// two rows both report the normal state keeps it on the lower row, as its
+// radio buttons show it. The rest of a read is canonical by the model's
+// nature: a loop has one 24-hour flag (either row's "1" sets it, both rows
+// are written with it), the events keep only their reaction flag, a key is
+// 16 capitals with all ones held as the empty slot.
+void Canonicalise(TSettings& settings);
+
+// The fields of the groups the settings hold whose values write's strict
+// check refuses, in the order of the table: a value outside its rule, both
+// rows of a loop as its normal state, a module that is none of the three,
+// thresholds of a channel that fall from slider0 to slider4. Everything a
+// canonical read of a panel holds passes, but for thresholds that fall.
+std::vector<const TField*> BrokenFields(const TSettings& settings);
+
 // One field that two settings hold differently; a side that does not hold
 // the field's group shows "".
 struct TDifference {

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "link/xModem.h"
+#include "model/Fields.h"
 #include "protocol/ProtocolText.h"
 
 namespace {
@@ -112,8 +113,20 @@ void TDevOstrel::EndOperation() {
   } else if (failed_ && result_.Outcome == TOutcome::Success) {
     result_.Outcome = TOutcome::FailedRequest;
   }
+  FinishRead();
   result_.Settings = read_;
   queue_.PostResult(result_);
+}
+
+// What a read made of the panel's replies, in the one form that read,
+// backups, compares, checks and the window share. Write's strict check must
+// take all of it; what it would refuse (thresholds that fall, the panel's
+// own) is named in the traffic, and the read stands as it is.
+void TDevOstrel::FinishRead() {
+  Canonicalise(read_);
+  std::string names;
+  for (const TField* f : BrokenFields(read_)) names += (names.empty() ? "" : ", ") + f->Section + "/" + f->Key;
+  if (!names.empty()) Link().Log(" # !!! Прочитанное не пройдёт проверку записи: " + names, true, true);
 }
 
 void TDevOstrel::CheckConnection() {

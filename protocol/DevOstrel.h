@@ -78,6 +78,8 @@ class TDevOstrel : public TDevice {
   // A settings operation (modes 3 to 6): its start and its result.
   void BeginOperation(uint8_t mode);
   void EndOperation();
+  // Brings what a read made of the replies into its canonical form.
+  void FinishRead();
   // The first failure of an operation decides its outcome.
   void Fail(TOutcome outcome, const std::string& command);
 

@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libqt6serialport6
   qt6-translations-l10n libqt6svg6
   desktop-file-utils dpkg-dev lintian
-  libgtest-dev
+  libgtest-dev librapidcheck-dev
   clang-14 libclang-rt-14-dev
   xvfb xauth xdotool imagemagick socat
   valgrind stress-ng

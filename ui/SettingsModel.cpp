@@ -2,22 +2,9 @@
 
 #include <utility>
 
-namespace {
-
-// Both rows of a loop on: the lower row stays.
-void OneNormalStatePerLoop(TSettings& s) {
-  for (int upper = TSettings::kFirstLoopEntry; upper < TSettings::kFirstLoopEntry + TSettings::kLoops; ++upper) {
-    bool& upperRow = s.Norm[upper - 1];
-    const bool lowerRow = s.Norm[upper - 1 + TSettings::kLoops];
-    if (upperRow && lowerRow) upperRow = false;
-  }
-}
-
-}  // namespace
-
 TSettingsModel::TSettingsModel(const TSettings& initial, QObject* parent) : QObject(parent), settings_(initial) {
   settings_.Groups = TGroups::AllWithAdc();
-  OneNormalStatePerLoop(settings_);
+  Canonicalise(settings_);
 }
 
 TSettings TSettingsModel::Copy(TGroups groups) const {
@@ -47,7 +34,7 @@ bool TSettingsModel::SetField(const TField& field, std::string_view text) {
 }
 
 void TSettingsModel::Commit(TSettings next) {
-  OneNormalStatePerLoop(next);
+  Canonicalise(next);
   TFieldList changed;
   for (const TField& f : Fields())
     if (FieldText(settings_, f) != FieldText(next, f)) changed.push_back(&f);

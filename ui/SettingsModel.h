@@ -4,8 +4,9 @@
 // whose values changed, so the pages set only those controls.
 //
 // It keeps the rules that the pages show by their nature: the two rows of a
-// loop are not both its normal state (radio buttons of one frame), and the
-// GSM module is one of three. Writes, Save, compare and verify take copies.
+// loop are not both its normal state (radio buttons of one frame; the
+// model's Canonicalise, as every read), and the GSM module is one of three.
+// Writes, Save, compare and verify take copies.
 //
 // GUI thread only.
 #pragma once

@@ -523,20 +523,19 @@ void TSites::CompareRecords() {
           MessageBox::Show(U("Записи объекта «%1» не прочитаны из библиотеки.").arg(site), &form_);
           return;
         }
-        TSettings left = settings[0];
+        const TSettings& left = settings[0];
         TSettings right;
         QString rightName;
         if (numbers.size() == 2) {
+          // As history --diff: a setting only one record holds shows empty
+          // on the other side.
           right = settings[1];
           rightName = U("Запись %1").arg(numbers[1]);
         } else {
-          right = form_.PagesSettings(TGroups::AllWithAdc());
+          // The pages hold everything: what the record holds is compared.
+          right = form_.PagesSettings(left.Groups);
           rightName = U("На странице");
         }
-        // Only what both sides hold is compared.
-        const TGroups both = left.Groups & right.Groups;
-        left.Groups = both;
-        right.Groups = both;
         if (!compare_) compare_ = new TdlgCompare(&form_);
         compare_->SetSides(U("Сравнение записей объекта «%1»").arg(site), U("Запись %1").arg(numbers[0]), rightName,
                            numbers.size() == 2 ? U("Записи совпадают.") : U("Запись и страницы совпадают."));

@@ -240,6 +240,59 @@ class TestSettingsModel : public QObject {
     QVERIFY(!(a == b));
   }
 
+  // What write's strict check would refuse, found in the value itself: the
+  // model's invariant for everything a read finishes with.
+  void brokenFieldsAreWhatWriteRefuses_data() {
+    QTest::addColumn<int>("change");
+    QTest::addColumn<QStringList>("broken");
+    QTest::newRow("none") << 0 << QStringList{};
+    QTest::newRow("both rows of loop 3") << 1 << QStringList{"[Norm] Norm7", "[Norm] Norm11"};
+    QTest::newRow("a phone with a letter") << 2 << QStringList{"[Phones] Phone2"};
+    QTest::newRow("a delay of 256") << 3 << QStringList{"[Other] TimeOut2"};
+    QTest::newRow("a key that is not hexadecimal") << 4 << QStringList{"[Keys] Key3"};
+    QTest::newRow("no module") << 5 << QStringList{"[GSM] MODE1", "[GSM] MODE2", "[GSM] MODE3"};
+    QTest::newRow("thresholds that fall") << 6 << QStringList{"[ts2] slider0", "[ts2] slider1", "[ts2] slider2",
+                                                                "[ts2] slider3", "[ts2] slider4"};
+    QTest::newRow("ring 6") << 7 << QStringList{"[GSM] RING"};
+  }
+  void brokenFieldsAreWhatWriteRefuses() {
+    QFETCH(int, change);
+    QFETCH(QStringList, broken);
+    TSettings s = Busy();
+    switch (change) {
+      case 1: s.Norm[6] = s.Norm[10] = true; break;
+      case 2: s.Phone[1] = "+7a"; break;
+      case 3: s.TimeOut2 = 256; break;
+      case 4: s.Key[3] = "00000000000000G1"; break;
+      case 5: s.Module = 3; break;
+      case 6: s.Threshold[1] = {5, 4, 4, 4, 4}; break;
+      case 7: s.Ring = 6; break;
+    }
+    QStringList found;
+    for (const TField* f : BrokenFields(s)) found << FieldName(*f);
+    QCOMPARE(found, broken);
+    // The strict read of the same settings saved says the same.
+    const QString path = dir_.filePath("broken.ini");
+    QVERIFY(SaveSettingsFile(path, s, {}, true, nullptr));
+    QString refused;
+    Strict(path, TGroups::AllWithAdc(), &refused);
+    QCOMPARE(refused.isEmpty(), broken.isEmpty());
+    // Groups the settings do not hold are not looked at.
+    s.Groups = TGroups::None();
+    QVERIFY(BrokenFields(s).empty());
+  }
+
+  // Both rows of a loop as its normal state: the lower row keeps it; one
+  // row, or none, stays as it is.
+  void canonicalKeepsTheLowerRow() {
+    TSettings s;
+    s.Norm = {false, false, false, false, true, true, false, false, true, false, false, false};
+    Canonicalise(s);
+    const std::array<bool, TSettings::kEntries> expected{false, false, false, false, false, true,
+                                                         false, false, true,  false, false, false};
+    QVERIFY(s.Norm == expected);
+  }
+
  private:
   QTemporaryDir dir_;
 };

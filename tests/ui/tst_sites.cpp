@@ -18,6 +18,7 @@
 #include "persist/ProgramDir.h"
 #include "link/Clock.h"
 #include "serial/XComDrv.h"
+#include "persist/SettingsCodec.h"
 #include "tests/ui/GuiFixture.h"
 #include "tools/ModemSim.h"
 #include "tools/PanelSim.h"
@@ -136,6 +137,57 @@ class TestSites : public QObject {
     library.reset();
     dir.reset();
     sandbox.Leave();
+  }
+
+  // Two records compared in the window list what history --diff lists: a
+  // record of one page's read against a whole one shows the groups only one
+  // holds as "(пусто)" on the other side; a loop recorded with both rows as
+  // its normal state reads as the lower row on both paths.
+  void comparingTwoRecordsListsWhatHistoryDiffLists() {
+    AddSite(*library, U("Склад 7"));
+    TSettings page = Settings("+79161112233", 30);
+    page.Groups = TGroup::Common;
+    AddRecord(*library, U("Склад 7"), TRecordKind::Read, page);
+    TSettings whole = Settings("+79161112233", 45);
+    whole.Key[0] = "0123456789ABCDEF";
+    whole.Module = 2;
+    TRecord old;
+    old.Operator = "anna";
+    old.Kind = TRecordKind::Read;
+    old.Outcome = "success";
+    old.Settings = RecordSettingsText(whole, QString()).replace("Norm11=0", "Norm11=1").replace("Norm7=0", "Norm7=1");
+    QVERIFY(library->AddRecord(U("Склад 7"), &old));
+    const auto a = library->Record(U("Склад 7"), 1);
+    const auto b = library->Record(U("Склад 7"), 2);
+    QVERIFY(a && b);
+    const TSettings right = RecordSettings(b->Settings);
+    QVERIFY(!right.Norm[6] && right.Norm[10]);
+    const std::vector<TDifference> expected = Differences(RecordSettings(a->Settings), right);
+
+    TForm1 form(nullptr, false);
+    TSites& sites = *form.Sites();
+    sites.OpenLibrary(place);
+    QVERIFY(sites.Library()->WaitIdle());
+    form.ShowPage(sites.Page());
+    QTest::keyClicks(sites.Page()->Search(), "9161112233");
+    QTRY_COMPARE(Column(sites.Page()->SitesList(), 0), QStringList{U("Склад 7")});
+    QTRY_COMPARE(Column(sites.Page()->History(), 0), (QStringList{"2", "1"}));
+    ChooseRecords(sites, {1, 2});
+    Click(sites, "btCompareRecords");
+    QTRY_VERIFY(sites.CompareDialog() && sites.CompareDialog()->isVisible());
+    QTableWidget* table = sites.CompareDialog()->Table();
+    QStringList shown, listed;
+    for (int row = 0; row < table->rowCount(); ++row) {
+      const auto cell = [&](int column) { return table->item(row, column)->text(); };
+      shown << table->item(row, 0)->toolTip() + ": " + cell(2) + " / " + cell(3);
+    }
+    const auto value = [](const std::string& v) { return v.empty() ? U("(пусто)") : QString::fromStdString(v); };
+    for (const TDifference& d : expected) listed << FieldName(*d.Field) + ": " + value(d.Left) + " / " + value(d.Right);
+    QCOMPARE(shown, listed);
+    // The keys and the GSM page, which only the whole record holds, are there.
+    QVERIFY(listed.contains(U("[Keys] Key0: (пусто) / 0123456789ABCDEF")));
+    QVERIFY(listed.contains(U("[Other] TimeOut: 30 / 45")));
+    QVERIFY(listed.contains(U("[Norm] Norm11: 0 / 1")));
   }
 
   // Find a site by a phone number typed in the search, compare two of its
