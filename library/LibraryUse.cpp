@@ -68,7 +68,7 @@ TSettings RecordSettings(const QByteArray& text) {
   for (const TField& f : Fields())
     if (ini.SectionExists(QString::fromStdString(f.Section))) present |= f.Group;
   CanonicalRecord(ini);
-  TDecodedSettings decoded = DecodeSettings(ini, none, present, false);
+  TDecodedSettings decoded = DecodeSettings(ini, none, present);
   decoded.Settings.Groups = present;
   return decoded.Settings;
 }

@@ -225,9 +225,6 @@ std::vector<const TField*> BrokenFields(const TSettings& s) {
       good = good && !(s.Norm[f.Index] && s.Norm[partner]);
     } else if (f.Rule == TRule::ModuleFlag) {
       good = good && s.Module >= 0 && s.Module <= 2;
-    } else if (f.Rule == TRule::Threshold) {
-      const auto& channel = s.Threshold[f.Channel];
-      good = good && std::is_sorted(channel.begin(), channel.end());
     }
     if (!good) broken.push_back(&f);
   }

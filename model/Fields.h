@@ -72,9 +72,9 @@ void Canonicalise(TSettings& settings);
 
 // The fields of the groups the settings hold whose values write's strict
 // check refuses, in the order of the table: a value outside its rule, both
-// rows of a loop as its normal state, a module that is none of the three,
-// thresholds of a channel that fall from slider0 to slider4. Everything a
-// canonical read of a panel holds passes, but for thresholds that fall.
+// rows of a loop as its normal state, a module that is none of the three.
+// Everything a canonical read of a panel holds passes (thresholds in any
+// order among them: the panel holds them so).
 std::vector<const TField*> BrokenFields(const TSettings& settings);
 
 // One field that two settings hold differently; a side that does not hold

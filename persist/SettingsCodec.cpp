@@ -42,10 +42,9 @@ bool Sent(const TField& f, TGroups sent) { return sent.Has(f.Group); }
 // The check of one file: the problems found, in file order.
 class TCheck {
  public:
-  TCheck(const TIniFile& ini, TGroups sent, bool forWrite) : ini_(ini) {
+  TCheck(const TIniFile& ini, TGroups sent) : ini_(ini) {
     CheckValues(sent);
     CheckGroups();
-    if (forWrite && sent.Has(TGroup::Adc)) CheckThresholdOrder();
   }
 
   bool Rejected(const QString& section, const QString& key) const {
@@ -123,28 +122,6 @@ class TCheck {
     for (const QString& key : modes) Reject("GSM", key, LineOf("GSM", key), text);
   }
 
-  // The panel tells a channel's states apart by thresholds in rising order;
-  // equal neighbours are allowed, a falling one is a slip of the pen.
-  void CheckThresholdOrder() {
-    for (const char* channel : {"ts1", "ts2"}) {
-      int previous = -1;
-      bool rising = true;
-      for (int k = 0; k < TSettings::kThresholds; ++k) {
-        const QString key = QStringLiteral("slider%1").arg(k);
-        if (Rejected(channel, key) || !ini_.ValueExists(channel, key)) return;
-        const int value = ini_.ReadInteger(channel, key, 0);
-        rising = rising && value >= previous;
-        previous = value;
-      }
-      if (rising) continue;
-      const QString text = QStringLiteral("the thresholds of a channel must not fall from slider0 to slider4");
-      for (int k = 0; k < TSettings::kThresholds; ++k) {
-        const QString key = QStringLiteral("slider%1").arg(k);
-        Reject(channel, key, LineOf(channel, key), text);
-      }
-    }
-  }
-
   const TIniFile& ini_;
   std::vector<TSettingsProblem> problems_;
 };
@@ -175,8 +152,7 @@ TGroups GroupsIn(const TIniFile& ini) {
 
 }  // namespace
 
-TDecodedSettings DecodeSettings(const TIniFile& ini, const TSettings& base, TGroups sent, bool forWrite,
-                                TAbsentKeys absent) {
+TDecodedSettings DecodeSettings(const TIniFile& ini, const TSettings& base, TGroups sent, TAbsentKeys absent) {
   TDecodedSettings d;
   d.Settings = base;
   d.Header.Port = ini.ReadString("Connect", "ComPort", QString());
@@ -189,7 +165,7 @@ TDecodedSettings DecodeSettings(const TIniFile& ini, const TSettings& base, TGro
     if (!d.Missing && Sent(f, sent) && !ini.ValueExists(section, key))
       d.Missing = QStringLiteral("[%1] %2").arg(section, key);
   }
-  const TCheck check(ini, sent, forWrite);
+  const TCheck check(ini, sent);
   d.Problems = check.Problems();
 
   // The thresholds are taken only from a file that has them.
@@ -235,7 +211,7 @@ std::optional<QString> ReadSettingsForWrite(const QString& fileName, TGroups gro
   if (!QFileInfo(fileName).isFile()) return prefix + QStringLiteral("no such settings file");
   TSettings none;
   none.Groups = TGroups::None();
-  const TDecodedSettings d = DecodeSettings(ini, none, groups, true);
+  const TDecodedSettings d = DecodeSettings(ini, none, groups);
   if (!d.HasSettings)
     return prefix + QStringLiteral("none of the settings sections (Phones, React, Norm, 24Hours, Other, Keys, "
                                    "ts1, ts2, GSM); nothing to write");
@@ -254,7 +230,7 @@ bool LoadSettingsFile(const QString& fileName, const TSettings& base, TDecodedSe
   ini.LoadText(data);
   // A missing file loads every default at start; the user's Load refuses it.
   TDecodedSettings d;
-  if (read != TFileRead::Refused) d = DecodeSettings(ini, base, TGroups::AllWithAdc(), false, absent);
+  if (read != TFileRead::Refused) d = DecodeSettings(ini, base, TGroups::AllWithAdc(), absent);
   d.Read = read;
   QString failure;
   if (read == TFileRead::Refused)
@@ -292,7 +268,7 @@ bool LoadSettingsFile(const QString& fileName, const TSettings& base, TDecodedSe
 TDecodedSettings LoadSettingsText(const QByteArray& text, const TSettings& base) {
   TIniFile ini{QString()};
   if (text.size() <= TIniFile::kMaxFileSize) ini.LoadText(text);
-  TDecodedSettings d = DecodeSettings(ini, base, GroupsIn(ini), false, TAbsentKeys::Kept);
+  TDecodedSettings d = DecodeSettings(ini, base, GroupsIn(ini), TAbsentKeys::Kept);
   d.Taken = d.HasValues;
   if (!d.Taken) d.Settings = base;
   return d;

@@ -78,11 +78,10 @@ struct TDecodedSettings {
 };
 
 // Reads an INI file in memory over base. sent: the groups a write sends
-// (they decide what counts as missing, and which thresholds are checked);
-// forWrite adds the rule that only a write needs: each channel's thresholds
-// must not fall from slider0 to slider4. absent: what a setting the file
-// lacks gives (strict reads refuse such a file anyway).
-TDecodedSettings DecodeSettings(const TIniFile& ini, const TSettings& base, TGroups sent, bool forWrite,
+// (they decide what counts as missing, and which thresholds are checked).
+// absent: what a setting the file lacks gives (strict reads refuse such a
+// file anyway).
+TDecodedSettings DecodeSettings(const TIniFile& ini, const TSettings& base, TGroups sent,
                                 TAbsentKeys absent = TAbsentKeys::Defaults);
 // Writes the header and the groups the settings hold into an INI file in
 // memory; every other line stays.

@@ -120,8 +120,8 @@ void TDevOstrel::EndOperation() {
 
 // What a read made of the panel's replies, in the one form that read,
 // backups, compares, checks and the window share. Write's strict check must
-// take all of it; what it would refuse (thresholds that fall, the panel's
-// own) is named in the traffic, and the read stands as it is.
+// take all of it; should a read ever hold what it would refuse, that is
+// named in the traffic, and the read stands as it is.
 void TDevOstrel::FinishRead() {
   Canonicalise(read_);
   std::string names;

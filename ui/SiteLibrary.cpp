@@ -11,6 +11,25 @@
 #include "library/LibraryUse.h"
 #include "library/RecordSpool.h"
 
+namespace {
+
+// Texts handed to the library's thread share no data with the GUI thread's:
+// the thread lets go of its copy while the window may reassign the original,
+// and Qt's own reference counts are invisible to the thread checker.
+QString Own(QString text) {
+  text.detach();
+  return text;
+}
+
+TRecord Own(TRecord record) {
+  for (QString* text : {&record.Uid, &record.Operator, &record.Host, &record.Outcome, &record.Firmware, &record.Port})
+    text->detach();
+  record.Settings.detach();
+  return record;
+}
+
+}  // namespace
+
 // What lives on the library's thread.
 struct TSiteLibrary::TWorker {
   // Made here, before the thread starts; opened, used and closed there only.
@@ -146,7 +165,7 @@ void TSiteLibrary::Open(const TLibraryPlace& place) {
 void TSiteLibrary::Search(const QString& text, int limit) {
   const quint64 request = ++searches_;
   Run<std::vector<TSite>>(
-      [text, limit](TLibrary& library) {
+      [text = Own(text), limit](TLibrary& library) {
         return library.IsOpen() ? library.Search(text, limit) : std::vector<TSite>();
       },
       [this, request, text](std::vector<TSite> sites) {
@@ -156,7 +175,9 @@ void TSiteLibrary::Search(const QString& text, int limit) {
 
 void TSiteLibrary::LoadHistory(const QString& site) {
   Run<std::vector<TRecord>>(
-      [site](TLibrary& library) { return library.IsOpen() ? library.History(site) : std::vector<TRecord>(); },
+      [site = Own(site)](TLibrary& library) {
+        return library.IsOpen() ? library.History(site) : std::vector<TRecord>();
+      },
       [this, site](std::vector<TRecord> records) { emit HistoryLoaded(site, records); });
 }
 
@@ -165,9 +186,9 @@ void TSiteLibrary::Store(const QString& site, TRecord record, const TSettings& s
     QString Warning;
     bool Reopened = false;  // the library that was away took it
   };
-  const QString spoolDir = spoolDir_;
+  const QString spoolDir = Own(spoolDir_);
   Run<TStored>(
-      [this, site, record, settings, spoolDir](TLibrary&) mutable {
+      [this, site = Own(site), record = Own(record), settings, spoolDir](TLibrary&) mutable {
         TStored stored;
         record.Settings = RecordSettingsText(settings, record.Port);
         TRecordSpool spool(spoolDir);

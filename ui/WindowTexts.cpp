@@ -208,7 +208,7 @@ QString WriteFailure(const QString& fileName) {
 QString LoadFailure(const QString& fileName) {
   TIniFile ini(fileName);
   if (!ini.Load()) return ReadFailure(fileName);
-  const TDecodedSettings check = DecodeSettings(ini, TSettings{}, TGroups::AllWithAdc(), false);
+  const TDecodedSettings check = DecodeSettings(ini, TSettings{}, TGroups::AllWithAdc());
   if (QFileInfo(fileName).isFile() && !check.HasSettings)
     return U("В файле ") + Quoted(fileName) + U(" нет настроек панели: ничего не загружено");
   if (check.Problems.empty()) return QString();

@@ -5,7 +5,8 @@
 // The generator keeps to what the panel itself reports: flag positions "0"
 // or "1", phones of digits and "+", keys of 16 hexadecimal digits in either
 // case, delays 0..255, the module 0..2, the ring 1..6, thresholds 0..1023
-// that do not fall from the first to the fifth.
+// (mostly rising, as the slider sets them, and now and then falling, as a
+// panel may hold them).
 #pragma once
 
 #include <rapidcheck.h>
@@ -139,8 +140,8 @@ inline rc::Gen<std::string> Key() {
        {4, rc::gen::container<std::string>(16, Choice(digits))}});
 }
 
-// Five thresholds that do not fall: each equal to the one before, next to
-// it, anywhere above it, or at the top of the scale.
+// Five thresholds: each equal to the one before, next to it, anywhere above
+// it, at the top of the scale, or now and then below it.
 inline rc::Gen<std::array<int, kAdcThresholds>> Thresholds() {
   return rc::gen::exec([] {
     std::array<int, kAdcThresholds> t{};
@@ -150,7 +151,8 @@ inline rc::Gen<std::array<int, kAdcThresholds>> Thresholds() {
       t[k] = t[k - 1] + *rc::gen::weightedOneOf<int>({{2, rc::gen::just(0)},
                                                        {2, rc::gen::just(std::min(1, room))},
                                                        {1, rc::gen::just(room)},
-                                                       {3, Number(0, room)}});
+                                                       {3, Number(0, room)},
+                                                       {1, Number(-t[k - 1], 0)}});
     }
     return t;
   });

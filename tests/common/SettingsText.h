@@ -69,8 +69,6 @@ inline std::vector<THostileFile> HostileFiles() {
       {"ring-99", with("RING=3", "RING=99"), "[GSM] RING"},
       {"two-modules", with("MODE1=0", "MODE1=1"), "[GSM] MODE1"},
       {"threshold-99999", with("[ts2]\r\nslider0=50", "[ts2]\r\nslider0=99999"), "[ts2] slider0"},
-      {"thresholds-crossing", with("[ts1]\r\nslider0=100\r\nslider1=300", "[ts1]\r\nslider0=300\r\nslider1=100"),
-       "must not fall from slider0 to slider4"},
       {"both-normal-states", with("Norm5=0", "Norm5=1").replace("Norm9=0", "Norm9=1"), "Norm5 and Norm9"},
       {"duplicate-key", with("Phone1=555\r\n", "Phone1=555\r\nphone1=777\r\n"), "lines 6 and 7"},
   };

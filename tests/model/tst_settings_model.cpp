@@ -70,7 +70,7 @@ class TestSettingsModel : public QObject {
     QVERIFY2(refused.isEmpty(), qPrintable(refused));
     TIniFile ini(in);
     QVERIFY(ini.Load());
-    const TDecodedSettings d = DecodeSettings(ini, TSettings(), TGroups::AllWithAdc(), true);
+    const TDecodedSettings d = DecodeSettings(ini, TSettings(), TGroups::AllWithAdc());
     const QString out = dir_.filePath("out.ini");
     QVERIFY(SaveSettingsFile(out, s, d.Header, true, nullptr));
     QCOMPARE(ReadBytes(out), file);
@@ -128,8 +128,8 @@ class TestSettingsModel : public QObject {
     QTest::addColumn<bool>("adc");
     QTest::addColumn<QString>("named");  // empty: accepted
     QTest::newRow("equal-neighbours") << QByteArray("slider1=300") << QByteArray("slider1=100") << true << "";
-    QTest::newRow("falling-threshold") << QByteArray("slider1=300") << QByteArray("slider1=99") << true
-                                       << "[ts1] slider0, line 62: the thresholds of a channel must not fall";
+    // A panel may hold falling thresholds, and its backup must write back.
+    QTest::newRow("falling-threshold") << QByteArray("slider1=300") << QByteArray("slider1=99") << true << "";
     QTest::newRow("falling-threshold-without-adc") << QByteArray("slider1=300") << QByteArray("slider1=99") << false
                                                    << "";
     QTest::newRow("threshold-1024") << QByteArray("slider4=900") << QByteArray("slider4=1024") << true
@@ -251,8 +251,8 @@ class TestSettingsModel : public QObject {
     QTest::newRow("a delay of 256") << 3 << QStringList{"[Other] TimeOut2"};
     QTest::newRow("a key that is not hexadecimal") << 4 << QStringList{"[Keys] Key3"};
     QTest::newRow("no module") << 5 << QStringList{"[GSM] MODE1", "[GSM] MODE2", "[GSM] MODE3"};
-    QTest::newRow("thresholds that fall") << 6 << QStringList{"[ts2] slider0", "[ts2] slider1", "[ts2] slider2",
-                                                                "[ts2] slider3", "[ts2] slider4"};
+    // A panel may hold them so, and write takes them as they are.
+    QTest::newRow("thresholds that fall") << 6 << QStringList{};
     QTest::newRow("ring 6") << 7 << QStringList{"[GSM] RING"};
   }
   void brokenFieldsAreWhatWriteRefuses() {

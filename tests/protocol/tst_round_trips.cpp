@@ -77,7 +77,7 @@ TDecodedSettings Strict(const QByteArray& text) {
   ini.LoadText(text);
   TSettings none;
   none.Groups = TGroups::None();
-  return DecodeSettings(ini, none, TGroups::AllWithAdc(), true);
+  return DecodeSettings(ini, none, TGroups::AllWithAdc());
 }
 
 std::string Named(const std::vector<TDifference>& differences) {
@@ -164,19 +164,20 @@ TEST(RoundTrips, Cases) {
   }
 }
 
-// A panel whose thresholds fall: the read stands as the panel holds it, and
-// what write would refuse of it is named in the traffic.
-TEST(RoundTrips, WhatWriteWouldRefuseOfAReadIsNamed) {
+// A panel whose thresholds fall: the read stands as the panel holds it,
+// names nothing, and travels back as it is.
+TEST(RoundTrips, ThresholdsThatFallTravelAsThePanelHoldsThem) {
   TPanelRig p;
   TPanelState state;
-  state.Adc[1].Thresholds = {500, 400, 400, 400, 400};
+  state.Adc[1].Thresholds = {500, 400, 400, 0, 1023};
   p.panel.SetState(state);
   const TOutput out = p.rig.Run(Pages::ACP, Modes::ReadPage);
   EXPECT_TRUE(out.Result.Succeeded());
-  EXPECT_EQ(out.Read().Threshold[1], (std::array<int, 5>{500, 400, 400, 400, 400}));
-  EXPECT_TRUE(out.HasLine(
-      "DT  # !!! Прочитанное не пройдёт проверку записи: ts2/slider0, ts2/slider1, ts2/slider2, ts2/slider3, ts2/slider4",
-      true));
+  EXPECT_EQ(out.Read().Threshold[1], (std::array<int, 5>{500, 400, 400, 0, 1023}));
+  for (const TOutput::TLine& line : out.Memo) EXPECT_EQ(line.Text.find("проверку записи"), std::string::npos);
+  TPanelState before;
+  before.Adc[1].Thresholds = {1, 2, 3, 4, 5};
+  EXPECT_EQ(RoundTrip(p, state, before), "");
 }
 
 // diff, --verify, history --diff and the window's compare of two records all

@@ -128,9 +128,8 @@ class TestSafeInput : public QObject {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("named");
     // Not hostile in the window: a file of phones only loads them and keeps
-    // the rest (tst_persist_gui), and the slider takes thresholds as it
-    // allows.
-    const std::set<QByteArray> loadable{"only-phones", "thresholds-crossing"};
+    // the rest (tst_persist_gui).
+    const std::set<QByteArray> loadable{"only-phones"};
     for (const THostileFile& f : HostileFiles())
       if (!loadable.count(f.Name)) QTest::newRow(f.Name) << f.Bytes << QString::fromUtf8(f.Named);
   }
