@@ -28,53 +28,62 @@ bool TLibrary::AddRecord(const QString& site, TRecord* record) {
   // Two programs may append to one site at once: the number is taken inside
   // the transaction, and a number taken twice (PostgreSQL) is tried again.
   for (int attempt = 0; attempt < 50; ++attempt) {
-    QSqlQuery q(db);
-    const bool begun = sqlite ? q.exec("BEGIN IMMEDIATE") : db.transaction();
-    if (!begun) return Fail("library: " + (sqlite ? q.lastError() : db.lastError()).text());
-    auto rollback = [&](const QString& why) {
-      if (sqlite) QSqlQuery(db).exec("ROLLBACK");
-      else db.rollback();
-      return Fail(why);
+    QString why;
+    if (!Begin(db, sqlite, &why)) return Fail("library: " + why);
+    auto rollback = [&](const QString& text) {
+      Rollback(db, sqlite);
+      return Fail(text);
     };
     const auto id = SiteId(site);
     if (!id) return rollback(error_);
-    q.prepare("SELECT number, at FROM records WHERE uid = ?");
-    q.addBindValue(record->Uid);
-    if (!q.exec()) return rollback("library: " + q.lastError().text());
-    if (q.next()) {
-      // Stored before: the spool met a crash between storing and removing it.
-      record->Number = q.value(0).toInt();
-      record->Time = Time(q.value(1));
-      rollback(QString());
-      error_.clear();
-      return true;
+    // Every statement is finished before the commit: one left open keeps
+    // SQLite from checkpointing, and its write-ahead log grows without end.
+    int number = 0;
+    {
+      QSqlQuery q(db);
+      q.setForwardOnly(true);
+      q.prepare("SELECT number, at FROM records WHERE uid = ?");
+      q.addBindValue(record->Uid);
+      if (!Exec(q, &why)) return rollback("library: " + why);
+      if (q.next()) {
+        // Stored before: the spool met a crash between storing and removing it.
+        record->Number = q.value(0).toInt();
+        record->Time = Time(q.value(1));
+        q.finish();
+        Rollback(db, sqlite);
+        error_.clear();
+        return true;
+      }
+      q.finish();
+      q.prepare("SELECT coalesce(max(number), 0) + 1 FROM records WHERE site_id = ?");
+      q.addBindValue(*id);
+      if (!q.exec() || !q.next()) return rollback("library: " + q.lastError().text());
+      number = q.value(0).toInt();
+      q.finish();
     }
-    q.prepare("SELECT coalesce(max(number), 0) + 1 FROM records WHERE site_id = ?");
-    q.addBindValue(*id);
-    if (!q.exec() || !q.next()) return rollback("library: " + q.lastError().text());
-    const int number = q.value(0).toInt();
     const QString at = (record->Time.isValid() ? record->Time.toUTC() : QDateTime::currentDateTimeUtc())
                            .toString(Qt::ISODateWithMs);
-    QSqlQuery insert(db);
-    insert.prepare("INSERT INTO records (uid, site_id, number, at, operator, host, kind, outcome, firmware, port, settings) "
-                   "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-    for (const QVariant& v : {QVariant(record->Uid), QVariant(*id), QVariant(number), QVariant(at), Text(record->Operator),
-                              Text(record->Host), QVariant(KindName(record->Kind)), Text(record->Outcome),
-                              Text(record->Firmware), Text(record->Port),
-                              QVariant(QString::fromUtf8(record->Settings))})
-      insert.addBindValue(v);
-    if (!insert.exec()) {
-      const QString why = insert.lastError().text();
-      rollback(why);
-      if (!sqlite && why.contains("unique", Qt::CaseInsensitive)) continue;
-      return Fail("library: " + why);
+    {
+      QSqlQuery insert(db);
+      insert.prepare("INSERT INTO records (uid, site_id, number, at, operator, host, kind, outcome, firmware, port, settings) "
+                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+      for (const QVariant& v : {QVariant(record->Uid), QVariant(*id), QVariant(number), QVariant(at), Text(record->Operator),
+                                Text(record->Host), QVariant(KindName(record->Kind)), Text(record->Outcome),
+                                Text(record->Firmware), Text(record->Port),
+                                QVariant(QString::fromUtf8(record->Settings))})
+        insert.addBindValue(v);
+      if (!insert.exec()) {
+        why = insert.lastError().text();
+        insert.finish();
+        Rollback(db, sqlite);
+        if (!sqlite && why.contains("unique", Qt::CaseInsensitive)) continue;
+        return Fail("library: " + why);
+      }
     }
     // The site is found by the latest record's numbers and keys.
     const QStringList terms = SearchTerms(record->Settings);
-    QString why;
     if (!terms.isEmpty() && !StoreTerms(db, sqlite, *id, terms, &why)) return rollback("library: " + why);
-    const bool committed = sqlite ? QSqlQuery(db).exec("COMMIT") : db.commit();
-    if (!committed) return rollback("library: " + db.lastError().text());
+    if (!Commit(db, sqlite, &why)) return rollback("library: " + why);
     record->Number = number;
     record->Time = Time(at);
     return true;
