@@ -389,8 +389,9 @@ int LibraryCommand(const QString& command, const QStringList& args, const QStrin
   QString why;
   const auto place = FindLibrary(libraryOption, &why);
   if (!place) return Fail(exUsage, why);
+  // Reading commands: a library that is not there is not made.
   TLibrary library;
-  if (!library.Open(*place)) return Fail(exLibrary, library.Error());
+  if (!library.Open(*place, TLibraryCreate::Never)) return Fail(exLibrary, library.Error());
   if (library.ReadOnly()) PrintLine(QStringLiteral("ostrelgsm4: warning: ") + library.Error());
   if (!library.ReadOnly()) {
     // Records that waited are stored at every opening.
@@ -474,8 +475,10 @@ int SiteCommand(const QString& action, const QString& name, const TSiteFields& f
   QString why;
   const auto place = FindLibrary(libraryOption, &why);
   if (!place) return Fail(exUsage, why);
+  // Only a site added makes a library; one to edit or archive must be there.
   TLibrary library;
-  if (!library.Open(*place)) return Fail(exLibrary, library.Error());
+  if (!library.Open(*place, action == "add" ? TLibraryCreate::IfMissing : TLibraryCreate::Never))
+    return Fail(exLibrary, library.Error());
   if (library.ReadOnly()) return Fail(exLibrary, library.Error());
   {
     // Records that waited are stored at every opening.
@@ -594,8 +597,11 @@ int LibraryMaintenance(const QString& action, const QString& dir, const QString&
   QString why;
   const auto place = FindLibrary(libraryOption, &why);
   if (!place) return Fail(exUsage, why);
+  // check and export only read: a library that is not there is not made.
+  const bool reading = action == "check" || action == "export";
   TLibrary library;
-  if (!library.Open(*place)) return Fail(exLibrary, library.Error());
+  if (!library.Open(*place, reading ? TLibraryCreate::Never : TLibraryCreate::IfMissing))
+    return Fail(exLibrary, library.Error());
   if (action == "export") return ExportDir(library, dir);
   if (action == "import") {
     if (library.ReadOnly()) return Fail(exLibrary, library.Error());

@@ -71,16 +71,27 @@ bool TLibrary::Fail(const QString& why) {
   return false;
 }
 
-bool TLibrary::Open(const TLibraryPlace& place) {
+bool TLibrary::FailMissing() {
+  missing_ = true;
+  return Fail("there is no library at " + place_.Display() +
+              " (site add, library import or a panel command with --site creates one)");
+}
+
+bool TLibrary::Open(const TLibraryPlace& place, TLibraryCreate create) {
   place_ = place;
+  create_ = create;
   readOnly_ = false;
+  missing_ = false;
   error_.clear();
   const bool sqlite = place.Engine == TLibraryPlace::TEngine::SQLite;
   QSqlDatabase db = QSqlDatabase::addDatabase(sqlite ? "QSQLITE" : "QPSQL", connection_);
   if (!db.isValid()) return Fail(QStringLiteral("the Qt SQL driver for %1 is not installed").arg(sqlite ? "SQLite" : "PostgreSQL"));
   if (sqlite) {
-    const bool fresh = !QFileInfo::exists(place.File);
-    if (fresh) {
+    const QFileInfo info(place.File);
+    // An empty file is one whose creator has not written to it yet.
+    if (create == TLibraryCreate::Never && (!info.exists() || (info.isFile() && info.size() == 0)))
+      return FailMissing();
+    if (!info.exists()) {
       // Created private before SQLite writes a byte to it.
       QFile file(place.File);
       if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner))

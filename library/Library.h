@@ -74,6 +74,10 @@ std::optional<TLibraryPlace> ParseLibraryPlace(const QString& text, QString* why
 // A site name the library accepts: why not, or nothing.
 std::optional<QString> SiteNameProblem(const QString& name);
 
+// Whether Open may create a library that is not there: commands that only
+// read one never do.
+enum class TLibraryCreate { IfMissing, Never };
+
 class TLibrary {
  public:
   TLibrary();
@@ -83,9 +87,13 @@ class TLibrary {
 
   // Opens (and creates or upgrades) the library. false with Error() when it
   // cannot be used at all; a newer schema opens read-only (ReadOnly(), with
-  // Error() saying so).
-  bool Open(const TLibraryPlace& place);
+  // Error() saying so). With TLibraryCreate::Never a missing SQLite file, or
+  // a database without the library's tables, is left as it is: false, and
+  // Missing().
+  bool Open(const TLibraryPlace& place, TLibraryCreate create = TLibraryCreate::IfMissing);
   bool IsOpen() const;
+  // The last Open found no library and was not to create one.
+  bool Missing() const { return missing_; }
   bool ReadOnly() const { return readOnly_; }
   // The last failure, for a final line.
   const QString& Error() const { return error_; }
@@ -114,11 +122,14 @@ class TLibrary {
 
  private:
   bool Fail(const QString& why);
+  bool FailMissing();
   bool Migrate();
   std::optional<qint64> SiteId(const QString& name);
 
   QString connection_;
   TLibraryPlace place_;
+  TLibraryCreate create_ = TLibraryCreate::IfMissing;
   bool readOnly_ = false;
+  bool missing_ = false;
   QString error_;
 };

@@ -45,6 +45,7 @@ bool TLibrary::Migrate() {
   if (!tables.contains("schema_version")) {
     if (!tables.isEmpty() && sqlite)
       return Fail(place_.Display() + " is not a site library (it holds other tables)");
+    if (create_ == TLibraryCreate::Never) return FailMissing();
     const QString id = sqlite ? "INTEGER PRIMARY KEY AUTOINCREMENT" : "BIGSERIAL PRIMARY KEY";
     QStringList schema{
         "CREATE TABLE schema_version (version INTEGER NOT NULL)",

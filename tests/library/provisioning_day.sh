@@ -36,6 +36,27 @@ run() { "$work/ostrelgsm4" "$@" --library "$library"; }
 site="Склад «Север» 'A'"
 cd "$work"
 
+# Commands that only read make no library: one line, status 5, nothing made
+# (the default place's file, or the tables of an empty database).
+made() {
+  if [ "$engine" = sqlite ]; then ls "$library" "$XDG_DATA_HOME"/*/library.sqlite 2>/dev/null
+  else psql -h "$host" -U ostrel -d "$db" -Atc '\dt' 2>/dev/null; fi
+}
+readers=("sites" "history|$site" "show|$site" "library|check" "library|export|out" "site|edit|$site|--notes|x"
+         "site|archive|$site")
+for reader in "${readers[@]}"; do
+  IFS='|' read -ra words <<<"$reader"
+  for where in given default; do
+    [ "$engine" = postgresql ] && [ $where = default ] && continue
+    if [ $where = given ]; then run "${words[@]}" >/dev/null 2>err.txt; else "$work/ostrelgsm4" "${words[@]}" >/dev/null 2>err.txt; fi
+    status=$?
+    [ $status -eq 5 ] && [ "$(wc -l <err.txt)" -eq 1 ] && grep -q "there is no library at" err.txt \
+      || fail "${words[*]} ($where place) with no library: status $status, $(cat err.txt)"
+    [ -z "$(made)" ] || fail "${words[*]} ($where place) made a library: $(made)"
+  done
+done
+[ ! -e out ] || fail "library export with no library made its folder"
+
 run read --port "$work/panel" --out first.ini --quiet --site "$site" || fail "read"
 run diff --port "$work/panel" --in first.ini --quiet --site "$site" || fail "diff"
 sed -e 's/^Phone3=.*/Phone3=+79160001122/' first.ini >changed.ini

@@ -271,6 +271,51 @@ TEST_P(LibraryTest, AVersionOneLibraryIsMigratedAndSearched) {
   check();
 }
 
+// Commands that only read open the library without making it: a missing
+// file stays missing, an empty database gets no tables; once made, it opens.
+TEST_P(LibraryTest, OpeningToReadMakesNoLibrary) {
+  auto tables = [&] {
+    if (GetParam() == TEngine::SQLite) return QFileInfo::exists(place_.File) ? QString("a file") : QString();
+    QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "probe");
+    db.setDatabaseName(place_.Database);
+    db.setUserName(place_.User);
+    db.setHostName(place_.Host);
+    if (place_.Port > 0) db.setPort(place_.Port);
+    const QString list = db.open() ? db.tables().join(",") : "cannot open: " + db.lastError().text();
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase("probe");
+    return list;
+  };
+  {
+    TLibrary reader;
+    EXPECT_FALSE(reader.Open(place_, TLibraryCreate::Never));
+    EXPECT_TRUE(reader.Missing());
+    EXPECT_NE(reader.Error().indexOf("there is no library at"), -1) << reader.Error().toStdString();
+    EXPECT_EQ(reader.Error().indexOf('\n'), -1);
+  }
+  EXPECT_EQ(tables(), "");
+  if (GetParam() == TEngine::SQLite) {
+    // An empty file: its creator has not written the tables yet.
+    QFile empty(place_.File);
+    ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+    empty.close();
+    TLibrary reader;
+    EXPECT_FALSE(reader.Open(place_, TLibraryCreate::Never));
+    EXPECT_TRUE(reader.Missing());
+    EXPECT_EQ(QFileInfo(place_.File).size(), 0);
+  }
+  {
+    TLibrary writer;
+    Open(writer);
+    ASSERT_TRUE(writer.AddSite(Site("Склад", "", "", "")));
+  }
+  TLibrary reader;
+  ASSERT_TRUE(reader.Open(place_, TLibraryCreate::Never)) << reader.Error().toStdString();
+  EXPECT_FALSE(reader.Missing());
+  EXPECT_TRUE(reader.FindSite("Склад"));
+}
+
 // This binary run again as a writer (see main below), with the library at
 // place and the variables given.
 void StartWriter(QProcess& writer, const QString& place, const QStringList& variables) {
