@@ -114,6 +114,18 @@ cmp -s later.ini first.ini || fail "the read with the library away did not save 
 run library sync | grep -q "^1 records stored, 0 waiting" || fail "library sync"
 [ "$(run history "$site" | tail -1 | cut -f4)" = read ] || fail "the spooled read is not the last record"
 run library check >/dev/null || fail "library check"
+# A spool file no library takes is set aside with its reason; sync and check
+# say so until it is dealt with.
+spool=$(echo "$XDG_DATA_HOME"/*/library-spool)
+echo '{"site": "Склад", "uid": "x", "time": "yesterday"}' >"$spool/0-junk.record"
+run library sync >out.txt 2>err.txt; status=$?
+[ $status -eq 5 ] && grep -q ", 1 set aside in $spool/quarantine" out.txt && grep -q "NAME.why" err.txt \
+  || fail "library sync of a damaged spool file: $status $(cat out.txt err.txt)"
+grep -q "time is not a time" "$spool/quarantine/0-junk.record.why" || fail "no reason beside the damaged file"
+run library check >out.txt 2>/dev/null; status=$?
+[ $status -eq 5 ] && grep -q "^records set aside in $spool/quarantine .*: 1$" out.txt \
+  || fail "library check with a record set aside: $status $(cat out.txt)"
+rm -r "$spool/quarantine"
 
 # A folder of settings files in and out: a site per file, the latest record
 # per site out; a second import adds nothing; a file write refuses is named.

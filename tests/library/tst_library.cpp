@@ -5,15 +5,19 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <iterator>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QUuid>
 #include <QSet>
 #include <functional>
 
@@ -314,6 +318,79 @@ TEST_P(LibraryTest, OpeningToReadMakesNoLibrary) {
   ASSERT_TRUE(reader.Open(place_, TLibraryCreate::Never)) << reader.Error().toStdString();
   EXPECT_FALSE(reader.Missing());
   EXPECT_TRUE(reader.FindSite("Склад"));
+}
+
+// Spool files no library will ever take are set aside, each with one line
+// saying why; the good ones beside them are stored; a second sync finds
+// nothing left to try.
+TEST(RecordSpool, FilesNoLibraryTakesAreSetAside) {
+  QTemporaryDir dir;
+  TLibraryPlace place;
+  place.File = dir.filePath("library.sqlite");
+  const QString spoolDir = dir.filePath("spool");
+  TRecordSpool spool(spoolDir);
+  QString error;
+  ASSERT_TRUE(spool.Put("Склад", MakeRecord(TRecordKind::Read, SettingsText("+79161112233", "1")), &error));
+  // A good record rewritten field by field.
+  const QString good = spoolDir + '/' + QDir(spoolDir).entryList(QDir::Files).front();
+  QFile goodFile(good);
+  ASSERT_TRUE(goodFile.open(QIODevice::ReadOnly));
+  const QJsonObject record = QJsonDocument::fromJson(goodFile.readAll()).object();
+  struct TCase {
+    const char* Name;
+    QByteArray Bytes;
+    const char* Why;  // a part of the line that says why
+  };
+  auto with = [&](const char* key, const QJsonValue& value) {
+    QJsonObject changed = record;
+    changed["uid"] = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    changed[key] = value;
+    return QJsonDocument(changed).toJson(QJsonDocument::Compact);
+  };
+  const TCase cases[] = {
+      {"not-json", "{\"site\": \"Склад\", \"uid\"", "not a record"},
+      {"an-array", "[1, 2]", "not a record"},
+      {"no-uid", with("uid", QJsonValue()), "no uid"},
+      {"refused-name", with("site", QString(201, 'x')), "refuses its site name"},
+      {"control-in-name", with("site", "a\nb"), "refuses its site name"},
+      {"bad-time", with("time", "yesterday"), "not a time"},
+      {"no-time", with("time", QJsonValue()), "not a time"},
+      {"unknown-kind", with("kind", "erase"), "kind is unknown"},
+      {"raw-settings", with("settings", "\x01\x02 binary junk"), "not a settings file"},
+      {"empty-settings", with("settings", ""), "not a settings file"},
+  };
+  for (const TCase& c : cases) {
+    QFile f(spoolDir + QStringLiteral("/0-%1.record").arg(c.Name));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(c.Bytes);
+  }
+  ASSERT_EQ(spool.Count(), 1 + int(std::size(cases)));
+
+  TLibrary library;
+  ASSERT_TRUE(library.Open(place));
+  error.clear();
+  EXPECT_EQ(spool.Sync(library, &error), 1);
+  EXPECT_NE(error.indexOf("set aside"), -1) << error.toStdString();
+  EXPECT_EQ(spool.Count(), 0);
+  EXPECT_EQ(spool.Quarantined(), int(std::size(cases)));
+  for (const TCase& c : cases) {
+    QFile why(spool.QuarantineDir() + QStringLiteral("/0-%1.record.why").arg(c.Name));
+    ASSERT_TRUE(why.open(QIODevice::ReadOnly)) << c.Name;
+    const QByteArray line = why.readAll();
+    EXPECT_EQ(line.count('\n'), 1) << c.Name;
+    EXPECT_NE(line.indexOf(c.Why), -1) << c.Name << ": " << line.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(spool.QuarantineDir() + QStringLiteral("/0-%1.record").arg(c.Name))) << c.Name;
+  }
+  struct stat st {};
+  ASSERT_EQ(stat(QFile::encodeName(spool.QuarantineDir()).constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  ASSERT_EQ(library.History("Склад").size(), 1u);
+  EXPECT_EQ(library.Search("+79161112233", 10).size(), 1u);
+  // Nothing is tried again, nothing stored twice.
+  error.clear();
+  EXPECT_EQ(spool.Sync(library, &error), 0);
+  EXPECT_TRUE(error.isEmpty()) << error.toStdString();
+  EXPECT_EQ(spool.Quarantined(), int(std::size(cases)));
 }
 
 // This binary run again as a writer (see main below), with the library at
