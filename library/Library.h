@@ -23,7 +23,7 @@
 
 // The schema this program writes; a library with a higher version is opened
 // read-only.
-inline constexpr int kLibrarySchemaVersion = 2;
+inline constexpr int kLibrarySchemaVersion = 3;
 
 enum class TRecordKind { Read, Write, Verify, Backup, Compare };
 QString KindName(TRecordKind kind);
@@ -106,7 +106,9 @@ class TLibrary {
   std::optional<TSite> FindSite(const QString& name);
   // Sites whose name, address, notes, data number or any phone number or key
   // of their latest record holds text (any letter case); archived ones only
-  // with archived. At most limit, by name.
+  // with archived. At most limit, by name. A text of digits and a phone
+  // number's separators finds the numbers by their digits too, 8 and +7
+  // alike for 11-digit Russian numbers.
   std::vector<TSite> Search(const QString& text, int limit, bool archived = false);
 
   // Appends a record to the site; its Number is set. false with Error().
@@ -125,6 +127,7 @@ class TLibrary {
   bool FailMissing();
   bool Migrate();
   std::optional<qint64> SiteId(const QString& name);
+  std::vector<TSite> SearchText(const QString& text, int limit, bool archived);
 
   QString connection_;
   TLibraryPlace place_;

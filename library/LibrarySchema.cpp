@@ -35,6 +35,20 @@ bool FillGrams(QSqlDatabase& db, QString* why) {
   return true;
 }
 
+// Each site's terms with its phone numbers' digits, and their grams.
+bool AddPhoneDigits(QSqlDatabase& db, bool sqlite, QString* why) {
+  QHash<qint64, QStringList> terms;
+  {
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.exec("SELECT site_id, term FROM site_terms")) return (*why = q.lastError().text(), false);
+    while (q.next()) terms[q.value(0).toLongLong()] << q.value(1).toString();
+  }
+  for (auto it = terms.cbegin(); it != terms.cend(); ++it)
+    if (!StoreTerms(db, sqlite, it.key(), WithPhoneDigits(it.value()), why)) return false;
+  return true;
+}
+
 }  // namespace
 
 bool TLibrary::Migrate() {
@@ -114,6 +128,10 @@ bool TLibrary::Migrate() {
     for (const QString& statement : GramsSchema(sqlite))
       if (!q.exec(statement)) return fail(q.lastError().text());
     if (!FillGrams(db, &why)) return fail(why);
+  }
+  if (now <= 2) {
+    // 2 -> 3: phone numbers found by their digits.
+    if (!AddPhoneDigits(db, sqlite, &why)) return fail(why);
   }
   if (now < kLibrarySchemaVersion &&
       !q.exec(QStringLiteral("UPDATE schema_version SET version = %1").arg(kLibrarySchemaVersion)))

@@ -61,7 +61,35 @@ QStringList SearchTerms(const QByteArray& settings) {
     if (value.isEmpty() || value == QString(16, '0')) continue;
     if (!terms.contains(value)) terms << value;
   }
-  return terms;
+  return WithPhoneDigits(terms);
+}
+
+QString PhoneDigits(const QString& text) {
+  QString digits;
+  for (const QChar c : text) {
+    if (c >= u'0' && c <= u'9') digits += c;
+    else if (!c.isSpace() && c != u'+' && c != u'-' && c != u'(' && c != u')' && c != u'.') return {};
+  }
+  return digits;
+}
+
+QStringList WithPhoneDigits(const QStringList& terms) {
+  QStringList all = terms;
+  auto add = [&all](const QString& term) {
+    if (!all.contains(term)) all << term;
+  };
+  for (const QString& term : terms) {
+    // A key of hexadecimal letters holds no phone number.
+    const QString digits = PhoneDigits(term);
+    if (digits.isEmpty()) continue;
+    add(digits);
+    // 8 and +7 start the same Russian number.
+    if (digits.size() == 11 && (digits[0] == u'7' || digits[0] == u'8')) {
+      add(u'7' + digits.mid(1));
+      add(u'8' + digits.mid(1));
+    }
+  }
+  return all;
 }
 
 QSet<QString> SiteGrams(const TSite& site, const QStringList& terms) {
@@ -148,6 +176,23 @@ bool StoreTerms(QSqlDatabase& db, bool sqlite, qint64 id, const QStringList& ter
 using namespace LibrarySql;
 
 std::vector<TSite> TLibrary::Search(const QString& text, int limit, bool archived) {
+  // A phone number as installers type it ("+7 (916) 199-99-99") is looked
+  // for by its digits too, which the numbers' search terms hold.
+  const QString digits = PhoneDigits(text);
+  if (digits.isEmpty() || digits == text) return SearchText(text, limit, archived);
+  std::vector<TSite> sites = SearchText(digits, limit, archived);
+  std::vector<TSite> asTyped = SearchText(text, limit, archived);
+  if (sites.empty()) return asTyped;
+  QSet<qint64> found;
+  for (const TSite& site : sites) found.insert(site.Id);
+  for (TSite& site : asTyped)
+    if (!found.contains(site.Id)) sites.push_back(std::move(site));
+  std::stable_sort(sites.begin(), sites.end(), [](const TSite& a, const TSite& b) { return a.Name < b.Name; });
+  if (int(sites.size()) > limit) sites.resize(size_t(limit));
+  return sites;
+}
+
+std::vector<TSite> TLibrary::SearchText(const QString& text, int limit, bool archived) {
   std::vector<TSite> sites;
   QSqlDatabase db = Database();
   const QString lowered = text.toLower();

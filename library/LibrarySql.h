@@ -37,8 +37,16 @@ void Rollback(QSqlDatabase& db, bool sqlite);
 bool Exec(QSqlQuery& q, QString* why);
 
 // The search index (LibrarySearch.cpp).
-// The phone numbers and keys a record's settings hold.
+// The phone numbers and keys a record's settings hold, with the numbers'
+// digits (WithPhoneDigits).
 QStringList SearchTerms(const QByteArray& settings);
+// The digits of a text that holds digits and a phone number's separators
+// alone (blanks, "+", "-", brackets, dots); else nothing.
+QString PhoneDigits(const QString& text);
+// The terms with each phone number's digits added, and for an 11-digit
+// Russian number both its 7... and 8... forms: a number is found however it
+// is typed.
+QStringList WithPhoneDigits(const QStringList& terms);
 // The grams of a site's fields and of the terms of its latest record.
 QSet<QString> SiteGrams(const TSite& site, const QStringList& terms);
 std::optional<QStringList> StoredTerms(QSqlDatabase& db, qint64 id, QString* why);

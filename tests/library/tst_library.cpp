@@ -150,6 +150,53 @@ TEST_P(LibraryTest, SearchFindsTheLatestPhoneNumbersAndKeys) {
   EXPECT_EQ(library.Search("", 1).size(), 1u);
 }
 
+// Phone numbers as installers type them: by their digits, 8 and +7 alike,
+// a part of them; keys in any case; other texts as typed.
+TEST_P(LibraryTest, SearchFindsPhoneNumbersAsInstallersTypeThem) {
+  TLibrary library;
+  Open(library);
+  ASSERT_TRUE(library.AddSite(Site("Дача", "", "", "")));
+  ASSERT_TRUE(library.AddSite(Site("Гараж", "", "", "")));
+  ASSERT_TRUE(library.AddSite(Site("Офис", "ул. Лесная 12-14", "обслужено 12.05.2026", "")));
+  TRecord dacha = MakeRecord(TRecordKind::Read, SettingsText("+79161999999", "00000000DeadBeef"));
+  ASSERT_TRUE(library.AddRecord("Дача", &dacha));
+  TRecord garage = MakeRecord(TRecordKind::Read, SettingsText("89035550011", "0123456789ABCDEF"));
+  ASSERT_TRUE(library.AddRecord("Гараж", &garage));
+  struct TCase {
+    const char* Text;
+    const char* Found;  // names in order, joined by ","
+  };
+  const TCase cases[] = {
+      {"+7 916 199-99-99", "Дача"},
+      {"8 916 199 99 99", "Дача"},
+      {"+7 (916) 199-99-99", "Дача"},
+      {"8(916)199.99.99", "Дача"},
+      {"79161999999", "Дача"},
+      {"89161999999", "Дача"},
+      {"+79161999999", "Дача"},
+      {"916 199", "Дача"},
+      {"199-99-99", "Дача"},
+      {"+7 903 555-00-11", "Гараж"},  // kept as 8...
+      {"8 903 555", "Гараж"},
+      {"+7 9", "Гараж,Дача"},
+      {"916 199 99 98", ""},
+      {"deadbeef", "Дача"},
+      {"DEADBEEF", "Дача"},
+      {"abcdef", "Гараж"},
+      {"12.05", "Офис"},  // not a phone number: as typed, and by its digits
+      {"12-14", "Офис"},
+  };
+  for (const TCase& c : cases) {
+    QStringList names;
+    for (const TSite& site : library.Search(QString::fromUtf8(c.Text), 50)) names << site.Name;
+    EXPECT_EQ(names.join(",").toStdString(), c.Found) << c.Text;
+  }
+  EXPECT_EQ(library.Search("+7 9", 1).size(), 1u);
+  const auto problems = library.Check();
+  ASSERT_TRUE(problems);
+  EXPECT_TRUE(problems->isEmpty()) << problems->join("; ").toStdString();
+}
+
 TEST_P(LibraryTest, HostileNamesAndNotesAreStoredAndFound) {
   TLibrary library;
   Open(library);
@@ -205,6 +252,9 @@ TEST_P(LibraryTest, AVersionOneLibraryIsMigratedAndSearched) {
     ASSERT_TRUE(library.AddRecord("Дача", &r));
     QSqlQuery q(library.Database());
     ASSERT_TRUE(q.exec("DROP TABLE site_grams"));
+    // The terms as version 1 kept them: without the numbers' digits.
+    ASSERT_TRUE(q.exec("DELETE FROM site_terms WHERE term IN ('79031112233', '89031112233')"));
+    ASSERT_EQ(q.numRowsAffected(), 2);
     ASSERT_TRUE(q.exec("UPDATE schema_version SET version = 1"));
     for (int first = 0; first < kMany; first += 300) {
       QStringList rows;
@@ -246,6 +296,7 @@ TEST_P(LibraryTest, AVersionOneLibraryIsMigratedAndSearched) {
       {"ж", 1, "Гараж"},                  // and one few hold
       {"жз", 0, ""},
       {"1112233", 1, "Дача"},             // the latest record's phone number
+      {"8 903 111-22-33", 1, "Дача"},     // by its digits
       {"DeadBeef", 1, "Дача"},            // and key
       {"нигде", 0, ""},
       {"%", 0, ""},
