@@ -185,8 +185,12 @@ std::vector<TSite> TLibrary::Search(const QString& text, int limit, bool archive
   if (sites.empty()) return asTyped;
   QSet<qint64> found;
   for (const TSite& site : sites) found.insert(site.Id);
+  const size_t byDigits = sites.size();
   for (TSite& site : asTyped)
     if (!found.contains(site.Id)) sites.push_back(std::move(site));
+  if (sites.size() == byDigits) return sites;
+  // Both found some: the two lists merged by name (the database's order of
+  // each list is kept where the names are equal).
   std::stable_sort(sites.begin(), sites.end(), [](const TSite& a, const TSite& b) { return a.Name < b.Name; });
   if (int(sites.size()) > limit) sites.resize(size_t(limit));
   return sites;

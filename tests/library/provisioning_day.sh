@@ -63,6 +63,7 @@ sed -e 's/^Phone3=.*/Phone3=+79160001122/' first.ini >changed.ini
 run write --port "$work/panel" --in changed.ini --backup backup.ini --verify --quiet --site "$site" --operator anna \
   || fail "write"
 run sites 0001122 | grep -qF "$site" || fail "sites does not find the new phone number"
+run sites "8 (916) 000-11-22" | grep -qF "$site" || fail "sites does not find the number as an installer types it"
 run show "$site" --record 1 >undo.ini || fail "show"
 run write --port "$work/panel" --in undo.ini --quiet --site "$site" || fail "write of the shown record"
 "$work/ostrelgsm4" diff --port "$work/panel" --in first.ini --quiet >/dev/null || fail "the undo did not restore the first read"
