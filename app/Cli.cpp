@@ -389,8 +389,9 @@ int LibraryCommand(const QString& command, const QStringList& args, const QStrin
   QString why;
   const auto place = FindLibrary(libraryOption, &why);
   if (!place) return Fail(exUsage, why);
+  // Reading commands: a library that is not there is not made.
   TLibrary library;
-  if (!library.Open(*place)) return Fail(exLibrary, library.Error());
+  if (!library.Open(*place, TLibraryCreate::Never)) return Fail(exLibrary, library.Error());
   if (library.ReadOnly()) PrintLine(QStringLiteral("ostrelgsm4: warning: ") + library.Error());
   if (!library.ReadOnly()) {
     // Records that waited are stored at every opening.
@@ -474,8 +475,10 @@ int SiteCommand(const QString& action, const QString& name, const TSiteFields& f
   QString why;
   const auto place = FindLibrary(libraryOption, &why);
   if (!place) return Fail(exUsage, why);
+  // Only a site added makes a library; one to edit or archive must be there.
   TLibrary library;
-  if (!library.Open(*place)) return Fail(exLibrary, library.Error());
+  if (!library.Open(*place, action == "add" ? TLibraryCreate::IfMissing : TLibraryCreate::Never))
+    return Fail(exLibrary, library.Error());
   if (library.ReadOnly()) return Fail(exLibrary, library.Error());
   {
     // Records that waited are stored at every opening.
@@ -594,8 +597,11 @@ int LibraryMaintenance(const QString& action, const QString& dir, const QString&
   QString why;
   const auto place = FindLibrary(libraryOption, &why);
   if (!place) return Fail(exUsage, why);
+  // check and export only read: a library that is not there is not made.
+  const bool reading = action == "check" || action == "export";
   TLibrary library;
-  if (!library.Open(*place)) return Fail(exLibrary, library.Error());
+  if (!library.Open(*place, reading ? TLibraryCreate::Never : TLibraryCreate::IfMissing))
+    return Fail(exLibrary, library.Error());
   if (action == "export") return ExportDir(library, dir);
   if (action == "import") {
     if (library.ReadOnly()) return Fail(exLibrary, library.Error());
@@ -605,10 +611,19 @@ int LibraryMaintenance(const QString& action, const QString& dir, const QString&
     const auto problems = library.Check();
     if (!problems) return Fail(exLibrary, library.Error());
     for (const QString& problem : *problems) PrintOut(EscapeControls(problem).toUtf8() + '\n');
-    const int waiting = TRecordSpool(SpoolDir()).Count();
+    const TRecordSpool spool(SpoolDir());
+    const int waiting = spool.Count();
     if (waiting > 0) PrintLine(QStringLiteral("ostrelgsm4: %1 records wait in the spool for library sync").arg(waiting));
-    if (!problems->isEmpty())
-      return Fail(exLibrary, QStringLiteral("%1 problems in %2").arg(problems->size()).arg(place->Display()));
+    // Records no library will take wait for a person: the check fails until
+    // they are dealt with.
+    const int quarantined = spool.Quarantined();
+    if (quarantined > 0)
+      PrintOut(QStringLiteral("records set aside in %1 (each with a .why line): %2\n")
+                   .arg(EscapeControls(spool.QuarantineDir()))
+                   .arg(quarantined)
+                   .toUtf8());
+    if (!problems->isEmpty() || quarantined > 0)
+      return Fail(exLibrary, QStringLiteral("%1 problems in %2").arg(problems->size() + (quarantined > 0)).arg(place->Display()));
     PrintOut(QStringLiteral("%1: no problems\n").arg(EscapeControls(place->Display())).toUtf8());
     return exOk;
   }
@@ -616,8 +631,14 @@ int LibraryMaintenance(const QString& action, const QString& dir, const QString&
   TRecordSpool spool(SpoolDir());
   QString error;
   const int stored = spool.Sync(library, &error);
-  PrintOut(QStringLiteral("%1 records stored, %2 waiting\n").arg(stored).arg(spool.Count()).toUtf8());
+  const int quarantined = spool.Quarantined();
+  QString counts = QStringLiteral("%1 records stored, %2 waiting").arg(stored).arg(spool.Count());
+  if (quarantined > 0) counts += QStringLiteral(", %1 set aside in %2").arg(quarantined).arg(spool.QuarantineDir());
+  PrintOut(EscapeControls(counts).toUtf8() + '\n');
   if (spool.Count() > 0) return Fail(exLibrary, error.isEmpty() ? QStringLiteral("records still wait") : error);
+  if (quarantined > 0)
+    return Fail(exLibrary, QStringLiteral("%1 records no library takes are set aside; the reason is beside each in NAME.why")
+                               .arg(quarantined));
   return exOk;
 }
 

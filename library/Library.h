@@ -23,7 +23,7 @@
 
 // The schema this program writes; a library with a higher version is opened
 // read-only.
-inline constexpr int kLibrarySchemaVersion = 2;
+inline constexpr int kLibrarySchemaVersion = 3;
 
 enum class TRecordKind { Read, Write, Verify, Backup, Compare };
 QString KindName(TRecordKind kind);
@@ -74,6 +74,10 @@ std::optional<TLibraryPlace> ParseLibraryPlace(const QString& text, QString* why
 // A site name the library accepts: why not, or nothing.
 std::optional<QString> SiteNameProblem(const QString& name);
 
+// Whether Open may create a library that is not there: commands that only
+// read one never do.
+enum class TLibraryCreate { IfMissing, Never };
+
 class TLibrary {
  public:
   TLibrary();
@@ -83,9 +87,13 @@ class TLibrary {
 
   // Opens (and creates or upgrades) the library. false with Error() when it
   // cannot be used at all; a newer schema opens read-only (ReadOnly(), with
-  // Error() saying so).
-  bool Open(const TLibraryPlace& place);
+  // Error() saying so). With TLibraryCreate::Never a missing SQLite file, or
+  // a database without the library's tables, is left as it is: false, and
+  // Missing().
+  bool Open(const TLibraryPlace& place, TLibraryCreate create = TLibraryCreate::IfMissing);
   bool IsOpen() const;
+  // The last Open found no library and was not to create one.
+  bool Missing() const { return missing_; }
   bool ReadOnly() const { return readOnly_; }
   // The last failure, for a final line.
   const QString& Error() const { return error_; }
@@ -98,7 +106,9 @@ class TLibrary {
   std::optional<TSite> FindSite(const QString& name);
   // Sites whose name, address, notes, data number or any phone number or key
   // of their latest record holds text (any letter case); archived ones only
-  // with archived. At most limit, by name.
+  // with archived. At most limit, by name. A text of digits and a phone
+  // number's separators finds the numbers by their digits too, 8 and +7
+  // alike for 11-digit Russian numbers.
   std::vector<TSite> Search(const QString& text, int limit, bool archived = false);
 
   // Appends a record to the site; its Number is set. false with Error().
@@ -114,11 +124,15 @@ class TLibrary {
 
  private:
   bool Fail(const QString& why);
+  bool FailMissing();
   bool Migrate();
   std::optional<qint64> SiteId(const QString& name);
+  std::vector<TSite> SearchText(const QString& text, int limit, bool archived);
 
   QString connection_;
   TLibraryPlace place_;
+  TLibraryCreate create_ = TLibraryCreate::IfMissing;
   bool readOnly_ = false;
+  bool missing_ = false;
   QString error_;
 };

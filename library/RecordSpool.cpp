@@ -3,11 +3,13 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <optional>
 
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QJsonParseError>
 #include <QSaveFile>
 #include <QUuid>
 
@@ -70,31 +72,86 @@ bool TRecordSpool::Put(const QString& site, TRecord record, QString* error) {
 
 int TRecordSpool::Count() const { return int(Waiting(dir_).size()); }
 
+int TRecordSpool::Quarantined() const { return int(Waiting(QuarantineDir()).size()); }
+
+namespace {
+
+// Whether text is a settings file: lines that are blank, comments,
+// [sections] or KEY=VALUE, under at least one section.
+bool IsSettingsText(const QByteArray& text) {
+  bool section = false;
+  for (QByteArray line : text.split('\n')) {
+    line = line.trimmed();
+    if (line.isEmpty() || line.startsWith(';') || line.startsWith('#')) continue;
+    if (line.startsWith('[') && line.endsWith(']') && line.size() > 2) {
+      section = true;
+      continue;
+    }
+    if (!section || line.indexOf('=') <= 0) return false;
+  }
+  return section;
+}
+
+// The record a spool file holds, or why no library will ever take it.
+std::optional<TRecord> ReadSpooled(const QByteArray& bytes, QString* site, QString* why) {
+  QJsonParseError parse{};
+  const QJsonDocument doc = QJsonDocument::fromJson(bytes, &parse);
+  if (!doc.isObject()) {
+    *why = QStringLiteral("not a record: ") + (parse.error == QJsonParseError::NoError ? "no JSON object" : parse.errorString());
+    return std::nullopt;
+  }
+  const QJsonObject json = doc.object();
+  TRecord r;
+  *site = json["site"].toString();
+  r.Uid = json["uid"].toString();
+  r.Time = QDateTime::fromString(json["time"].toString(), Qt::ISODateWithMs);
+  r.Time.setTimeSpec(Qt::UTC);
+  r.Operator = json["operator"].toString();
+  r.Host = json["host"].toString();
+  const auto kind = KindFromName(json["kind"].toString());
+  r.Outcome = json["outcome"].toString();
+  r.Firmware = json["firmware"].toString();
+  r.Port = json["port"].toString();
+  r.Settings = json["settings"].toString().toUtf8();
+  if (r.Uid.isEmpty()) *why = QStringLiteral("the record has no uid");
+  else if (const auto problem = SiteNameProblem(*site)) *why = QStringLiteral("the library refuses its site name: ") + *problem;
+  else if (!r.Time.isValid()) *why = QStringLiteral("its time is not a time: ") + json["time"].toString().left(40);
+  else if (!kind) *why = QStringLiteral("its kind is unknown: ") + json["kind"].toString().left(40);
+  else if (!IsSettingsText(r.Settings)) *why = QStringLiteral("its settings are not a settings file");
+  if (!why->isEmpty()) return std::nullopt;
+  r.Kind = *kind;
+  return r;
+}
+
+// Moves a spool file to the quarantine, with NAME.why beside it.
+bool SetAside(const QString& from, const QString& quarantine, const QString& name, const QString& why) {
+  if (!QDir().mkpath(quarantine) || chmod(QFile::encodeName(quarantine).constData(), 0700) != 0) return false;
+  QSaveFile note(quarantine + '/' + name + QStringLiteral(".why"));
+  if (!note.open(QIODevice::WriteOnly) || note.write(why.simplified().toUtf8() + '\n') < 0 || !note.commit())
+    return false;
+  return QFile::rename(from, quarantine + '/' + name);
+}
+
+}  // namespace
+
 int TRecordSpool::Sync(TLibrary& library, QString* error) {
   int stored = 0;
   for (const QString& name : Waiting(dir_)) {
     QFile file(dir_ + '/' + name);
     if (!file.open(QIODevice::ReadOnly)) continue;
-    const QJsonObject json = QJsonDocument::fromJson(file.read(16 * 1024 * 1024)).object();
+    const QByteArray bytes = file.read(16 * 1024 * 1024);
     file.close();
-    TRecord r;
-    r.Uid = json["uid"].toString();
-    r.Time = QDateTime::fromString(json["time"].toString(), Qt::ISODateWithMs);
-    r.Time.setTimeSpec(Qt::UTC);
-    r.Operator = json["operator"].toString();
-    r.Host = json["host"].toString();
-    r.Kind = KindFromName(json["kind"].toString()).value_or(TRecordKind::Read);
-    r.Outcome = json["outcome"].toString();
-    r.Firmware = json["firmware"].toString();
-    r.Port = json["port"].toString();
-    r.Settings = json["settings"].toString().toUtf8();
-    if (r.Uid.isEmpty() || r.Settings.isEmpty()) {
-      // Not one of ours, or cut short: set aside, never stored half.
-      QFile::rename(file.fileName(), file.fileName() + ".bad");
-      if (error->isEmpty()) *error = "the spool file " + name + " is damaged; set aside as " + name + ".bad";
+    QString site, why;
+    std::optional<TRecord> r = ReadSpooled(bytes, &site, &why);
+    if (!r) {
+      // Never stored half, never tried again.
+      const bool moved = SetAside(file.fileName(), QuarantineDir(), name, why);
+      if (error->isEmpty())
+        *error = moved ? "the spool file " + name + " is set aside in " + QuarantineDir() + ": " + why
+                       : "the spool file " + name + " cannot be stored (" + why + ") nor set aside in " + QuarantineDir();
       continue;
     }
-    if (!AddToSite(library, json["site"].toString(), &r)) {
+    if (!AddToSite(library, site, &*r)) {
       if (error->isEmpty()) *error = library.Error();
       if (!library.IsOpen()) break;
       continue;

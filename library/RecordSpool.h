@@ -17,12 +17,20 @@ class TRecordSpool {
 
   // Keeps the record for later; false with *error when even that failed.
   bool Put(const QString& site, TRecord record, QString* error);
+  // The records waiting.
   int Count() const;
+  // The records set aside in QuarantineDir().
+  int Quarantined() const;
   // Stores every waiting record (creating its site when missing), removing
-  // each once stored; a damaged file is set aside as NAME.bad. The number stored; *error names the first failure.
+  // each once stored. A file no library would ever take (a site name it
+  // refuses, a damaged file: no JSON, no uid, a bad time, an unknown kind,
+  // settings that are not a settings file) is moved to QuarantineDir(), with
+  // NAME.why beside it holding one line that says why. The number stored;
+  // *error names the first failure.
   int Sync(TLibrary& library, QString* error);
 
   const QString& Dir() const { return dir_; }
+  QString QuarantineDir() const { return dir_ + QStringLiteral("/quarantine"); }
 
  private:
   QString dir_;

@@ -142,6 +142,11 @@ TformSites::TformSites(QWidget* parent) : TPage(parent) {
   searchRow->addWidget(search_, 1);
   layout->addLayout(searchRow);
 
+  nothing_ = new QLabel(U("Ничего не найдено"), this);
+  nothing_->setObjectName("lbNothingFound");
+  nothing_->hide();
+  layout->addWidget(nothing_);
+
   library_ = new QLabel(this);
   library_->setObjectName("lbLibrary");
   library_->setWordWrap(true);
@@ -326,9 +331,10 @@ void TSites::ShowLibraryState(bool ok, const QString& message) {
 
 void TSites::RunSearch() { library_->Search(page_->Search()->text().trimmed()); }
 
-void TSites::Searched(const QString&, const std::vector<TSite>& sites) {
+void TSites::Searched(const QString& text, const std::vector<TSite>& sites) {
   const QString chosen = ChosenSite();
   sites_ = sites;
+  page_->NothingFound()->setVisible(sites.empty() && !text.isEmpty());
   QTreeWidget* list = page_->SitesList();
   const QSignalBlocker block(list);
   list->clear();

@@ -45,10 +45,13 @@ class TformSites : public TPage {
   QTreeWidget* SitesList() const { return sites_; }
   QTreeWidget* History() const { return history_; }
   QLabel* LibraryLabel() const { return library_; }
+  // "Ничего не найдено", shown while a search finds no site.
+  QLabel* NothingFound() const { return nothing_; }
   QPushButton* Button(const char* name) const;
 
  private:
   QLineEdit* search_;
+  QLabel* nothing_;
   QTreeWidget* sites_;
   QTreeWidget* history_;
   QLabel* library_;

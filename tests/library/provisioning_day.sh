@@ -36,12 +36,34 @@ run() { "$work/ostrelgsm4" "$@" --library "$library"; }
 site="Склад «Север» 'A'"
 cd "$work"
 
+# Commands that only read make no library: one line, status 5, nothing made
+# (the default place's file, or the tables of an empty database).
+made() {
+  if [ "$engine" = sqlite ]; then ls "$library" "$XDG_DATA_HOME"/*/library.sqlite 2>/dev/null
+  else psql -h "$host" -U ostrel -d "$db" -Atc '\dt' 2>/dev/null; fi
+}
+readers=("sites" "history|$site" "show|$site" "library|check" "library|export|out" "site|edit|$site|--notes|x"
+         "site|archive|$site")
+for reader in "${readers[@]}"; do
+  IFS='|' read -ra words <<<"$reader"
+  for where in given default; do
+    [ "$engine" = postgresql ] && [ $where = default ] && continue
+    if [ $where = given ]; then run "${words[@]}" >/dev/null 2>err.txt; else "$work/ostrelgsm4" "${words[@]}" >/dev/null 2>err.txt; fi
+    status=$?
+    [ $status -eq 5 ] && [ "$(wc -l <err.txt)" -eq 1 ] && grep -q "there is no library at" err.txt \
+      || fail "${words[*]} ($where place) with no library: status $status, $(cat err.txt)"
+    [ -z "$(made)" ] || fail "${words[*]} ($where place) made a library: $(made)"
+  done
+done
+[ ! -e out ] || fail "library export with no library made its folder"
+
 run read --port "$work/panel" --out first.ini --quiet --site "$site" || fail "read"
 run diff --port "$work/panel" --in first.ini --quiet --site "$site" || fail "diff"
 sed -e 's/^Phone3=.*/Phone3=+79160001122/' first.ini >changed.ini
 run write --port "$work/panel" --in changed.ini --backup backup.ini --verify --quiet --site "$site" --operator anna \
   || fail "write"
 run sites 0001122 | grep -qF "$site" || fail "sites does not find the new phone number"
+run sites "8 (916) 000-11-22" | grep -qF "$site" || fail "sites does not find the number as an installer types it"
 run show "$site" --record 1 >undo.ini || fail "show"
 run write --port "$work/panel" --in undo.ini --quiet --site "$site" || fail "write of the shown record"
 "$work/ostrelgsm4" diff --port "$work/panel" --in first.ini --quiet >/dev/null || fail "the undo did not restore the first read"
@@ -93,6 +115,18 @@ cmp -s later.ini first.ini || fail "the read with the library away did not save 
 run library sync | grep -q "^1 records stored, 0 waiting" || fail "library sync"
 [ "$(run history "$site" | tail -1 | cut -f4)" = read ] || fail "the spooled read is not the last record"
 run library check >/dev/null || fail "library check"
+# A spool file no library takes is set aside with its reason; sync and check
+# say so until it is dealt with.
+spool=$(echo "$XDG_DATA_HOME"/*/library-spool)
+echo '{"site": "Склад", "uid": "x", "time": "yesterday"}' >"$spool/0-junk.record"
+run library sync >out.txt 2>err.txt; status=$?
+[ $status -eq 5 ] && grep -q ", 1 set aside in $spool/quarantine" out.txt && grep -q "NAME.why" err.txt \
+  || fail "library sync of a damaged spool file: $status $(cat out.txt err.txt)"
+grep -q "time is not a time" "$spool/quarantine/0-junk.record.why" || fail "no reason beside the damaged file"
+run library check >out.txt 2>/dev/null; status=$?
+[ $status -eq 5 ] && grep -q "^records set aside in $spool/quarantine .*: 1$" out.txt \
+  || fail "library check with a record set aside: $status $(cat out.txt)"
+rm -r "$spool/quarantine"
 
 # A folder of settings files in and out: a site per file, the latest record
 # per site out; a second import adds nothing; a file write refuses is named.

@@ -5,14 +5,19 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <iterator>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QUuid>
 #include <QSet>
 #include <functional>
 
@@ -145,6 +150,53 @@ TEST_P(LibraryTest, SearchFindsTheLatestPhoneNumbersAndKeys) {
   EXPECT_EQ(library.Search("", 1).size(), 1u);
 }
 
+// Phone numbers as installers type them: by their digits, 8 and +7 alike,
+// a part of them; keys in any case; other texts as typed.
+TEST_P(LibraryTest, SearchFindsPhoneNumbersAsInstallersTypeThem) {
+  TLibrary library;
+  Open(library);
+  ASSERT_TRUE(library.AddSite(Site("Дача", "", "", "")));
+  ASSERT_TRUE(library.AddSite(Site("Гараж", "", "", "")));
+  ASSERT_TRUE(library.AddSite(Site("Офис", "ул. Лесная 12-14", "обслужено 12.05.2026", "")));
+  TRecord dacha = MakeRecord(TRecordKind::Read, SettingsText("+79161999999", "00000000DeadBeef"));
+  ASSERT_TRUE(library.AddRecord("Дача", &dacha));
+  TRecord garage = MakeRecord(TRecordKind::Read, SettingsText("89035550011", "0123456789ABCDEF"));
+  ASSERT_TRUE(library.AddRecord("Гараж", &garage));
+  struct TCase {
+    const char* Text;
+    const char* Found;  // names in order, joined by ","
+  };
+  const TCase cases[] = {
+      {"+7 916 199-99-99", "Дача"},
+      {"8 916 199 99 99", "Дача"},
+      {"+7 (916) 199-99-99", "Дача"},
+      {"8(916)199.99.99", "Дача"},
+      {"79161999999", "Дача"},
+      {"89161999999", "Дача"},
+      {"+79161999999", "Дача"},
+      {"916 199", "Дача"},
+      {"199-99-99", "Дача"},
+      {"+7 903 555-00-11", "Гараж"},  // kept as 8...
+      {"8 903 555", "Гараж"},
+      {"+7 9", "Гараж,Дача"},
+      {"916 199 99 98", ""},
+      {"deadbeef", "Дача"},
+      {"DEADBEEF", "Дача"},
+      {"abcdef", "Гараж"},
+      {"12.05", "Офис"},  // not a phone number: as typed, and by its digits
+      {"12-14", "Офис"},
+  };
+  for (const TCase& c : cases) {
+    QStringList names;
+    for (const TSite& site : library.Search(QString::fromUtf8(c.Text), 50)) names << site.Name;
+    EXPECT_EQ(names.join(",").toStdString(), c.Found) << c.Text;
+  }
+  EXPECT_EQ(library.Search("+7 9", 1).size(), 1u);
+  const auto problems = library.Check();
+  ASSERT_TRUE(problems);
+  EXPECT_TRUE(problems->isEmpty()) << problems->join("; ").toStdString();
+}
+
 TEST_P(LibraryTest, HostileNamesAndNotesAreStoredAndFound) {
   TLibrary library;
   Open(library);
@@ -200,6 +252,9 @@ TEST_P(LibraryTest, AVersionOneLibraryIsMigratedAndSearched) {
     ASSERT_TRUE(library.AddRecord("Дача", &r));
     QSqlQuery q(library.Database());
     ASSERT_TRUE(q.exec("DROP TABLE site_grams"));
+    // The terms as version 1 kept them: without the numbers' digits.
+    ASSERT_TRUE(q.exec("DELETE FROM site_terms WHERE term IN ('79031112233', '89031112233')"));
+    ASSERT_EQ(q.numRowsAffected(), 2);
     ASSERT_TRUE(q.exec("UPDATE schema_version SET version = 1"));
     for (int first = 0; first < kMany; first += 300) {
       QStringList rows;
@@ -241,6 +296,7 @@ TEST_P(LibraryTest, AVersionOneLibraryIsMigratedAndSearched) {
       {"ж", 1, "Гараж"},                  // and one few hold
       {"жз", 0, ""},
       {"1112233", 1, "Дача"},             // the latest record's phone number
+      {"8 903 111-22-33", 1, "Дача"},     // by its digits
       {"DeadBeef", 1, "Дача"},            // and key
       {"нигде", 0, ""},
       {"%", 0, ""},
@@ -268,6 +324,124 @@ TEST_P(LibraryTest, AVersionOneLibraryIsMigratedAndSearched) {
   EXPECT_TRUE(library.Search("ворота", 50).empty());
   EXPECT_EQ(library.Search("ворота", 50, true).size(), 1u);
   check();
+}
+
+// Commands that only read open the library without making it: a missing
+// file stays missing, an empty database gets no tables; once made, it opens.
+TEST_P(LibraryTest, OpeningToReadMakesNoLibrary) {
+  auto tables = [&] {
+    if (GetParam() == TEngine::SQLite) return QFileInfo::exists(place_.File) ? QString("a file") : QString();
+    QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "probe");
+    db.setDatabaseName(place_.Database);
+    db.setUserName(place_.User);
+    db.setHostName(place_.Host);
+    if (place_.Port > 0) db.setPort(place_.Port);
+    const QString list = db.open() ? db.tables().join(",") : "cannot open: " + db.lastError().text();
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase("probe");
+    return list;
+  };
+  {
+    TLibrary reader;
+    EXPECT_FALSE(reader.Open(place_, TLibraryCreate::Never));
+    EXPECT_TRUE(reader.Missing());
+    EXPECT_NE(reader.Error().indexOf("there is no library at"), -1) << reader.Error().toStdString();
+    EXPECT_EQ(reader.Error().indexOf('\n'), -1);
+  }
+  EXPECT_EQ(tables(), "");
+  if (GetParam() == TEngine::SQLite) {
+    // An empty file: its creator has not written the tables yet.
+    QFile empty(place_.File);
+    ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+    empty.close();
+    TLibrary reader;
+    EXPECT_FALSE(reader.Open(place_, TLibraryCreate::Never));
+    EXPECT_TRUE(reader.Missing());
+    EXPECT_EQ(QFileInfo(place_.File).size(), 0);
+  }
+  {
+    TLibrary writer;
+    Open(writer);
+    ASSERT_TRUE(writer.AddSite(Site("Склад", "", "", "")));
+  }
+  TLibrary reader;
+  ASSERT_TRUE(reader.Open(place_, TLibraryCreate::Never)) << reader.Error().toStdString();
+  EXPECT_FALSE(reader.Missing());
+  EXPECT_TRUE(reader.FindSite("Склад"));
+}
+
+// Spool files no library will ever take are set aside, each with one line
+// saying why; the good ones beside them are stored; a second sync finds
+// nothing left to try.
+TEST(RecordSpool, FilesNoLibraryTakesAreSetAside) {
+  QTemporaryDir dir;
+  TLibraryPlace place;
+  place.File = dir.filePath("library.sqlite");
+  const QString spoolDir = dir.filePath("spool");
+  TRecordSpool spool(spoolDir);
+  QString error;
+  ASSERT_TRUE(spool.Put("Склад", MakeRecord(TRecordKind::Read, SettingsText("+79161112233", "1")), &error));
+  // A good record rewritten field by field.
+  const QString good = spoolDir + '/' + QDir(spoolDir).entryList(QDir::Files).front();
+  QFile goodFile(good);
+  ASSERT_TRUE(goodFile.open(QIODevice::ReadOnly));
+  const QJsonObject record = QJsonDocument::fromJson(goodFile.readAll()).object();
+  struct TCase {
+    const char* Name;
+    QByteArray Bytes;
+    const char* Why;  // a part of the line that says why
+  };
+  auto with = [&](const char* key, const QJsonValue& value) {
+    QJsonObject changed = record;
+    changed["uid"] = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    changed[key] = value;
+    return QJsonDocument(changed).toJson(QJsonDocument::Compact);
+  };
+  const TCase cases[] = {
+      {"not-json", "{\"site\": \"Склад\", \"uid\"", "not a record"},
+      {"an-array", "[1, 2]", "not a record"},
+      {"no-uid", with("uid", QJsonValue()), "no uid"},
+      {"refused-name", with("site", QString(201, 'x')), "refuses its site name"},
+      {"control-in-name", with("site", "a\nb"), "refuses its site name"},
+      {"bad-time", with("time", "yesterday"), "not a time"},
+      {"no-time", with("time", QJsonValue()), "not a time"},
+      {"unknown-kind", with("kind", "erase"), "kind is unknown"},
+      {"raw-settings", with("settings", "\x01\x02 binary junk"), "not a settings file"},
+      {"empty-settings", with("settings", ""), "not a settings file"},
+  };
+  for (const TCase& c : cases) {
+    QFile f(spoolDir + QStringLiteral("/0-%1.record").arg(c.Name));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(c.Bytes);
+  }
+  ASSERT_EQ(spool.Count(), 1 + int(std::size(cases)));
+
+  TLibrary library;
+  ASSERT_TRUE(library.Open(place));
+  error.clear();
+  EXPECT_EQ(spool.Sync(library, &error), 1);
+  EXPECT_NE(error.indexOf("set aside"), -1) << error.toStdString();
+  EXPECT_EQ(spool.Count(), 0);
+  EXPECT_EQ(spool.Quarantined(), int(std::size(cases)));
+  for (const TCase& c : cases) {
+    QFile why(spool.QuarantineDir() + QStringLiteral("/0-%1.record.why").arg(c.Name));
+    ASSERT_TRUE(why.open(QIODevice::ReadOnly)) << c.Name;
+    const QByteArray line = why.readAll();
+    EXPECT_EQ(line.count('\n'), 1) << c.Name;
+    EXPECT_NE(line.indexOf(c.Why), -1) << c.Name << ": " << line.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(spool.QuarantineDir() + QStringLiteral("/0-%1.record").arg(c.Name))) << c.Name;
+  }
+  struct stat st {};
+  ASSERT_EQ(stat(QFile::encodeName(spool.QuarantineDir()).constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  ASSERT_EQ(library.History("Склад").size(), 1u);
+  EXPECT_EQ(library.Search("+79161112233", 10).size(), 1u);
+  // Nothing is tried again, nothing stored twice.
+  error.clear();
+  EXPECT_EQ(spool.Sync(library, &error), 0);
+  EXPECT_TRUE(error.isEmpty()) << error.toStdString();
+  EXPECT_EQ(spool.Quarantined(), int(std::size(cases)));
 }
 
 // This binary run again as a writer (see main below), with the library at
@@ -561,6 +735,33 @@ TEST(LibraryOpen, ANewSQLiteFileIsPrivateWithWalAndForeignKeys) {
   EXPECT_EQ(q.value(0).toString(), "wal");
   ASSERT_TRUE(q.exec("PRAGMA foreign_keys") && q.next());
   EXPECT_EQ(q.value(0).toInt(), 1);
+}
+
+// One connection adding record after record (the window's library thread,
+// a sync of a full spool): the write-ahead log is checkpointed as it goes
+// and stays small, though no other program ever opens the library.
+TEST(LibraryOpen, TheWriteAheadLogStaysBoundedWhileOneConnectionRecords) {
+  QTemporaryDir dir;
+  TLibraryPlace place;
+  place.File = dir.filePath("library.sqlite");
+  TLibrary library;
+  ASSERT_TRUE(library.Open(place));
+  ASSERT_TRUE(library.AddSite(Site("цех", "", "", "")));
+  // No wait for the disk at each commit: the log is written and checkpointed
+  // as before, in a few seconds.
+  ASSERT_TRUE(QSqlQuery(library.Database()).exec("PRAGMA synchronous = OFF"));
+  // Each record a new phone number and key: the search index changes too.
+  constexpr int kRecords = 10000;
+  for (int i = 0; i < kRecords; ++i) {
+    TRecord r = MakeRecord(TRecordKind::Read, SettingsText(QString("+7916%1").arg(i, 7, 10, QChar('0')),
+                                                           QString("%1").arg(i, 16, 16, QChar('0'))));
+    ASSERT_TRUE(library.AddRecord("цех", &r)) << i << ' ' << library.Error().toStdString();
+  }
+  // SQLite checkpoints at 1000 pages (4 MB) and then writes the log from its
+  // start again; a log that is never checkpointed grows some 10 KB a record.
+  const qint64 wal = QFileInfo(place.File + "-wal").size();
+  EXPECT_LT(wal, 8 * 1024 * 1024) << "the WAL holds " << wal << " bytes after " << kRecords << " records";
+  EXPECT_EQ(library.History("цех").size(), size_t(kRecords));
 }
 
 }  // namespace

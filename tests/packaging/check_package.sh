@@ -35,6 +35,11 @@ for deb in "$main" "$sim"; do
 done
 [[ $(dpkg-deb -f "$main" Recommends) == *qt6-translations-l10n* ]] || fail "qt6-translations-l10n not recommended"
 [[ $(dpkg-deb -f "$main" Depends) != *qt6-translations-l10n* ]] || fail "qt6-translations-l10n is a dependency"
+# A field's packages, one a line, without versions or alternatives' bars.
+field() { dpkg-deb -f "$1" "$2" | tr ',|' '\n\n' | sed 's/(.*)//; s/^ *//; s/ *$//'; }
+grep -qx 'libqt6sql6-sqlite' <(field "$main" Depends) || fail "the SQLite driver of the site library is not a dependency"
+grep -qx 'libqt6sql6-psql' <(field "$main" Recommends) || fail "the PostgreSQL driver is not recommended"
+grep -qx 'libqt6sql6-psql' <(field "$main" Depends) && fail "the PostgreSQL driver is a dependency"
 [[ $(dpkg-deb -f "$main" Maintainer) != *example* ]] || fail "example address as maintainer"
 
 # lintian, with the tags it finds; errors and warnings fail.

@@ -216,6 +216,17 @@ class TestSites : public QObject {
     QVERIFY(elsewhere);
 
     form.ShowPage(sites.Page());
+    // A number as installers type it; one that no site holds is said so.
+    QLineEdit* search = sites.Page()->Search();
+    QTest::keyClicks(search, "8 (916) 111-22-99");
+    QTRY_VERIFY(!sites.Page()->NothingFound()->isHidden());
+    QCOMPARE(sites.Page()->NothingFound()->text(), U("Ничего не найдено"));
+    QVERIFY(Column(sites.Page()->SitesList(), 0).isEmpty());
+    search->clear();
+    QTest::keyClicks(search, "+7 916 111-22-33");
+    QTRY_COMPARE(Column(sites.Page()->SitesList(), 0), QStringList{U("Склад 7")});
+    QVERIFY(sites.Page()->NothingFound()->isHidden());
+    search->clear();
     QTest::keyClicks(sites.Page()->Search(), "9161112233");
     QTRY_COMPARE(Column(sites.Page()->SitesList(), 0), QStringList{U("Склад 7")});
     QTRY_COMPARE(Column(sites.Page()->History(), 0), (QStringList{"2", "1"}));

@@ -1,0 +1,208 @@
+#include "library/LibrarySql.h"
+
+#include <QHash>
+#include <QSqlError>
+#include <QUuid>
+
+using namespace LibrarySql;
+
+namespace {
+
+const char* const kKinds[] = {"read", "write", "verify", "backup", "compare"};
+
+}  // namespace
+
+QString KindName(TRecordKind kind) { return QString::fromLatin1(kKinds[int(kind)]); }
+
+std::optional<TRecordKind> KindFromName(const QString& name) {
+  for (int i = 0; i < 5; ++i)
+    if (name == QLatin1String(kKinds[i])) return TRecordKind(i);
+  return std::nullopt;
+}
+
+bool TLibrary::AddRecord(const QString& site, TRecord* record) {
+  if (readOnly_) return Fail(error_);
+  if (record->Uid.isEmpty()) record->Uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+  QSqlDatabase db = Database();
+  const bool sqlite = place_.Engine == TLibraryPlace::TEngine::SQLite;
+  // Two programs may append to one site at once: the number is taken inside
+  // the transaction, and a number taken twice (PostgreSQL) is tried again.
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    QString why;
+    if (!Begin(db, sqlite, &why)) return Fail("library: " + why);
+    auto rollback = [&](const QString& text) {
+      Rollback(db, sqlite);
+      return Fail(text);
+    };
+    const auto id = SiteId(site);
+    if (!id) return rollback(error_);
+    // Every statement is finished before the commit: one left open keeps
+    // SQLite from checkpointing, and its write-ahead log grows without end.
+    int number = 0;
+    {
+      QSqlQuery q(db);
+      q.setForwardOnly(true);
+      q.prepare("SELECT number, at FROM records WHERE uid = ?");
+      q.addBindValue(record->Uid);
+      if (!Exec(q, &why)) return rollback("library: " + why);
+      if (q.next()) {
+        // Stored before: the spool met a crash between storing and removing it.
+        record->Number = q.value(0).toInt();
+        record->Time = Time(q.value(1));
+        q.finish();
+        Rollback(db, sqlite);
+        error_.clear();
+        return true;
+      }
+      q.finish();
+      q.prepare("SELECT coalesce(max(number), 0) + 1 FROM records WHERE site_id = ?");
+      q.addBindValue(*id);
+      if (!q.exec() || !q.next()) return rollback("library: " + q.lastError().text());
+      number = q.value(0).toInt();
+      q.finish();
+    }
+    const QString at = (record->Time.isValid() ? record->Time.toUTC() : QDateTime::currentDateTimeUtc())
+                           .toString(Qt::ISODateWithMs);
+    {
+      QSqlQuery insert(db);
+      insert.prepare("INSERT INTO records (uid, site_id, number, at, operator, host, kind, outcome, firmware, port, settings) "
+                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+      for (const QVariant& v : {QVariant(record->Uid), QVariant(*id), QVariant(number), QVariant(at), Text(record->Operator),
+                                Text(record->Host), QVariant(KindName(record->Kind)), Text(record->Outcome),
+                                Text(record->Firmware), Text(record->Port),
+                                QVariant(QString::fromUtf8(record->Settings))})
+        insert.addBindValue(v);
+      if (!insert.exec()) {
+        why = insert.lastError().text();
+        insert.finish();
+        Rollback(db, sqlite);
+        if (!sqlite && why.contains("unique", Qt::CaseInsensitive)) continue;
+        return Fail("library: " + why);
+      }
+    }
+    // The site is found by the latest record's numbers and keys.
+    const QStringList terms = SearchTerms(record->Settings);
+    if (!terms.isEmpty() && !StoreTerms(db, sqlite, *id, terms, &why)) return rollback("library: " + why);
+    if (!Commit(db, sqlite, &why)) return rollback("library: " + why);
+    record->Number = number;
+    record->Time = Time(at);
+    return true;
+  }
+  return Fail("library: the record could not be numbered (too many programs at once)");
+}
+
+std::vector<TRecord> TLibrary::History(const QString& site, bool withSettings) {
+  std::vector<TRecord> records;
+  const auto id = SiteId(site);
+  if (!id) return records;
+  QSqlQuery q(Database());
+  q.setForwardOnly(true);
+  q.prepare(QStringLiteral("SELECT number, at, operator, host, kind, outcome, firmware, port, %1 FROM records "
+                           "WHERE site_id = ? ORDER BY number")
+                .arg(withSettings ? "settings" : "''"));
+  q.addBindValue(*id);
+  if (!q.exec()) {
+    Fail("library: " + q.lastError().text());
+    return records;
+  }
+  while (q.next()) {
+    TRecord r;
+    r.Number = q.value(0).toInt();
+    r.Time = Time(q.value(1));
+    r.Operator = q.value(2).toString();
+    r.Host = q.value(3).toString();
+    r.Kind = KindFromName(q.value(4).toString()).value_or(TRecordKind::Read);
+    r.Outcome = q.value(5).toString();
+    r.Firmware = q.value(6).toString();
+    r.Port = q.value(7).toString();
+    r.Settings = q.value(8).toString().toUtf8();
+    records.push_back(std::move(r));
+  }
+  return records;
+}
+
+std::optional<TRecord> TLibrary::Record(const QString& site, int number) {
+  for (TRecord& r : History(site, true))
+    if (r.Number == number) return std::move(r);
+  if (error_.isEmpty() || FindSite(site)) Fail(QStringLiteral("%1 has no record %2").arg(site).arg(number));
+  return std::nullopt;
+}
+
+std::optional<QStringList> TLibrary::Check() {
+  QStringList problems;
+  QSqlQuery q(Database());
+  const bool sqlite = place_.Engine == TLibraryPlace::TEngine::SQLite;
+  if (sqlite) {
+    if (!q.exec("PRAGMA integrity_check")) {
+      Fail("library: " + q.lastError().text());
+      return std::nullopt;
+    }
+    while (q.next())
+      if (q.value(0).toString() != "ok") problems << q.value(0).toString();
+  }
+  const QStringList checks{
+      "SELECT count(*) FROM records WHERE site_id NOT IN (SELECT id FROM sites)",
+      "SELECT count(*) FROM site_terms WHERE site_id NOT IN (SELECT id FROM sites)",
+      "SELECT count(*) FROM records WHERE settings = '' OR kind NOT IN ('read','write','verify','backup','compare')",
+      "SELECT count(*) FROM (SELECT site_id FROM records GROUP BY site_id HAVING count(*) <> max(number)) gaps",
+  };
+  const QStringList what{"records of no site", "search terms of no site", "records without settings or kind",
+                         "sites whose record numbers have gaps"};
+  for (int i = 0; i < checks.size(); ++i) {
+    if (!q.exec(checks[i]) || !q.next()) {
+      Fail("library: " + q.lastError().text());
+      return std::nullopt;
+    }
+    if (q.value(0).toLongLong() > 0) problems << QStringLiteral("%1: %2").arg(what[i]).arg(q.value(0).toLongLong());
+  }
+  // The search index (of this program's schema): each site's grams are
+  // those of its fields and terms, compared by count and a sum of hashes.
+  if (!readOnly_) {
+    struct TSum {
+      quint64 Hash = 0;
+      qint64 Count = 0;
+      bool operator==(const TSum&) const = default;
+    };
+    auto hash = [](const QString& gram, qint64 site) {
+      return (quint64(qHash(gram, 0x5bd1e995)) * 0x9E3779B97F4A7C15ull) ^ (quint64(site) * 0xC2B2AE3D27D4EB4Full);
+    };
+    QHash<qint64, TSum> stored, expected;
+    QHash<qint64, QStringList> termsOf;
+    qint64 orphans = 0;
+    // One query at a time: a PostgreSQL connection streams one result.
+    QSqlQuery each(Database());
+    each.setForwardOnly(true);
+    auto fail = [&] {
+      Fail("library: " + each.lastError().text());
+      return std::nullopt;
+    };
+    if (!each.exec("SELECT gram, site_id FROM site_grams")) return fail();
+    while (each.next()) {
+      const qint64 site = each.value(1).toLongLong();
+      TSum& sum = stored[site];
+      sum.Hash += hash(each.value(0).toString(), site);
+      ++sum.Count;
+    }
+    if (!each.exec("SELECT site_id, term FROM site_terms")) return fail();
+    while (each.next()) termsOf[each.value(0).toLongLong()] << each.value(1).toString();
+    if (!each.exec(QStringLiteral("SELECT %1 FROM sites").arg(kSiteColumns))) return fail();
+    while (each.next()) {
+      const TSite site = SiteFrom(each);
+      TSum& sum = expected[site.Id];
+      for (const QString& gram : SiteGrams(site, termsOf.value(site.Id))) {
+        sum.Hash += hash(gram, site.Id);
+        ++sum.Count;
+      }
+    }
+    qint64 stale = 0;
+    for (auto it = stored.cbegin(); it != stored.cend(); ++it) {
+      if (!expected.contains(it.key())) ++orphans;
+      else if (!(expected.value(it.key()) == it.value())) ++stale;
+    }
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+      if (it.value().Count > 0 && !stored.contains(it.key())) ++stale;
+    if (orphans > 0) problems << QStringLiteral("search grams of no site: %1 sites").arg(orphans);
+    if (stale > 0) problems << QStringLiteral("sites whose search index is out of date: %1").arg(stale);
+  }
+  return problems;
+}
