@@ -111,26 +111,32 @@ std::optional<TLibraryPlace> ParseLibraryPlace(const QString& text, QString* why
     return place;
   }
   place.Engine = TLibraryPlace::TEngine::PostgreSQL;
-  // postgresql://[user@][host][:port]/dbname[?key=value&...], as libpq
-  // splits it: the query at the first '?', the user at the last '@' before
-  // the path. A password is looked for first, so no message ever shows one.
-  const int queryAt = rest.indexOf('?');
-  const QString query = queryAt < 0 ? QString() : rest.mid(queryAt + 1);
-  rest.truncate(queryAt < 0 ? rest.size() : queryAt);
-  const int pathAt = rest.indexOf('/');
-  QString authority = rest.left(pathAt < 0 ? rest.size() : pathAt);
-  const QString path = pathAt < 0 ? QString() : rest.mid(pathAt + 1);
-  const int userAt = authority.lastIndexOf('@');
+  // postgresql://[user@][host][:port]/dbname[?key=value&...], split as
+  // libpq splits it: the user part ends at the first '@' before any '/' (a
+  // '?' in a password included), the query at the next '?'. The password
+  // is looked for first, so that no message ever shows one.
+  int userAt = -1;
+  for (int i = 0; i < rest.size() && rest[i] != '/'; ++i)
+    if (rest[i] == '@') {
+      userAt = i;
+      break;
+    }
   if (userAt >= 0) {
-    const QString user = authority.left(userAt);
+    const QString user = rest.left(userAt);
     // "user:secret@", and "user%3Asecret@" too: no user name holds a ':'.
     if (user.contains(':') || Decoded(user).contains(':')) {
       *why = kNoPassword.arg("in its user part");
       return std::nullopt;
     }
     place.User = Decoded(user);
-    authority = authority.mid(userAt + 1);
+    rest = rest.mid(userAt + 1);
   }
+  const int queryAt = rest.indexOf('?');
+  const QString query = queryAt < 0 ? QString() : rest.mid(queryAt + 1);
+  rest.truncate(queryAt < 0 ? rest.size() : queryAt);
+  const int pathAt = rest.indexOf('/');
+  QString authority = rest.left(pathAt < 0 ? rest.size() : pathAt);
+  const QString path = pathAt < 0 ? QString() : rest.mid(pathAt + 1);
   QMap<QString, QString> parameters;
   if (!query.isEmpty()) {
     for (const QString& item : query.split('&')) {

@@ -516,6 +516,8 @@ TEST(LibraryPlace, APasswordInAnyFormIsRefusedUnshown) {
       {"user-part-encoded-colon", "postgresql://anna%3As3cret@db/sites"},
       {"user-part-encoded-colon-lower-case", "postgres://anna%3as3cret@db/sites"},
       {"user-part-with-bad-port", "postgresql://anna:s3cret@db:99999/sites"},
+      {"user-part-holding-a-question-mark", "postgresql://anna:s3cret?x@db/sites"},
+      {"user-part-holding-an-at-sign", "postgresql://anna:s3cret@x@db/sites"},
       {"parameter", "postgresql://anna@db/sites?password=s3cret"},
       {"parameter-after-a-known-one", "postgresql://anna@db/sites?sslmode=require&password=s3cret"},
       {"parameter-encoded-name", "postgresql://anna@db/sites?pass%77ord=s3cret"},
