@@ -66,7 +66,8 @@ class LibraryTest : public testing::TestWithParam<TEngine> {
       return;
     }
     const QString url = PgUrl();
-    ASSERT_FALSE(url.isEmpty()) << "the scratch PostgreSQL server did not start (see scripts/pg_scratch.sh)";
+    // ctest's fixture starts the server, and skips when PostgreSQL is not installed.
+    if (url.isEmpty()) GTEST_SKIP() << "no scratch PostgreSQL server: is postgresql-15 installed? (scripts/pg_scratch.sh)";
     QString why;
     const auto place = ParseLibraryPlace(url, &why);
     ASSERT_TRUE(place) << why.toStdString();
