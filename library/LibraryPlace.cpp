@@ -63,7 +63,7 @@ QString TLibraryPlace::Display() const {
   if (Engine == TEngine::SQLite) return File;
   QString text = kScheme;
   if (!User.isEmpty()) text += User + '@';
-  if (!Host.startsWith('/')) text += Host;
+  if (!Host.startsWith('/')) text += Host.contains(':') ? '[' + Host + ']' : Host;
   if (Port > 0) text += ':' + QString::number(Port);
   text += '/' + Database;
   if (Host.startsWith('/')) text += QStringLiteral("?host=") + Host;
@@ -137,36 +137,38 @@ std::optional<TLibraryPlace> ParseLibraryPlace(const QString& text, QString* why
   const int pathAt = rest.indexOf('/');
   QString authority = rest.left(pathAt < 0 ? rest.size() : pathAt);
   const QString path = pathAt < 0 ? QString() : rest.mid(pathAt + 1);
-  QMap<QString, QString> parameters;
-  if (!query.isEmpty()) {
-    for (const QString& item : query.split('&')) {
-      const int equals = item.indexOf('=');
-      const QString key = Decoded(equals < 0 ? item : item.left(equals));
-      // "password", "sslpassword", "pass%77ord", in any letter case.
-      if (key.contains(QLatin1String("password"), Qt::CaseInsensitive)) {
-        *why = kNoPassword.arg("a password parameter");
-        return std::nullopt;
-      }
-      if (key != QLatin1String("host") && !KnownParameters().contains(key)) {
-        *why = QStringLiteral("the library URL has an unknown parameter \"%1\" (known: host, %2)")
-                   .arg(key, KnownParameters().join(", "));
-        return std::nullopt;
-      }
-      if (equals < 0) {
-        *why = QStringLiteral("the library URL's parameter %1 has no value").arg(key);
-        return std::nullopt;
-      }
-      if (parameters.contains(key)) {
-        *why = QStringLiteral("the library URL gives the parameter %1 twice").arg(key);
-        return std::nullopt;
-      }
-      const QString value = Decoded(item.mid(equals + 1));
-      if (const auto problem = ValueProblem(key, value)) {
-        *why = *problem;
-        return std::nullopt;
-      }
-      parameters.insert(key, value);
+  const QStringList items = query.isEmpty() ? QStringList() : query.split('&');
+  auto keyOf = [](const QString& item) { return Decoded(item.section('=', 0, 0)); };
+  for (const QString& item : items) {
+    // "password", "sslpassword", "pass%77ord", in any letter case.
+    if (keyOf(item).contains(QLatin1String("password"), Qt::CaseInsensitive)) {
+      *why = kNoPassword.arg("a password parameter");
+      return std::nullopt;
     }
+  }
+  QMap<QString, QString> parameters;
+  for (const QString& item : items) {
+    const int equals = item.indexOf('=');
+    const QString key = keyOf(item);
+    if (key != QLatin1String("host") && !KnownParameters().contains(key)) {
+      *why = QStringLiteral("the library URL has an unknown parameter \"%1\" (known: host, %2)")
+                 .arg(key, KnownParameters().join(", "));
+      return std::nullopt;
+    }
+    if (equals < 0) {
+      *why = QStringLiteral("the library URL's parameter %1 has no value").arg(key);
+      return std::nullopt;
+    }
+    if (parameters.contains(key)) {
+      *why = QStringLiteral("the library URL gives the parameter %1 twice").arg(key);
+      return std::nullopt;
+    }
+    const QString value = Decoded(item.mid(equals + 1));
+    if (const auto problem = ValueProblem(key, value)) {
+      *why = *problem;
+      return std::nullopt;
+    }
+    parameters.insert(key, value);
   }
   // host[:port], host an address in brackets for IPv6.
   const int closing = authority.lastIndexOf(']');

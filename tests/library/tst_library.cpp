@@ -495,6 +495,11 @@ TEST(LibraryPlace, UrlsAndFiles) {
   EXPECT_EQ(pg->Port, 5433);
   EXPECT_EQ(pg->Database, "sites");
   EXPECT_TRUE(pg->Parameters.isEmpty());
+  const auto ipv6 = ParseLibraryPlace("postgres://anna@[::1]:5433/sites", &why);
+  ASSERT_TRUE(ipv6) << why.toStdString();
+  EXPECT_EQ(ipv6->Host, "::1");
+  EXPECT_EQ(ipv6->Port, 5433);
+  EXPECT_EQ(ipv6->Url(), "postgresql://anna@[::1]:5433/sites");
   const auto socket = ParseLibraryPlace("postgresql://anna@/sites?host=/run/postgresql", &why);
   ASSERT_TRUE(socket);
   EXPECT_EQ(socket->Host, "/run/postgresql");
@@ -527,6 +532,8 @@ TEST(LibraryPlace, APasswordInAnyFormIsRefusedUnshown) {
       {"parameter-without-equals", "postgresql://anna@db/sites?password"},
       {"parameter-of-the-client-key", "postgresql://anna@db/sites?sslpassword=s3cret"},
       {"parameter-name-holding-the-value", "postgresql://anna@db/sites?password%3Ds3cret"},
+      {"parameter-after-an-unknown-one", "postgresql://anna@db/sites?s=1&password=s3cret"},
+      {"ipv6-host", "postgresql://anna:s3cret@[::1]:5432/sites"},
   };
   for (const auto& c : cases) {
     QString why;
