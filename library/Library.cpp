@@ -5,52 +5,6 @@
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QUrl>
-#include <QUrlQuery>
-
-QString TLibraryPlace::Display() const {
-  if (Engine == TEngine::SQLite) return File;
-  QString text = QStringLiteral("postgresql://");
-  if (!User.isEmpty()) text += User + '@';
-  if (!Host.startsWith('/')) text += Host;
-  if (Port > 0) text += ':' + QString::number(Port);
-  text += '/' + Database;
-  if (Host.startsWith('/')) text += QStringLiteral("?host=") + Host;
-  return text;
-}
-
-std::optional<TLibraryPlace> ParseLibraryPlace(const QString& text, QString* why) {
-  TLibraryPlace place;
-  if (!text.startsWith(QLatin1String("postgresql://")) && !text.startsWith(QLatin1String("postgres://"))) {
-    if (text.isEmpty()) {
-      *why = QStringLiteral("the library place is empty");
-      return std::nullopt;
-    }
-    place.File = text;
-    return place;
-  }
-  const QUrl url(text, QUrl::StrictMode);
-  if (!url.isValid()) {
-    *why = QStringLiteral("not a PostgreSQL URL: ") + url.errorString();
-    return std::nullopt;
-  }
-  if (!url.password().isEmpty()) {
-    *why = QStringLiteral("the library URL holds a password; keep it in ~/.pgpass or PGPASSWORD instead");
-    return std::nullopt;
-  }
-  place.Engine = TLibraryPlace::TEngine::PostgreSQL;
-  place.User = url.userName();
-  place.Host = url.host();
-  place.Port = url.port(-1);
-  place.Database = url.path().mid(1);
-  const QUrlQuery query(url);
-  if (query.hasQueryItem("host")) place.Host = query.queryItemValue("host", QUrl::FullyDecoded);
-  if (place.Database.isEmpty()) {
-    *why = QStringLiteral("the library URL names no database: postgresql://user@host/dbname");
-    return std::nullopt;
-  }
-  return place;
-}
 
 TLibrary::TLibrary() {
   static QAtomicInteger<quint64> counter;
@@ -104,8 +58,7 @@ bool TLibrary::Open(const TLibraryPlace& place, TLibraryCreate create) {
     if (!place.User.isEmpty()) db.setUserName(place.User);
     if (!place.Host.isEmpty()) db.setHostName(place.Host);
     if (place.Port > 0) db.setPort(place.Port);
-    // TLS when the server offers it; a dead server is reported in seconds.
-    db.setConnectOptions("sslmode=prefer;connect_timeout=5;application_name=ostrelgsm4");
+    db.setConnectOptions(place.ConnectOptions());
   }
   if (!db.open()) return Fail("cannot open the library " + place.Display() + ": " + db.lastError().text());
   QSqlQuery q(db);

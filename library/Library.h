@@ -16,6 +16,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QMap>
 #include <QSqlDatabase>
 #include <QString>
 #include <optional>
@@ -57,18 +58,30 @@ struct TRecord {
 
 // Where the library lives: a SQLite file or a PostgreSQL URL
 // ("postgresql://user@host:port/dbname", "?host=/socket/dir" for a Unix
-// socket). Never holds a password: libpq finds it in ~/.pgpass or PGPASSWORD.
+// socket), with libpq's parameters sslmode, sslrootcert, sslcert, sslkey,
+// connect_timeout and application_name; what the URL leaves out libpq takes
+// from its PG* environment variables. Never holds a password: libpq finds it
+// in ~/.pgpass or PGPASSWORD.
 struct TLibraryPlace {
   enum class TEngine { SQLite, PostgreSQL } Engine = TEngine::SQLite;
   QString File;      // SQLite
   QString User, Host, Database;
   int Port = -1;
-  // The place as the user may be shown it (no password, ever).
+  QMap<QString, QString> Parameters;  // libpq's name -> value, host aside
+  // The place as the user may be shown it (no password, ever): the file,
+  // or the server, user and database.
   QString Display() const;
+  // The URL that gives this place back, its parameters with it.
+  QString Url() const;
+  // The options for Qt's PostgreSQL driver: the URL's parameters, quoted
+  // as libpq reads them, and nothing that would override a PG* variable.
+  QString ConnectOptions() const;
 };
 
 // Parses a place: a postgresql:// or postgres:// URL, or a file name. A URL
-// that carries a password is refused: it would end up in shell histories.
+// that carries a password in any form is refused (it would end up in shell
+// histories), and so is a parameter the library does not take; the reason
+// never shows the password.
 std::optional<TLibraryPlace> ParseLibraryPlace(const QString& text, QString* why);
 
 // A site name the library accepts: why not, or nothing.

@@ -13,7 +13,7 @@ packages=(
   xvfb xauth xdotool imagemagick socat
   valgrind stress-ng
   fonts-dejavu-core
-  libqt6sql6-sqlite libqt6sql6-psql postgresql-15
+  libqt6sql6-sqlite libqt6sql6-psql postgresql-15 openssl
 )
 
 missing=()

@@ -24,6 +24,8 @@ for _ in $(seq 100); do [ -e "$work/panel" ] && break; sleep 0.1; done
 if [ "$engine" = sqlite ]; then
   library=$work/library.sqlite
 else
+  # No state: the fixture was skipped, PostgreSQL 15 is not installed.
+  [ -f "$state" ] || { echo "SKIP: no scratch PostgreSQL server (is postgresql-15 installed?)"; exit 77; }
   library=$(head -1 "$state")
   [ -n "$library" ] || { echo "FAIL: the scratch PostgreSQL server did not start"; exit 1; }
   # A fresh database for this run.
