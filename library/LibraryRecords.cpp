@@ -32,10 +32,10 @@ bool CheckChains(QSqlDatabase& db, QStringList* problems, QString* why) {
     while (q.next()) {
       content.clear();
       for (int i = 0; i < 10; ++i) content << q.value(i).toString();
-      const qint64 id = q.value(0).toLongLong();
+      const qint64 siteId = q.value(0).toLongLong();
       const int number = q.value(1).toInt();
-      if (id != site) {
-        site = id;
+      if (siteId != site) {
+        site = siteId;
         lastNumber = 0;
         last.clear();
         broken = false;
