@@ -6,7 +6,10 @@
 // address, notes and the number of its panel's GSM data line; it is archived,
 // never deleted. A record is appended once and never changed: time (UTC),
 // operator, host, kind, outcome, firmware version, port or number, and the
-// settings as the INI text of a settings file.
+// settings as the INI text of a settings file. The database itself refuses
+// to change or delete a record or to delete a site (triggers), and each
+// record holds a hash of its content and of the site's previous record, so
+// that Check() finds a record changed with the triggers out of the way.
 //
 // One TLibrary holds one Qt SQL connection and belongs to the thread that
 // opened it (Qt SQL connections are per thread): a window opens its own
@@ -24,7 +27,7 @@
 
 // The schema this program writes; a library with a higher version is opened
 // read-only.
-inline constexpr int kLibrarySchemaVersion = 3;
+inline constexpr int kLibrarySchemaVersion = 4;
 
 enum class TRecordKind { Read, Write, Verify, Backup, Compare };
 QString KindName(TRecordKind kind);

@@ -1,5 +1,6 @@
 #include "library/LibrarySql.h"
 
+#include <QCryptographicHash>
 #include <QHash>
 #include <QSqlError>
 #include <QUuid>
@@ -10,7 +11,93 @@ namespace {
 
 const char* const kKinds[] = {"read", "write", "verify", "backup", "compare"};
 
+// The chains of a site's records, with the problems found: the first break
+// of each site, named by the site and the record.
+bool CheckChains(QSqlDatabase& db, QStringList* problems, QString* why) {
+  struct TBreak {
+    qint64 Site;
+    QString What;
+  };
+  std::vector<TBreak> breaks;
+  {
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT %1, previous, hash FROM records ORDER BY site_id, number").arg(kChainColumns)))
+      return (*why = q.lastError().text(), false);
+    qint64 site = -1;
+    int lastNumber = 0;
+    QString last;
+    bool broken = false;
+    QStringList content;
+    while (q.next()) {
+      content.clear();
+      for (int i = 0; i < 10; ++i) content << q.value(i).toString();
+      const qint64 siteId = q.value(0).toLongLong();
+      const int number = q.value(1).toInt();
+      if (siteId != site) {
+        site = siteId;
+        lastNumber = 0;
+        last.clear();
+        broken = false;
+      }
+      const QString previous = q.value(10).toString();
+      const QString hash = q.value(11).toString();
+      if (!broken && previous != last) {
+        broken = true;
+        breaks.push_back({site, lastNumber == 0 ? QStringLiteral("record %1 does not start the chain of hashes").arg(number)
+                                               : QStringLiteral("record %1 does not follow record %2 in the chain of hashes")
+                                                     .arg(number)
+                                                     .arg(lastNumber)});
+      } else if (!broken && RecordHash(content, previous) != hash) {
+        broken = true;
+        breaks.push_back({site, QStringLiteral("record %1 is not what was stored (its hash differs)").arg(number)});
+      }
+      last = hash;
+      lastNumber = number;
+    }
+  }
+  for (const TBreak& b : breaks) {
+    const auto site = SiteById(db, b.Site, why);
+    *problems << QStringLiteral("site %1: %2").arg(site ? site->Name : QStringLiteral("#%1").arg(b.Site), b.What);
+  }
+  return true;
+}
+
 }  // namespace
+
+namespace LibrarySql {
+
+// A record's hash: SHA-256, as 64 lower-case hex digits, over
+//   "ostrel-record 1\n", then for each of the ten columns of kChainColumns
+//   (site id, number, time, operator, host, kind, outcome, firmware, port,
+//   settings) and last the previous record's hash ("" for a site's first
+//   record): its length in UTF-8 bytes in decimal, ':', its UTF-8 bytes, '\n'.
+// Each value is the text the column holds, the same on SQLite and
+// PostgreSQL: numbers in decimal ("17"), the time as stored
+// ("2026-12-11T10:55:42.123Z"), the kind by name ("read"), the settings as
+// the INI text. The site is its id, which a rename keeps. Covering the
+// previous hash makes a site's records one chain: a record changed or
+// removed behind the program's back breaks it at that record.
+QString RecordHash(const QStringList& content, const QString& previous) {
+  QCryptographicHash sha(QCryptographicHash::Sha256);
+  sha.addData(QByteArrayView("ostrel-record 1\n"));
+  auto add = [&sha](const QString& value) {
+    const QByteArray bytes = value.toUtf8();
+    sha.addData(QByteArray::number(bytes.size()) + ':');
+    sha.addData(bytes);
+    sha.addData(QByteArrayView("\n"));
+  };
+  for (const QString& value : content) add(value);
+  add(previous);
+  return QString::fromLatin1(sha.result().toHex());
+}
+
+QString Stored(const QString& text) {
+  const QString stored = QString::fromUtf8(text.toUtf8());
+  return stored.isNull() ? QStringLiteral("") : stored;
+}
+
+}  // namespace LibrarySql
 
 QString KindName(TRecordKind kind) { return QString::fromLatin1(kKinds[int(kind)]); }
 
@@ -39,6 +126,7 @@ bool TLibrary::AddRecord(const QString& site, TRecord* record) {
     // Every statement is finished before the commit: one left open keeps
     // SQLite from checkpointing, and its write-ahead log grows without end.
     int number = 0;
+    QString previous;
     {
       QSqlQuery q(db);
       q.setForwardOnly(true);
@@ -55,23 +143,34 @@ bool TLibrary::AddRecord(const QString& site, TRecord* record) {
         return true;
       }
       q.finish();
-      q.prepare("SELECT coalesce(max(number), 0) + 1 FROM records WHERE site_id = ?");
+      // The site's latest record gives both the number and the hash the new
+      // record follows, read inside the transaction that stores it: two
+      // programs never chain onto the same record (SQLite holds the write
+      // lock; on PostgreSQL the second one's number is taken and it retries).
+      q.prepare("SELECT number, hash FROM records WHERE site_id = ? ORDER BY number DESC LIMIT 1");
       q.addBindValue(*id);
-      if (!q.exec() || !q.next()) return rollback("library: " + q.lastError().text());
-      number = q.value(0).toInt();
+      if (!q.exec()) return rollback("library: " + q.lastError().text());
+      const bool follows = q.next();
+      number = follows ? q.value(0).toInt() + 1 : 1;
+      previous = follows ? q.value(1).toString() : QString();
       q.finish();
     }
     const QString at = (record->Time.isValid() ? record->Time.toUTC() : QDateTime::currentDateTimeUtc())
                            .toString(Qt::ISODateWithMs);
+    const QStringList content{QString::number(*id),       QString::number(number),       at,
+                              Stored(record->Operator),   Stored(record->Host),          KindName(record->Kind),
+                              Stored(record->Outcome),    Stored(record->Firmware),      Stored(record->Port),
+                              QString::fromUtf8(record->Settings)};
     {
       QSqlQuery insert(db);
-      insert.prepare("INSERT INTO records (uid, site_id, number, at, operator, host, kind, outcome, firmware, port, settings) "
-                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-      for (const QVariant& v : {QVariant(record->Uid), QVariant(*id), QVariant(number), QVariant(at), Text(record->Operator),
-                                Text(record->Host), QVariant(KindName(record->Kind)), Text(record->Outcome),
-                                Text(record->Firmware), Text(record->Port),
-                                QVariant(QString::fromUtf8(record->Settings))})
-        insert.addBindValue(v);
+      insert.prepare("INSERT INTO records (uid, site_id, number, at, operator, host, kind, outcome, firmware, port, "
+                     "settings, previous, hash) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+      insert.addBindValue(record->Uid);
+      insert.addBindValue(*id);
+      insert.addBindValue(number);
+      for (int i = 2; i < content.size(); ++i) insert.addBindValue(content[i]);
+      insert.addBindValue(Text(previous));
+      insert.addBindValue(RecordHash(content, previous));
       if (!insert.exec()) {
         why = insert.lastError().text();
         insert.finish();
@@ -154,6 +253,14 @@ std::optional<QStringList> TLibrary::Check() {
       return std::nullopt;
     }
     if (q.value(0).toLongLong() > 0) problems << QStringLiteral("%1: %2").arg(what[i]).arg(q.value(0).toLongLong());
+  }
+  q.finish();
+  // The chains, by this program's rules: a newer program's may differ.
+  QSqlDatabase db = Database();
+  QString why;
+  if (!readOnly_ && !CheckChains(db, &problems, &why)) {
+    Fail("library: " + why);
+    return std::nullopt;
   }
   // The search index (of this program's schema): each site's grams are
   // those of its fields and terms, compared by count and a sum of hashes.

@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QSqlError>
+#include <algorithm>
 #include <vector>
 
 using namespace LibrarySql;
@@ -13,6 +14,82 @@ QStringList GramsSchema(bool sqlite) {
   return {QStringLiteral("CREATE TABLE site_grams (gram TEXT %1NOT NULL, site_id BIGINT NOT NULL REFERENCES sites(id), "
                          "PRIMARY KEY (gram, site_id))%2")
               .arg(sqlite ? "" : "COLLATE \"C\" ", sqlite ? " WITHOUT ROWID" : "")};
+}
+
+// Schema version 4: the chain of each site's records (see RecordHash), and
+// triggers by which the database itself keeps records as they were stored
+// and sites for good (they are archived instead).
+QStringList ChainColumns() {
+  return {"ALTER TABLE records ADD COLUMN previous TEXT NOT NULL DEFAULT ''",
+          "ALTER TABLE records ADD COLUMN hash TEXT NOT NULL DEFAULT ''"};
+}
+
+QStringList ChainTriggers(bool sqlite) {
+  if (sqlite)
+    return {"CREATE TRIGGER records_kept BEFORE UPDATE ON records "
+            "BEGIN SELECT RAISE(ABORT, 'the site library keeps its records as stored: no UPDATE'); END",
+            "CREATE TRIGGER records_not_deleted BEFORE DELETE ON records "
+            "BEGIN SELECT RAISE(ABORT, 'the site library keeps its records as stored: no DELETE'); END",
+            "CREATE TRIGGER sites_not_deleted BEFORE DELETE ON sites "
+            "BEGIN SELECT RAISE(ABORT, 'sites are archived, never deleted'); END"};
+  // TRUNCATE passes row triggers by: refused on its own.
+  return {"CREATE OR REPLACE FUNCTION ostrel_library_keeps() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+          "RAISE EXCEPTION 'the site library keeps its % as stored: no %', TG_TABLE_NAME, TG_OP "
+          "USING ERRCODE = 'restrict_violation'; END $$",
+          "CREATE TRIGGER records_kept BEFORE UPDATE OR DELETE ON records "
+          "FOR EACH ROW EXECUTE FUNCTION ostrel_library_keeps()",
+          "CREATE TRIGGER records_not_truncated BEFORE TRUNCATE ON records "
+          "FOR EACH STATEMENT EXECUTE FUNCTION ostrel_library_keeps()",
+          "CREATE TRIGGER sites_not_deleted BEFORE DELETE ON sites "
+          "FOR EACH ROW EXECUTE FUNCTION ostrel_library_keeps()",
+          "CREATE TRIGGER sites_not_truncated BEFORE TRUNCATE ON sites "
+          "FOR EACH STATEMENT EXECUTE FUNCTION ostrel_library_keeps()"};
+}
+
+// The chains of the records there are, each site's in the order of its
+// numbers, a chunk at a time (a server streams one result at a time).
+bool FillChain(QSqlDatabase& db, QString* why) {
+  std::vector<qint64> order;
+  {
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.exec("SELECT id FROM records ORDER BY site_id, number")) return (*why = q.lastError().text(), false);
+    while (q.next()) order.push_back(q.value(0).toLongLong());
+  }
+  QHash<qint64, QString> last;  // each site's latest hash so far
+  for (size_t first = 0; first < order.size(); first += kChunk) {
+    const int n = int(std::min<size_t>(kChunk, order.size() - first));
+    QHash<qint64, QStringList> content;
+    {
+      QSqlQuery q(db);
+      q.setForwardOnly(true);
+      q.prepare(QStringLiteral("SELECT id, %1 FROM records WHERE id IN (%2)").arg(kChainColumns, Placeholders(n, "?")));
+      for (int i = 0; i < n; ++i) q.addBindValue(order[first + i]);
+      if (!Exec(q, why)) return false;
+      while (q.next()) {
+        QStringList values;
+        for (int i = 1; i <= 10; ++i) values << q.value(i).toString();
+        content.insert(q.value(0).toLongLong(), values);
+      }
+    }
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("WITH v (id, previous, hash) AS (VALUES %1) "
+                             "UPDATE records SET previous = v.previous, hash = v.hash FROM v WHERE records.id = v.id")
+                  .arg(Placeholders(n, "(CAST(? AS BIGINT), CAST(? AS TEXT), CAST(? AS TEXT))")));
+    for (int i = 0; i < n; ++i) {
+      const qint64 id = order[first + i];
+      const QStringList& values = content[id];
+      const qint64 site = values.value(0).toLongLong();
+      const QString previous = last.value(site);
+      const QString hash = RecordHash(values, previous);
+      last.insert(site, hash);
+      q.addBindValue(id);
+      q.addBindValue(Text(previous));
+      q.addBindValue(hash);
+    }
+    if (!Exec(q, why)) return false;
+  }
+  return true;
 }
 
 bool FillGrams(QSqlDatabase& db, QString* why) {
@@ -78,6 +155,7 @@ bool TLibrary::Migrate() {
         "CREATE INDEX site_terms_site ON site_terms(site_id)",
     };
     schema << GramsSchema(sqlite);
+    schema << ChainColumns() << ChainTriggers(sqlite);
     schema << QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)").arg(kLibrarySchemaVersion);
     if (!db.transaction()) return Fail("cannot create the library: " + db.lastError().text());
     for (const QString& statement : schema) {
@@ -123,15 +201,23 @@ bool TLibrary::Migrate() {
     Rollback(db, sqlite);
     return Migrate();
   }
-  if (now == 1) {
+  if (now < 2) {
     // 1 -> 2: the search index.
     for (const QString& statement : GramsSchema(sqlite))
       if (!q.exec(statement)) return fail(q.lastError().text());
     if (!FillGrams(db, &why)) return fail(why);
   }
-  if (now <= 2) {
+  if (now < 3) {
     // 2 -> 3: phone numbers found by their digits.
     if (!AddPhoneDigits(db, sqlite, &why)) return fail(why);
+  }
+  if (now < 4) {
+    // -> 4: the chain of the records there are, then the triggers.
+    for (const QString& statement : ChainColumns())
+      if (!q.exec(statement)) return fail(q.lastError().text());
+    if (!FillChain(db, &why)) return fail(why);
+    for (const QString& statement : ChainTriggers(sqlite))
+      if (!q.exec(statement)) return fail(q.lastError().text());
   }
   if (now < kLibrarySchemaVersion &&
       !q.exec(QStringLiteral("UPDATE schema_version SET version = %1").arg(kLibrarySchemaVersion)))

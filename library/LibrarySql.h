@@ -36,6 +36,15 @@ bool Commit(QSqlDatabase& db, bool sqlite, QString* why);
 void Rollback(QSqlDatabase& db, bool sqlite);
 bool Exec(QSqlQuery& q, QString* why);
 
+// The chain of records (LibraryRecords.cpp). A record's hash is taken over
+// these columns, in this order, as stored, and the previous record's hash.
+inline constexpr const char* kChainColumns =
+    "site_id, number, at, operator, host, kind, outcome, firmware, port, settings";
+QString RecordHash(const QStringList& content, const QString& previous);
+// A text as the database gives it back: UTF-8 that does not survive the
+// round trip (a lone surrogate) would hash one way and read back another.
+QString Stored(const QString& text);
+
 // The search index (LibrarySearch.cpp).
 // The phone numbers and keys a record's settings hold, with the numbers'
 // digits (WithPhoneDigits).

@@ -158,6 +158,27 @@ run site edit "Новый 2" >/dev/null 2>&1; [ $? -eq 1 ] || fail "site edit wi
 run site move x >/dev/null 2>&1; [ $? -eq 1 ] || fail "site move"
 run library check >/dev/null || fail "library check at the end"
 
+# The history through the database's own client: a change is refused; with
+# the triggers dropped it is made, and library check names it.
+if [ "$engine" = sqlite ]; then
+  sql() { sqlite3 "$library" "$1"; }
+  drop="DROP TRIGGER records_kept;"
+else
+  sql() { psql -X -q -v ON_ERROR_STOP=1 -h "$host" -U ostrel -d "$db" -c "$1"; }
+  drop="DROP TRIGGER records_kept ON records;"
+fi
+change="UPDATE records SET outcome = 'refused' WHERE number = 2 AND site_id = (SELECT id FROM sites WHERE name = '${site//\'/\'\'}')"
+sql "$change" >/dev/null 2>&1 && fail "an UPDATE of a record was not refused"
+sql "DELETE FROM records" >/dev/null 2>&1 && fail "a DELETE of records was not refused"
+run site add "Пустой" >/dev/null || fail "site add"
+sql "DELETE FROM sites WHERE name = 'Пустой'" >/dev/null 2>&1 && fail "a DELETE of a site was not refused"
+run library check >/dev/null || fail "library check after the refused changes"
+sql "$drop $change" >/dev/null || fail "the UPDATE with the triggers dropped"
+run library check >check.txt 2>err.txt; status=$?
+[ $status -eq 5 ] || fail "library check of a changed record ended with $status"
+grep -qxF "site $site: record 2 is not what was stored (its hash differs)" check.txt || fail "library check did not name the changed record: $(cat check.txt)"
+[ "$(wc -l <check.txt)" -eq 1 ] || fail "library check named more than the changed record: $(cat check.txt)"
+
 if [ "$engine" = postgresql ]; then dropdb -h "$host" -U ostrel "$db" || true; fi
 [ $failures -eq 0 ] && echo "provisioning day on $engine: ok"
 exit $((failures > 0))

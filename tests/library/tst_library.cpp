@@ -14,6 +14,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -22,6 +23,7 @@
 #include <functional>
 
 #include "library/Library.h"
+#include "library/LibrarySql.h"
 #include "library/RecordSpool.h"
 
 namespace {
@@ -60,6 +62,32 @@ TRecord MakeRecord(TRecordKind kind, const QByteArray& settings) {
   r.Port = "ttyUSB0";
   r.Settings = settings;
   return r;
+}
+
+// Every trigger of the library dropped, as anyone holding the database's
+// own password could.
+void DropTriggers(QSqlDatabase db, TEngine engine) {
+  QSqlQuery q(db);
+  QStringList drops;
+  if (engine == TEngine::SQLite) {
+    ASSERT_TRUE(q.exec("SELECT name FROM sqlite_master WHERE type = 'trigger'"));
+    while (q.next()) drops << "DROP TRIGGER " + q.value(0).toString();
+  } else {
+    ASSERT_TRUE(q.exec("SELECT tgname, tgrelid::regclass FROM pg_trigger WHERE NOT tgisinternal"));
+    while (q.next()) drops << "DROP TRIGGER " + q.value(0).toString() + " ON " + q.value(1).toString();
+  }
+  ASSERT_FALSE(drops.isEmpty());
+  for (const QString& drop : drops) ASSERT_TRUE(q.exec(drop)) << q.lastError().text().toStdString();
+}
+
+// The library as a program of schema version 2 left it: no chain, no
+// triggers.
+void MakeVersionTwo(QSqlDatabase db, TEngine engine) {
+  DropTriggers(db, engine);
+  QSqlQuery q(db);
+  for (const char* statement : {"ALTER TABLE records DROP COLUMN hash", "ALTER TABLE records DROP COLUMN previous",
+                                "UPDATE schema_version SET version = 2"})
+    ASSERT_TRUE(q.exec(statement)) << statement << ": " << q.lastError().text().toStdString();
 }
 
 class LibraryTest : public testing::TestWithParam<TEngine> {
@@ -251,6 +279,7 @@ TEST_P(LibraryTest, AVersionOneLibraryIsMigratedAndSearched) {
     ASSERT_TRUE(library.AddSite(Site("Гараж", "", "", "")));
     TRecord r = MakeRecord(TRecordKind::Read, SettingsText("+79031112233", "00000000DEADBEEF"));
     ASSERT_TRUE(library.AddRecord("Дача", &r));
+    MakeVersionTwo(library.Database(), GetParam());
     QSqlQuery q(library.Database());
     ASSERT_TRUE(q.exec("DROP TABLE site_grams"));
     // The terms as version 1 kept them: without the numbers' digits.
@@ -445,6 +474,121 @@ TEST(RecordSpool, FilesNoLibraryTakesAreSetAside) {
   EXPECT_EQ(spool.Quarantined(), int(std::size(cases)));
 }
 
+// The database itself keeps the history: records are neither changed nor
+// deleted, sites not deleted, whoever asks. With its triggers dropped, a
+// change is found by the check, named by site and record, whether the
+// record's hash was left or made again to fit.
+TEST_P(LibraryTest, HistoryCannotBeRewrittenUnseen) {
+  TLibrary library;
+  Open(library);
+  for (const char* name : {"A", "B", "C", "D", "E"}) ASSERT_TRUE(library.AddSite(Site(name, "", "", "")));
+  for (int n = 0; n < 3; ++n) {
+    for (const char* name : {"A", "B", "C", "D"}) {
+      TRecord r = MakeRecord(TRecordKind::Read, SettingsText(QString("+7916%1%2").arg(name).arg(n), "1"));
+      ASSERT_TRUE(library.AddRecord(name, &r)) << library.Error().toStdString();
+    }
+  }
+  QSqlQuery q(library.Database());
+  QStringList refused{"UPDATE records SET outcome = 'refused' WHERE number = 2",
+                      "UPDATE records SET outcome = outcome",
+                      "DELETE FROM records WHERE number = 3",
+                      "DELETE FROM sites WHERE name = 'E'"};
+  if (GetParam() == TEngine::PostgreSQL) refused << "TRUNCATE records" << "TRUNCATE sites CASCADE";
+  for (const QString& statement : refused) EXPECT_FALSE(q.exec(statement)) << statement.toStdString();
+  ASSERT_TRUE(library.FindSite("E"));
+  for (const char* name : {"A", "B", "C", "D"}) EXPECT_EQ(library.History(name).size(), 3u) << name;
+  auto problems = library.Check();
+  ASSERT_TRUE(problems);
+  EXPECT_TRUE(problems->isEmpty()) << problems->join("; ").toStdString();
+
+  DropTriggers(library.Database(), GetParam());
+  const QString of = " AND site_id = (SELECT id FROM sites WHERE name = '%1')";
+  struct TTamper {
+    const char* Site;
+    const char* Sql;
+    const char* Named;
+  };
+  const TTamper tampers[] = {
+      {"A", "UPDATE records SET outcome = 'refused' WHERE number = 2", "site A: record 2 "},
+      {"B", "DELETE FROM records WHERE number = 2", "site B: record 3 "},
+      {"C", "UPDATE records SET at = '2020-01-01T00:00:00.000Z' WHERE number = 1", "site C: record 1 "},
+  };
+  for (const TTamper& t : tampers)
+    ASSERT_TRUE(q.exec(QString(t.Sql) + of.arg(t.Site))) << t.Sql << ": " << q.lastError().text().toStdString();
+  // D's record 2 changed and its hash made again as the program makes it:
+  // record 3 no longer follows it.
+  ASSERT_TRUE(q.exec(QString("UPDATE records SET settings = 'Phone1=+70000000000' WHERE number = 2") + of.arg("D")));
+  ASSERT_TRUE(q.exec(QString("SELECT %1, previous FROM records WHERE number = 2").arg(LibrarySql::kChainColumns) +
+                     of.arg("D")) &&
+              q.next());
+  QStringList content;
+  for (int i = 0; i < 10; ++i) content << q.value(i).toString();
+  const QString hash = LibrarySql::RecordHash(content, q.value(10).toString());
+  q.finish();
+  ASSERT_TRUE(q.exec(QString("UPDATE records SET hash = '%1' WHERE number = 2").arg(hash) + of.arg("D")));
+
+  problems = library.Check();
+  ASSERT_TRUE(problems);
+  const QStringList named = problems->filter(QRegularExpression("^site "));
+  EXPECT_EQ(named.size(), 4) << problems->join("; ").toStdString();
+  for (const char* expected : {"site A: record 2 ", "site B: record 3 ", "site C: record 1 ", "site D: record 3 "})
+    EXPECT_EQ(named.filter(QString(expected)).size(), 1) << expected << " in " << problems->join("; ").toStdString();
+}
+
+// A library of schema version 2 (records without a chain) gets its chains
+// when it is opened: the very hashes the records had when recorded, in the
+// one documented form on both engines; new records follow on.
+TEST_P(LibraryTest, AVersionTwoLibraryIsChainedWhenOpened) {
+  QHash<qint64, QPair<QString, QString>> before;  // id: previous, hash
+  {
+    TLibrary library;
+    Open(library);
+    for (const char* name : {"A", "B"}) ASSERT_TRUE(library.AddSite(Site(name, "", "", "")));
+    for (int n = 0; n < 5; ++n) {
+      TRecord r = MakeRecord(n == 0 ? TRecordKind::Write : TRecordKind::Read, "[Phones]\r\nPhone1=+79161234567\r\n");
+      r.Time = QDateTime(QDate(2026, 12, 11), QTime(10, 55, 42, 123), Qt::UTC).addSecs(n);
+      r.Operator = n == 0 ? QString("Анна") : QString("op %1").arg(n);
+      ASSERT_TRUE(library.AddRecord(n % 2 ? "B" : "A", &r)) << library.Error().toStdString();
+    }
+    QSqlQuery q(library.Database());
+    ASSERT_TRUE(q.exec("SELECT id, previous, hash FROM records ORDER BY id"));
+    while (q.next()) before.insert(q.value(0).toLongLong(), {q.value(1).toString(), q.value(2).toString()});
+    MakeVersionTwo(library.Database(), GetParam());
+  }
+  ASSERT_EQ(before.size(), 5);
+  // Site 1's first record: SHA-256 of "ostrel-record 1\n1:1\n1:1\n24:2026-12-11T10:55:42.123Z\n8:Анна\n6:laptop\n"
+  // "5:write\n7:success\n6:VER 05\n7:ttyUSB0\n31:[Phones]\r\nPhone1=+79161234567\r\n\n0:\n".
+  const auto first = std::min_element(before.keyBegin(), before.keyEnd());
+  EXPECT_EQ(before.value(*first).first, "");
+  EXPECT_EQ(before.value(*first).second, "8470a47240c17dcd24e739cbc9ee7837e917f9dcf8361a6dae38379f45afe0d7");
+
+  TLibrary library;
+  Open(library);
+  QSqlQuery q(library.Database());
+  ASSERT_TRUE(q.exec("SELECT max(version) FROM schema_version") && q.next());
+  EXPECT_EQ(q.value(0).toInt(), kLibrarySchemaVersion);
+  ASSERT_TRUE(q.exec("SELECT id, previous, hash FROM records ORDER BY id"));
+  int rows = 0;
+  for (; q.next(); ++rows)
+    EXPECT_EQ(before.value(q.value(0).toLongLong()), qMakePair(q.value(1).toString(), q.value(2).toString()))
+        << q.value(0).toLongLong();
+  EXPECT_EQ(rows, 5);
+  auto problems = library.Check();
+  ASSERT_TRUE(problems);
+  EXPECT_TRUE(problems->isEmpty()) << problems->join("; ").toStdString();
+  EXPECT_FALSE(q.exec("UPDATE records SET outcome = 'refused'"));
+
+  TRecord next = MakeRecord(TRecordKind::Verify, "[Phones]\r\nPhone1=\r\n");
+  ASSERT_TRUE(library.AddRecord("A", &next));
+  EXPECT_EQ(next.Number, 4);
+  ASSERT_TRUE(q.exec("SELECT r.previous FROM records r JOIN sites s ON s.id = r.site_id WHERE s.name = 'A' AND r.number = 4") &&
+              q.next());
+  EXPECT_EQ(q.value(0).toString(), before.value(*std::max_element(before.keyBegin(), before.keyEnd())).second);
+  problems = library.Check();
+  ASSERT_TRUE(problems);
+  EXPECT_TRUE(problems->isEmpty()) << problems->join("; ").toStdString();
+}
+
 // This binary run again as a writer (see main below), with the library at
 // place and the variables given.
 void StartWriter(QProcess& writer, const QString& place, const QStringList& variables) {
@@ -493,6 +637,8 @@ TEST_P(LibraryTest, TwoProgramsAtOnceKeepEveryRecord) {
   for (int w = 0; w < 2; ++w)
     for (int i = 1; i < kEach; i += 2) EXPECT_TRUE(settings.contains(SettingsText(QString::number(w * 1000 + i), "0"))) << w << ' ' << i;
   EXPECT_EQ(library.History("w0").size() + library.History("w1").size(), size_t(kEach));
+  // The check follows every site's chain of hashes: the two programs'
+  // records of the shared site make one.
   const auto problems = library.Check();
   ASSERT_TRUE(problems);
   EXPECT_TRUE(problems->isEmpty()) << problems->join("; ").toStdString();
