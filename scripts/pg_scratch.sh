@@ -31,7 +31,7 @@ server_start() {
 case "$action" in
   start)
     if [ ! -x "$bin/initdb" ]; then
-      echo "pg_scratch: PostgreSQL 15 is not installed (scripts/setup.sh installs postgresql-15)" >&2
+      echo "pg_scratch: PostgreSQL 15 is not installed (bash scripts/setup.sh test installs postgresql-15)" >&2
       exit 1
     fi
     dir="$(mktemp -d /tmp/ostrel-pg.XXXXXX)"
