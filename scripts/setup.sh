@@ -25,8 +25,9 @@ tests=(libgtest-dev librapidcheck-dev)
 window=(fonts-dejavu-core qt6-translations-l10n)
 # The suite: the scratch PostgreSQL server of the library tests, python3 for
 # the JSON of the provisioning script, desktop-file-validate, and cpack's
-# helpers (dpkg-deb, dpkg-shlibdeps) for the packaging test.
-suite=(postgresql-15 python3 desktop-file-utils dpkg-dev)
+# helpers (dpkg-deb, dpkg-shlibdeps) for the packaging test; groff renders the
+# manual page for its test.
+suite=(postgresql-15 python3 desktop-file-utils dpkg-dev groff-base)
 
 packages_for() {
   case "$1" in
