@@ -35,7 +35,7 @@ packages_for() {
     run) echo "${program[@]}" "${tests[@]}" "${window[@]}" ;;
     test | sanitize) echo "${program[@]}" "${tests[@]}" "${window[@]}" "${suite[@]}" ;;
     loaded) echo "$(packages_for test)" stress-ng ;;
-    fuzz) echo "${program[@]}" clang-14 libclang-rt-14-dev ;;
+    fuzz) echo "${program[@]}" "${window[@]}" clang-14 libclang-rt-14-dev ;;
     bench) echo "${program[@]}" "${tests[@]}" "${window[@]}" valgrind xvfb xdotool imagemagick ;;
     package) echo "${program[@]}" dpkg-dev lintian desktop-file-utils ;;
     all)
