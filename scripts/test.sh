@@ -57,4 +57,9 @@ if [ -n "$loaded" ]; then
   stress=$!
   trap 'kill "$stress" 2>/dev/null; wait "$stress" 2>/dev/null || true' EXIT
 fi
-ctest --output-on-failure -j "$(nproc)" --timeout 300
+# The plain suite mostly waits (on pseudo-terminals, the simulator's replies,
+# the scratch server): four tests a core. The loaded and sanitizer runs keep
+# one a core, their cores being busy already.
+jobs=$(nproc)
+if [ -z "$sanitize" ] && [ -z "$loaded" ]; then jobs=$((4 * $(nproc))); fi
+ctest --output-on-failure -j "$jobs" --timeout 300
