@@ -461,9 +461,7 @@ struct TSiteFields {
 
 // site add|edit|archive NAME.
 int SiteCommand(const QString& action, const QString& name, const TSiteFields& fields, const QString& libraryOption) {
-  if (action != "edit" && fields.Rename) return Fail(exUsage, "--rename belongs to site edit");
-  if (action == "archive" && (fields.Address || fields.Notes || fields.Number))
-    return Fail(exUsage, "site archive takes no --address, --notes or --number");
+  // The table keeps --rename to edit, and --address, --notes and --number to add and edit.
   if (action == "edit" && !fields.Rename && !fields.Address && !fields.Notes && !fields.Number)
     return Fail(exUsage, "site edit: nothing to change (--rename, --address, --notes, --number)");
   if (action == "add") {
@@ -693,24 +691,25 @@ int RunCommands(int argc, char* argv[]) {
   const QString command = args.takeFirst();
   const TCliCommand* known = FindCliCommand(command);
   if (!known) return Fail(exUsage, "unknown command " + command + " (see --help)");
-  // The words a command takes after its name: none, [TEXT], SITE, sync|check.
-  const QString words = QLatin1String(known->Args);
+  // The words a command takes after its name: none, [TEXT], SITE, an action.
+  const QString words = CliArgs(*known);
   const bool optional = words.startsWith(u'[');
-  // library import DIR and export DIR take a second word.
-  const bool withDir = command == "library" && !args.isEmpty() && (args.first() == "import" || args.first() == "export");
-  // site ACTION NAME, and history SITE --diff N M, take two words too.
-  const bool twoWords = withDir || command == "site" || (command == "history" && parser.isSet(QStringLiteral("diff")));
+  const bool withActions = !known->Actions.empty();
+  const TCliAction* action = withActions && !args.isEmpty() ? known->FindAction(args.first()) : nullptr;
+  if (withActions && !args.isEmpty() && !action)
+    return Fail(exUsage, command + u' ' + args.first() + ": expected " + CliActionList(*known));
+  // An action with a word (site add NAME, library import DIR), and history
+  // SITE --diff N M, take two words.
+  const bool twoWords =
+      (action && action->Arg[0] != '\0') || (command == "history" && parser.isSet(QStringLiteral("diff")));
   if (args.size() > (words.isEmpty() ? 0 : twoWords ? 2 : 1) || (!words.isEmpty() && !optional && args.isEmpty()) ||
       (twoWords && args.size() != 2))
     return Fail(exUsage, "usage: ostrelgsm4 " + CliSynopsis(*known) + " (see --help)");
-  if (command == "library" && !withDir && args.first() != "sync" && args.first() != "check")
-    return Fail(exUsage, "library " + args.first() + ": expected sync, check, import DIR or export DIR");
-  if (command == "site" && args.first() != "add" && args.first() != "edit" && args.first() != "archive")
-    return Fail(exUsage, "site " + args.first() + ": expected add, edit or archive");
+  const QString actionName = action ? QString::fromLatin1(action->Name) : QString();
   for (const TCliOption& option : CliOptions())
-    if (parser.isSet(option.Name) && !option.TakenBy(command))
-      return Fail(exUsage,
-                  QStringLiteral("--%1 does not belong to %2 (see --help)").arg(QLatin1String(option.Name), command));
+    if (parser.isSet(option.Name) && !option.TakenBy(command, actionName))
+      return Fail(exUsage, QStringLiteral("--%1 does not belong to %2 (see --help)")
+                               .arg(QLatin1String(option.Name), action ? command + u' ' + actionName : command));
   if (command == "ports") return ListPorts();
   const QString libraryOption = parser.value(QStringLiteral("library"));
   if (parser.isSet(QStringLiteral("library")) && libraryOption.isEmpty()) return Fail(exUsage, "--library needs a place");

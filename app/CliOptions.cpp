@@ -1,5 +1,7 @@
 #include "app/CliOptions.h"
 
+#include <algorithm>
+
 #include "OstrelVersion.h"
 
 namespace {
@@ -22,12 +24,12 @@ const std::vector<TCliCommand>& CliCommands() {
       {"show", "print a record of a site as a settings file that write accepts (the latest without --record)",
        {}, "SITE"},
       {"site", "add NAME: a new site; edit NAME: change its name, address, notes or data number; "
-               "archive NAME: take it out of the list of sites, its history kept", {},
-       "add|edit|archive NAME"},
+               "archive NAME: take it out of the list of sites, its history kept", {}, "",
+       {{"add", "NAME"}, {"edit", "NAME"}, {"archive", "NAME"}}},
       {"library", "sync: store the records waiting in the spool; check: check the library's integrity; "
                   "import DIR: each settings file DIR/NAME.ini becomes a record of site NAME; "
-                  "export DIR: each site's latest record into DIR/NAME.ini", {},
-       "sync|check|import DIR|export DIR"},
+                  "export DIR: each site's latest record into DIR/NAME.ini", {}, "",
+       {{"sync", ""}, {"check", ""}, {"import", "DIR"}, {"export", "DIR"}}},
   };
   return commands;
 }
@@ -60,10 +62,11 @@ const std::vector<TCliOption>& CliOptions() {
       {"json", "", "sites, history, diff: print JSON for scripts (diff and history --diff: an array of "
                    "{section, key, name, and the two values: panel and file, or from and to}).",
        {"sites", "history", "diff"}},
-      {"address", "TEXT", "site add, site edit: the site's address.", {"site"}},
-      {"notes", "TEXT", "site add, site edit: notes on the site.", {"site"}},
-      {"number", "NUMBER", "site add, site edit: the number of the panel's GSM data line.", {"site"}},
-      {"rename", "NAME", "site edit: the site's new name.", {"site"}},
+      {"address", "TEXT", "site add, site edit: the site's address.", {"site add", "site edit"}},
+      {"notes", "TEXT", "site add, site edit: notes on the site.", {"site add", "site edit"}},
+      {"number", "NUMBER", "site add, site edit: the number of the panel's GSM data line.",
+       {"site add", "site edit"}},
+      {"rename", "NAME", "site edit: the site's new name.", {"site edit"}},
   };
   return options;
 }
@@ -85,6 +88,61 @@ const std::vector<TCliExit>& CliExitStatuses() {
   return statuses;
 }
 
+const TCliAction* TCliCommand::FindAction(const QString& name) const {
+  for (const TCliAction& action : Actions)
+    if (name == QLatin1String(action.Name)) return &action;
+  return nullptr;
+}
+
+bool TCliOption::TakenBy(const QString& command) const {
+  if (Commands.contains(command)) return true;
+  const QString prefix = command + u' ';
+  return !command.isEmpty() && std::any_of(Commands.begin(), Commands.end(),
+                                           [&](const QString& taker) { return taker.startsWith(prefix); });
+}
+
+bool TCliOption::TakenBy(const QString& command, const QString& action) const {
+  return Commands.contains(command) || (!action.isEmpty() && Commands.contains(command + u' ' + action));
+}
+
+namespace {
+
+// Whether every action takes the same word after it (site: NAME), so that the
+// word is written once.
+bool OneArgForAll(const TCliCommand& command) {
+  return std::all_of(command.Actions.begin(), command.Actions.end(), [&](const TCliAction& action) {
+    return QLatin1String(action.Arg) == QLatin1String(command.Actions.front().Arg);
+  });
+}
+
+QStringList ActionWords(const TCliCommand& command) {
+  const bool oneArg = OneArgForAll(command);
+  QStringList words;
+  for (const TCliAction& action : command.Actions) {
+    QString word = QLatin1String(action.Name);
+    if (!oneArg && action.Arg[0] != '\0') word += u' ' + QLatin1String(action.Arg);
+    words << word;
+  }
+  return words;
+}
+
+}  // namespace
+
+QString CliArgs(const TCliCommand& command) {
+  if (command.Actions.empty()) return QLatin1String(command.Args);
+  QString text = ActionWords(command).join(u'|');
+  if (OneArgForAll(command) && command.Actions.front().Arg[0] != '\0')
+    text += u' ' + QLatin1String(command.Actions.front().Arg);
+  return text;
+}
+
+QString CliActionList(const TCliCommand& command) {
+  QStringList words = ActionWords(command);
+  if (words.size() < 2) return words.join(QString());
+  const QString last = words.takeLast();
+  return words.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
+}
+
 const TCliCommand* FindCliCommand(const QString& name) {
   for (const TCliCommand& command : CliCommands())
     if (name == QLatin1String(command.Name)) return &command;
@@ -99,7 +157,7 @@ const TCliOption* FindCliOption(const QString& name) {
 
 QString CliSynopsis(const TCliCommand& command) {
   QString line = QString::fromLatin1(command.Name);
-  if (command.Args[0] != '\0') line += u' ' + QLatin1String(command.Args);
+  if (const QString args = CliArgs(command); !args.isEmpty()) line += u' ' + args;
   auto word = [](const TCliOption& option) {
     QString text = QStringLiteral("--") + QLatin1String(option.Name);
     if (option.TakesValue()) text += u' ' + QLatin1String(option.ValueName);

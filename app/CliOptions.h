@@ -9,24 +9,38 @@
 #include <QStringList>
 #include <vector>
 
+// A word that names what a command does ("site add NAME", "library sync").
+struct TCliAction {
+  const char* Name;
+  const char* Arg;  // the word after it ("NAME", "DIR"), empty for none
+};
+
 struct TCliCommand {
   const char* Name;
   const char* Help;
   // Options the command cannot run without, in synopsis order.
   QStringList Required;
-  // The words after the command ("SITE", "[TEXT]", "sync|check"), if any.
+  // The words after a command without actions ("SITE", "[TEXT]"), if any.
   const char* Args = "";
+  // A command with actions takes one of them, with its word, after its name.
+  std::vector<TCliAction> Actions = {};
+
+  const TCliAction* FindAction(const QString& name) const;
 };
 
 struct TCliOption {
   const char* Name;       // without the leading "--"
   const char* ValueName;  // empty for a switch
   const char* Help;
-  // The commands that take the option; "" stands for the window (no command).
+  // The commands that take the option; "" stands for the window (no command),
+  // "site edit" for one action of a command only.
   QStringList Commands;
 
   bool TakesValue() const { return ValueName[0] != '\0'; }
-  bool TakenBy(const QString& command) const { return Commands.contains(command); }
+  // Taken by the command, or by at least one of its actions.
+  bool TakenBy(const QString& command) const;
+  // Taken by the command with this action ("" when it has none).
+  bool TakenBy(const QString& command, const QString& action) const;
 };
 
 struct TCliExit {
@@ -41,6 +55,12 @@ const std::vector<TCliExit>& CliExitStatuses();
 const TCliCommand* FindCliCommand(const QString& name);
 const TCliOption* FindCliOption(const QString& name);
 
+// The words after a command: its Args, or its actions ("add|edit|archive NAME",
+// "sync|check|import DIR|export DIR").
+QString CliArgs(const TCliCommand& command);
+// What a command's actions are listed as in a message: "add, edit or archive",
+// "sync, check, import DIR or export DIR".
+QString CliActionList(const TCliCommand& command);
 // "read --port PORT --out FILE [--adc] [--phone NUMBER] ...", in table order.
 QString CliSynopsis(const TCliCommand& command);
 // The text above the options in --help.

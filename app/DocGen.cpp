@@ -30,7 +30,7 @@ QString Synopsis() {
                     QStringLiteral(".IR PORT ]"), QStringLiteral(".RB [ \\-\\-adc ]")};
   for (const TCliCommand& command : CliCommands()) {
     lines << QStringLiteral(".br") << QStringLiteral(".B ostrelgsm4 ") + QLatin1String(command.Name);
-    if (command.Args[0] != '\0') lines << QStringLiteral(".I ") + Roff(QLatin1String(command.Args));
+    if (const QString args = CliArgs(command); !args.isEmpty()) lines << QStringLiteral(".I ") + Roff(args);
     for (const QString& name : command.Required) {
       const TCliOption* option = FindCliOption(name);
       if (!option) continue;
@@ -42,7 +42,9 @@ QString Synopsis() {
     for (const TCliOption& option : CliOptions()) {
       if (!option.TakenBy(command.Name) || command.Required.contains(QLatin1String(option.Name))) continue;
       if (option.TakesValue())
-        lines << QStringLiteral(".RB [ ") + Flag(option) << QStringLiteral(".IR %1 ]").arg(QLatin1String(option.ValueName));
+        // Quoted: a value of two words ("N M") is one argument of .IR.
+        lines << QStringLiteral(".RB [ ") + Flag(option)
+              << QStringLiteral(".IR \"%1\" ]").arg(QLatin1String(option.ValueName));
       else
         lines << QStringLiteral(".RB [ %1 ]").arg(Flag(option));
     }
@@ -83,20 +85,25 @@ QString ExitStatus() {
   return lines.join(u'\n');
 }
 
+// The options a command takes, for completion: with an action, those of the
+// action; a command with actions but none given yet, those of any of them.
+QString Flags(const QString& command, const QString& action = QString()) {
+  QStringList words;
+  for (const TCliOption& option : CliOptions())
+    if (action.isEmpty() ? option.TakenBy(command) : option.TakenBy(command, action))
+      words << QStringLiteral("--") + QLatin1String(option.Name);
+  return words.join(u' ');
+}
+
 QString Completion() {
   QStringList commands;
   for (const TCliCommand& command : CliCommands()) commands << QString::fromLatin1(command.Name);
-  auto flags = [](const QString& command) {
-    QStringList words;
-    for (const TCliOption& option : CliOptions())
-      if (option.TakenBy(command)) words << QStringLiteral("--") + QLatin1String(option.Name);
-    return words.join(u' ');
-  };
-  QStringList portOptions, fileOptions, otherValueOptions;
+  QStringList portOptions, fileOptions, otherValueOptions, valueOptions;
   for (const TCliOption& option : CliOptions()) {
     if (!option.TakesValue()) continue;
     const QString flag = QStringLiteral("--") + QLatin1String(option.Name);
     const QString value = QLatin1String(option.ValueName);
+    valueOptions << flag;
     if (value == QLatin1String("PORT"))
       portOptions << flag;
     else if (value == QLatin1String("FILE") || value == QLatin1String("BACKUP"))
@@ -110,7 +117,7 @@ QString Completion() {
       "_ostrelgsm4()\n"
       "{\n"
       "    local cur prev words cword\n"
-      "    _init_completion || return\n"
+      "    _init_completion -s || return\n"
       "\n"
       "    case $prev in\n");
   text += QStringLiteral(
@@ -133,31 +140,85 @@ QString Completion() {
                 "            return\n"
                 "            ;;\n")
                 .arg(otherValueOptions.join(u'|'));
+  // The command is the first word that is neither an option nor an option's
+  // value (in "--site diff", diff is a site's name); the words after it are
+  // its arguments, an action first for site and library.
   text += QStringLiteral(
               "    esac\n"
               "\n"
-              "    local command=\"\" word\n"
-              "    for word in \"${words[@]:1:cword-1}\"; do\n"
-              "        case $word in\n"
-              "            %1) command=$word ;;\n"
+              "    local command=\"\" args=() i=1\n"
+              "    while ((i < cword)); do\n"
+              "        case ${words[i]} in\n"
+              "            %1)\n"
+              "                # --option VALUE, or --option = VALUE as bash splits --option=VALUE.\n"
+              "                if [[ ${words[i + 1]-} == = ]]; then ((i += 3)); else ((i += 2)); fi\n"
+              "                continue\n"
+              "                ;;\n"
+              "            -* | =) ;;\n"
+              "            *)\n"
+              "                if [[ -z $command ]]; then command=${words[i]}; else args+=(\"${words[i]}\"); fi\n"
+              "                ;;\n"
               "        esac\n"
+              "        ((i++))\n"
               "    done\n"
               "\n"
               "    if [[ $cur == -* ]]; then\n"
               "        case $command in\n")
-              .arg(commands.join(u'|'));
-  for (const QString& command : commands)
-    text += QStringLiteral("            %1) COMPREPLY=($(compgen -W \"%2\" -- \"$cur\")) ;;\n")
-                .arg(command, flags(command));
+              .arg(valueOptions.join(u'|'));
+  for (const TCliCommand& command : CliCommands()) {
+    const QString name = QString::fromLatin1(command.Name);
+    if (command.Actions.empty()) {
+      text += QStringLiteral("            %1) COMPREPLY=($(compgen -W \"%2\" -- \"$cur\")) ;;\n").arg(name, Flags(name));
+      continue;
+    }
+    text += QStringLiteral("            %1)\n"
+                           "                case ${args[0]-} in\n")
+                .arg(name);
+    for (const TCliAction& action : command.Actions) {
+      const QString actionName = QString::fromLatin1(action.Name);
+      text += QStringLiteral("                    %1) COMPREPLY=($(compgen -W \"%2\" -- \"$cur\")) ;;\n")
+                  .arg(actionName, Flags(name, actionName));
+    }
+    text += QStringLiteral("                    *) COMPREPLY=($(compgen -W \"%1\" -- \"$cur\")) ;;\n"
+                           "                esac\n"
+                           "                ;;\n")
+                .arg(Flags(name));
+  }
   text += QStringLiteral(
               "            *) COMPREPLY=($(compgen -W \"%1 --help --version\" -- \"$cur\")) ;;\n"
               "        esac\n"
               "        return\n"
               "    fi\n"
-              "    [[ -z $command ]] && COMPREPLY=($(compgen -W \"%2\" -- \"$cur\"))\n"
-              "} &&\n"
-              "    complete -F _ostrelgsm4 ostrelgsm4\n")
-              .arg(flags(QString()), commands.join(u' '));
+              "    if [[ -z $command ]]; then\n"
+              "        COMPREPLY=($(compgen -W \"%2\" -- \"$cur\"))\n"
+              "        return\n"
+              "    fi\n"
+              "    case $command in\n")
+              .arg(Flags(QString()), commands.join(u' '));
+  for (const TCliCommand& command : CliCommands()) {
+    if (command.Actions.empty()) continue;
+    QStringList actions, withDir;
+    for (const TCliAction& action : command.Actions) {
+      actions << QString::fromLatin1(action.Name);
+      if (QLatin1String(action.Arg) == QLatin1String("DIR")) withDir << QString::fromLatin1(action.Name);
+    }
+    text += QStringLiteral("        %1)\n"
+                           "            if ((${#args[@]} == 0)); then\n"
+                           "                COMPREPLY=($(compgen -W \"%2\" -- \"$cur\"))\n")
+                .arg(QString::fromLatin1(command.Name), actions.join(u' '));
+    if (!withDir.isEmpty())
+      text += QStringLiteral("            elif ((${#args[@]} == 1)); then\n"
+                             "                case ${args[0]} in\n"
+                             "                    %1) _filedir -d ;;\n"
+                             "                esac\n")
+                  .arg(withDir.join(u'|'));
+    text += QStringLiteral("            fi\n"
+                           "            ;;\n");
+  }
+  text += QStringLiteral(
+      "    esac\n"
+      "} &&\n"
+      "    complete -F _ostrelgsm4 ostrelgsm4\n");
   return text;
 }
 

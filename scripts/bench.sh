@@ -14,7 +14,7 @@ runs="${1:-10}"
 seconds="${2:-30}"
 build="$root/build"
 
-bash "$root/scripts/setup.sh"
+bash "$root/scripts/setup.sh" bench
 [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j2 --target ostrelgsm4 ostrelgsm4-panel-sim bench_cli_speed bench_qt_floor
 

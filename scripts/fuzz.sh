@@ -15,7 +15,7 @@ case "$target" in
   fuzz_reply) seeds=reply ;;
   *) echo "unknown target: $target" >&2; exit 2 ;;
 esac
-bash "$root/scripts/setup.sh"
+bash "$root/scripts/setup.sh" fuzz
 
 build="$root/build-fuzz"
 launcher=()

@@ -41,11 +41,11 @@ server_start() {
 
 need() {
   if [ ! -x "$bin/initdb" ]; then
-    echo "pg_scratch: PostgreSQL 15 is not installed (scripts/setup.sh installs postgresql-15)" >&2
+    echo "pg_scratch: PostgreSQL 15 is not installed (bash scripts/setup.sh test installs postgresql-15)" >&2
     exit 77
   fi
   if [ "$1" = tls ] && ! command -v openssl >/dev/null; then
-    echo "pg_scratch: openssl is not installed (scripts/setup.sh installs it)" >&2
+    echo "pg_scratch: openssl is not installed (bash scripts/setup.sh test installs it)" >&2
     exit 77
   fi
 }

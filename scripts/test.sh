@@ -8,15 +8,18 @@
 #                                        machine's speed fails here)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-bash "$root/scripts/setup.sh"
 
 sanitize=""
 loaded=""
+purpose=test
 if [ "${1:-}" = "--sanitize" ]; then
   sanitize="${2:?thread or address}"
+  purpose=sanitize
 elif [ "${1:-}" = "--loaded" ]; then
   loaded=1
+  purpose=loaded
 fi
+bash "$root/scripts/setup.sh" "$purpose"
 case "$sanitize" in
   "") build="$root/build"; type=RelWithDebInfo ;;
   thread) build="$root/build-tsan"; type=Debug ;;
@@ -45,9 +48,18 @@ export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp"
 # sanitizer builds take every fourth command (first and last always).
 if [ -n "$sanitize" ]; then export OSTREL_TABLE_STRIDE=4; fi
 cd "$build"
+if ! command -v lintian >/dev/null; then
+  echo "lintian is not installed: packaging_debian_packages builds and checks the packages, then skips" \
+       "(bash scripts/setup.sh package installs lintian)"
+fi
 if [ -n "$loaded" ]; then
   stress-ng --cpu "$(nproc)" --timeout 0 --quiet &
   stress=$!
   trap 'kill "$stress" 2>/dev/null; wait "$stress" 2>/dev/null || true' EXIT
 fi
-ctest --output-on-failure -j "$(nproc)" --timeout 300
+# The plain suite mostly waits (on pseudo-terminals, the simulator's replies,
+# the scratch server): four tests a core. The loaded and sanitizer runs keep
+# one a core, their cores being busy already.
+jobs=$(nproc)
+if [ -z "$sanitize" ] && [ -z "$loaded" ]; then jobs=$((4 * $(nproc))); fi
+ctest --output-on-failure -j "$jobs" --timeout 300

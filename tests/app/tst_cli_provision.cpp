@@ -59,6 +59,14 @@ class TestCliProvision : public QObject {
                                                         "--backup", "/tmp/../tmp/x.ini"};
     QTest::newRow("backup-on-diff") << QStringList{"diff", "--port", "/dev/null", "--in", "/tmp/x.ini", "--backup",
                                                    "/tmp/b.ini"};
+    // The actions of site and library, and the options each action takes.
+    QTest::newRow("rename-on-site-add") << QStringList{"site", "add", "A", "--rename", "B"};
+    QTest::newRow("address-on-site-archive") << QStringList{"site", "archive", "A", "--address", "B"};
+    QTest::newRow("unknown-site-action") << QStringList{"site", "remove", "A"};
+    QTest::newRow("site-add-without-name") << QStringList{"site", "add"};
+    QTest::newRow("unknown-library-action") << QStringList{"library", "vacuum"};
+    QTest::newRow("library-import-without-dir") << QStringList{"library", "import"};
+    QTest::newRow("library-sync-with-a-word") << QStringList{"library", "sync", "now"};
   }
   void usageErrors() {
     QFETCH(QStringList, args);

@@ -35,13 +35,39 @@ for status in $statuses; do
   grep -qx "\.B $status" <<<"$man_text" || fail "man page lacks exit status $status"
 done
 
+# The manual page as man shows it (groff, wide lines: no word is broken).
+rendered=$(groff -K utf8 -man -Tutf8 -rLL=300n -P -cbou "$man" 2>&1) || fail "groff cannot render the manual page"
+section() { sed -n "/^$1\$/,/^[A-Z][A-Z ]*\$/p" <<<"$rendered"; }
+# Each command's synopsis line is --help's, option for option (a value of two
+# words stays two: [--diff N M]).
+for command in $(grep -oE '^  ostrelgsm4 [a-z]+' <<<"$help" | awk '{print $2}'); do
+  want=$(grep -E "^  ostrelgsm4 $command( |$)" <<<"$help" | sed 's/^  //')
+  grep -qxF -- "       $want" <<<"$(section SYNOPSIS)" || fail "man synopsis of $command is not: $want"
+done
+grep -qF -- '[--diff N M]' <<<"$(section SYNOPSIS)" || fail "man synopsis lacks [--diff N M]"
+# Commands write none of the window's files but read the library's URL from
+# current.ini.
+description=$(section DESCRIPTION | tr -s ' \n' '  ')
+grep -qi "never reads" <<<"$description" && fail "man page says commands never read the window's files"
+grep -qF '[Library] Url= from current.ini' <<<"$description" || fail "man page does not say commands read [Library] Url="
+files=$(section FILES | tr -s " ")
+for file in library.sqlite library-spool/; do
+  grep -qF "/OstrelGSM4/$file" <<<"$files" || fail "man FILES lacks $file"
+done
+environment=$(section ENVIRONMENT | tr -s " ")
+[[ -n $environment ]] || fail "man page has no ENVIRONMENT section"
+for variable in OSTREL_LIBRARY XDG_CONFIG_HOME XDG_DATA_HOME HOME PGPASSWORD PGSSLMODE; do
+  grep -qw "$variable" <<<"$environment" || fail "man ENVIRONMENT lacks $variable"
+done
+grep -qE "libpq.s own" <<<"$environment" || fail "man ENVIRONMENT does not leave PG* to libpq"
+
 # The completion offers each command's own options (bash-completion's helpers stubbed).
 bash -n "$completion" || fail "completion does not parse"
 complete_words() {
   bash -c '
     _init_completion() { cur=${COMP_WORDS[COMP_CWORD]}; prev=${COMP_WORDS[COMP_CWORD-1]}
                          words=("${COMP_WORDS[@]}"); cword=$COMP_CWORD; }
-    _filedir() { COMPREPLY=(FILES); }
+    _filedir() { if [[ ${1-} == -d ]]; then COMPREPLY=(DIRS); else COMPREPLY=(FILES); fi; }
     complete() { :; }
     source "$1"; shift
     COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _ostrelgsm4; echo "${COMPREPLY[*]}"' _ "$completion" "$@"
@@ -50,6 +76,31 @@ complete_words() {
 [[ $(complete_words ostrelgsm4 read --) != *--backup* ]] || fail "read completes --backup"
 [[ $(complete_words ostrelgsm4 d) == diff ]] || fail "d does not complete to diff"
 [[ $(complete_words ostrelgsm4 diff --in "") == FILES ]] || fail "--in does not complete files"
+# The words after the command, and the command among option values: each case
+# is the words typed (the last one being completed), then what is offered.
+while IFS='|' read -r typed want; do
+  read -r -a words <<<"$typed"
+  [[ $typed == *' ' ]] && words+=("")
+  got=$(complete_words ostrelgsm4 "${words[@]}")
+  [[ $got == "$want" ]] || fail "completion of 'ostrelgsm4 $typed': got '$got', expected '$want'"
+done <<'CASES'
+site |add edit archive
+site --library x.sqlite |add edit archive
+site e|edit
+library |sync check import export
+library ex|export
+library import |DIRS
+library --library x.sqlite export |DIRS
+library sync |
+site add --|--library --address --notes --number
+site edit A --|--library --address --notes --number --rename
+site archive A --|--library
+read --site diff --|--port --out --adc --phone --quiet --site --library --operator
+read --site=diff --|--port --out --adc --phone --quiet --site --library --operator
+read --site = diff --|--port --out --adc --phone --quiet --site --library --operator
+--port diff |read write diff ports sites history show site library
+history S --diff 1 2 --j|--json
+CASES
 
 # The simulator: each option and each fault kind of its help.
 sim_help=$("$sim" --help) || fail "simulator --help failed"

@@ -3,11 +3,12 @@
 # checks them: lintian without errors or warnings, the simulator in its own
 # package, the translations recommended, the hardening in the program.
 #   check_package.sh BUILD_DIR
-# Skips (status 77) when cpack's helpers or lintian are missing.
+# Skips (status 77) when cpack's helpers are missing; without lintian it builds
+# and checks the packages all the same, then skips, saying so.
 set -uo pipefail
 build=$1
-for tool in cpack dpkg-deb dpkg-shlibdeps lintian; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+for tool in cpack dpkg-deb dpkg-shlibdeps; do
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed (bash scripts/setup.sh test installs it)"; exit 77; }
 done
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -43,6 +44,12 @@ grep -qx 'libqt6sql6-psql' <(field "$main" Depends) && fail "the PostgreSQL driv
 [[ $(dpkg-deb -f "$main" Maintainer) != *example* ]] || fail "example address as maintainer"
 
 # lintian, with the tags it finds; errors and warnings fail.
+if ! command -v lintian >/dev/null; then
+  [[ $failures -eq 0 ]] || exit 1
+  echo "SKIP: lintian is not installed (bash scripts/setup.sh package installs it):" \
+       "the packages were built and their contents checked, but lintian did not check them"
+  exit 77
+fi
 lintian --fail-on error,warning "$main" "$sim" >"$scratch/lintian.log" 2>&1
 status=$?
 cat "$scratch/lintian.log"
