@@ -220,9 +220,7 @@ std::vector<const TField*> BrokenFields(const TSettings& s) {
     if (!s.Groups.Has(f.Group)) continue;
     bool good = Follows(f.Rule, FieldText(s, f));
     if (f.Section == "Norm") {
-      const int partner = f.Index < TSettings::kFirstLoopEntry - 1 + TSettings::kLoops ? f.Index + TSettings::kLoops
-                                                                                      : f.Index - TSettings::kLoops;
-      good = good && !(s.Norm[f.Index] && s.Norm[partner]);
+      good = good && !(s.Norm[f.Index] && s.Norm[TSettings::OtherRow(f.Index + 1) - 1]);
     } else if (f.Rule == TRule::ModuleFlag) {
       good = good && s.Module >= 0 && s.Module <= 2;
     }

@@ -59,6 +59,11 @@ struct TSettings {
   static inline const std::string EmptyKey = std::string(16, '0');
   static inline const std::string BlankKey = std::string(16, 'F');
 
+  // The other row of the loop that entry 5..12 belongs to (N and N + 4).
+  static constexpr int OtherRow(int entry) {
+    return entry < kFirstLoopEntry + kLoops ? entry + kLoops : entry - kLoops;
+  }
+
   // Which groups this value holds.
   TGroups Groups;
 

@@ -130,10 +130,7 @@ class TCheck {
 // three MODE keys: a "1" taken for one of them says the key f is "0".
 bool GivenByPartner(const TCheck& check, const TField& f) {
   if (f.Section == "Norm") {
-    const int entry = f.Index + 1;
-    const int lastUpper = TSettings::kFirstLoopEntry + TSettings::kLoops - 1;
-    const int partner = entry <= lastUpper ? entry + TSettings::kLoops : entry - TSettings::kLoops;
-    return check.IsOne("Norm", QStringLiteral("Norm%1").arg(partner));
+    return check.IsOne("Norm", QStringLiteral("Norm%1").arg(TSettings::OtherRow(f.Index + 1)));
   }
   if (f.Rule == TRule::ModuleFlag) {
     for (int m = 1; m <= 3; ++m)

@@ -23,12 +23,7 @@ void TSettingsModel::Set(const TSettings& settings) {
 bool TSettingsModel::SetField(const TField& field, std::string_view text) {
   TSettings next = settings_;
   if (!SetFieldText(next, field, text)) return false;
-  if (field.Section == "Norm" && text == "1") {
-    const int entry = field.Index + 1;
-    const int partner = entry < TSettings::kFirstLoopEntry + TSettings::kLoops ? entry + TSettings::kLoops
-                                                                              : entry - TSettings::kLoops;
-    next.Norm[partner - 1] = false;
-  }
+  if (field.Section == "Norm" && text == "1") next.Norm[TSettings::OtherRow(field.Index + 1) - 1] = false;
   Commit(std::move(next));
   return true;
 }
