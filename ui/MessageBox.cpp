@@ -84,7 +84,8 @@ bool Ask(const QString& question, QWidget* parent) {
 }
 
 int Choose(const QString& question, const QStringList& buttons, int cancel, QWidget* parent) {
-  if (SaidWithoutBox(question)) return -1;
+  // No one is there to answer: the caller goes on, nothing said.
+  if (noMore) return -1;
   if (ChooseHook) {
     if (KindHook) KindHook(TKind::Question, question);
     return ChooseHook(question, buttons);

@@ -22,8 +22,8 @@ bool Ask(const QString& question, QWidget* parent = nullptr);
 // Asks a question with the buttons given, in this order, the one at cancel
 // also taking Esc and closing the box; the index of the button chosen. -1
 // when no one was asked: boxes are collected (Hook or KindHook set without
-// ChooseHook; the question then reaches neither) or shown no more; the
-// caller then goes on as it did before it asked.
+// ChooseHook; the question then reaches neither) or shown no more (nothing
+// is written then either); the caller then goes on as it did before it asked.
 int Choose(const QString& question, const QStringList& buttons, int cancel, QWidget* parent = nullptr);
 
 // When set, receives the text instead of a modal box being shown (a question
