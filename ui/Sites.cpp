@@ -415,6 +415,8 @@ void TSites::UpdateButtons() {
   page_->Button("btCurrentSite")->setEnabled(site && site->Name != current_);
   page_->Button("btCallSite")->setEnabled(site && !site->DataNumber.isEmpty() && !form_.IsConnected());
   page_->Button("btCompareRecords")->setEnabled(records == 1 || records == 2);
+  // One record is compared with the pages, without loading it; two with each other.
+  page_->Button("btCompareRecords")->setText(records == 1 ? U("Сравнить с записью") : U("Сравнить"));
   page_->Button("btLoadRecord")->setEnabled(records == 1 && idle);
 }
 

@@ -248,6 +248,23 @@ class TestUnsaved : public QObject {
     QCOMPARE(form.Unsaved()->HasChanges(), answer == U("Отмена"));
   }
 
+  // A load takes away the marks of what it gave, not of what the file
+  // lacks or refused: those settings keep the user's values (no one answers
+  // the question here, so the load goes on over the edits).
+  void loadKeepsTheMarksOfWhatItLacks() {
+    TForm1 form(nullptr, false);
+    Phone(form, 3)->setText(kEdited);
+    Phone(form, 5)->setText("555");
+    const QString file = dir->filePath("partial.ini");
+    QVERIFY(WriteFile(file, QByteArray("[Phones]\r\nPhone4=") + kFilePhone4 + "\r\nPhone5=12a\r\n"));
+    form.LoadFile(file);
+    QCOMPARE(Phone(form, 4)->text(), QString(kFilePhone4));
+    QCOMPARE(Phone(form, 5)->text(), QString("555"));  // refused in the file
+    QVERIFY(!Marks::Has(Phone(form, 4), TMark::Unsaved));
+    QVERIFY(Marks::Has(Phone(form, 3), TMark::Unsaved));
+    QVERIFY(Marks::Has(Phone(form, 5), TMark::Unsaved));
+  }
+
   // Ctrl+Z after a load puts the pages, the edits and their marks back as
   // they were before it; a second Ctrl+Z has nothing to undo.
   void undoOfALoad() {
@@ -321,8 +338,8 @@ class TestUnsaved : public QObject {
     QVERIFY(form.Model()->Settings() == before);
   }
 
-  // "Сравнить" with one record of a site compares it with the pages and
-  // leaves them, edits and marks included, as they were.
+  // "Сравнить с записью" (one record of a site chosen) compares it with the
+  // pages and leaves them, edits and marks included, as they were.
   void compareWithRecordLeavesThePages() {
     TLibraryPlace place;
     place.File = dir->filePath("library.sqlite");
@@ -347,6 +364,7 @@ class TestUnsaved : public QObject {
     QVERIFY(sites.Library()->WaitIdle());
     QTRY_COMPARE(sites.Page()->History()->topLevelItemCount(), 1);
     sites.Page()->History()->topLevelItem(0)->setSelected(true);
+    QTRY_COMPARE(sites.Page()->Button("btCompareRecords")->text(), U("Сравнить с записью"));
     sites.Page()->Button("btCompareRecords")->click();
     QTRY_VERIFY(sites.CompareDialog() && sites.CompareDialog()->isVisible());
     // The record holds the whole page: what it lacks is empty there.
