@@ -1,6 +1,9 @@
 #include "ui/CompareDlg.h"
 
+#include <QClipboard>
 #include <QDialogButtonBox>
+#include <QGuiApplication>
+#include <QShortcut>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
@@ -30,6 +33,12 @@ TdlgCompare::TdlgCompare(QWidget* parent) : QDialog(parent) {
   FrameFocus(table_);
   layout->addWidget(table_, 1);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+  QPushButton* copy = buttons->addButton(QString::fromUtf8("Копировать"), QDialogButtonBox::ActionRole);
+  copy->setObjectName("btCopyCompare");
+  copy->setToolTip(QString::fromUtf8("Скопировать таблицу как текст (Ctrl+C)"));
+  connect(copy, &QPushButton::clicked, this, &TdlgCompare::CopyToClipboard);
+  auto* copyKeys = new QShortcut(QKeySequence::Copy, this);
+  connect(copyKeys, &QShortcut::activated, this, &TdlgCompare::CopyToClipboard);
   buttons->button(QDialogButtonBox::Close)->setText(QString::fromUtf8("Закрыть"));
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   layout->addWidget(buttons);
@@ -43,28 +52,42 @@ void TdlgCompare::SetSides(const QString& title, const QString& left, const QStr
 
 void TdlgCompare::Show(const std::vector<TDifference>& differences) {
   table_->setRowCount(0);
-  for (const TDifference& d : differences) {
+  rows_ = SettingNames::Rows(differences);
+  QString lastPage;
+  for (const SettingNames::TRow& r : rows_) {
     const int row = table_->rowCount();
     table_->insertRow(row);
     // Named as the pages name them; the file's section and key in the tooltip.
-    const QString section = QString::fromStdString(d.Field->Section);
-    const QString key = QString::fromStdString(d.Field->Key);
-    const auto shown = [](const std::string& value) {
-      return value.empty() ? QString::fromUtf8("(пусто)") : QString::fromStdString(value);
-    };
-    const QString cells[] = {WindowTexts::PageName(section), QString::fromStdString(d.Field->Display), shown(d.Left),
-                             shown(d.Right)};
+    const QString where = QStringLiteral("[%1] %2").arg(QString::fromStdString(r.Field->Section),
+                                                        QString::fromStdString(r.Field->Key));
+    const QString cells[] = {r.Page, r.Name, r.Left, r.Right};
     for (int column = 0; column < 4; ++column) {
       auto* item = new QTableWidgetItem(cells[column]);
-      item->setToolTip(QStringLiteral("[%1] %2").arg(section, key));
+      item->setToolTip(where);
+      // Each page's rows begin with the page's name in bold.
+      if (column == 0 && r.Page != lastPage) {
+        QFont bold = item->font();
+        bold.setBold(true);
+        item->setFont(bold);
+      }
       table_->setItem(row, column, item);
     }
+    lastPage = r.Page;
   }
   table_->resizeColumnsToContents();
-  summary_->setText(differences.empty()
+  summary_->setText(rows_.empty()
                         ? (same_.isEmpty() ? QString::fromUtf8("Настройки на панели и на страницах совпадают.") : same_)
-                        : QString::fromUtf8("Отличаются настройки: %1").arg(int(differences.size())));
+                        : QString::fromUtf8("Отличаются настройки: %1").arg(int(rows_.size())));
   // Modal over the window: its rows hold the panel as it was just read.
   open();
   raise();
 }
+
+QString TdlgCompare::Text() const {
+  QStringList headers;
+  for (int column = 0; column < table_->columnCount(); ++column)
+    headers << table_->horizontalHeaderItem(column)->text();
+  return SettingNames::AsText(rows_, headers);
+}
+
+void TdlgCompare::CopyToClipboard() const { QGuiApplication::clipboard()->setText(Text()); }

@@ -1,5 +1,7 @@
-// The table of a comparison between the panel and the pages: one row a
-// setting that differs (section, setting, on the panel, on the page).
+// The table of a comparison (the panel, a file or a record against the
+// pages, or two records): one row a setting that differs, named as its page
+// labels it and grouped by page (ui/SettingNames.h). "Копировать" (and
+// Ctrl+C) puts the whole table on the clipboard as tab-separated text.
 // GUI thread only.
 #pragma once
 
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "model/Fields.h"
+#include "ui/SettingNames.h"
 
 class QLabel;
 class QTableWidget;
@@ -23,10 +26,14 @@ class TdlgCompare : public QDialog {
   // the title, the headers of the value columns and the summary when they agree.
   void SetSides(const QString& title, const QString& left, const QString& right, const QString& same);
   QTableWidget* Table() const { return table_; }
+  // The table as the clipboard gets it: the headers, then one line a row.
+  QString Text() const;
+  void CopyToClipboard() const;
   QLabel* Summary() const { return summary_; }
 
  private:
   QTableWidget* table_;
   QLabel* summary_;
   QString same_;
+  std::vector<SettingNames::TRow> rows_;
 };

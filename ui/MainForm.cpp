@@ -37,6 +37,7 @@
 #include "ui/Sites.h"
 #include "ui/SplashDlg.h"
 #include "ui/StatusPane.h"
+#include "ui/Unsaved.h"
 #include "ui/WindowTexts.h"
 #include "persist/WireText.h"
 #include "ui/f_ACP.h"
@@ -208,6 +209,7 @@ TForm1::TForm1(QWidget* parent, bool persistent)
   if (persistent_) provision_->LoadOptions(ProgramDir() + "current.ini");
   if (persistent_) dlgConnect_->LoadCall(ProgramDir() + "current.ini");
   if (persistent_) sites_->OpenLibrary();
+  SetUpUnsaved();
 }
 
 TForm1::~TForm1() {
@@ -474,6 +476,11 @@ bool TForm1::ReadAllDetached() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  // Changes not yet written are asked about first; "Отмена" keeps the window.
+  if (unsaved_ && !unsaved_->MayReplace(TReplacing::Close, TGroups::AllWithAdc(), QString(), [this] { close(); })) {
+    event->ignore();
+    return;
+  }
   // A call still up is hung up while the window can still show it.
   HangUpShowing();
   // Persistence: the window placement is stored when the window closes.

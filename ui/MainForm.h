@@ -45,6 +45,7 @@ class TPagesView;
 class TSettingsModel;
 class TSites;
 class TformSites;
+class TUnsaved;
 struct TSettingsTargets;
 
 class TForm1 : public QMainWindow {
@@ -166,6 +167,11 @@ class TForm1 : public QMainWindow {
   // The note of the last refused edit in the status bar.
   QLabel* NoteLabel() const { return noteLabel_; }
 
+  // --- Changes not yet written (ui/Unsaved.cpp) ---
+  // The marks, the question before a load, a read or closing, the undo of
+  // a load and the compare with a file.
+  TUnsaved* Unsaved() const { return unsaved_; }
+
  signals:
   // The running operation has ended and everything it posted is applied
   // (also when the link ended during it).
@@ -200,6 +206,10 @@ class TForm1 : public QMainWindow {
   // Enables or disables what an operation forbids while it runs.
   void UpdateOperationControls();
   QList<TPage*> Pages() const;
+
+  // Changes not yet written (Unsaved.cpp): created last, over the settings
+  // the window opened with.
+  void SetUpUnsaved();
 
   // Desktop use (MainFormDesktop.cpp).
   void SetUpDesktop();
@@ -278,6 +288,7 @@ class TForm1 : public QMainWindow {
   TformSites* sitesPage_ = nullptr;
   TSites* sites_ = nullptr;
   TSettings sent_;  // what the running write sends
+  TUnsaved* unsaved_ = nullptr;
   // While a read stays out of the pages: the current page to return to.
   bool detached_ = false;
   std::string detachedPage_;

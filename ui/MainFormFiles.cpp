@@ -36,6 +36,7 @@
 #include "ui/Sites.h"
 #include "ui/SplashDlg.h"
 #include "ui/StatusPane.h"
+#include "ui/Unsaved.h"
 #include "ui/WindowTexts.h"
 #include "persist/WireText.h"
 #include "ui/f_ACP.h"
@@ -69,6 +70,7 @@ void TForm1::SaveAction() {
   bool saved = false;
   PersistStep([&](QString* e) { return saved = Said(SaveSettings(file, e), file, e); });
   if (saved) recent_->Add(file);
+  if (saved) unsaved_->Saved();
 }
 
 void TForm1::LoadAction() {
@@ -84,6 +86,13 @@ void TForm1::LoadRecentFile(const QString& file) { LoadUserFile(file, true); }
 void TForm1::LoadUserFile(const QString& file, bool recent) {
   // One operation at a time, a load included.
   if (busy_) return;
+  // Changes the file would replace are asked about; the load can be undone.
+  TDecodedSettings peek;
+  LoadSettingsFile(file, model_->Copy(TGroups::AllWithAdc()), &peek, nullptr, TAbsentKeys::Kept);
+  const TUnsaved::TPoint before = unsaved_->Point();
+  if (peek.Taken && !unsaved_->MayReplace(TReplacing::LoadFile, peek.Settings.Groups, QString::fromUtf8("«%1»").arg(QFileInfo(file).fileName()),
+                                          [this, file, recent] { LoadUserFile(file, recent); }))
+    return;
   TDecodedSettings loaded;
   PersistStep([&](QString*) {
     loaded = TPagesFile(SettingsTargets()).LoadKeeping(file);
@@ -99,6 +108,7 @@ void TForm1::LoadUserFile(const QString& file, bool recent) {
     return;
   }
   recent_->Add(file);
+  unsaved_->Loaded(before, loaded);
   const QString leftOut = WindowTexts::LoadLeftOut(WindowTexts::FileSource(file), loaded);
   if (!leftOut.isEmpty()) MessageBox::Show(leftOut, parent, MessageBox::TKind::Warning);
 }

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <cstdio>
 
 #include "persist/WireText.h"
@@ -12,6 +13,7 @@ namespace MessageBox {
 std::function<void(const QString&)> Hook;
 std::function<void(TKind, const QString&)> KindHook;
 std::function<bool(const QString&)> AskHook;
+std::function<int(const QString&, const QStringList&)> ChooseHook;
 
 namespace {
 
@@ -79,6 +81,29 @@ bool Ask(const QString& question, QWidget* parent) {
   box.button(QMessageBox::No)->setText(QString::fromUtf8("Нет"));
   box.setDefaultButton(QMessageBox::No);
   return box.exec() == QMessageBox::Yes;
+}
+
+int Choose(const QString& question, const QStringList& buttons, int cancel, QWidget* parent) {
+  // No one is there to answer: the caller goes on, nothing said.
+  if (noMore) return -1;
+  if (ChooseHook) {
+    if (KindHook) KindHook(TKind::Question, question);
+    return ChooseHook(question, buttons);
+  }
+  // Collected boxes and no one to answer this one: not asked at all.
+  if (Hook || KindHook) return -1;
+  QMessageBox box(QMessageBox::Question, QApplication::applicationDisplayName(), question, QMessageBox::NoButton,
+                  parent ? parent : QApplication::activeWindow());
+  QList<QAbstractButton*> made;
+  for (int i = 0; i < buttons.size(); ++i)
+    made << box.addButton(buttons[i], i == cancel ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
+  if (cancel >= 0 && cancel < made.size()) {
+    box.setEscapeButton(made[cancel]);
+    box.setDefaultButton(qobject_cast<QPushButton*>(made[cancel]));
+  }
+  box.exec();
+  const int chosen = int(made.indexOf(box.clickedButton()));
+  return chosen < 0 ? cancel : chosen;
 }
 
 }  // namespace MessageBox

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class QWidget;
@@ -18,6 +19,13 @@ void Show(const QString& text, QWidget* parent = nullptr, TKind kind = TKind::Pl
 // Asks a question with "Да" and "Нет" ("Нет" the default); true for "Да".
 bool Ask(const QString& question, QWidget* parent = nullptr);
 
+// Asks a question with the buttons given, in this order, the one at cancel
+// also taking Esc and closing the box; the index of the button chosen. -1
+// when no one was asked: boxes are collected (Hook or KindHook set without
+// ChooseHook; the question then reaches neither) or shown no more (nothing
+// is written then either); the caller then goes on as it did before it asked.
+int Choose(const QString& question, const QStringList& buttons, int cancel, QWidget* parent = nullptr);
+
 // When set, receives the text instead of a modal box being shown (a question
 // too, which is then answered "Нет" unless AskHook answers it).
 extern std::function<void(const QString&)> Hook;
@@ -26,6 +34,8 @@ extern std::function<void(const QString&)> Hook;
 extern std::function<void(TKind, const QString&)> KindHook;
 // When set, answers questions instead of a modal box.
 extern std::function<bool(const QString&)> AskHook;
+// When set, answers Choose with a button's index instead of a modal box.
+extern std::function<int(const QString& question, const QStringList& buttons)> ChooseHook;
 
 // From now on no box is shown, since no one is there to answer one (the
 // program was stopped by a signal): Show writes the text to standard error,

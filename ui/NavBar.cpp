@@ -27,6 +27,14 @@ void TRzGroupItem::SetCurrent(bool current) {
   update();
 }
 
+void TRzGroupItem::SetChanged(bool changed) {
+  if (changed_ == changed) return;
+  changed_ = changed;
+  setAccessibleDescription(changed ? QString::fromUtf8("есть незаписанные изменения") : QString());
+  updateGeometry();
+  update();
+}
+
 void TRzGroupItem::keyPressEvent(QKeyEvent* event) {
   switch (event->key()) {
     case Qt::Key_Return:
@@ -80,7 +88,7 @@ void TRzGroupItem::paintEvent(QPaintEvent*) {
   font.setBold(current_);
   painter.setFont(font);
   painter.setPen(enabled ? palette().color(QPalette::Link) : palette().color(QPalette::Disabled, QPalette::Text));
-  painter.drawText(r, Qt::AlignVCenter | Qt::AlignLeft, caption_);
+  painter.drawText(r, Qt::AlignVCenter | Qt::AlignLeft, changed_ ? caption_ + QStringLiteral(" *") : caption_);
 }
 
 void TRzGroupItem::mouseReleaseEvent(QMouseEvent* event) {

@@ -25,6 +25,10 @@ class TRzGroupItem : public QWidget {
   // The item of the page being shown is marked (a page item only).
   void SetCurrent(bool current);
   bool IsCurrent() const { return current_; }
+  // The page of a page item holds changes not yet written or saved: its
+  // caption is followed by " *".
+  void SetChanged(bool changed);
+  bool IsChanged() const { return changed_; }
 
   QSize sizeHint() const override;
   // Items never shrink below their height: the bar scrolls instead.
@@ -45,6 +49,7 @@ class TRzGroupItem : public QWidget {
   QIcon icon_;
   bool hover_ = false;
   bool current_ = false;
+  bool changed_ = false;
 };
 
 class TRzGroup : public QWidget {

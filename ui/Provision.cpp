@@ -16,6 +16,7 @@
 #include "persist/SettingsCodec.h"
 #include "persist/WireText.h"
 #include "ui/CompareDlg.h"
+#include "ui/SettingNames.h"
 #include "ui/ConnectDlg.h"
 #include "ui/MainForm.h"
 #include "ui/MessageBox.h"
@@ -290,14 +291,15 @@ void TProvision::VerifyFinished() {
     return EndStory(U("Запись всех параметров завершена и проверена: панель хранит записанные настройки.") +
                     backupLine_);
   }
-  QStringList lines;
-  for (const TDifference& d : differences) {
-    // The memo names the value as the file writes it, the box as the page does.
+  // The memo names the value as the file writes it, the box as the page
+  // does: one line a setting, grouped by page.
+  for (const TDifference& d : differences)
     Report(U("Проверка после записи: ") + DifferenceLine(d, U("на панели"), U("записано")));
-    lines << QString::fromStdString(d.Field->Display) + U(": на панели «") + QString::fromStdString(d.Left) +
-                 U("», записано «") + QString::fromStdString(d.Right) + U("»");
-  }
-  EndStory(U("Запись выполнена, но панель не сохранила настройки (%1):\n").arg(int(differences.size())) +
+  const std::vector<SettingNames::TRow> rows = SettingNames::Rows(differences);
+  QStringList lines;
+  for (const SettingNames::TRow& r : rows)
+    lines << r.Page + U(" — ") + r.Name + U(": на панели «") + r.Left + U("», записано «") + r.Right + U("»");
+  EndStory(U("Запись выполнена, но панель не сохранила настройки (%1):\n").arg(int(rows.size())) +
            lines.join('\n') + backupLine_);
 }
 

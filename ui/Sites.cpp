@@ -25,6 +25,7 @@
 #include "persist/SettingsCodec.h"
 #include "persist/WireText.h"
 #include "ui/CompareDlg.h"
+#include "ui/Unsaved.h"
 #include "ui/ConnectDlg.h"
 #include "ui/MainForm.h"
 #include "ui/MessageBox.h"
@@ -414,6 +415,8 @@ void TSites::UpdateButtons() {
   page_->Button("btCurrentSite")->setEnabled(site && site->Name != current_);
   page_->Button("btCallSite")->setEnabled(site && !site->DataNumber.isEmpty() && !form_.IsConnected());
   page_->Button("btCompareRecords")->setEnabled(records == 1 || records == 2);
+  // One record is compared with the pages, without loading it; two with each other.
+  page_->Button("btCompareRecords")->setText(records == 1 ? U("Сравнить с записью") : U("Сравнить"));
   page_->Button("btLoadRecord")->setEnabled(records == 1 && idle);
 }
 
@@ -574,7 +577,7 @@ void TSites::LoadRecord() {
         }
         // As the window's Load takes a file: the groups the record holds, what
         // it lacks of them kept and named.
-        const TDecodedSettings loaded = LoadSettingsText(*text, form_.PagesSettings(TGroups::AllWithAdc()));
+        TDecodedSettings loaded = LoadSettingsText(*text, form_.PagesSettings(TGroups::AllWithAdc()));
         if (!loaded.Taken) {
           MessageBox::Show(U("В записи %1 объекта «%2» нет настроек панели.\nНичего не загружено, страницы не изменились.")
                                .arg(number)
@@ -582,7 +585,14 @@ void TSites::LoadRecord() {
                            &form_, MessageBox::TKind::Error);
           return;
         }
+        // Changes the record would replace are asked about; the load can be undone.
+        const TUnsaved::TPoint before = form_.Unsaved()->Point();
+        if (!form_.Unsaved()->MayReplace(TReplacing::LoadRecord, loaded.Settings.Groups,
+                                         U("записи %1 объекта «%2»").arg(number).arg(site), [this] { LoadRecord(); }))
+          return;
+        loaded = LoadSettingsText(*text, form_.PagesSettings(TGroups::AllWithAdc()));  // over what "Отбросить" left
         form_.ShowSettings(loaded.Settings);
+        form_.Unsaved()->Loaded(before, loaded);
         form_.Memo()->appendPlainText(U("Загружена в страницы запись %1 объекта «%2»").arg(number).arg(site));
         const QString leftOut = WindowTexts::LoadLeftOut(WindowTexts::RecordSource(number, site), loaded);
         if (!leftOut.isEmpty()) MessageBox::Show(leftOut, &form_, MessageBox::TKind::Warning);

@@ -153,3 +153,7 @@ void TformACP::ShowPositions(const TTrislider* slider, const TPanes& panes) {
   } catch (const std::exception&) {
   }
 }
+
+QString TformACP::StateCaption(int thumb) {
+  return thumb >= 0 && thumb < kThumbs ? QString::fromUtf8(kStates[thumb].Caption) : QString();
+}

@@ -31,6 +31,8 @@ class TformACP : public TPage {
 
  public:
   static constexpr int kThumbs = 5;
+  // The caption over thumb 0..4: the state its threshold begins ("КЗ", ...).
+  static QString StateCaption(int thumb);
   // Before anything is read or loaded the thumbs stand one thumb's width
   // apart on the page's scale: 0, 23, 46, 69, 92.
   static constexpr int DefaultThreshold(int thumb) { return thumb * 23; }

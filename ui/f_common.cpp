@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "ui/Marks.h"
 #include "ui/RadioButton.h"
 
 namespace {
@@ -184,6 +185,14 @@ void TformCommon::BuildLoop(int loop, QWidget* parent) {
   loopFrames_[loop - 1] = frame;
   norms_[upper] = new TRadioButton(QStringLiteral("Замыкание"), frame);
   norms_[lower] = new TRadioButton(QStringLiteral("Размыкание"), frame);
+  // The rule below is not seen on the radio button itself: its tooltip says it.
+  const QString rule = QString::fromUtf8(
+      "Нормальное состояние шлейфа %1: %2.\n"
+      "Выбор мышью переносит реакцию шлейфа на строку «%3»: там флажок реакции\n"
+      "ставится, в этой строке снимается (обе строки подсвечиваются).\n"
+      "Выбор с клавиатуры реакцию не меняет.");
+  norms_[upper]->setToolTip(rule.arg(loop).arg(QString::fromUtf8("замкнут"), QString::fromUtf8("Размыкание")));
+  norms_[lower]->setToolTip(rule.arg(loop).arg(QString::fromUtf8("разомкнут"), QString::fromUtf8("Замыкание")));
   for (const int n : {upper, lower}) {
     norms_[n]->setObjectName(Name("rbNorm", n));
     connect(norms_[n], &TRadioButton::MouseReleased, this, &TformCommon::NormMouseUp);
@@ -329,9 +338,13 @@ void TformCommon::NormMouseUp() {
   auto* own = findChild<QCheckBox*>(Name("cbReact", n));
   if (own == nullptr) return;
   own->setChecked(false);
+  Marks::Flash(own, kRuleFlashMs);
   auto* other = findChild<QCheckBox*>(Name("cbReact", partner));
   if (other == nullptr) return;
   other->setChecked(true);
+  // The user clicked a radio button, not these: they light up for a moment
+  // so that the change is seen.
+  Marks::Flash(other, kRuleFlashMs);
 }
 
 void TformCommon::React1Toggled(bool checked) {
@@ -349,4 +362,8 @@ void TformCommon::ClearPage() {
   for (int loop = 1; loop <= kLoops; ++loop) hours24_[loop]->setChecked(false);
   timeOut_->setValue(0);
   fastGuard_->setChecked(false);
+}
+
+QString TformCommon::EventName(int entry) {
+  return entry >= 1 && entry <= 4 ? QString::fromUtf8(kEventNames[entry - 1]) : QString();
 }

@@ -48,6 +48,12 @@ class TformCommon : public TPage {
   // seTimeOut2 and cbWaitSend are left to the wait-until-sent rule.
   void ClearPage() override;
 
+  // The label of event row 1..4 ("Постановка на охрану", ...).
+  static QString EventName(int entry);
+  // How long the reaction boxes that the normal-state rule changed stay
+  // highlighted.
+  static constexpr int kRuleFlashMs = 1500;
+
  protected:
   void changeEvent(QEvent* event) override;
 

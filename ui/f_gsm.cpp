@@ -29,9 +29,8 @@ TformGSM::TformGSM(QWidget* parent) : TPage(parent) {
   auto* module = new QGroupBox(QStringLiteral("Подлючённый GSM модуль"), settings);
   module->setObjectName(QStringLiteral("RzGroupBox1"));
   auto* moduleLayout = new QVBoxLayout(module);
-  const char* const captions[] = {"Siemens 35", "Siemens 45", "Модем"};
   for (int i = 0; i < 3; ++i) {
-    auto* radio = new TRadioButton(QString::fromUtf8(captions[i]), module);
+    auto* radio = new TRadioButton(ModuleCaption(i), module);
     radio->setObjectName(QStringLiteral("rb") + QString::number(i + 1));
     moduleLayout->addWidget(radio);
   }
@@ -53,4 +52,9 @@ TformGSM::TformGSM(QWidget* parent) : TPage(parent) {
   settingsLayout->addWidget(ringLabel, 1, 0);
   settingsLayout->addWidget(ring, 1, 1, Qt::AlignLeft);
   settingsLayout->setColumnStretch(2, 1);
+}
+
+QString TformGSM::ModuleCaption(int module) {
+  const char* const captions[] = {"Siemens 35", "Siemens 45", "Модем"};
+  return module >= 0 && module < 3 ? QString::fromUtf8(captions[module]) : QString();
 }

@@ -13,5 +13,7 @@ class TformGSM : public TPage {
   Q_OBJECT
 
  public:
+  // The caption of module 0..2's radio button: "Siemens 35", "Siemens 45", "Модем".
+  static QString ModuleCaption(int module);
   explicit TformGSM(QWidget* parent = nullptr);
 };

@@ -4,6 +4,10 @@ add_library(ostrel_ui_pages STATIC
   ${CMAKE_CURRENT_SOURCE_DIR}/Page.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/RadioButton.h
   ${CMAKE_CURRENT_SOURCE_DIR}/RadioButton.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/Marks.h
+  ${CMAKE_CURRENT_SOURCE_DIR}/Marks.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/SettingNames.h
+  ${CMAKE_CURRENT_SOURCE_DIR}/SettingNames.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/f_common.h
   ${CMAKE_CURRENT_SOURCE_DIR}/f_common.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/f_gsm.h

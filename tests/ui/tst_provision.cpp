@@ -105,7 +105,7 @@ class TestProvision : public QObject {
     QVERIFY(dialog && dialog->isVisible());
     QTableWidget* table = dialog->Table();
     QCOMPARE(table->rowCount(), 2);
-    QCOMPARE(Row(table, 0), (QStringList{U("Общие"), U("Телефон 3"), "+79161112233", "+79030000003"}));
+    QCOMPARE(Row(table, 0), (QStringList{U("Общие"), U("Сбой питания: телефон"), "+79161112233", "+79030000003"}));
     QCOMPARE(Row(table, 1), (QStringList{U("Общие"), U("Задержка на вход"), "30", "45"}));
     QCOMPARE(dialog->Summary()->text(), U("Отличаются настройки: 2"));
     QVERIFY(dialog->isModal() || dialog->windowModality() != Qt::NonModal);
@@ -216,7 +216,7 @@ class TestProvision : public QObject {
     // One box, at the end, telling the whole story.
     QCOMPARE(sandbox.messages,
              QStringList{U("Запись выполнена, но панель не сохранила настройки (1):\n"
-                           "Телефон 3: на панели «+79161112233», записано «89030000003»\n"
+                           "Общие — Сбой питания: телефон: на панели «+79161112233», записано «89030000003»\n"
                            "Резервная копия панели: ") + backup});
     QVERIFY(form.Memo()->toPlainText().contains("[Phones] Phone3: "));
     QCOMPARE(Phone(form, 3)->text(), QString("89030000003"));

@@ -26,6 +26,7 @@
 #include "ui/Provision.h"
 #include "ui/SiteDialogs.h"
 #include "ui/SiteLibrary.h"
+#include "ui/SettingNames.h"
 #include "ui/Sites.h"
 #include "ui/StatusPane.h"
 #include "ui/f_common.h"
@@ -179,15 +180,18 @@ class TestSites : public QObject {
     QStringList shown, listed;
     for (int row = 0; row < table->rowCount(); ++row) {
       const auto cell = [&](int column) { return table->item(row, column)->text(); };
-      shown << table->item(row, 0)->toolTip() + ": " + cell(2) + " / " + cell(3);
+      shown << cell(0) + " / " + cell(1) + ": " + cell(2) + " / " + cell(3);
     }
-    const auto value = [](const std::string& v) { return v.empty() ? U("(пусто)") : QString::fromStdString(v); };
-    for (const TDifference& d : expected) listed << FieldName(*d.Field) + ": " + value(d.Left) + " / " + value(d.Right);
+    for (const SettingNames::TRow& r : SettingNames::Rows(expected))
+      listed << r.Page + " / " + r.Name + ": " + r.Left + " / " + r.Right;
     QCOMPARE(shown, listed);
-    // The keys and the GSM page, which only the whole record holds, are there.
-    QVERIFY(listed.contains(U("[Keys] Key0: (пусто) / 0123456789ABCDEF")));
-    QVERIFY(listed.contains(U("[Other] TimeOut: 30 / 45")));
-    QVERIFY(listed.contains(U("[Norm] Norm11: 0 / 1")));
+    // The keys and the GSM page, which only the whole record holds, are
+    // there; a loop's normal state and the module are one row each.
+    QVERIFY2(listed.contains(U("Ключи / Ключ 1: — / 0123456789ABCDEF")), qPrintable(listed.join('\n')));
+    QVERIFY(listed.contains(U("Общие / Задержка на вход: 30 / 45")));
+    QCOMPARE(listed.filter(U("Шлейф 3: нормальное состояние")).size(), 1);
+    QVERIFY(listed.filter(U("Шлейф 3: нормальное состояние")).first().endsWith(U("/ Размыкание")));
+    QCOMPARE(listed.filter(U("GSM модуль")), QStringList{U("GSM / Подключённый GSM модуль: — / Модем")});
   }
 
   // Find a site by a phone number typed in the search, compare two of its
@@ -240,7 +244,7 @@ class TestSites : public QObject {
     QCOMPARE(table->horizontalHeaderItem(2)->text(), U("Запись 1"));
     QCOMPARE(table->horizontalHeaderItem(3)->text(), U("Запись 2"));
     QCOMPARE(table->rowCount(), 2);
-    QCOMPARE(Row(table, 0), (QStringList{U("Общие"), U("Телефон 4"), U("(пусто)"), "+79035550044"}));
+    QCOMPARE(Row(table, 0), (QStringList{U("Общие"), U("Восстановление питания: телефон"), U("(пусто)"), "+79035550044"}));
     QCOMPARE(Row(table, 1), (QStringList{U("Общие"), U("Задержка на вход"), "30", "45"}));
     sites.CompareDialog()->reject();
 
