@@ -103,7 +103,7 @@ class CliRecords : public testing::Test {
     }
     std::atomic<bool> reached{false};
     if (c.SilentAt) {
-      sim.AddFault({c.SilentAt, ostrel::sim::EFault::Silence, false});
+      sim.AddFault({c.SilentAt, ostrel::sim::EFault::Silence, false, 0, ""});
       sim.SetCommandHandler([&](const std::string& command) {
         if (command.rfind(c.SilentAt, 0) == 0) reached = true;
       });
