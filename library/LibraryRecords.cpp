@@ -18,6 +18,7 @@ bool Holds(const QStringList& content, const QString& previous, const QString& h
   if (RecordHash(content, previous) == hash) return true;
   const QStringList first = content.mid(0, kChainValues);
   if (RecordHash(first, previous) != hash) return false;
+  // The columns outcome, code and detail of kCodedChainColumns.
   const auto [outcome, detail] = OutcomeOfSentence(content[6]);
   return content[10] == OutcomeCode(outcome) && content[11] == detail;
 }

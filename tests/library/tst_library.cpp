@@ -751,6 +751,29 @@ TEST_P(LibraryTest, AVersionFourLibraryGetsOutcomeCodes) {
   EXPECT_EQ(problems->filter("outcome is no known code").size(), 1) << problems->join("; ").toStdString();
 }
 
+// A record's hash, of the second form, is the documented one on both
+// engines: a script can check a chain without this program.
+TEST_P(LibraryTest, ARecordsHashCoversItsOutcomeCode) {
+  TLibrary library;
+  Open(library);
+  ASSERT_TRUE(library.AddSite(Site("A", "", "", "")));
+  TRecord r = MakeRecord(TRecordKind::Write, "[Phones]\r\nPhone1=+79161234567\r\n");
+  r.Time = QDateTime(QDate(2026, 12, 11), QTime(10, 55, 42, 123), Qt::UTC);
+  r.Operator = "Анна";
+  r.Outcome = TRecordOutcome::NotKept;
+  r.Detail = "[Phones] Phone1";
+  ASSERT_TRUE(library.AddRecord("A", &r)) << library.Error().toStdString();
+  QSqlQuery q(library.Database());
+  ASSERT_TRUE(q.exec("SELECT site_id, outcome, code, detail, hash FROM records") && q.next());
+  ASSERT_EQ(q.value(0).toLongLong(), 1);
+  EXPECT_EQ(q.value(1).toString(), "");
+  EXPECT_EQ(q.value(2).toString(), "not-kept");
+  EXPECT_EQ(q.value(3).toString(), "[Phones] Phone1");
+  // SHA-256 of "ostrel-record 2\n1:1\n1:1\n24:2026-12-11T10:55:42.123Z\n8:Анна\n6:laptop\n5:write\n0:\n"
+  // "6:VER 05\n7:ttyUSB0\n31:[Phones]\r\nPhone1=+79161234567\r\n\n8:not-kept\n15:[Phones] Phone1\n0:\n".
+  EXPECT_EQ(q.value(4).toString(), "6997bf18c23ab244e9a26b4eb059e39ed8a6b7a276da2ef946f1283d7c9b2912");
+}
+
 // The engines' own codes tell a key taken and a database held by another
 // program apart, whatever language the server's messages are in.
 TEST_P(LibraryTest, FaultsAreToldByTheirCodes) {
