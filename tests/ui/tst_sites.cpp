@@ -463,6 +463,15 @@ class TestSites : public QObject {
     QCOMPARE(got, records);
     // No box asks anything of a window that is closing.
     if (cut == "close") QCOMPARE(sandbox.messages, QStringList());
+    // The history says each outcome in Russian, newest first.
+    const QMap<QString, QString> russian{{"success", U("успешно")},
+                                         {"interrupted", U("прервано")},
+                                         {"link-lost", U("связь с панелью потеряна")}};
+    QStringList shown;
+    for (auto r = records.crbegin(); r != records.crend(); ++r) shown << russian.value(r->section(' ', 1));
+    form.ShowPage(sites.Page());
+    sites.Page()->Search()->setText(U("Дом"));
+    QTRY_COMPARE(Column(sites.Page()->History(), 4), shown);
   }
 
   // After a whole read with no current site the window offers the sites
