@@ -55,6 +55,116 @@ int ListPorts() {
   return exOk;
 }
 
+// A command's run against the panel: the session, the traffic on standard
+// error, the progress line and the signal that stops it.
+class TRun {
+ public:
+  TRun(bool quiet, bool adc) : quiet_(quiet), adc_(adc) {
+    TProgressLine::Instance().Enabled = !quiet && isatty(STDERR_FILENO);
+    session_.Watch = [this](const TOutElement& e) {
+      if (e.Kind == okResult) {
+        // The message box the window would show for it.
+        const std::string message = ResultMessage(static_cast<const TResultOut&>(e).Result);
+        if (!quiet_ && !message.empty()) PrintLine(QString::fromUtf8("message: ") + FromWire(message));
+        return;
+      }
+      // The panel's version as the connection check shows it: a write's
+      // record carries it too, though the file written holds none.
+      if (e.Kind == okControlText && static_cast<const TControlOut&>(e).Control == Targets::RzStatusPane2) {
+        Firmware = static_cast<const TControlOut&>(e).Text;
+        return;
+      }
+      if (e.Kind != okMemo) return;
+      const std::string& text = static_cast<const TMemoOut&>(e).Text;
+      if (!quiet_) PrintLine(ForTerminal(text));
+      if (text.rfind("-> ", 0) == 0) TProgressLine::Instance().Step();
+    };
+  }
+
+  void Interrupt(int signal) {
+    if (signal_ == 0) signal_ = signal;
+    session_.Interrupt();
+  }
+  bool Interrupted() const { return signal_ != 0; }
+
+  // With --site: a step cut short by a failure or a signal ends with its
+  // outcome (and what a failed read brought).
+  std::function<void(TRecordOutcome, const TSettings*)> StepCut;
+  // The panel's version, once the connection check has shown it.
+  std::string Firmware;
+
+  // Ends the link after a signal: "ostrelgsm4: interrupted", 128 + the signal.
+  int Stopped() {
+    Cut(TRecordOutcome::Interrupted);
+    session_.Disconnect();
+    RunBeforeFinalLine();
+    PrintLine(QString::fromUtf8("ostrelgsm4: interrupted"));
+    return 128 + signal_;
+  }
+
+  // exOk, or the status of the final line printed.
+  int Connect(const QString& port, const std::string& phone) {
+    const TOperationResult r = session_.Connect(ToWire(port), phone);
+    if (Interrupted()) return Stopped();
+    if (r.Succeeded()) return exOk;
+    Cut(TRecordOutcome::NotConnected);
+    session_.Disconnect();
+    // A lost line or call says so with the link's own line; otherwise the
+    // check's own failure (the progress dialog's text).
+    QString why = r.Outcome == TOutcome::LinkLost && !r.Command.empty() ? FailureText(r) : FromWire(r.Detail);
+    why.remove(QString::fromUtf8(" # !!! "));
+    why = why.trimmed();
+    if (why.isEmpty()) why = QString::fromUtf8("the panel did not answer");
+    return Fail(exConnect, "connection failed: " + why);
+  }
+
+  // Reads the whole panel (the ADC channels too with adc) into *settings;
+  // its result into *result when given.
+  int Read(TSettings* settings, TOperationResult* result = nullptr) {
+    TProgressLine::Instance().Start(OperationSize::ReadAllCommands + (adc_ ? 12 : 0));
+    const TOperationResult r = ReadPanel(session_, adc_, settings);
+    TProgressLine::Instance().Stop();
+    if (result) *result = r;
+    return Ended(r, false);
+  }
+
+  int Write(const TSettings& settings, TOperationResult* result = nullptr) {
+    TProgressLine::Instance().Start(OperationSize::WriteAllCommands + (adc_ ? 10 : 0));
+    const TOperationResult r = WritePanel(session_, settings, adc_);
+    TProgressLine::Instance().Stop();
+    if (result) *result = r;
+    return Ended(r, true);
+  }
+
+  // Ends the link; a signal that came meanwhile still counts.
+  int Disconnect() {
+    session_.Disconnect();
+    QCoreApplication::processEvents();
+    return Interrupted() ? Stopped() : exOk;
+  }
+
+ private:
+  void Cut(TRecordOutcome outcome, const TSettings* settings = nullptr) {
+    if (StepCut) StepCut(outcome, settings);
+  }
+
+  int Ended(const TOperationResult& r, bool write) {
+    if (Interrupted()) return Stopped();
+    if (r.Succeeded()) return exOk;
+    Cut(RecordOutcomeOf(r), &r.Settings);
+    session_.Disconnect();
+    const bool adcPage = r.Mode == Modes::ReadPage || r.Mode == Modes::WritePage;
+    const char* what = write ? (adcPage ? "writing the ADC thresholds failed: " : "writing the panel failed: ")
+                             : (adcPage ? "reading the ADC channels failed: " : "reading the panel failed: ");
+    return Fail(exExchange, QString::fromUtf8(what) + FailureText(r));
+  }
+
+  TPanelSession session_;
+  bool quiet_;
+  bool adc_;
+  int signal_ = 0;
+};
+
 std::optional<TLibraryPlace> FindLibrary(const QString& option, QString* why) { return FindLibraryPlace(option, why); }
 
 QString SpoolDir() { return LibrarySpoolDir(); }
@@ -143,118 +253,6 @@ void Begin(TRecorder* recorder, TRecordKind kind) {
 void End(TRecorder* recorder, TRecordOutcome outcome, const TSettings& settings, const QString& detail = QString()) {
   if (recorder) recorder->End(outcome, settings, detail);
 }
-
-// A command's run against the panel: the session, the traffic on standard
-// error, the progress line and the signal that stops it.
-class TRun {
- public:
-  TRun(bool quiet, bool adc) : quiet_(quiet), adc_(adc) {
-    TProgressLine::Instance().Enabled = !quiet && isatty(STDERR_FILENO);
-    session_.Watch = [this](const TOutElement& e) {
-      if (e.Kind == okResult) {
-        // The message box the window would show for it.
-        const std::string message = ResultMessage(static_cast<const TResultOut&>(e).Result);
-        if (!quiet_ && !message.empty()) PrintLine(QString::fromUtf8("message: ") + FromWire(message));
-        return;
-      }
-      // The panel's version as the connection check shows it: a write's
-      // record carries it too, though the file written holds none.
-      if (e.Kind == okControlText && static_cast<const TControlOut&>(e).Control == Targets::RzStatusPane2) {
-        Firmware = static_cast<const TControlOut&>(e).Text;
-        return;
-      }
-      if (e.Kind != okMemo) return;
-      const std::string& text = static_cast<const TMemoOut&>(e).Text;
-      if (!quiet_) PrintLine(ForTerminal(text));
-      if (text.rfind("-> ", 0) == 0) TProgressLine::Instance().Step();
-    };
-  }
-
-  void Interrupt(int signal) {
-    if (signal_ == 0) signal_ = signal;
-    session_.Interrupt();
-  }
-  bool Interrupted() const { return signal_ != 0; }
-
-  // The records of the run (--site), or nullptr: a step cut short by a
-  // failure or a signal ends there with its outcome.
-  TRecorder* Recorder = nullptr;
-  // The panel's version, once the connection check has shown it.
-  std::string Firmware;
-
-  // Ends the link after a signal: "ostrelgsm4: interrupted", 128 + the signal.
-  int Stopped() {
-    Cut(TRecordOutcome::Interrupted);
-    session_.Disconnect();
-    RunBeforeFinalLine();
-    PrintLine(QString::fromUtf8("ostrelgsm4: interrupted"));
-    return 128 + signal_;
-  }
-
-  // exOk, or the status of the final line printed.
-  int Connect(const QString& port, const std::string& phone) {
-    const TOperationResult r = session_.Connect(ToWire(port), phone);
-    if (Interrupted()) return Stopped();
-    if (r.Succeeded()) return exOk;
-    Cut(TRecordOutcome::NotConnected);
-    session_.Disconnect();
-    // A lost line or call says so with the link's own line; otherwise the
-    // check's own failure (the progress dialog's text).
-    QString why = r.Outcome == TOutcome::LinkLost && !r.Command.empty() ? FailureText(r) : FromWire(r.Detail);
-    why.remove(QString::fromUtf8(" # !!! "));
-    why = why.trimmed();
-    if (why.isEmpty()) why = QString::fromUtf8("the panel did not answer");
-    return Fail(exConnect, "connection failed: " + why);
-  }
-
-  // Reads the whole panel (the ADC channels too with adc) into *settings;
-  // its result into *result when given.
-  int Read(TSettings* settings, TOperationResult* result = nullptr) {
-    TProgressLine::Instance().Start(OperationSize::ReadAllCommands + (adc_ ? 12 : 0));
-    const TOperationResult r = ReadPanel(session_, adc_, settings);
-    TProgressLine::Instance().Stop();
-    if (result) *result = r;
-    return Ended(r, false);
-  }
-
-  int Write(const TSettings& settings, TOperationResult* result = nullptr) {
-    TProgressLine::Instance().Start(OperationSize::WriteAllCommands + (adc_ ? 10 : 0));
-    const TOperationResult r = WritePanel(session_, settings, adc_);
-    TProgressLine::Instance().Stop();
-    if (result) *result = r;
-    return Ended(r, true);
-  }
-
-  // Ends the link; a signal that came meanwhile still counts.
-  int Disconnect() {
-    session_.Disconnect();
-    QCoreApplication::processEvents();
-    return Interrupted() ? Stopped() : exOk;
-  }
-
- private:
-  void Cut(TRecordOutcome outcome, const TSettings* settings = nullptr) {
-    if (!Recorder) return;
-    if (settings) Recorder->Cut(outcome, *settings);
-    else Recorder->Cut(outcome);
-  }
-
-  int Ended(const TOperationResult& r, bool write) {
-    if (Interrupted()) return Stopped();
-    if (r.Succeeded()) return exOk;
-    Cut(RecordOutcomeOf(r), &r.Settings);
-    session_.Disconnect();
-    const bool adcPage = r.Mode == Modes::ReadPage || r.Mode == Modes::WritePage;
-    const char* what = write ? (adcPage ? "writing the ADC thresholds failed: " : "writing the panel failed: ")
-                             : (adcPage ? "reading the ADC channels failed: " : "reading the panel failed: ");
-    return Fail(exExchange, QString::fromUtf8(what) + FailureText(r));
-  }
-
-  TPanelSession session_;
-  bool quiet_;
-  bool adc_;
-  int signal_ = 0;
-};
 
 // The differences as lines "[Phones] Phone3: panel '...' file '...'", or
 // for scripts as one JSON array of {section, key, name, left, right}, the
@@ -812,8 +810,13 @@ int RunCommands(int argc, char* argv[]) {
   }
   TRecorder* rec = recorder ? &*recorder : nullptr;
   TRun run(parser.isSet(quietOpt), adc);
-  run.Recorder = rec;
-  if (rec) rec->Firmware = [&run] { return run.Firmware; };
+  if (rec) {
+    rec->Firmware = [&run] { return run.Firmware; };
+    run.StepCut = [rec](TRecordOutcome outcome, const TSettings* settings) {
+      if (settings) rec->Cut(outcome, *settings);
+      else rec->Cut(outcome);
+    };
+  }
   // SIGINT, SIGTERM and SIGHUP stop the operation; the port is closed and
   // its lock released before the program ends with 128 + the signal.
   TShutdownSignals stopSignals([&run](int signal) { run.Interrupt(signal); });
