@@ -87,13 +87,15 @@ class TRun {
   }
   bool Interrupted() const { return signal_ != 0; }
 
-  // How the last read or write ended, for the library.
-  QString LastOutcome;
+  // With --site: a step cut short by a failure or a signal ends with its
+  // outcome (and what a failed read brought).
+  std::function<void(TRecordOutcome, const TSettings*)> StepCut;
   // The panel's version, once the connection check has shown it.
   std::string Firmware;
 
   // Ends the link after a signal: "ostrelgsm4: interrupted", 128 + the signal.
   int Stopped() {
+    Cut(TRecordOutcome::Interrupted);
     session_.Disconnect();
     RunBeforeFinalLine();
     PrintLine(QString::fromUtf8("ostrelgsm4: interrupted"));
@@ -105,6 +107,7 @@ class TRun {
     const TOperationResult r = session_.Connect(ToWire(port), phone);
     if (Interrupted()) return Stopped();
     if (r.Succeeded()) return exOk;
+    Cut(TRecordOutcome::NotConnected);
     session_.Disconnect();
     // A lost line or call says so with the link's own line; otherwise the
     // check's own failure (the progress dialog's text).
@@ -141,10 +144,14 @@ class TRun {
   }
 
  private:
+  void Cut(TRecordOutcome outcome, const TSettings* settings = nullptr) {
+    if (StepCut) StepCut(outcome, settings);
+  }
+
   int Ended(const TOperationResult& r, bool write) {
-    LastOutcome = r.Succeeded() ? QStringLiteral("success") : QString::fromStdString(OutcomeText(r.Outcome));
     if (Interrupted()) return Stopped();
     if (r.Succeeded()) return exOk;
+    Cut(RecordOutcomeOf(r), &r.Settings);
     session_.Disconnect();
     const bool adcPage = r.Mode == Modes::ReadPage || r.Mode == Modes::WritePage;
     const char* what = write ? (adcPage ? "writing the ADC thresholds failed: " : "writing the panel failed: ")
@@ -165,6 +172,11 @@ QString SpoolDir() { return LibrarySpoolDir(); }
 // The records of one panel command with --site: kept while the panel is
 // worked, stored after it (or before the final line), so the panel never
 // waits for the library. One warning line at most.
+//
+// Each step that begins leaves one record whatever its end: the command
+// ends it with its outcome, and a step still open at the final line (a
+// failed exchange, a connection that failed, a signal) ends with Cut's code,
+// else as interrupted.
 class TRecorder {
  public:
   TRecorder(TLibraryPlace place, QString site, QString operatorName, QString port)
@@ -175,20 +187,38 @@ class TRecorder {
   // The panel's version for records whose settings carry none (a write's).
   std::function<std::string()> Firmware;
 
-  void Add(TRecordKind kind, const TSettings& settings, const QString& outcome) {
+  // A step begins (nothing when one of this kind is open already); a write
+  // records what it sends whatever its end.
+  void Begin(TRecordKind kind, const TSettings& sent = NoSettings()) {
+    if (open_ && open_->Kind == kind) return;
+    Cut(TRecordOutcome::Interrupted);
+    open_ = TOpen{kind, sent};
+  }
+
+  // The open step ends: its record is made.
+  void End(TRecordOutcome outcome, const TSettings& settings, const QString& detail = QString()) {
+    if (!open_) return;
+    const TOpen step = *open_;
+    open_.reset();
+    const TSettings& kept = step.Sent.Groups == TGroups::None() ? settings : step.Sent;
     TRecord r;
     r.Time = QDateTime::currentDateTimeUtc();
     r.Operator = operator_;
     r.Host = QSysInfo::machineHostName();
-    r.Kind = kind;
+    r.Kind = step.Kind;
     r.Outcome = outcome;
-    r.Firmware = FromWire(settings.Version.empty() && Firmware ? Firmware() : settings.Version);
+    r.Detail = detail;
+    r.Firmware = FromWire(kept.Version.empty() && Firmware ? Firmware() : kept.Version);
     r.Port = port_;
-    r.Settings = RecordSettingsText(settings, port_);
+    r.Settings = RecordSettingsText(kept, port_);
     records_.push_back(std::move(r));
   }
 
+  // The open step, if any, was cut short: outcome says how.
+  void Cut(TRecordOutcome outcome, const TSettings& settings = NoSettings()) { End(outcome, settings); }
+
   void Flush() {
+    Cut(TRecordOutcome::Interrupted);
     QString warning;
     for (TRecord& r : records_) {
       const QString w = RecordOperation(place_, SpoolDir(), site_, std::move(r));
@@ -199,13 +229,29 @@ class TRecorder {
   }
 
  private:
+  static TSettings NoSettings() {
+    TSettings none;
+    none.Groups = TGroups::None();
+    return none;
+  }
+  struct TOpen {
+    TRecordKind Kind;
+    TSettings Sent;
+  };
   TLibraryPlace place_;
   QString site_, operator_, port_;
+  std::optional<TOpen> open_;
   std::vector<TRecord> records_;
 };
 
-void Note(TRecorder* recorder, TRecordKind kind, const TSettings& settings, const QString& outcome) {
-  if (recorder) recorder->Add(kind, settings, outcome);
+void Begin(TRecorder* recorder, TRecordKind kind, const TSettings& sent) {
+  if (recorder) recorder->Begin(kind, sent);
+}
+void Begin(TRecorder* recorder, TRecordKind kind) {
+  if (recorder) recorder->Begin(kind);
+}
+void End(TRecorder* recorder, TRecordOutcome outcome, const TSettings& settings, const QString& detail = QString()) {
+  if (recorder) recorder->End(outcome, settings, detail);
 }
 
 // The differences as lines "[Phones] Phone3: panel '...' file '...'", or
@@ -237,14 +283,17 @@ QString Names(const std::vector<TDifference>& differences) {
 // read: a fresh file holding exactly what was read, replacing FILE at once.
 int ReadCommand(TRun& run, const QString& port, const std::string& phone, const QString& out, bool adc,
                 TRecorder* recorder) {
+  Begin(recorder, TRecordKind::Read);
   if (const int status = run.Connect(port, phone); status != exOk) return status;
   TSettings settings;
-  const int read = run.Read(&settings);
-  Note(recorder, TRecordKind::Read, settings, run.LastOutcome);
-  if (read != exOk) return read;
+  if (const int read = run.Read(&settings); read != exOk) return read;
   if (const int status = run.Disconnect(); status != exOk) return status;
   QString why;
-  if (!SaveSettingsFile(out, settings, {port, false}, true, &why)) return Fail(exUsage, why);
+  if (!SaveSettingsFile(out, settings, {port, false}, true, &why)) {
+    End(recorder, TRecordOutcome::NotSaved, settings, why);
+    return Fail(exUsage, why);
+  }
+  End(recorder, TRecordOutcome::Success, settings);
   (void)adc;
   return exOk;
 }
@@ -261,8 +310,10 @@ int WriteCommand(TRun& run, const QString& port, const std::string& phone, const
   // written is what was checked, whatever a backup does to the file.
   TSettings settings;
   if (const auto refused = ReadSettingsForWrite(in, PanelGroups(adc), &settings)) return Fail(exUsage, *refused);
-  if (const int status = run.Connect(port, phone); status != exOk) return status;
   TProvisionSteps steps = TProvisionSteps::ForWrite(!safety.Backup.isEmpty(), safety.Verify);
+  if (steps.Backup()) Begin(recorder, TRecordKind::Backup);
+  else Begin(recorder, TRecordKind::Write, settings);
+  if (const int status = run.Connect(port, phone); status != exOk) return status;
   TSettings back;  // the panel as the check read it
   QString why;     // why the backup was not saved
   while (!steps.Ended()) {
@@ -270,24 +321,25 @@ int WriteCommand(TRun& run, const QString& port, const std::string& phone, const
     int status = exOk;
     switch (steps.Step()) {
       case TProvisionStep::BackupRead: {
+        Begin(recorder, TRecordKind::Backup);
         TSettings panel;
         status = run.Read(&panel, &result);
-        Note(recorder, TRecordKind::Backup, panel, run.LastOutcome);
-        steps.BackupRead(result, status == exOk && SaveSettingsFile(safety.Backup, panel, {port, false}, true, &why));
+        const bool saved = status == exOk && SaveSettingsFile(safety.Backup, panel, {port, false}, true, &why);
+        if (status == exOk) End(recorder, saved ? TRecordOutcome::Success : TRecordOutcome::NotSaved, panel, why);
+        steps.BackupRead(result, saved);
         break;
       }
       case TProvisionStep::Write:
+        Begin(recorder, TRecordKind::Write, settings);
         steps.Writing(settings);
         status = run.Write(settings, &result);
-        Note(recorder, TRecordKind::Write, settings, run.LastOutcome);
+        if (status == exOk) End(recorder, TRecordOutcome::Success, settings);
         steps.Written(result);
         break;
       case TProvisionStep::VerifyRead:
+        Begin(recorder, TRecordKind::Verify);
         status = run.Read(&back, &result);
-        if (status != exOk)
-          Note(recorder, TRecordKind::Verify, back, run.LastOutcome);
-        else
-          status = run.Disconnect();
+        if (status == exOk) status = run.Disconnect();
         steps.VerifyRead(result, back);
         break;
       default:
@@ -303,10 +355,10 @@ int WriteCommand(TRun& run, const QString& port, const std::string& phone, const
       return Fail(exUsage, "the backup was not saved, nothing written: " + why);
     case TProvisionEnd::Done:
       if (!steps.Verify()) return run.Disconnect();
-      Note(recorder, TRecordKind::Verify, back, QStringLiteral("success"));
+      End(recorder, TRecordOutcome::Success, back);
       return exOk;
     case TProvisionEnd::VerifyDiffers:
-      Note(recorder, TRecordKind::Verify, back, "the panel did not keep: " + Names(steps.Found()));
+      End(recorder, TRecordOutcome::NotKept, back, Names(steps.Found()));
       PrintDifferences(steps.Found());
       return Fail(exExchange, "the panel did not keep what was written: " + Names(steps.Found()));
     default:
@@ -321,22 +373,20 @@ int DiffCommand(TRun& run, const QString& port, const std::string& phone, const 
                 TRecorder* recorder, bool json) {
   TSettings file;
   if (const auto refused = ReadSettingsForWrite(in, PanelGroups(adc), &file)) return Fail(exUsage, *refused);
+  Begin(recorder, TRecordKind::Compare);
   if (const int status = run.Connect(port, phone); status != exOk) return status;
   TProvisionSteps steps = TProvisionSteps::ForCompare();
   TSettings panel;
   TOperationResult result;
-  const int read = run.Read(&panel, &result);
-  if (read != exOk) {
-    Note(recorder, TRecordKind::Compare, panel, run.LastOutcome);
-    return read;
-  }
+  if (const int read = run.Read(&panel, &result); read != exOk) return read;
   if (const int status = run.Disconnect(); status != exOk) return status;
   steps.CompareRead(result, panel, file);
   const bool same = steps.End() == TProvisionEnd::Same;
   const std::vector<TDifference>& differences = steps.Found();
-  Note(recorder, TRecordKind::Compare, panel,
-       same ? QStringLiteral("same as ") + in
-            : QStringLiteral("%1 settings differ from %2").arg(int(differences.size())).arg(in));
+  if (same) End(recorder, TRecordOutcome::Same, panel, in);
+  else
+    End(recorder, TRecordOutcome::Different, panel,
+        QStringLiteral("%1 settings differ from %2").arg(int(differences.size())).arg(in));
   if (json) PrintDifferences(differences, true);
   if (same) return exOk;
   if (!json) PrintDifferences(differences);
@@ -425,11 +475,12 @@ int LibraryCommand(const QString& command, const QStringList& args, const QStrin
       if (json) {
         array.append(QJsonObject{{"record", r.Number}, {"time", r.Time.toString(Qt::ISODateWithMs)},
                                  {"operator", r.Operator}, {"host", r.Host}, {"kind", KindName(r.Kind)},
-                                 {"outcome", r.Outcome}, {"firmware", r.Firmware}, {"port", r.Port}});
+                                 {"outcome", OutcomeCode(r.Outcome)}, {"detail", r.Detail},
+                                 {"firmware", r.Firmware}, {"port", r.Port}});
       } else {
         // Stored in UTC, shown in local time.
         QStringList fields{QString::number(r.Number), r.Time.toLocalTime().toString("yyyy-MM-dd HH:mm:ss"),
-                           r.Operator, KindName(r.Kind), r.Outcome, r.Firmware, r.Port};
+                           r.Operator, KindName(r.Kind), OutcomeCode(r.Outcome), r.Firmware, r.Port, r.Detail};
         for (QString& field : fields) field = EscapeControls(field);
         PrintOut(fields.join(u'\t').toUtf8() + '\n');
       }
@@ -559,7 +610,8 @@ int ImportDir(TLibrary& library, const QString& dirName) {
     record.Operator = SystemUser();
     record.Host = QSysInfo::machineHostName();
     record.Kind = TRecordKind::Backup;
-    record.Outcome = QStringLiteral("imported from ") + info.fileName();
+    record.Outcome = TRecordOutcome::Imported;
+    record.Detail = info.fileName();
     if (!library.AddRecord(site, &record)) return Fail(exLibrary, library.Error());
     ++imported;
   }
@@ -758,7 +810,13 @@ int RunCommands(int argc, char* argv[]) {
   }
   TRecorder* rec = recorder ? &*recorder : nullptr;
   TRun run(parser.isSet(quietOpt), adc);
-  if (rec) rec->Firmware = [&run] { return run.Firmware; };
+  if (rec) {
+    rec->Firmware = [&run] { return run.Firmware; };
+    run.StepCut = [rec](TRecordOutcome outcome, const TSettings* settings) {
+      if (settings) rec->Cut(outcome, *settings);
+      else rec->Cut(outcome);
+    };
+  }
   // SIGINT, SIGTERM and SIGHUP stop the operation; the port is closed and
   // its lock released before the program ends with 128 + the signal.
   TShutdownSignals stopSignals([&run](int signal) { run.Interrupt(signal); });

@@ -19,7 +19,7 @@ const std::vector<TCliCommand>& CliCommands() {
       {"ports", "list the serial ports", {}},
       {"sites", "list the library's sites whose name, address, notes, data number, or phone numbers and keys "
                 "in their latest record hold TEXT (all without TEXT)", {}, "[TEXT]"},
-      {"history", "list the records of a site: number, time, operator, kind, outcome, firmware, port; "
+      {"history", "list the records of a site: number, time, operator, kind, outcome, firmware, port, detail; "
                   "with --diff N M the settings that differ between its records N and M", {}, "SITE"},
       {"show", "print a record of a site as a settings file that write accepts (the latest without --record)",
        {}, "SITE"},

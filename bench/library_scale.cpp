@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
       TRecord rec;
       rec.Operator = "bench";
       rec.Host = "bench";
-      rec.Outcome = "success";
+      rec.Outcome = TRecordOutcome::Success;
       rec.Firmware = "Ostrel GSM VER 05.01";
       rec.Port = "/dev/ttyUSB0";
       rec.Settings = Settings(s, r);
@@ -141,7 +141,7 @@ int main(int argc, char** argv) {
     history.push_back(t.nsecsElapsed() / 1e6);
     TRecord rec;
     rec.Operator = "bench";
-    rec.Outcome = "success";
+    rec.Outcome = TRecordOutcome::Success;
     rec.Settings = Settings(s, records + i);
     t.restart();
     library.AddRecord(name, &rec);

@@ -5,8 +5,8 @@
 // A site has a unique name (up to 200 characters, no control characters), an
 // address, notes and the number of its panel's GSM data line; it is archived,
 // never deleted. A record is appended once and never changed: time (UTC),
-// operator, host, kind, outcome, firmware version, port or number, and the
-// settings as the INI text of a settings file. The database itself refuses
+// operator, host, kind, outcome (a code, with a detail), firmware version,
+// port or number, and the settings as the INI text of a settings file. The database itself refuses
 // to change or delete a record or to delete a site (triggers), and each
 // record holds a hash of its content and of the site's previous record, so
 // that Check() finds a record changed with the triggers out of the way.
@@ -25,9 +25,11 @@
 #include <optional>
 #include <vector>
 
+#include "library/RecordOutcome.h"
+
 // The schema this program writes; a library with a higher version is opened
 // read-only.
-inline constexpr int kLibrarySchemaVersion = 4;
+inline constexpr int kLibrarySchemaVersion = 5;
 
 enum class TRecordKind { Read, Write, Verify, Backup, Compare };
 QString KindName(TRecordKind kind);
@@ -53,7 +55,8 @@ struct TRecord {
   QString Operator;
   QString Host;
   TRecordKind Kind = TRecordKind::Read;
-  QString Outcome;           // "success", "failed request", "refused", ...
+  TRecordOutcome Outcome = TRecordOutcome::Success;
+  QString Detail;            // what the outcome leaves open (RecordOutcome.h)
   QString Firmware;
   QString Port;              // the port, or the number dialled
   QByteArray Settings;       // INI text of a settings file

@@ -11,6 +11,18 @@ namespace {
 
 const char* const kKinds[] = {"read", "write", "verify", "backup", "compare"};
 
+// Whether a record is as stored: its hash of the second form, or of the
+// first with the code and detail that its sentence gives (a record kept
+// before outcome codes).
+bool Holds(const QStringList& content, const QString& previous, const QString& hash) {
+  if (RecordHash(content, previous) == hash) return true;
+  const QStringList first = content.mid(0, kChainValues);
+  if (RecordHash(first, previous) != hash) return false;
+  // The columns outcome, code and detail of kCodedChainColumns.
+  const auto [outcome, detail] = OutcomeOfSentence(content[6]);
+  return content[10] == OutcomeCode(outcome) && content[11] == detail;
+}
+
 // The chains of a site's records, with the problems found: the first break
 // of each site, named by the site and the record.
 bool CheckChains(QSqlDatabase& db, QStringList* problems, QString* why) {
@@ -22,7 +34,7 @@ bool CheckChains(QSqlDatabase& db, QStringList* problems, QString* why) {
   {
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT %1, previous, hash FROM records ORDER BY site_id, number").arg(kChainColumns)))
+    if (!q.exec(QStringLiteral("SELECT %1, previous, hash FROM records ORDER BY site_id, number").arg(kCodedChainColumns)))
       return (*why = q.lastError().text(), false);
     qint64 site = -1;
     int lastNumber = 0;
@@ -31,7 +43,7 @@ bool CheckChains(QSqlDatabase& db, QStringList* problems, QString* why) {
     QStringList content;
     while (q.next()) {
       content.clear();
-      for (int i = 0; i < 10; ++i) content << q.value(i).toString();
+      for (int i = 0; i < kCodedChainValues; ++i) content << q.value(i).toString();
       const qint64 siteId = q.value(0).toLongLong();
       const int number = q.value(1).toInt();
       if (siteId != site) {
@@ -40,15 +52,15 @@ bool CheckChains(QSqlDatabase& db, QStringList* problems, QString* why) {
         last.clear();
         broken = false;
       }
-      const QString previous = q.value(10).toString();
-      const QString hash = q.value(11).toString();
+      const QString previous = q.value(kCodedChainValues).toString();
+      const QString hash = q.value(kCodedChainValues + 1).toString();
       if (!broken && previous != last) {
         broken = true;
         breaks.push_back({site, lastNumber == 0 ? QStringLiteral("record %1 does not start the chain of hashes").arg(number)
                                                : QStringLiteral("record %1 does not follow record %2 in the chain of hashes")
                                                      .arg(number)
                                                      .arg(lastNumber)});
-      } else if (!broken && RecordHash(content, previous) != hash) {
+      } else if (!broken && !Holds(content, previous, hash)) {
         broken = true;
         breaks.push_back({site, QStringLiteral("record %1 is not what was stored (its hash differs)").arg(number)});
       }
@@ -68,10 +80,14 @@ bool CheckChains(QSqlDatabase& db, QStringList* problems, QString* why) {
 namespace LibrarySql {
 
 // A record's hash: SHA-256, as 64 lower-case hex digits, over
-//   "ostrel-record 1\n", then for each of the ten columns of kChainColumns
-//   (site id, number, time, operator, host, kind, outcome, firmware, port,
-//   settings) and last the previous record's hash ("" for a site's first
-//   record): its length in UTF-8 bytes in decimal, ':', its UTF-8 bytes, '\n'.
+//   "ostrel-record 2\n", then for each of the twelve columns of
+//   kCodedChainColumns (site id, number, time, operator, host, kind,
+//   outcome, firmware, port, settings, code, detail) and last the previous
+//   record's hash ("" for a site's first record): its length in UTF-8 bytes
+//   in decimal, ':', its UTF-8 bytes, '\n'.
+// Records kept before outcome codes have the first form: "ostrel-record 1\n"
+// and the ten columns of kChainColumns; their code and detail are their
+// outcome sentence's (OutcomeOfSentence), checked apart.
 // Each value is the text the column holds, the same on SQLite and
 // PostgreSQL: numbers in decimal ("17"), the time as stored
 // ("2026-12-11T10:55:42.123Z"), the kind by name ("read"), the settings as
@@ -80,7 +96,8 @@ namespace LibrarySql {
 // removed behind the program's back breaks it at that record.
 QString RecordHash(const QStringList& content, const QString& previous) {
   QCryptographicHash sha(QCryptographicHash::Sha256);
-  sha.addData(QByteArrayView("ostrel-record 1\n"));
+  sha.addData(content.size() == kChainValues ? QByteArrayView("ostrel-record 1\n")
+                                              : QByteArrayView("ostrel-record 2\n"));
   auto add = [&sha](const QString& value) {
     const QByteArray bytes = value.toUtf8();
     sha.addData(QByteArray::number(bytes.size()) + ':');
@@ -159,12 +176,13 @@ bool TLibrary::AddRecord(const QString& site, TRecord* record) {
                            .toString(Qt::ISODateWithMs);
     const QStringList content{QString::number(*id),       QString::number(number),       at,
                               Stored(record->Operator),   Stored(record->Host),          KindName(record->Kind),
-                              Stored(record->Outcome),    Stored(record->Firmware),      Stored(record->Port),
-                              QString::fromUtf8(record->Settings)};
+                              QStringLiteral(""),         Stored(record->Firmware),      Stored(record->Port),
+                              QString::fromUtf8(record->Settings), OutcomeCode(record->Outcome),
+                              Stored(record->Detail)};
     {
       QSqlQuery insert(db);
       insert.prepare("INSERT INTO records (uid, site_id, number, at, operator, host, kind, outcome, firmware, port, "
-                     "settings, previous, hash) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                     "settings, code, detail, previous, hash) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
       insert.addBindValue(record->Uid);
       insert.addBindValue(*id);
       insert.addBindValue(number);
@@ -172,11 +190,12 @@ bool TLibrary::AddRecord(const QString& site, TRecord* record) {
       insert.addBindValue(Text(previous));
       insert.addBindValue(RecordHash(content, previous));
       if (!insert.exec()) {
-        why = insert.lastError().text();
+        const QSqlError error = insert.lastError();
         insert.finish();
         Rollback(db, sqlite);
-        if (!sqlite && why.contains("unique", Qt::CaseInsensitive)) continue;
-        return Fail("library: " + why);
+        // Another program took the number meanwhile (PostgreSQL): again.
+        if (FaultOf(error, sqlite) == TDbFault::Unique) continue;
+        return Fail("library: " + error.text());
       }
     }
     // The site is found by the latest record's numbers and keys.
@@ -196,7 +215,7 @@ std::vector<TRecord> TLibrary::History(const QString& site, bool withSettings) {
   if (!id) return records;
   QSqlQuery q(Database());
   q.setForwardOnly(true);
-  q.prepare(QStringLiteral("SELECT number, at, operator, host, kind, outcome, firmware, port, %1 FROM records "
+  q.prepare(QStringLiteral("SELECT number, at, operator, host, kind, code, firmware, port, %1, detail FROM records "
                            "WHERE site_id = ? ORDER BY number")
                 .arg(withSettings ? "settings" : "''"));
   q.addBindValue(*id);
@@ -211,7 +230,8 @@ std::vector<TRecord> TLibrary::History(const QString& site, bool withSettings) {
     r.Operator = q.value(2).toString();
     r.Host = q.value(3).toString();
     r.Kind = KindFromName(q.value(4).toString()).value_or(TRecordKind::Read);
-    r.Outcome = q.value(5).toString();
+    r.Outcome = OutcomeFromCode(q.value(5).toString()).value_or(TRecordOutcome::Unknown);
+    r.Detail = q.value(9).toString();
     r.Firmware = q.value(6).toString();
     r.Port = q.value(7).toString();
     r.Settings = q.value(8).toString().toUtf8();
@@ -243,10 +263,11 @@ std::optional<QStringList> TLibrary::Check() {
       "SELECT count(*) FROM records WHERE site_id NOT IN (SELECT id FROM sites)",
       "SELECT count(*) FROM site_terms WHERE site_id NOT IN (SELECT id FROM sites)",
       "SELECT count(*) FROM records WHERE settings = '' OR kind NOT IN ('read','write','verify','backup','compare')",
+      QStringLiteral("SELECT count(*) FROM records WHERE code NOT IN (%1)").arg(OutcomeCodesSql()),
       "SELECT count(*) FROM (SELECT site_id FROM records GROUP BY site_id HAVING count(*) <> max(number)) gaps",
   };
   const QStringList what{"records of no site", "search terms of no site", "records without settings or kind",
-                         "sites whose record numbers have gaps"};
+                         "records whose outcome is no known code", "sites whose record numbers have gaps"};
   for (int i = 0; i < checks.size(); ++i) {
     if (!q.exec(checks[i]) || !q.next()) {
       Fail("library: " + q.lastError().text());

@@ -24,10 +24,18 @@ QStringList ChainColumns() {
           "ALTER TABLE records ADD COLUMN hash TEXT NOT NULL DEFAULT ''"};
 }
 
+// The trigger that refuses to change a record (on PostgreSQL to delete one
+// too), after the function it calls on PostgreSQL.
+QString KeptTrigger(bool sqlite) {
+  return sqlite ? "CREATE TRIGGER records_kept BEFORE UPDATE ON records "
+                  "BEGIN SELECT RAISE(ABORT, 'the site library keeps its records as stored: no UPDATE'); END"
+                : "CREATE TRIGGER records_kept BEFORE UPDATE OR DELETE ON records "
+                  "FOR EACH ROW EXECUTE FUNCTION ostrel_library_keeps()";
+}
+
 QStringList ChainTriggers(bool sqlite) {
   if (sqlite)
-    return {"CREATE TRIGGER records_kept BEFORE UPDATE ON records "
-            "BEGIN SELECT RAISE(ABORT, 'the site library keeps its records as stored: no UPDATE'); END",
+    return {KeptTrigger(sqlite),
             "CREATE TRIGGER records_not_deleted BEFORE DELETE ON records "
             "BEGIN SELECT RAISE(ABORT, 'the site library keeps its records as stored: no DELETE'); END",
             "CREATE TRIGGER sites_not_deleted BEFORE DELETE ON sites "
@@ -36,14 +44,49 @@ QStringList ChainTriggers(bool sqlite) {
   return {"CREATE OR REPLACE FUNCTION ostrel_library_keeps() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
           "RAISE EXCEPTION 'the site library keeps its % as stored: no %', TG_TABLE_NAME, TG_OP "
           "USING ERRCODE = 'restrict_violation'; END $$",
-          "CREATE TRIGGER records_kept BEFORE UPDATE OR DELETE ON records "
-          "FOR EACH ROW EXECUTE FUNCTION ostrel_library_keeps()",
+          KeptTrigger(sqlite),
           "CREATE TRIGGER records_not_truncated BEFORE TRUNCATE ON records "
           "FOR EACH STATEMENT EXECUTE FUNCTION ostrel_library_keeps()",
           "CREATE TRIGGER sites_not_deleted BEFORE DELETE ON sites "
           "FOR EACH ROW EXECUTE FUNCTION ostrel_library_keeps()",
           "CREATE TRIGGER sites_not_truncated BEFORE TRUNCATE ON sites "
           "FOR EACH STATEMENT EXECUTE FUNCTION ostrel_library_keeps()"};
+}
+
+// Schema version 5: each record's outcome as a code (RecordOutcome.h), with
+// what the code leaves open. The column outcome keeps the sentences of the
+// records kept before; new records leave it empty.
+QStringList CodeColumns() {
+  return {QStringLiteral("ALTER TABLE records ADD COLUMN code TEXT NOT NULL DEFAULT '%1'")
+              .arg(OutcomeCode(TRecordOutcome::Unknown)),
+          "ALTER TABLE records ADD COLUMN detail TEXT NOT NULL DEFAULT ''"};
+}
+
+// The code and detail of every record there is, from its sentence: the one
+// change ever made to stored records, with the trigger that refuses changes
+// out of the way for this transaction alone. Each record keeps its sentence
+// and its hash, which covers the sentence; the integrity check holds its
+// code and detail to the sentence (OutcomeOfSentence).
+bool CodeOutcomes(QSqlDatabase& db, bool sqlite, QString* why) {
+  QStringList sentences;
+  {
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.exec("SELECT DISTINCT outcome FROM records")) return (*why = q.lastError().text(), false);
+    while (q.next()) sentences << q.value(0).toString();
+  }
+  QSqlQuery q(db);
+  if (!q.exec(sqlite ? "DROP TRIGGER IF EXISTS records_kept" : "DROP TRIGGER IF EXISTS records_kept ON records"))
+    return (*why = q.lastError().text(), false);
+  q.prepare("UPDATE records SET code = ?, detail = ? WHERE outcome = ?");
+  for (const QString& sentence : sentences) {
+    const auto [outcome, detail] = OutcomeOfSentence(sentence);
+    q.bindValue(0, OutcomeCode(outcome));
+    q.bindValue(1, Text(detail));
+    q.bindValue(2, Text(sentence));
+    if (!Exec(q, why)) return false;
+  }
+  return q.exec(KeptTrigger(sqlite)) || (*why = q.lastError().text(), false);
 }
 
 // The chains of the records there are, each site's in the order of its
@@ -155,7 +198,7 @@ bool TLibrary::Migrate() {
         "CREATE INDEX site_terms_site ON site_terms(site_id)",
     };
     schema << GramsSchema(sqlite);
-    schema << ChainColumns() << ChainTriggers(sqlite);
+    schema << ChainColumns() << ChainTriggers(sqlite) << CodeColumns();
     schema << QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)").arg(kLibrarySchemaVersion);
     if (!db.transaction()) return Fail("cannot create the library: " + db.lastError().text());
     for (const QString& statement : schema) {
@@ -218,6 +261,12 @@ bool TLibrary::Migrate() {
     if (!FillChain(db, &why)) return fail(why);
     for (const QString& statement : ChainTriggers(sqlite))
       if (!q.exec(statement)) return fail(q.lastError().text());
+  }
+  if (now < 5) {
+    // -> 5: the outcomes as codes.
+    for (const QString& statement : CodeColumns())
+      if (!q.exec(statement)) return fail(q.lastError().text());
+    if (!CodeOutcomes(db, sqlite, &why)) return fail(why);
   }
   if (now < kLibrarySchemaVersion &&
       !q.exec(QStringLiteral("UPDATE schema_version SET version = %1").arg(kLibrarySchemaVersion)))

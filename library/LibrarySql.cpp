@@ -63,4 +63,25 @@ void Rollback(QSqlDatabase& db, bool sqlite) {
 
 bool Exec(QSqlQuery& q, QString* why) { return q.exec() || (*why = q.lastError().text(), false); }
 
+TDbFault FaultOf(const QSqlError& error, bool sqlite) {
+  const QString code = error.nativeErrorCode();
+  if (!sqlite) {
+    // unique_violation; serialization_failure, deadlock_detected, lock_not_available.
+    if (code == QLatin1String("23505")) return TDbFault::Unique;
+    if (code == QLatin1String("40001") || code == QLatin1String("40P01") || code == QLatin1String("55P03"))
+      return TDbFault::Busy;
+    return TDbFault::Other;
+  }
+  // Qt gives SQLite's extended result code where SQLite has one: the low
+  // byte is the primary code.
+  bool number = false;
+  const int result = code.toInt(&number);
+  if (!number) return TDbFault::Other;
+  constexpr int kBusy = 5, kLocked = 6, kConstraint = 19;
+  constexpr int kConstraintPrimaryKey = kConstraint | (6 << 8), kConstraintUnique = kConstraint | (8 << 8);
+  if (result == kConstraintUnique || result == kConstraintPrimaryKey) return TDbFault::Unique;
+  if ((result & 0xff) == kBusy || (result & 0xff) == kLocked) return TDbFault::Busy;
+  return TDbFault::Other;
+}
+
 }  // namespace LibrarySql

@@ -6,6 +6,7 @@
 #include "library/Library.h"
 
 #include <QSet>
+#include <QSqlError>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
@@ -36,10 +37,23 @@ bool Commit(QSqlDatabase& db, bool sqlite, QString* why);
 void Rollback(QSqlDatabase& db, bool sqlite);
 bool Exec(QSqlQuery& q, QString* why);
 
+// What went wrong, as the engine's code says it (SQLSTATE on PostgreSQL,
+// SQLite's result codes), never as its message, which may be in any
+// language: a unique key taken, the database busy or locked by another
+// program, or anything else.
+enum class TDbFault { Other, Unique, Busy };
+TDbFault FaultOf(const QSqlError& error, bool sqlite);
+
 // The chain of records (LibraryRecords.cpp). A record's hash is taken over
-// these columns, in this order, as stored, and the previous record's hash.
+// these columns, in this order, as stored, and the previous record's hash:
+// the ten of kChainColumns for a record kept before outcome codes (the
+// first form), the twelve of kCodedChainColumns since (the second).
 inline constexpr const char* kChainColumns =
     "site_id, number, at, operator, host, kind, outcome, firmware, port, settings";
+inline constexpr const char* kCodedChainColumns =
+    "site_id, number, at, operator, host, kind, outcome, firmware, port, settings, code, detail";
+inline constexpr int kChainValues = 10;
+inline constexpr int kCodedChainValues = 12;
 QString RecordHash(const QStringList& content, const QString& previous);
 // A text as the database gives it back: UTF-8 that does not survive the
 // round trip (a lone surrogate) would hash one way and read back another.

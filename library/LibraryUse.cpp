@@ -79,3 +79,19 @@ QByteArray CanonicalRecordText(const QByteArray& text) {
   ini.LoadText(text);
   return CanonicalRecord(ini) ? ini.Text() : text;
 }
+
+TRecordOutcome RecordOutcomeOf(TOutcome outcome) {
+  switch (outcome) {
+    case TOutcome::Success:
+      return TRecordOutcome::Success;
+    case TOutcome::FailedRequest:
+      return TRecordOutcome::FailedRequest;
+    case TOutcome::Refused:
+      return TRecordOutcome::Refused;
+    case TOutcome::LinkLost:
+      return TRecordOutcome::LinkLost;
+    case TOutcome::Interrupted:
+      return TRecordOutcome::Interrupted;
+  }
+  return TRecordOutcome::Unknown;
+}

@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "library/Library.h"
+#include "model/Operation.h"
 #include "model/Settings.h"
 
 // Where the library is: option (the command line's --library), else
@@ -37,3 +38,7 @@ TSettings RecordSettings(const QByteArray& text);
 // A record's text as a file write accepts (show): the same rule applied,
 // every other line as it was.
 QByteArray CanonicalRecordText(const QByteArray& text);
+
+// How an operation's result is recorded: its outcome's code.
+TRecordOutcome RecordOutcomeOf(TOutcome outcome);
+inline TRecordOutcome RecordOutcomeOf(const TOperationResult& result) { return RecordOutcomeOf(result.Outcome); }

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <optional>
+#include <tuple>
 
 #include <QDir>
 #include <QFile>
@@ -48,7 +49,8 @@ bool TRecordSpool::Put(const QString& site, TRecord record, QString* error) {
       {"operator", record.Operator},
       {"host", record.Host},
       {"kind", KindName(record.Kind)},
-      {"outcome", record.Outcome},
+      {"outcome", OutcomeCode(record.Outcome)},
+      {"detail", record.Detail},
       {"firmware", record.Firmware},
       {"port", record.Port},
       {"settings", QString::fromUtf8(record.Settings)},
@@ -109,7 +111,12 @@ std::optional<TRecord> ReadSpooled(const QByteArray& bytes, QString* site, QStri
   r.Operator = json["operator"].toString();
   r.Host = json["host"].toString();
   const auto kind = KindFromName(json["kind"].toString());
-  r.Outcome = json["outcome"].toString();
+  // A file of an older program holds the outcome's sentence.
+  const QString outcome = json["outcome"].toString();
+  if (const auto code = OutcomeFromCode(outcome); code && json.contains("detail"))
+    std::tie(r.Outcome, r.Detail) = std::pair(*code, json["detail"].toString());
+  else
+    std::tie(r.Outcome, r.Detail) = OutcomeOfSentence(outcome);
   r.Firmware = json["firmware"].toString();
   r.Port = json["port"].toString();
   r.Settings = json["settings"].toString().toUtf8();

@@ -425,14 +425,14 @@ void TForm1::EndOperation() {
     // the ADC channels alone).
     TOperationEnd end;
     end.Kind = result.IsRead() ? TRecordKind::Read : TRecordKind::Write;
-    end.Outcome = OutcomeWords(result);
+    end.Outcome = RecordOutcomeOf(result);
     end.Settings = result.IsRead() ? result.Settings : sent_;
     if (result.IsWrite())
       end.Settings.Groups = result.Mode == Modes::WriteAll ? TGroups::All() : TGroups(GroupOfPage(result.Page));
     end.WholeRead = result.Mode == Modes::ReadAll;
     emit OperationEnded(end);
   }
-  if (!detached) {
+  if (!detached && !closing_) {
     const std::string message = ResultMessage(result);
     if (!message.empty()) MessageBox::Show(FromWire(message));
   }
@@ -481,7 +481,14 @@ void TForm1::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  // A call still up is hung up while the window can still show it.
+  // An operation under way ends here, interrupted, while its record can
+  // still be made; a call still up is hung up while the window can still
+  // show it.
+  if (busy_) {
+    closing_ = true;
+    Disconnect();
+    closing_ = false;
+  }
   HangUpShowing();
   // Persistence: the window placement is stored when the window closes.
   if (layout_) PersistStep([this](QString* e) { return Said(layout_->SavePlacement(e), layout_->FileName(), e); });

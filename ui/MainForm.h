@@ -240,6 +240,7 @@ class TForm1 : public QMainWindow {
   bool busy_ = false;
   bool draining_ = false;
   bool linkEndReported_ = false;
+  bool closing_ = false;       // the window is closing: no box for an operation cut short
   bool operationCut_ = false;  // the last operation ended with the link going down
   bool callFailed_ = false;    // the modem call of the last Connect failed by itself
   TClock* linkClock_ = nullptr;

@@ -155,7 +155,7 @@ void TProvision::StepFinished() {
       Said(step == TProvisionStep::CompareRead  ? TRecordKind::Compare
            : step == TProvisionStep::BackupRead ? TRecordKind::Backup
                                                 : TRecordKind::Verify,
-           QString::fromStdString(OutcomeText(TOutcome::LinkLost)));
+           RecordOutcomeOf(form_.LastResult()));
     // The window says the lost link in a box of its own; the story ends
     // there, in the memo.
     Report(U("Операция прервана: связь с панелью потеряна") + backupLine_);
@@ -203,14 +203,16 @@ TSettings TProvision::ReadSettings() const {
 
 void TProvision::CompareFinished() {
   if (steps_.End() == TProvisionEnd::CompareNotDone) {
-    Said(TRecordKind::Compare, OutcomeWords(form_.LastResult()));
+    Said(TRecordKind::Compare, RecordOutcomeOf(form_.LastResult()));
     return EndStory(U("Сравнение не выполнено: ") + Failure());
   }
   EndStory(QString());
   const std::vector<TDifference> differences = steps_.Found();
   const bool same = steps_.End() == TProvisionEnd::Same;
-  Said(TRecordKind::Compare, same ? QStringLiteral("same as the pages")
-                                  : QStringLiteral("%1 settings differ from the pages").arg(int(differences.size())));
+  if (same) Said(TRecordKind::Compare, TRecordOutcome::Same, QStringLiteral("the pages"));
+  else
+    Said(TRecordKind::Compare, TRecordOutcome::Different,
+         QStringLiteral("%1 settings differ from the pages").arg(int(differences.size())));
   Report(same ? U("Сравнение: настройки на панели и на страницах совпадают")
               : U("Сравнение: отличаются настройки: %1").arg(int(differences.size())));
   if (!dialog_) {
@@ -223,9 +225,9 @@ void TProvision::CompareFinished() {
 
 void TProvision::BackupFinished(const QString& error) {
   const TProvisionEnd end = steps_.End();
-  Said(TRecordKind::Backup, end == TProvisionEnd::BackupNotRead    ? OutcomeWords(form_.LastResult())
-                            : end == TProvisionEnd::BackupNotSaved ? QStringLiteral("the backup file was not saved")
-                                                                   : QStringLiteral("success"));
+  Said(TRecordKind::Backup, end == TProvisionEnd::BackupNotRead    ? RecordOutcomeOf(form_.LastResult())
+                            : end == TProvisionEnd::BackupNotSaved ? TRecordOutcome::NotSaved
+                                                                   : TRecordOutcome::Success);
   if (steps_.Ended()) return EndStory(U("Резервная копия не создана, запись отменена: ") + error);
   Report(U("Резервная копия панели: ") + lastBackup_);
   backupLine_ = U("\nРезервная копия панели: ") + lastBackup_;
@@ -277,7 +279,7 @@ void TProvision::WriteFinished() {
 
 void TProvision::VerifyFinished() {
   if (steps_.End() == TProvisionEnd::VerifyNotDone) {
-    Said(TRecordKind::Verify, OutcomeWords(form_.LastResult()));
+    Said(TRecordKind::Verify, RecordOutcomeOf(form_.LastResult()));
     return EndStory(U("Запись всех параметров завершена, но проверка после записи не выполнена: ") + Failure() +
                     backupLine_);
   }
@@ -285,7 +287,7 @@ void TProvision::VerifyFinished() {
   QStringList names;
   for (const TDifference& d : differences) names << FieldName(*d.Field);
   const bool kept = steps_.End() == TProvisionEnd::Done;
-  Said(TRecordKind::Verify, kept ? QStringLiteral("success") : "the panel did not keep: " + names.join(", "));
+  Said(TRecordKind::Verify, kept ? TRecordOutcome::Success : TRecordOutcome::NotKept, kept ? QString() : names.join(", "));
   if (kept) {
     Report(U("Проверка после записи: панель хранит записанные настройки"));
     return EndStory(U("Запись всех параметров завершена и проверена: панель хранит записанные настройки.") +
@@ -309,10 +311,11 @@ void TProvision::Stop() {
 }
 
 // What the step read is recorded: the panel as the read found it.
-void TProvision::Said(TRecordKind kind, const QString& outcome) {
+void TProvision::Said(TRecordKind kind, TRecordOutcome outcome, const QString& detail) {
   TOperationEnd end;
   end.Kind = kind;
   end.Outcome = outcome;
+  end.Detail = detail;
   end.Settings = form_.LastResult().Settings;
   emit StepEnded(end);
 }

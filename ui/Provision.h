@@ -85,7 +85,7 @@ class TProvision : public QObject {
   bool SaveBackup(QString* error);
   void Report(const QString& line);
   void Message(const QString& text);
-  void Said(TRecordKind kind, const QString& outcome);
+  void Said(TRecordKind kind, TRecordOutcome outcome, const QString& detail = QString());
 
   TForm1& form_;
   QAction* mnuCompare_ = nullptr;

@@ -22,7 +22,7 @@ QString Own(QString text) {
 }
 
 TRecord Own(TRecord record) {
-  for (QString* text : {&record.Uid, &record.Operator, &record.Host, &record.Outcome, &record.Firmware, &record.Port})
+  for (QString* text : {&record.Uid, &record.Operator, &record.Host, &record.Detail, &record.Firmware, &record.Port})
     text->detach();
   record.Settings.detach();
   return record;

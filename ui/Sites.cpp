@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <iterator>
 #include <set>
 
 #include "library/LibraryUse.h"
@@ -63,30 +64,28 @@ QString KindShown(TRecordKind kind) {
   return {};
 }
 
-// The outcome words of a record, as the window says them.
-QString OutcomeShown(const QString& words) {
+// A record's outcome as the window says it: its code's text, and for the
+// codes whose detail names settings or a file, the detail.
+QString OutcomeShown(TRecordOutcome outcome, const QString& detail) {
   static const struct {
-    const char* Words;
+    TRecordOutcome Outcome;
     const char* Shown;
-  } known[] = {{"success", "успешно"},
-               {"the panel did not confirm", "панель не подтвердила запрос"},
-               {"the panel refused", "панель отказала"},
-               {"the link to the panel was lost", "связь с панелью потеряна"},
-               {"interrupted", "прервано"},
-               {"same as the pages", "совпадает со страницами"},
-               {"the backup file was not saved", "файл резервной копии не сохранён"}};
-  for (const auto& k : known)
-    if (words == QLatin1String(k.Words)) return U(k.Shown);
-  // The command line's words name the file compared with.
-  static const QRegularExpression differ("^(\\d+) settings differ from (.*)$");
-  if (const auto m = differ.match(words); m.hasMatch())
-    return U("отличаются настройки: ") + m.captured(1) +
-           (m.captured(2) == QLatin1String("the pages") ? QString() : U(" (файл ") + m.captured(2) + ')');
-  if (words.startsWith(QLatin1String("same as "))) return U("совпадает с файлом ") + words.mid(8);
-  if (words.startsWith(QLatin1String("imported from "))) return U("загружено из файла ") + words.mid(14);
-  if (words.startsWith(QLatin1String("the panel did not keep: ")))
-    return U("панель не сохранила: ") + words.mid(24);
-  return words;
+    bool WithDetail;
+  } shown[] = {{TRecordOutcome::Success, "успешно", false},
+               {TRecordOutcome::FailedRequest, "панель не подтвердила запрос", false},
+               {TRecordOutcome::Refused, "панель отказала", false},
+               {TRecordOutcome::LinkLost, "связь с панелью потеряна", false},
+               {TRecordOutcome::Interrupted, "прервано", false},
+               {TRecordOutcome::NotConnected, "панель не ответила при подключении", false},
+               {TRecordOutcome::NotSaved, "файл не сохранён", false},
+               {TRecordOutcome::NotKept, "панель не сохранила: ", true},
+               {TRecordOutcome::Same, "совпадает", false},
+               {TRecordOutcome::Different, "отличается", false},
+               {TRecordOutcome::Imported, "загружено из файла ", true},
+               {TRecordOutcome::Unknown, "неизвестно: ", true}};
+  static_assert(std::size(shown) == kRecordOutcomes);
+  const auto& s = shown[int(outcome)];
+  return s.WithDetail ? U(s.Shown) + detail : U(s.Shown);
 }
 
 class TEnterFilter : public QObject {
@@ -384,9 +383,10 @@ void TSites::HistoryLoaded(const QString& site, const std::vector<TRecord>& reco
   for (auto r = records.rbegin(); r != records.rend(); ++r) {
     auto* item = new QTreeWidgetItem(
         list, {QString::number(r->Number), r->Time.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")),
-               r->Operator, KindShown(r->Kind), OutcomeShown(r->Outcome)});
+               r->Operator, KindShown(r->Kind), OutcomeShown(r->Outcome, r->Detail)});
     item->setData(0, Qt::UserRole, r->Number);
-    item->setToolTip(4, r->Outcome + (r->Port.isEmpty() ? QString() : U("\nПорт: ") + r->Port) +
+    item->setToolTip(4, OutcomeCode(r->Outcome) + (r->Detail.isEmpty() ? QString() : ": " + r->Detail) +
+                            (r->Port.isEmpty() ? QString() : U("\nПорт: ") + r->Port) +
                             (r->Firmware.isEmpty() ? QString() : U("\nПрошивка: ") + r->Firmware));
   }
   for (int column = 0; column < 4; ++column) list->resizeColumnToContents(column);
@@ -619,6 +619,7 @@ TRecord TSites::MakeRecord(const TOperationEnd& end) {
   record.Host = QSysInfo::machineHostName();
   record.Kind = end.Kind;
   record.Outcome = end.Outcome;
+  record.Detail = end.Detail;
   record.Firmware = end.Settings.Version.empty() ? firmware_ : FromWire(end.Settings.Version);
   record.Port = port_;
   return record;
@@ -635,7 +636,7 @@ void TSites::OperationEnded(const TOperationEnd& end) {
     library_->Store(current_, record, end.Settings);
     return;
   }
-  if (end.WholeRead && end.Outcome == QLatin1String("success") && !declined_ && library_->IsOpen() &&
+  if (end.WholeRead && end.Outcome == TRecordOutcome::Success && !declined_ && library_->IsOpen() &&
       !library_->ReadOnly()) {
     unattached_ = end;
     unattachedRecord_ = record;

@@ -159,7 +159,7 @@ TEST(CliRoundTrips, AnOldRecordOfBothRowsShowsTheLowerRow) {
     settings.Groups = TGroups::All();
     TRecord r;
     r.Kind = TRecordKind::Read;
-    r.Outcome = "success";
+    r.Outcome = TRecordOutcome::Success;
     r.Settings = RecordSettingsText(settings, QString()).replace("Norm7=0", "Norm7=1").replace("Norm11=0", "Norm11=1");
     ASSERT_TRUE(library.AddRecord("old", &r));
     TRecord plain = r;

@@ -21,6 +21,7 @@
 #include <QUuid>
 #include <QSet>
 #include <functional>
+#include <tuple>
 
 #include "library/Library.h"
 #include "library/LibrarySql.h"
@@ -57,7 +58,7 @@ TRecord MakeRecord(TRecordKind kind, const QByteArray& settings) {
   r.Operator = "installer";
   r.Host = "laptop";
   r.Kind = kind;
-  r.Outcome = "success";
+  r.Outcome = TRecordOutcome::Success;
   r.Firmware = "VER 05";
   r.Port = "ttyUSB0";
   r.Settings = settings;
@@ -86,7 +87,8 @@ void MakeVersionTwo(QSqlDatabase db, TEngine engine) {
   DropTriggers(db, engine);
   QSqlQuery q(db);
   for (const char* statement : {"ALTER TABLE records DROP COLUMN hash", "ALTER TABLE records DROP COLUMN previous",
-                                "UPDATE schema_version SET version = 2"})
+                                "ALTER TABLE records DROP COLUMN code", "ALTER TABLE records DROP COLUMN detail",
+                                "UPDATE records SET outcome = 'success'", "UPDATE schema_version SET version = 2"})
     ASSERT_TRUE(q.exec(statement)) << statement << ": " << q.lastError().text().toStdString();
 }
 
@@ -130,7 +132,7 @@ TEST_P(LibraryTest, SitesAndTheirRecordsKeepEveryStep) {
   const TRecordKind kinds[] = {TRecordKind::Read, TRecordKind::Backup, TRecordKind::Write, TRecordKind::Verify};
   for (int i = 0; i < 4; ++i) {
     TRecord r = MakeRecord(kinds[i], SettingsText(QString("+7916123450%1").arg(i), "0123456789ABCDEF"));
-    if (i == 2) r.Outcome = "refused";
+    if (i == 2) r.Outcome = TRecordOutcome::Refused;
     ASSERT_TRUE(library.AddRecord("Склад 1", &r)) << library.Error().toStdString();
     EXPECT_EQ(r.Number, i + 1);
   }
@@ -144,7 +146,7 @@ TEST_P(LibraryTest, SitesAndTheirRecordsKeepEveryStep) {
     EXPECT_EQ(history[i].Kind, kinds[i]);
     EXPECT_TRUE(history[i].Time.isValid());
   }
-  EXPECT_EQ(history[2].Outcome, "refused");
+  EXPECT_EQ(history[2].Outcome, TRecordOutcome::Refused);
   const auto second = library.Record("Склад 1", 2);
   ASSERT_TRUE(second);
   EXPECT_EQ(second->Settings, SettingsText("+79161234501", "0123456789ABCDEF"));
@@ -474,6 +476,45 @@ TEST(RecordSpool, FilesNoLibraryTakesAreSetAside) {
   EXPECT_EQ(spool.Quarantined(), int(std::size(cases)));
 }
 
+// A spooled record keeps its outcome's code and detail; one spooled by an
+// older program, its outcome a sentence, is stored with the sentence's code.
+TEST(RecordSpool, OutcomesKeepTheirCodes) {
+  QTemporaryDir dir;
+  TLibraryPlace place;
+  place.File = dir.filePath("library.sqlite");
+  TRecordSpool spool(dir.filePath("spool"));
+  QString error;
+  TRecord kept = MakeRecord(TRecordKind::Verify, SettingsText("+79161112233", "1"));
+  kept.Outcome = TRecordOutcome::NotKept;
+  kept.Detail = "[Phones] Phone1";
+  ASSERT_TRUE(spool.Put("Склад", kept, &error)) << error.toStdString();
+  TRecord older = MakeRecord(TRecordKind::Write, SettingsText("+79161112233", "1"));
+  older.Outcome = TRecordOutcome::Refused;
+  ASSERT_TRUE(spool.Put("Склад", older, &error)) << error.toStdString();
+  // The second file as an older program wrote it.
+  const QStringList files = QDir(spool.Dir()).entryList(QDir::Files, QDir::Name);
+  ASSERT_EQ(files.size(), 2);
+  QFile file(spool.Dir() + '/' + files[1]);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  QJsonObject json = QJsonDocument::fromJson(file.readAll()).object();
+  file.close();
+  json.remove("detail");
+  json["outcome"] = "the panel refused";
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  file.write(QJsonDocument(json).toJson());
+  file.close();
+
+  TLibrary library;
+  ASSERT_TRUE(library.Open(place));
+  EXPECT_EQ(spool.Sync(library, &error), 2) << error.toStdString();
+  const std::vector<TRecord> history = library.History("Склад");
+  ASSERT_EQ(history.size(), 2u);
+  EXPECT_EQ(history[0].Outcome, TRecordOutcome::NotKept);
+  EXPECT_EQ(history[0].Detail, "[Phones] Phone1");
+  EXPECT_EQ(history[1].Outcome, TRecordOutcome::Refused);
+  EXPECT_EQ(history[1].Detail, "");
+}
+
 // The database itself keeps the history: records are neither changed nor
 // deleted, sites not deleted, whoever asks. With its triggers dropped, a
 // change is found by the check, named by site and record, whether the
@@ -518,12 +559,12 @@ TEST_P(LibraryTest, HistoryCannotBeRewrittenUnseen) {
   // D's record 2 changed and its hash made again as the program makes it:
   // record 3 no longer follows it.
   ASSERT_TRUE(q.exec(QString("UPDATE records SET settings = 'Phone1=+70000000000' WHERE number = 2") + of.arg("D")));
-  ASSERT_TRUE(q.exec(QString("SELECT %1, previous FROM records WHERE number = 2").arg(LibrarySql::kChainColumns) +
+  ASSERT_TRUE(q.exec(QString("SELECT %1, previous FROM records WHERE number = 2").arg(LibrarySql::kCodedChainColumns) +
                      of.arg("D")) &&
               q.next());
   QStringList content;
-  for (int i = 0; i < 10; ++i) content << q.value(i).toString();
-  const QString hash = LibrarySql::RecordHash(content, q.value(10).toString());
+  for (int i = 0; i < LibrarySql::kCodedChainValues; ++i) content << q.value(i).toString();
+  const QString hash = LibrarySql::RecordHash(content, q.value(LibrarySql::kCodedChainValues).toString());
   q.finish();
   ASSERT_TRUE(q.exec(QString("UPDATE records SET hash = '%1' WHERE number = 2").arg(hash) + of.arg("D")));
 
@@ -535,11 +576,10 @@ TEST_P(LibraryTest, HistoryCannotBeRewrittenUnseen) {
     EXPECT_EQ(named.filter(QString(expected)).size(), 1) << expected << " in " << problems->join("; ").toStdString();
 }
 
-// A library of schema version 2 (records without a chain) gets its chains
-// when it is opened: the very hashes the records had when recorded, in the
-// one documented form on both engines; new records follow on.
+// A library of schema version 2 (records without a chain, outcomes as
+// sentences) gets its chains when it is opened: the hashes of the first form,
+// documented, the same on both engines; new records follow on.
 TEST_P(LibraryTest, AVersionTwoLibraryIsChainedWhenOpened) {
-  QHash<qint64, QPair<QString, QString>> before;  // id: previous, hash
   {
     TLibrary library;
     Open(library);
@@ -550,29 +590,23 @@ TEST_P(LibraryTest, AVersionTwoLibraryIsChainedWhenOpened) {
       r.Operator = n == 0 ? QString("Анна") : QString("op %1").arg(n);
       ASSERT_TRUE(library.AddRecord(n % 2 ? "B" : "A", &r)) << library.Error().toStdString();
     }
-    QSqlQuery q(library.Database());
-    ASSERT_TRUE(q.exec("SELECT id, previous, hash FROM records ORDER BY id"));
-    while (q.next()) before.insert(q.value(0).toLongLong(), {q.value(1).toString(), q.value(2).toString()});
     MakeVersionTwo(library.Database(), GetParam());
   }
-  ASSERT_EQ(before.size(), 5);
-  // Site 1's first record: SHA-256 of "ostrel-record 1\n1:1\n1:1\n24:2026-12-11T10:55:42.123Z\n8:Анна\n6:laptop\n"
-  // "5:write\n7:success\n6:VER 05\n7:ttyUSB0\n31:[Phones]\r\nPhone1=+79161234567\r\n\n0:\n".
-  const auto first = std::min_element(before.keyBegin(), before.keyEnd());
-  EXPECT_EQ(before.value(*first).first, "");
-  EXPECT_EQ(before.value(*first).second, "8470a47240c17dcd24e739cbc9ee7837e917f9dcf8361a6dae38379f45afe0d7");
-
   TLibrary library;
   Open(library);
   QSqlQuery q(library.Database());
   ASSERT_TRUE(q.exec("SELECT max(version) FROM schema_version") && q.next());
   EXPECT_EQ(q.value(0).toInt(), kLibrarySchemaVersion);
+  QHash<qint64, QPair<QString, QString>> chained;  // id: previous, hash
   ASSERT_TRUE(q.exec("SELECT id, previous, hash FROM records ORDER BY id"));
-  int rows = 0;
-  for (; q.next(); ++rows)
-    EXPECT_EQ(before.value(q.value(0).toLongLong()), qMakePair(q.value(1).toString(), q.value(2).toString()))
-        << q.value(0).toLongLong();
-  EXPECT_EQ(rows, 5);
+  while (q.next()) chained.insert(q.value(0).toLongLong(), {q.value(1).toString(), q.value(2).toString()});
+  ASSERT_EQ(chained.size(), 5);
+  // Site 1's first record: SHA-256 of "ostrel-record 1\n1:1\n1:1\n24:2026-12-11T10:55:42.123Z\n8:Анна\n6:laptop\n"
+  // "5:write\n7:success\n6:VER 05\n7:ttyUSB0\n31:[Phones]\r\nPhone1=+79161234567\r\n\n0:\n".
+  const auto first = std::min_element(chained.keyBegin(), chained.keyEnd());
+  EXPECT_EQ(chained.value(*first).first, "");
+  EXPECT_EQ(chained.value(*first).second, "8470a47240c17dcd24e739cbc9ee7837e917f9dcf8361a6dae38379f45afe0d7");
+  EXPECT_EQ(library.History("A").front().Outcome, TRecordOutcome::Success);
   auto problems = library.Check();
   ASSERT_TRUE(problems);
   EXPECT_TRUE(problems->isEmpty()) << problems->join("; ").toStdString();
@@ -583,10 +617,195 @@ TEST_P(LibraryTest, AVersionTwoLibraryIsChainedWhenOpened) {
   EXPECT_EQ(next.Number, 4);
   ASSERT_TRUE(q.exec("SELECT r.previous FROM records r JOIN sites s ON s.id = r.site_id WHERE s.name = 'A' AND r.number = 4") &&
               q.next());
-  EXPECT_EQ(q.value(0).toString(), before.value(*std::max_element(before.keyBegin(), before.keyEnd())).second);
+  EXPECT_EQ(q.value(0).toString(), chained.value(*std::max_element(chained.keyBegin(), chained.keyEnd())).second);
   problems = library.Check();
   ASSERT_TRUE(problems);
   EXPECT_TRUE(problems->isEmpty()) << problems->join("; ").toStdString();
+}
+
+// The library as a program of schema version 4 left it: each record's
+// outcome a sentence (sentences[i] for the i-th record by id), covered by a
+// hash of the first form; no codes.
+void MakeVersionFour(QSqlDatabase db, TEngine engine, const QStringList& sentences) {
+  DropTriggers(db, engine);
+  QSqlQuery q(db);
+  for (const char* statement : {"ALTER TABLE records DROP COLUMN code", "ALTER TABLE records DROP COLUMN detail",
+                                "UPDATE schema_version SET version = 4"})
+    ASSERT_TRUE(q.exec(statement)) << statement << ": " << q.lastError().text().toStdString();
+  std::vector<qint64> ids;
+  ASSERT_TRUE(q.exec("SELECT id FROM records ORDER BY id"));
+  while (q.next()) ids.push_back(q.value(0).toLongLong());
+  ASSERT_EQ(ids.size(), size_t(sentences.size()));
+  for (size_t i = 0; i < ids.size(); ++i) {
+    q.prepare("UPDATE records SET outcome = ? WHERE id = ?");
+    q.addBindValue(sentences[int(i)]);
+    q.addBindValue(ids[i]);
+    ASSERT_TRUE(q.exec()) << q.lastError().text().toStdString();
+  }
+  // The chains again, of the first form, as a program of version 4 made them.
+  QHash<qint64, QString> last;
+  std::vector<std::tuple<qint64, QString, QString>> chain;
+  ASSERT_TRUE(q.exec(QString("SELECT id, %1 FROM records ORDER BY site_id, number").arg(LibrarySql::kChainColumns)));
+  while (q.next()) {
+    QStringList content;
+    for (int i = 1; i <= LibrarySql::kChainValues; ++i) content << q.value(i).toString();
+    const qint64 site = content[0].toLongLong();
+    const QString hash = LibrarySql::RecordHash(content, last.value(site));
+    chain.emplace_back(q.value(0).toLongLong(), last.value(site), hash);
+    last.insert(site, hash);
+  }
+  for (const auto& [id, previous, hash] : chain) {
+    q.prepare("UPDATE records SET previous = ?, hash = ? WHERE id = ?");
+    q.addBindValue(previous.isNull() ? QString("") : previous);
+    q.addBindValue(hash);
+    q.addBindValue(id);
+    ASSERT_TRUE(q.exec()) << q.lastError().text().toStdString();
+  }
+}
+
+// A library of schema version 4 gets its outcomes as codes when it is
+// opened, every sentence kept (one the program never wrote as the detail of
+// "unknown"); its chains still check, and so do the records added since;
+// a code changed behind the program's back is named, old record or new.
+TEST_P(LibraryTest, AVersionFourLibraryGetsOutcomeCodes) {
+  struct TCase {
+    const char* Sentence;
+    TRecordOutcome Outcome;
+    const char* Detail;
+  };
+  const TCase cases[] = {
+      {"success", TRecordOutcome::Success, ""},
+      {"the panel did not confirm", TRecordOutcome::FailedRequest, ""},
+      {"the panel refused", TRecordOutcome::Refused, ""},
+      {"the link to the panel was lost", TRecordOutcome::LinkLost, ""},
+      {"interrupted", TRecordOutcome::Interrupted, ""},
+      {"the backup file was not saved", TRecordOutcome::NotSaved, ""},
+      {"the panel did not keep: [Phones] Phone3, [Keys] Key1", TRecordOutcome::NotKept, "[Phones] Phone3, [Keys] Key1"},
+      {"same as the pages", TRecordOutcome::Same, "the pages"},
+      {"same as /tmp/a b.ini", TRecordOutcome::Same, "/tmp/a b.ini"},
+      {"3 settings differ from a.ini", TRecordOutcome::Different, "3 settings differ from a.ini"},
+      {"imported from Склад.ini", TRecordOutcome::Imported, "Склад.ini"},
+      {"the panel exploded", TRecordOutcome::Unknown, "the panel exploded"},
+      {"", TRecordOutcome::Unknown, ""},
+      {"refused", TRecordOutcome::Unknown, "refused"},
+  };
+  const int n = int(std::size(cases));
+  QStringList sentences;
+  {
+    TLibrary library;
+    Open(library);
+    for (const char* name : {"A", "B"}) ASSERT_TRUE(library.AddSite(Site(name, "", "", "")));
+    for (int i = 0; i < n; ++i) {
+      TRecord r = MakeRecord(TRecordKind::Read, SettingsText(QString("+7916000%1").arg(i), "1"));
+      ASSERT_TRUE(library.AddRecord(i % 2 ? "B" : "A", &r)) << library.Error().toStdString();
+      sentences << cases[i].Sentence;
+    }
+    MakeVersionFour(library.Database(), GetParam(), sentences);
+  }
+  TLibrary library;
+  Open(library);
+  std::vector<TRecord> a = library.History("A"), b = library.History("B");
+  ASSERT_EQ(int(a.size() + b.size()), n);
+  for (int i = 0; i < n; ++i) {
+    const TRecord& r = (i % 2 ? b : a)[i / 2];
+    EXPECT_EQ(OutcomeCode(r.Outcome), OutcomeCode(cases[i].Outcome)) << cases[i].Sentence;
+    EXPECT_EQ(r.Detail, cases[i].Detail) << cases[i].Sentence;
+  }
+  auto problems = library.Check();
+  ASSERT_TRUE(problems);
+  EXPECT_TRUE(problems->isEmpty()) << problems->join("; ").toStdString();
+  QSqlQuery q(library.Database());
+  EXPECT_FALSE(q.exec("UPDATE records SET code = 'success'"));
+  // The sentences stay as they were recorded.
+  ASSERT_TRUE(q.exec("SELECT outcome FROM records ORDER BY id"));
+  QStringList kept;
+  while (q.next()) kept << q.value(0).toString();
+  EXPECT_EQ(kept, sentences);
+  q.finish();
+
+  TRecord next = MakeRecord(TRecordKind::Write, SettingsText("+79160000099", "1"));
+  next.Outcome = TRecordOutcome::NotKept;
+  next.Detail = "[Phones] Phone1";
+  ASSERT_TRUE(library.AddRecord("A", &next));
+  EXPECT_EQ(library.History("A").back().Outcome, TRecordOutcome::NotKept);
+  EXPECT_EQ(library.History("A").back().Detail, "[Phones] Phone1");
+  problems = library.Check();
+  ASSERT_TRUE(problems);
+  EXPECT_TRUE(problems->isEmpty()) << problems->join("; ").toStdString();
+
+  DropTriggers(library.Database(), GetParam());
+  const QString of = " AND site_id = (SELECT id FROM sites WHERE name = '%1')";
+  ASSERT_TRUE(q.exec("UPDATE records SET code = 'success' WHERE number = 2" + of.arg("A")));  // "the panel refused"
+  ASSERT_TRUE(q.exec("UPDATE records SET detail = 'x' WHERE number = 1" + of.arg("B")));    // "the panel did not confirm"
+  ASSERT_TRUE(q.exec(QString("UPDATE records SET code = 'success' WHERE number = %1").arg(next.Number) + of.arg("A")));
+  problems = library.Check();
+  ASSERT_TRUE(problems);
+  const QStringList named = problems->filter(QRegularExpression("^site "));
+  // A's chain breaks at its first change; B's at its own.
+  EXPECT_EQ(named.size(), 2) << problems->join("; ").toStdString();
+  EXPECT_EQ(named.filter("site A: record 2 ").size(), 1) << problems->join("; ").toStdString();
+  EXPECT_EQ(named.filter("site B: record 1 ").size(), 1) << problems->join("; ").toStdString();
+  ASSERT_TRUE(q.exec("UPDATE records SET code = 'exploded' WHERE number = 3" + of.arg("B")));
+  problems = library.Check();
+  ASSERT_TRUE(problems);
+  EXPECT_EQ(problems->filter("outcome is no known code").size(), 1) << problems->join("; ").toStdString();
+}
+
+// A record's hash, of the second form, is the documented one on both
+// engines: a script can check a chain without this program.
+TEST_P(LibraryTest, ARecordsHashCoversItsOutcomeCode) {
+  TLibrary library;
+  Open(library);
+  ASSERT_TRUE(library.AddSite(Site("A", "", "", "")));
+  TRecord r = MakeRecord(TRecordKind::Write, "[Phones]\r\nPhone1=+79161234567\r\n");
+  r.Time = QDateTime(QDate(2026, 12, 11), QTime(10, 55, 42, 123), Qt::UTC);
+  r.Operator = "Анна";
+  r.Outcome = TRecordOutcome::NotKept;
+  r.Detail = "[Phones] Phone1";
+  ASSERT_TRUE(library.AddRecord("A", &r)) << library.Error().toStdString();
+  QSqlQuery q(library.Database());
+  ASSERT_TRUE(q.exec("SELECT site_id, outcome, code, detail, hash FROM records") && q.next());
+  ASSERT_EQ(q.value(0).toLongLong(), 1);
+  EXPECT_EQ(q.value(1).toString(), "");
+  EXPECT_EQ(q.value(2).toString(), "not-kept");
+  EXPECT_EQ(q.value(3).toString(), "[Phones] Phone1");
+  // SHA-256 of "ostrel-record 2\n1:1\n1:1\n24:2026-12-11T10:55:42.123Z\n8:Анна\n6:laptop\n5:write\n0:\n"
+  // "6:VER 05\n7:ttyUSB0\n31:[Phones]\r\nPhone1=+79161234567\r\n\n8:not-kept\n15:[Phones] Phone1\n0:\n".
+  EXPECT_EQ(q.value(4).toString(), "6997bf18c23ab244e9a26b4eb059e39ed8a6b7a276da2ef946f1283d7c9b2912");
+}
+
+// The engines' own codes tell a key taken and a database held by another
+// program apart, whatever language the server's messages are in.
+TEST_P(LibraryTest, FaultsAreToldByTheirCodes) {
+  TLibrary library;
+  Open(library);
+  const bool sqlite = GetParam() == TEngine::SQLite;
+  QSqlQuery q(library.Database());
+  ASSERT_TRUE(q.exec("INSERT INTO sites (name, created, changed) VALUES ('A', 'now', 'now')"));
+  EXPECT_FALSE(q.exec("INSERT INTO sites (name, created, changed) VALUES ('A', 'now', 'now')"));
+  EXPECT_EQ(int(LibrarySql::FaultOf(q.lastError(), sqlite)), int(LibrarySql::TDbFault::Unique))
+      << q.lastError().nativeErrorCode().toStdString();
+  EXPECT_FALSE(q.exec("INSERT INTO records (uid) VALUES ('x')"));
+  EXPECT_EQ(int(LibrarySql::FaultOf(q.lastError(), sqlite)), int(LibrarySql::TDbFault::Other))
+      << q.lastError().nativeErrorCode().toStdString();
+  if (!sqlite) return;
+  // Another program holds the write lock; this one does not wait.
+  QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "faults-other");
+  {
+    other.setDatabaseName(place_.File);
+    other.setConnectOptions("QSQLITE_BUSY_TIMEOUT=0");
+    ASSERT_TRUE(other.open());
+    QSqlQuery holder(library.Database());
+    ASSERT_TRUE(holder.exec("BEGIN IMMEDIATE"));
+    QSqlQuery blocked(other);
+    EXPECT_FALSE(blocked.exec("BEGIN IMMEDIATE"));
+    EXPECT_EQ(int(LibrarySql::FaultOf(blocked.lastError(), sqlite)), int(LibrarySql::TDbFault::Busy))
+        << blocked.lastError().nativeErrorCode().toStdString();
+    ASSERT_TRUE(holder.exec("ROLLBACK"));
+    other.close();
+  }
+  other = QSqlDatabase();
+  QSqlDatabase::removeDatabase("faults-other");
 }
 
 // This binary run again as a writer (see main below), with the library at

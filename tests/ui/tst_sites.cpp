@@ -3,6 +3,7 @@
 // and loading its records, recording every operation, the offer to attach a
 // read, "Позвонить", and a library that cannot be opened.
 #include <QFile>
+#include <atomic>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -57,7 +58,7 @@ void AddRecord(TLibrary& library, const QString& site, TRecordKind kind, const T
   r.Operator = "anna";
   r.Host = "laptop";
   r.Kind = kind;
-  r.Outcome = "success";
+  r.Outcome = TRecordOutcome::Success;
   r.Port = "/dev/ttyUSB0";
   r.Settings = RecordSettingsText(settings, r.Port);
   QVERIFY(library.AddRecord(site, &r));
@@ -80,7 +81,7 @@ void AddRecordText(TLibrary& library, const QString& site, const QByteArray& tex
   TRecord r;
   r.Operator = "anna";
   r.Kind = TRecordKind::Read;
-  r.Outcome = "success";
+  r.Outcome = TRecordOutcome::Success;
   r.Settings = text;
   QVERIFY(library.AddRecord(site, &r));
 }
@@ -155,7 +156,7 @@ class TestSites : public QObject {
     TRecord old;
     old.Operator = "anna";
     old.Kind = TRecordKind::Read;
-    old.Outcome = "success";
+    old.Outcome = TRecordOutcome::Success;
     old.Settings = RecordSettingsText(whole, QString()).replace("Norm11=0", "Norm11=1").replace("Norm7=0", "Norm7=1");
     QVERIFY(library->AddRecord(U("Склад 7"), &old));
     const auto a = library->Record(U("Склад 7"), 1);
@@ -277,7 +278,7 @@ class TestSites : public QObject {
     const auto written = library->Record(U("Склад 7"), 3);
     QVERIFY(written);
     QCOMPARE(written->Kind, TRecordKind::Write);
-    QCOMPARE(written->Outcome, QString("success"));
+    QCOMPARE(written->Outcome, TRecordOutcome::Success);
     QCOMPARE(written->Port, QString::fromStdString(panel.SlavePath()));
     QCOMPARE(written->Operator, SystemUser());
     QVERIFY(written->Firmware.contains("VER 05"));
@@ -348,17 +349,17 @@ class TestSites : public QObject {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QStringList>("records");  // "kind outcome", in order
     QTest::newRow("read") << "read" << "" << QStringList{"read success"};
-    QTest::newRow("read-refused") << "read" << "+rk" << QStringList{"read the panel refused"};
+    QTest::newRow("read-refused") << "read" << "+rk" << QStringList{"read refused"};
     QTest::newRow("read-page") << "read-page" << "" << QStringList{"read success"};
     QTest::newRow("write") << "write" << "" << QStringList{"write success"};
-    QTest::newRow("write-refused") << "write" << "+wk" << QStringList{"write the panel refused"};
+    QTest::newRow("write-refused") << "write" << "+wk" << QStringList{"write refused"};
     QTest::newRow("backup-write-verify")
         << "backup-write-verify" << "" << QStringList{"backup success", "write success", "verify success"};
     QTest::newRow("verify-not-kept") << "backup-write-verify" << "+wt04"
                                      << QStringList{"backup success", "write success",
-                                                    "verify the panel did not keep: [Phones] Phone4"};
-    QTest::newRow("compare") << "compare" << "" << QStringList{"compare 1 settings differ from the pages"};
-    QTest::newRow("compare-refused") << "compare" << "+rk" << QStringList{"compare the panel refused"};
+                                                    "verify not-kept: [Phones] Phone4"};
+    QTest::newRow("compare") << "compare" << "" << QStringList{"compare different: 1 settings differ from the pages"};
+    QTest::newRow("compare-refused") << "compare" << "+rk" << QStringList{"compare refused"};
   }
 
   void everyOperationIsRecorded() {
@@ -393,7 +394,7 @@ class TestSites : public QObject {
 
     QStringList got;
     for (const TRecord& r : library->History(U("Дом"))) {
-      got << KindName(r.Kind) + ' ' + r.Outcome;
+      got << KindName(r.Kind) + " " + OutcomeCode(r.Outcome) + (r.Detail.isEmpty() ? QString() : ": " + r.Detail);
       QCOMPARE(r.Port, QString::fromStdString(panel.SlavePath()));
       QVERIFY2(r.Firmware.contains("VER 05"), qPrintable(r.Firmware));
     }
@@ -401,6 +402,80 @@ class TestSites : public QObject {
     // A read records the panel as read: here its fourth phone is empty.
     if (operation == "read" && fault.isEmpty())
       QCOMPARE(RecordSettings(library->Record(U("Дом"), 1)->Settings).Phone[3], std::string());
+  }
+
+  // An operation cut short leaves its record too: the window closed or
+  // disconnected while the panel keeps it waiting, or the line dropped.
+  void everyOperationCutShortIsRecorded_data() {
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QString>("cut");      // close, disconnect, or line (the panel drops it)
+    QTest::addColumn<QString>("command");  // where the panel stops answering, or drops the line
+    QTest::addColumn<QStringList>("records");
+    QTest::newRow("read-closed") << "read" << "close" << "+rk3" << QStringList{"read interrupted"};
+    QTest::newRow("read-disconnected") << "read" << "disconnect" << "+rk3" << QStringList{"read interrupted"};
+    QTest::newRow("read-line-dropped") << "read" << "line" << "+rk3" << QStringList{"read link-lost"};
+    QTest::newRow("read-page-closed") << "read-page" << "close" << "+rt01" << QStringList{"read interrupted"};
+    QTest::newRow("write-closed") << "write" << "close" << "+wk3" << QStringList{"write interrupted"};
+    QTest::newRow("write-disconnected") << "write" << "disconnect" << "+wk3" << QStringList{"write interrupted"};
+    QTest::newRow("backup-closed") << "backup-write-verify" << "close" << "+rk3" << QStringList{"backup interrupted"};
+    QTest::newRow("verify-disconnected") << "write-verify" << "disconnect" << "+rk3"
+                                         << QStringList{"write success", "verify interrupted"};
+    QTest::newRow("verify-closed") << "write-verify" << "close" << "+rk3"
+                                   << QStringList{"write success", "verify interrupted"};
+    QTest::newRow("compare-closed") << "compare" << "close" << "+rk3" << QStringList{"compare interrupted"};
+    QTest::newRow("compare-line-dropped") << "compare" << "line" << "+rk3" << QStringList{"compare link-lost"};
+  }
+
+  void everyOperationCutShortIsRecorded() {
+    QFETCH(QString, operation);
+    QFETCH(QString, cut);
+    QFETCH(QString, command);
+    QFETCH(QStringList, records);
+    AddSite(*library, U("Дом"));
+    TPanelSim panel;
+    panel.AddFault({command.toStdString(), cut == "line" ? EFault::CloseLine : EFault::Silence, false, 0, ""});
+    std::atomic<bool> reached{false};
+    panel.SetCommandHandler([&](const std::string& sent) {
+      if (sent.rfind(command.toStdString(), 0) == 0) reached = true;
+    });
+    panel.Start();
+    TForm1 form(nullptr, false);
+    TSites& sites = *form.Sites();
+    sites.OpenLibrary(place);
+    QVERIFY(sites.Library()->WaitIdle());
+    sites.SetCurrentSite(U("Дом"));
+    gui::Connect(form, QString::fromStdString(panel.SlavePath()));
+    QVERIFY(form.IsConnected());
+
+    if (operation == "read") QVERIFY(form.ReadAll());
+    if (operation == "read-page") QVERIFY(form.Read());
+    if (operation == "write") QVERIFY(form.WriteAll());
+    if (operation == "compare") QVERIFY(form.Provision()->Compare());
+    if (operation == "backup-write-verify" || operation == "write-verify") {
+      form.Provision()->SetBackupBeforeWrite(operation == "backup-write-verify");
+      form.Provision()->SetVerifyAfterWrite(true);
+      form.WriteAllAction();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(reached.load(), 40000);
+    if (cut == "close") QVERIFY(form.close());
+    if (cut == "disconnect") form.Disconnect();
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsBusy() && !form.Provision()->IsRunning(), 40000);
+    QVERIFY(sites.Library()->WaitIdle());
+
+    QStringList got;
+    for (const TRecord& r : library->History(U("Дом"))) got << KindName(r.Kind) + " " + OutcomeCode(r.Outcome);
+    QCOMPARE(got, records);
+    // No box asks anything of a window that is closing.
+    if (cut == "close") QCOMPARE(sandbox.messages, QStringList());
+    // The history says each outcome in Russian, newest first.
+    const QMap<QString, QString> russian{{"success", U("успешно")},
+                                         {"interrupted", U("прервано")},
+                                         {"link-lost", U("связь с панелью потеряна")}};
+    QStringList shown;
+    for (auto r = records.crbegin(); r != records.crend(); ++r) shown << russian.value(r->section(' ', 1));
+    form.ShowPage(sites.Page());
+    sites.Page()->Search()->setText(U("Дом"));
+    QTRY_COMPARE(Column(sites.Page()->History(), 4), shown);
   }
 
   // After a whole read with no current site the window offers the sites
@@ -557,7 +632,7 @@ class TestSites : public QObject {
     const auto history = library->History(U("Удалённый объект"));
     QCOMPARE(int(history.size()), 1);
     QCOMPARE(history[0].Port, QString("+79160001122"));
-    QCOMPARE(history[0].Outcome, QString("success"));
+    QCOMPARE(history[0].Outcome, TRecordOutcome::Success);
     gui::NavItem(form, "Отключиться")->Click();
     QVERIFY(!modem.IsCallUp());
   }
