@@ -9,7 +9,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -25,6 +24,7 @@
 #include "app/CliOutput.h"
 #include "app/WindowArgs.h"
 #include "library/Library.h"
+#include "library/LibraryFiles.h"
 #include "library/LibraryUse.h"
 #include "library/RecordSpool.h"
 #include "link/xModem.h"
@@ -515,79 +515,29 @@ int SiteCommand(const QString& action, const QString& name, const TSiteFields& f
   return exOk;
 }
 
-// A site's file name in an export: the name with "/" replaced, never
-// hidden, "." or "..".
-QString ExportName(const QString& site) {
-  QString name = site;
-  name.replace(u'/', u'_');
-  if (name.startsWith(u'.')) name.prepend(u'_');
-  return name + QStringLiteral(".ini");
-}
-
 int ImportDir(TLibrary& library, const QString& dirName) {
-  const QDir dir(dirName);
-  if (!dir.exists()) return Fail(exUsage, "no directory " + dirName);
-  int imported = 0, unchanged = 0;
-  QStringList refused;
-  for (const QFileInfo& info : dir.entryInfoList({QStringLiteral("*.ini")}, QDir::Files, QDir::Name)) {
-    // Only what write accepts: a record is a file write can send.
-    TSettings settings;
-    if (const auto why = ReadSettingsForWrite(info.filePath(), TGroups::All(), &settings)) {
-      refused << *why;
-      continue;
-    }
-    const QString site = info.completeBaseName();
-    if (!library.FindSite(site)) {
-      TSite fresh;
-      fresh.Name = site;
-      if (!library.AddSite(fresh)) {
-        refused << info.fileName() + ": " + library.Error();
-        continue;
-      }
-    }
-    TRecord record;
-    record.Settings = RecordSettingsText(settings, QString());
-    // Importing a folder again adds only what changed.
-    const std::vector<TRecord> history = library.History(site);
-    if (!history.empty()) {
-      const auto latest = library.Record(site, history.back().Number);
-      if (latest && latest->Settings == record.Settings) {
-        ++unchanged;
-        continue;
-      }
-    }
-    record.Operator = SystemUser();
-    record.Host = QSysInfo::machineHostName();
-    record.Kind = TRecordKind::Backup;
-    record.Outcome = QStringLiteral("imported from ") + info.fileName();
-    if (!library.AddRecord(site, &record)) return Fail(exLibrary, library.Error());
-    ++imported;
-  }
-  for (const QString& why : refused) PrintLine(QStringLiteral("ostrelgsm4: not imported: ") + EscapeControls(why));
-  PrintOut(QStringLiteral("%1 files imported, %2 unchanged, %3 refused\n")
-               .arg(imported)
-               .arg(unchanged)
-               .arg(refused.size())
-               .toUtf8());
-  if (!refused.isEmpty()) return Fail(exUsage, QStringLiteral("%1 files were not imported").arg(refused.size()));
+  if (!QDir(dirName).exists()) return Fail(exUsage, "no directory " + dirName);
+  TFilesDone done;
+  QString why;
+  const bool ok = ImportSites(library, dirName, &done, &why);
+  for (const QString& refused : done.Refused) PrintLine(QStringLiteral("ostrelgsm4: not imported: ") + EscapeControls(refused));
+  QString counts = QStringLiteral("%1 files imported, %2 unchanged, %3 refused").arg(done.Files).arg(done.Unchanged).arg(done.Refused.size());
+  if (done.Sites > 0) counts += QStringLiteral(", %1 sites without records added").arg(done.Sites);
+  PrintOut(counts.toUtf8() + '\n');
+  if (!ok) return Fail(exLibrary, why);
+  if (!done.Refused.isEmpty()) return Fail(exUsage, QStringLiteral("%1 files were not imported").arg(done.Refused.size()));
   return exOk;
 }
 
 int ExportDir(TLibrary& library, const QString& dirName) {
   if (!MakePrivateDir(dirName)) return Fail(exUsage, "cannot create the directory " + dirName);
-  int exported = 0;
-  for (const TSite& site : library.Search(QString(), 1000000000, true)) {
-    const std::vector<TRecord> history = library.History(site.Name);
-    if (history.empty()) continue;
-    const auto record = library.Record(site.Name, history.back().Number);
-    if (!record) return Fail(exLibrary, library.Error());
-    QSaveFile file(QDir(dirName).filePath(ExportName(site.Name)));
-    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner) ||
-        file.write(record->Settings) < 0 || !file.commit())
-      return Fail(exUsage, "Unable to write to " + file.fileName());
-    ++exported;
-  }
-  PrintOut(QStringLiteral("%1 sites exported\n").arg(exported).toUtf8());
+  TFilesDone done;
+  QString why;
+  const bool ok = ExportSites(library, dirName, &done, &why);
+  for (const QString& refused : done.Refused) PrintLine(QStringLiteral("ostrelgsm4: not exported: ") + EscapeControls(refused));
+  PrintOut(QStringLiteral("%1 sites exported\n").arg(done.Files).toUtf8());
+  if (!ok) return Fail(exLibrary, why);
+  if (!done.Refused.isEmpty()) return Fail(exUsage, QStringLiteral("%1 sites were not exported").arg(done.Refused.size()));
   return exOk;
 }
 

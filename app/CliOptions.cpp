@@ -27,8 +27,8 @@ const std::vector<TCliCommand>& CliCommands() {
                "archive NAME: take it out of the list of sites, its history kept", {}, "",
        {{"add", "NAME"}, {"edit", "NAME"}, {"archive", "NAME"}}},
       {"library", "sync: store the records waiting in the spool; check: check the library's integrity; "
-                  "import DIR: each settings file DIR/NAME.ini becomes a record of site NAME; "
-                  "export DIR: each site's latest record into DIR/NAME.ini", {}, "",
+                  "import DIR: each settings file DIR/*.ini becomes a record of the site its [Site] Name= or its "
+                  "file name names; export DIR: each site's latest record and fields into a file of its own", {}, "",
        {{"sync", ""}, {"check", ""}, {"import", "DIR"}, {"export", "DIR"}}},
   };
   return commands;
