@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -616,50 +615,19 @@ int RunCommands(int argc, char* argv[]) {
   QCoreApplication::setApplicationName("ostrelgsm4");
   QCoreApplication::setApplicationVersion(OSTREL_VERSION);
 
-  QCommandLineParser parser;
-  parser.setApplicationDescription(CliDescription());
-  parser.addHelpOption();
-  parser.addVersionOption();
-  QStringList commandNames;
-  for (const TCliCommand& command : CliCommands()) commandNames << QString::fromLatin1(command.Name);
-  parser.addPositionalArgument("command", commandNames.join(", "));
-  for (const TCliOption& option : CliOptions())
-    parser.addOption(QCommandLineOption(QString::fromLatin1(option.Name), QString::fromUtf8(option.Help),
-                                        QString::fromLatin1(option.ValueName)));
-
-  if (!parser.parse(QCoreApplication::arguments())) return Fail(exUsage, parser.errorText());
-  if (parser.isSet("help") || parser.isSet("help-all")) {
+  TCliParse parse;
+  if (const auto usage = ParseCliArguments(QCoreApplication::arguments(), &parse)) return Fail(exUsage, *usage);
+  QCommandLineParser& parser = parse.Parser;
+  if (parse.Help) {
     PrintOut(parser.helpText().toUtf8());
     return exOk;
   }
-  if (parser.isSet("version")) {
+  if (parse.Version) {
     PrintOut("ostrelgsm4 " OSTREL_VERSION "\n");
     return exOk;
   }
-  QStringList args = parser.positionalArguments();
-  if (args.isEmpty()) return Fail(exUsage, "expected one command: " + commandNames.join(", ") + " (see --help)");
-  const QString command = args.takeFirst();
-  const TCliCommand* known = FindCliCommand(command);
-  if (!known) return Fail(exUsage, "unknown command " + command + " (see --help)");
-  // The words a command takes after its name: none, [TEXT], SITE, an action.
-  const QString words = CliArgs(*known);
-  const bool optional = words.startsWith(u'[');
-  const bool withActions = !known->Actions.empty();
-  const TCliAction* action = withActions && !args.isEmpty() ? known->FindAction(args.first()) : nullptr;
-  if (withActions && !args.isEmpty() && !action)
-    return Fail(exUsage, command + u' ' + args.first() + ": expected " + CliActionList(*known));
-  // An action with a word (site add NAME, library import DIR), and history
-  // SITE --diff N M, take two words.
-  const bool twoWords =
-      (action && action->Arg[0] != '\0') || (command == "history" && parser.isSet(QStringLiteral("diff")));
-  if (args.size() > (words.isEmpty() ? 0 : twoWords ? 2 : 1) || (!words.isEmpty() && !optional && args.isEmpty()) ||
-      (twoWords && args.size() != 2))
-    return Fail(exUsage, "usage: ostrelgsm4 " + CliSynopsis(*known) + " (see --help)");
-  const QString actionName = action ? QString::fromLatin1(action->Name) : QString();
-  for (const TCliOption& option : CliOptions())
-    if (parser.isSet(option.Name) && !option.TakenBy(command, actionName))
-      return Fail(exUsage, QStringLiteral("--%1 does not belong to %2 (see --help)")
-                               .arg(QLatin1String(option.Name), action ? command + u' ' + actionName : command));
+  const QString command = QString::fromLatin1(parse.Command->Name);
+  const QStringList& args = parse.Args;
   if (command == "ports") return ListPorts();
   const QString libraryOption = parser.value(QStringLiteral("library"));
   if (parser.isSet(QStringLiteral("library")) && libraryOption.isEmpty()) return Fail(exUsage, "--library needs a place");
