@@ -17,6 +17,9 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QUuid>
+#include <time.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -58,6 +61,39 @@ TRecord Filler(int site, int record) {
 int Failed(const QString& why) {
   std::fprintf(stderr, "%s\n", qPrintable(why));
   return 1;
+}
+
+// This process's CPU time: on a busy machine the time taken is mostly waiting.
+double CpuMs() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+QByteArray LoadAverage() {
+  QFile file("/proc/loadavg");
+  return file.open(QIODevice::ReadOnly) ? file.readAll().split(' ').mid(0, 3).join(' ') : QByteArray("unknown");
+}
+
+double Median(std::vector<double> v);
+
+// The floor of a durable commit here: writing 4 KiB beside the library and
+// waiting for the disk to keep it (a SQLite commit waits for one such sync).
+double SyncMs(const QString& dir) {
+  QFile file(dir + "/bench-sync.tmp");
+  if (!file.open(QIODevice::WriteOnly)) return -1;
+  std::vector<double> times;
+  const QByteArray block(4096, 'x');
+  for (int i = 0; i < 21; ++i) {
+    file.write(block);
+    file.flush();
+    QElapsedTimer t;
+    t.start();
+    fdatasync(file.handle());
+    times.push_back(t.nsecsElapsed() / 1e6);
+  }
+  file.remove();
+  return Median(times);
 }
 
 double Median(std::vector<double> v) {
@@ -170,7 +206,7 @@ int main(int argc, char** argv) {
   const QStringList others{QStringLiteral("объект"), QStringLiteral("7"), QStringLiteral("ле"),
                            QStringLiteral("ж"), QStringLiteral("жз"), QStringLiteral("нигде нет")};
   std::vector<std::vector<double>> other(others.size());
-  std::vector<double> search, history, record;
+  std::vector<double> search, history, record, recordCpu;
   for (int i = 0; i < 50; ++i) {
     const int s = (i * 7919) % sites;
     QElapsedTimer t;
@@ -193,9 +229,11 @@ int main(int argc, char** argv) {
     rec.Operator = "bench";
     rec.Outcome = "success";
     rec.Settings = Settings(s, records + i);
+    const double cpu = CpuMs();
     t.restart();
     library.AddRecord(name, &rec);
     record.push_back(t.nsecsElapsed() / 1e6);
+    recordCpu.push_back(CpuMs() - cpu);
   }
   qint64 bytes = 0;
   if (sqlite) {
@@ -212,7 +250,11 @@ int main(int argc, char** argv) {
   for (int k = 0; k < others.size(); ++k)
     std::printf("  search \"%s\": %.2f ms (median of 11)\n", qPrintable(others[k]), Median(other[k]));
   std::printf("one site's history (%d records): %.2f ms\n", records, Median(history));
-  std::printf("recording one operation: %.2f ms\n", Median(record));
+  std::printf("recording one operation: %.2f ms (this program's CPU %.2f ms; load average %s)\n", Median(record),
+              Median(recordCpu), LoadAverage().constData());
+  if (sqlite)
+    std::printf("  the disk's sync of 4 KiB beside the library: %.2f ms (median of 21)\n",
+                SyncMs(QFileInfo(place.File).absolutePath()));
   std::printf("size per record: %.0f bytes (%lld bytes for %lld records)\n",
               double(bytes) / (double(sites) * records), qlonglong(bytes), qlonglong(sites) * records);
   if (check) {
