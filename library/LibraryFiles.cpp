@@ -14,7 +14,9 @@
 namespace {
 
 const QString kSite = QStringLiteral("Site");
-constexpr int kMostFileNameBytes = 255;
+// A file name holds at most 255 bytes; a file is written under its name
+// and ".XXXXXX" first (QSaveFile), then renamed.
+constexpr int kMostFileNameBytes = 255 - 7;
 const QString kExtension = QStringLiteral(".ini");
 
 QString Sanitized(const QString& name) {

@@ -32,7 +32,8 @@ struct TFilesDone {
 // The names of the sites' files, in the sites' order: the name with the
 // characters file systems refuse (any of / \ : * ? " < > |, control
 // characters) made "_", never hidden, cut on a character's boundary to fit
-// 255 bytes of UTF-8 with ".ini"; names that would be one file (in any letter
+// 248 bytes of UTF-8 with ".ini" (255 while it is written under a temporary
+// name); names that would be one file (in any letter
 // case) take " (2)", " (3)", ... the site whose name is its file's keeping
 // it plain.
 QStringList ExportFileNames(const QStringList& sites);
