@@ -5,11 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -25,6 +23,7 @@
 #include "app/CliOutput.h"
 #include "app/WindowArgs.h"
 #include "library/Library.h"
+#include "library/LibraryFiles.h"
 #include "library/LibraryUse.h"
 #include "library/RecordSpool.h"
 #include "link/xModem.h"
@@ -566,80 +565,29 @@ int SiteCommand(const QString& action, const QString& name, const TSiteFields& f
   return exOk;
 }
 
-// A site's file name in an export: the name with "/" replaced, never
-// hidden, "." or "..".
-QString ExportName(const QString& site) {
-  QString name = site;
-  name.replace(u'/', u'_');
-  if (name.startsWith(u'.')) name.prepend(u'_');
-  return name + QStringLiteral(".ini");
-}
-
 int ImportDir(TLibrary& library, const QString& dirName) {
-  const QDir dir(dirName);
-  if (!dir.exists()) return Fail(exUsage, "no directory " + dirName);
-  int imported = 0, unchanged = 0;
-  QStringList refused;
-  for (const QFileInfo& info : dir.entryInfoList({QStringLiteral("*.ini")}, QDir::Files, QDir::Name)) {
-    // Only what write accepts: a record is a file write can send.
-    TSettings settings;
-    if (const auto why = ReadSettingsForWrite(info.filePath(), TGroups::All(), &settings)) {
-      refused << *why;
-      continue;
-    }
-    const QString site = info.completeBaseName();
-    if (!library.FindSite(site)) {
-      TSite fresh;
-      fresh.Name = site;
-      if (!library.AddSite(fresh)) {
-        refused << info.fileName() + ": " + library.Error();
-        continue;
-      }
-    }
-    TRecord record;
-    record.Settings = RecordSettingsText(settings, QString());
-    // Importing a folder again adds only what changed.
-    const std::vector<TRecord> history = library.History(site);
-    if (!history.empty()) {
-      const auto latest = library.Record(site, history.back().Number);
-      if (latest && latest->Settings == record.Settings) {
-        ++unchanged;
-        continue;
-      }
-    }
-    record.Operator = SystemUser();
-    record.Host = QSysInfo::machineHostName();
-    record.Kind = TRecordKind::Backup;
-    record.Outcome = TRecordOutcome::Imported;
-    record.Detail = info.fileName();
-    if (!library.AddRecord(site, &record)) return Fail(exLibrary, library.Error());
-    ++imported;
-  }
-  for (const QString& why : refused) PrintLine(QStringLiteral("ostrelgsm4: not imported: ") + EscapeControls(why));
-  PrintOut(QStringLiteral("%1 files imported, %2 unchanged, %3 refused\n")
-               .arg(imported)
-               .arg(unchanged)
-               .arg(refused.size())
-               .toUtf8());
-  if (!refused.isEmpty()) return Fail(exUsage, QStringLiteral("%1 files were not imported").arg(refused.size()));
+  if (!QDir(dirName).exists()) return Fail(exUsage, "no directory " + dirName);
+  TFilesDone done;
+  QString why;
+  const bool ok = ImportSites(library, dirName, &done, &why);
+  for (const QString& refused : done.Refused) PrintLine(QStringLiteral("ostrelgsm4: not imported: ") + EscapeControls(refused));
+  QString counts = QStringLiteral("%1 files imported, %2 unchanged, %3 refused").arg(done.Files).arg(done.Unchanged).arg(done.Refused.size());
+  if (done.Sites > 0) counts += QStringLiteral(", %1 sites without records added").arg(done.Sites);
+  PrintOut(counts.toUtf8() + '\n');
+  if (!ok) return Fail(exLibrary, why);
+  if (!done.Refused.isEmpty()) return Fail(exUsage, QStringLiteral("%1 files were not imported").arg(done.Refused.size()));
   return exOk;
 }
 
 int ExportDir(TLibrary& library, const QString& dirName) {
   if (!MakePrivateDir(dirName)) return Fail(exUsage, "cannot create the directory " + dirName);
-  int exported = 0;
-  for (const TSite& site : library.Search(QString(), 1000000000, true)) {
-    const std::vector<TRecord> history = library.History(site.Name);
-    if (history.empty()) continue;
-    const auto record = library.Record(site.Name, history.back().Number);
-    if (!record) return Fail(exLibrary, library.Error());
-    QSaveFile file(QDir(dirName).filePath(ExportName(site.Name)));
-    if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner) ||
-        file.write(record->Settings) < 0 || !file.commit())
-      return Fail(exUsage, "Unable to write to " + file.fileName());
-    ++exported;
-  }
-  PrintOut(QStringLiteral("%1 sites exported\n").arg(exported).toUtf8());
+  TFilesDone done;
+  QString why;
+  const bool ok = ExportSites(library, dirName, &done, &why);
+  for (const QString& refused : done.Refused) PrintLine(QStringLiteral("ostrelgsm4: not exported: ") + EscapeControls(refused));
+  PrintOut(QStringLiteral("%1 sites exported\n").arg(done.Files).toUtf8());
+  if (!ok) return Fail(exLibrary, why);
+  if (!done.Refused.isEmpty()) return Fail(exUsage, QStringLiteral("%1 sites were not exported").arg(done.Refused.size()));
   return exOk;
 }
 
@@ -718,50 +666,19 @@ int RunCommands(int argc, char* argv[]) {
   QCoreApplication::setApplicationName("ostrelgsm4");
   QCoreApplication::setApplicationVersion(OSTREL_VERSION);
 
-  QCommandLineParser parser;
-  parser.setApplicationDescription(CliDescription());
-  parser.addHelpOption();
-  parser.addVersionOption();
-  QStringList commandNames;
-  for (const TCliCommand& command : CliCommands()) commandNames << QString::fromLatin1(command.Name);
-  parser.addPositionalArgument("command", commandNames.join(", "));
-  for (const TCliOption& option : CliOptions())
-    parser.addOption(QCommandLineOption(QString::fromLatin1(option.Name), QString::fromUtf8(option.Help),
-                                        QString::fromLatin1(option.ValueName)));
-
-  if (!parser.parse(QCoreApplication::arguments())) return Fail(exUsage, parser.errorText());
-  if (parser.isSet("help") || parser.isSet("help-all")) {
+  TCliParse parse;
+  if (const auto usage = ParseCliArguments(QCoreApplication::arguments(), &parse)) return Fail(exUsage, *usage);
+  QCommandLineParser& parser = parse.Parser;
+  if (parse.Help) {
     PrintOut(parser.helpText().toUtf8());
     return exOk;
   }
-  if (parser.isSet("version")) {
+  if (parse.Version) {
     PrintOut("ostrelgsm4 " OSTREL_VERSION "\n");
     return exOk;
   }
-  QStringList args = parser.positionalArguments();
-  if (args.isEmpty()) return Fail(exUsage, "expected one command: " + commandNames.join(", ") + " (see --help)");
-  const QString command = args.takeFirst();
-  const TCliCommand* known = FindCliCommand(command);
-  if (!known) return Fail(exUsage, "unknown command " + command + " (see --help)");
-  // The words a command takes after its name: none, [TEXT], SITE, an action.
-  const QString words = CliArgs(*known);
-  const bool optional = words.startsWith(u'[');
-  const bool withActions = !known->Actions.empty();
-  const TCliAction* action = withActions && !args.isEmpty() ? known->FindAction(args.first()) : nullptr;
-  if (withActions && !args.isEmpty() && !action)
-    return Fail(exUsage, command + u' ' + args.first() + ": expected " + CliActionList(*known));
-  // An action with a word (site add NAME, library import DIR), and history
-  // SITE --diff N M, take two words.
-  const bool twoWords =
-      (action && action->Arg[0] != '\0') || (command == "history" && parser.isSet(QStringLiteral("diff")));
-  if (args.size() > (words.isEmpty() ? 0 : twoWords ? 2 : 1) || (!words.isEmpty() && !optional && args.isEmpty()) ||
-      (twoWords && args.size() != 2))
-    return Fail(exUsage, "usage: ostrelgsm4 " + CliSynopsis(*known) + " (see --help)");
-  const QString actionName = action ? QString::fromLatin1(action->Name) : QString();
-  for (const TCliOption& option : CliOptions())
-    if (parser.isSet(option.Name) && !option.TakenBy(command, actionName))
-      return Fail(exUsage, QStringLiteral("--%1 does not belong to %2 (see --help)")
-                               .arg(QLatin1String(option.Name), action ? command + u' ' + actionName : command));
+  const QString command = QString::fromLatin1(parse.Command->Name);
+  const QStringList& args = parse.Args;
   if (command == "ports") return ListPorts();
   const QString libraryOption = parser.value(QStringLiteral("library"));
   if (parser.isSet(QStringLiteral("library")) && libraryOption.isEmpty()) return Fail(exUsage, "--library needs a place");

@@ -27,8 +27,8 @@ const std::vector<TCliCommand>& CliCommands() {
                "archive NAME: take it out of the list of sites, its history kept", {}, "",
        {{"add", "NAME"}, {"edit", "NAME"}, {"archive", "NAME"}}},
       {"library", "sync: store the records waiting in the spool; check: check the library's integrity; "
-                  "import DIR: each settings file DIR/NAME.ini becomes a record of site NAME; "
-                  "export DIR: each site's latest record into DIR/NAME.ini", {}, "",
+                  "import DIR: each settings file DIR/*.ini becomes a record of the site its [Site] Name= or its "
+                  "file name names; export DIR: each site's latest record and fields into a file of its own", {}, "",
        {{"sync", ""}, {"check", ""}, {"import", "DIR"}, {"export", "DIR"}}},
   };
   return commands;
@@ -185,4 +185,50 @@ QString CliDescription() {
     text += QStringLiteral("  %1 %2\n").arg(exit.Status, 3).arg(QLatin1String(exit.Meaning));
   text += QStringLiteral("Every failure ends with one line \"ostrelgsm4: ...\" saying why; it is always the last line.");
   return text;
+}
+
+std::optional<QString> ParseCliArguments(const QStringList& arguments, TCliParse* parse) {
+  QCommandLineParser& parser = parse->Parser;
+  parser.setApplicationDescription(CliDescription());
+  parser.addHelpOption();
+  parser.addVersionOption();
+  QStringList commandNames;
+  for (const TCliCommand& command : CliCommands()) commandNames << QString::fromLatin1(command.Name);
+  parser.addPositionalArgument("command", commandNames.join(", "));
+  for (const TCliOption& option : CliOptions())
+    parser.addOption(QCommandLineOption(QString::fromLatin1(option.Name), QString::fromUtf8(option.Help),
+                                        QString::fromLatin1(option.ValueName)));
+
+  if (!parser.parse(arguments)) return parser.errorText();
+  parse->Help = parser.isSet("help") || parser.isSet("help-all");
+  parse->Version = parser.isSet("version");
+  if (parse->Help || parse->Version) return std::nullopt;
+  QStringList args = parser.positionalArguments();
+  if (args.isEmpty()) return "expected one command: " + commandNames.join(", ") + " (see --help)";
+  const QString command = args.takeFirst();
+  const TCliCommand* known = FindCliCommand(command);
+  if (!known) return "unknown command " + command + " (see --help)";
+  // The words a command takes after its name: none, [TEXT], SITE, an action.
+  const QString words = CliArgs(*known);
+  const bool optional = words.startsWith(u'[');
+  const bool withActions = !known->Actions.empty();
+  const TCliAction* action = withActions && !args.isEmpty() ? known->FindAction(args.first()) : nullptr;
+  if (withActions && !args.isEmpty() && !action)
+    return command + u' ' + args.first() + ": expected " + CliActionList(*known);
+  // An action with a word (site add NAME, library import DIR), and history
+  // SITE --diff N M, take two words.
+  const bool twoWords =
+      (action && action->Arg[0] != '\0') || (command == "history" && parser.isSet(QStringLiteral("diff")));
+  if (args.size() > (words.isEmpty() ? 0 : twoWords ? 2 : 1) || (!words.isEmpty() && !optional && args.isEmpty()) ||
+      (twoWords && args.size() != 2))
+    return "usage: ostrelgsm4 " + CliSynopsis(*known) + " (see --help)";
+  const QString actionName = action ? QString::fromLatin1(action->Name) : QString();
+  for (const TCliOption& option : CliOptions())
+    if (parser.isSet(option.Name) && !option.TakenBy(command, actionName))
+      return QStringLiteral("--%1 does not belong to %2 (see --help)")
+          .arg(QLatin1String(option.Name), action ? command + u' ' + actionName : command);
+  parse->Command = known;
+  parse->Action = action;
+  parse->Args = args;
+  return std::nullopt;
 }

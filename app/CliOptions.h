@@ -5,8 +5,10 @@
 // Plain data and QtCore only: usable without widgets and by build tools.
 #pragma once
 
+#include <QCommandLineParser>
 #include <QString>
 #include <QStringList>
+#include <optional>
 #include <vector>
 
 // A word that names what a command does ("site add NAME", "library sync").
@@ -65,3 +67,18 @@ QString CliActionList(const TCliCommand& command);
 QString CliSynopsis(const TCliCommand& command);
 // The text above the options in --help.
 QString CliDescription();
+
+// A command line read against the table.
+struct TCliParse {
+  QCommandLineParser Parser;   // the options' values
+  bool Help = false;           // --help or --help-all: nothing else was checked
+  bool Version = false;        // --version: nothing else was checked
+  const TCliCommand* Command = nullptr;
+  const TCliAction* Action = nullptr;  // of a command with actions, when one is given
+  QStringList Args;            // the words after the command (the action's name first)
+};
+
+// Reads arguments (the program's name first): a known command, an action
+// the command has, as many words as it takes, and only options it or its
+// action takes. The usage error's text, or nothing with *parse filled in.
+std::optional<QString> ParseCliArguments(const QStringList& arguments, TCliParse* parse);

@@ -32,6 +32,15 @@ QString Quoted(const QString& value) {
   return '\'' + text + '\'';
 }
 
+// A host that reads back from a URL's authority as it is: a name or an
+// address (IPv6 in brackets). Any other (a socket's directory, a name with
+// '/', '@', '?' or '%') goes in the query, encoded.
+bool PlainHost(const QString& host) {
+  for (const QChar c : host)
+    if (!(c.unicode() < 0x80 && c.isLetterOrNumber()) && c != u'.' && c != u'-' && c != u'_' && c != u':') return false;
+  return true;
+}
+
 bool HasControl(const QString& text) {
   for (const QChar c : text)
     if (c.category() == QChar::Other_Control) return true;
@@ -41,8 +50,9 @@ bool HasControl(const QString& text) {
 // Why a parameter's value cannot be taken, or nothing.
 std::optional<QString> ValueProblem(const QString& key, const QString& value) {
   if (value.isEmpty()) return QStringLiteral("the library URL's parameter %1 has no value").arg(key);
-  // Qt's PostgreSQL driver turns every ';' of its options into a blank.
-  if (value.contains(';') || HasControl(value))
+  // Qt's PostgreSQL driver turns every ';' of its options into a blank (the
+  // host is not one of them).
+  if ((key != QLatin1String("host") && value.contains(';')) || HasControl(value))
     return QStringLiteral("the library URL's parameter %1 holds ';' or a control character").arg(key);
   if (key == QLatin1String("sslmode")) {
     static const QStringList modes = {"disable", "allow", "prefer", "require", "verify-ca", "verify-full"};
@@ -74,12 +84,12 @@ QString TLibraryPlace::Url() const {
   if (Engine == TEngine::SQLite) return File;
   QString text = kScheme;
   if (!User.isEmpty()) text += Encoded(User) + '@';
-  const bool socket = Host.startsWith('/');
-  if (!socket) text += Host.contains(':') ? '[' + Host + ']' : Host;
+  const bool inQuery = !PlainHost(Host);
+  if (!inQuery) text += Host.contains(':') ? '[' + Host + ']' : Host;
   if (Port > 0) text += ':' + QString::number(Port);
   text += '/' + Encoded(Database);
   QStringList query;
-  if (socket) query << "host=" + Encoded(Host);
+  if (inQuery) query << "host=" + Encoded(Host);
   for (auto it = Parameters.cbegin(); it != Parameters.cend(); ++it) query << it.key() + '=' + Encoded(it.value());
   if (!query.isEmpty()) text += '?' + query.join('&');
   return text;

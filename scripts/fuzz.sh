@@ -1,18 +1,21 @@
 #!/usr/bin/env bash
 # Builds one libFuzzer target with clang++-14 (in build-fuzz/) and runs it.
 #   scripts/fuzz.sh TARGET SECONDS
-# TARGET: fuzz_settings, fuzz_layout or fuzz_reply. The seed corpus in
+# TARGET: fuzz_settings, fuzz_layout, fuzz_reply, fuzz_spool, fuzz_place or fuzz_cli. The seed corpus in
 # fuzz/corpus/ is only read; what the run adds goes to build-fuzz/corpus/.
 # A finding is saved as build-fuzz/findings/TARGET-crash-* and the script
 # exits non-zero.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-target="${1:?target: fuzz_settings, fuzz_layout or fuzz_reply}"
+target="${1:?target: fuzz_settings, fuzz_layout, fuzz_reply, fuzz_spool, fuzz_place or fuzz_cli}"
 seconds="${2:?seconds}"
 case "$target" in
   fuzz_settings) seeds=settings ;;
   fuzz_layout) seeds=layout ;;
   fuzz_reply) seeds=reply ;;
+  fuzz_spool) seeds=spool ;;
+  fuzz_place) seeds=place ;;
+  fuzz_cli) seeds=cli ;;
   *) echo "unknown target: $target" >&2; exit 2 ;;
 esac
 bash "$root/scripts/setup.sh" fuzz

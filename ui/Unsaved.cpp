@@ -238,7 +238,7 @@ bool TUnsaved::MayReplace(TReplacing replacing, TGroups groups, const QString& w
 }
 
 void TUnsaved::OperationEnded(const TOperationEnd& end) {
-  if (end.Outcome != QStringLiteral("success")) return;
+  if (end.Outcome != TRecordOutcome::Success) return;
   // A read: the pages now hold what the panel holds; a write: the panel
   // holds what was sent.
   const TGroups groups = end.Settings.Groups;

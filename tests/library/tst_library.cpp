@@ -1048,6 +1048,23 @@ TEST(LibraryPlace, UrlsAndFiles) {
   EXPECT_EQ(file->Engine, TLibraryPlace::TEngine::SQLite);
 }
 
+// Whatever host the query names, the place's URL gives it back: a records'
+// destination is known by that URL.
+TEST(LibraryPlace, EveryHostComesBackFromItsUrl) {
+  for (const QString host : {"/run/postgresql", "db.example", "::1", "a/b@c?d#e", ";db", "x%41", "[::1]"}) {
+    SCOPED_TRACE(host.toStdString());
+    QString why;
+    const auto place = ParseLibraryPlace(
+        "postgresql://anna@/sites?host=" + QString::fromLatin1(host.toUtf8().toPercentEncoding()), &why);
+    ASSERT_TRUE(place) << why.toStdString();
+    EXPECT_EQ(place->Host, host);
+    const auto back = ParseLibraryPlace(place->Url(), &why);
+    ASSERT_TRUE(back) << place->Url().toStdString() << ": " << why.toStdString();
+    EXPECT_EQ(back->Host, host);
+    EXPECT_EQ(back->Url(), place->Url());
+  }
+}
+
 // A password in any form libpq would take one is refused, and the reason
 // never shows it.
 TEST(LibraryPlace, APasswordInAnyFormIsRefusedUnshown) {

@@ -175,7 +175,7 @@ class TestUnsaved : public QObject {
       TRecord r;
       r.Operator = "anna";
       r.Kind = TRecordKind::Read;
-      r.Outcome = "success";
+      r.Outcome = TRecordOutcome::Success;
       r.Settings = kPhone4Only;
       QVERIFY(library.AddRecord(site.Name, &r));
     }
@@ -352,7 +352,7 @@ class TestUnsaved : public QObject {
       TRecord r;
       r.Operator = "anna";
       r.Kind = TRecordKind::Read;
-      r.Outcome = "success";
+      r.Outcome = TRecordOutcome::Success;
       r.Settings = kPhone4Only;
       QVERIFY(library.AddRecord(site.Name, &r));
     }
