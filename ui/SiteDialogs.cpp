@@ -5,7 +5,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QHeaderView>
+#include <QTreeWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -127,9 +128,13 @@ TdlgAttach::TdlgAttach(QWidget* parent) : QDialog(parent) {
   nothing_->setObjectName("lbAttachNothing");
   nothing_->hide();
   layout->addWidget(nothing_);
-  list_ = new QListWidget(this);
+  list_ = new QTreeWidget(this);
   list_->setObjectName("lvAttach");
+  list_->setHeaderLabels({U("Объект"), U("Адрес")});
+  list_->setRootIsDecorated(false);
+  list_->setUniformRowHeights(true);
   list_->setTextElideMode(Qt::ElideMiddle);
+  list_->header()->setStretchLastSection(true);
   layout->addWidget(list_, 1);
   auto* row = new QHBoxLayout;
   attach_ = new QPushButton(U("Привязать"), this);
@@ -145,15 +150,15 @@ TdlgAttach::TdlgAttach(QWidget* parent) : QDialog(parent) {
   row->addWidget(decline_);
   layout->addLayout(row);
   connect(attach_, &QPushButton::clicked, this, [this] {
-    QListWidgetItem* item = list_->currentItem();
+    QTreeWidgetItem* item = list_->currentItem();
     if (item && !item->isHidden()) {
-      emit Attach(item->data(kNameRole).toString());
+      emit Attach(item->data(0, kNameRole).toString());
       accept();
     }
   });
-  connect(list_, &QListWidget::itemActivated, attach_, &QPushButton::click);
-  connect(list_, &QListWidget::currentItemChanged, this,
-          [this](QListWidgetItem* item) { attach_->setEnabled(item && !item->isHidden()); });
+  connect(list_, &QTreeWidget::itemActivated, attach_, &QPushButton::click);
+  connect(list_, &QTreeWidget::currentItemChanged, this,
+          [this](QTreeWidgetItem* item) { attach_->setEnabled(item && !item->isHidden()); });
   connect(search_, &QLineEdit::textChanged, this, &TdlgAttach::Filter);
   connect(new_, &QPushButton::clicked, this, [this] {
     emit NewSite();
@@ -170,11 +175,16 @@ void TdlgAttach::SetSites(const std::vector<TSite>& sharing, const std::vector<T
   QFont bold = list_->font();
   bold.setBold(true);
   auto add = [&](const TSite& site, bool shares) {
-    auto* item = new QListWidgetItem(site.Address.isEmpty() ? site.Name : site.Name + U(" — ") + site.Address, list_);
-    item->setData(kNameRole, site.Name);
-    item->setData(kSharingRole, shares);
-    item->setToolTip(shares ? item->text() + U("\nУ объекта есть телефон этой панели") : item->text());
-    if (shares) item->setFont(bold);
+    auto* item = new QTreeWidgetItem(list_, {site.Name, site.Address});
+    item->setData(0, kNameRole, site.Name);
+    item->setData(0, kSharingRole, shares);
+    const QString tip = site.Address.isEmpty() ? site.Name : site.Name + '\n' + site.Address;
+    item->setToolTip(0, shares ? tip + U("\nУ объекта есть телефон этой панели") : tip);
+    item->setToolTip(1, site.Address);
+    if (shares) {
+      item->setFont(0, bold);
+      item->setFont(1, bold);
+    }
   };
   for (const TSite& site : sharing) add(site, true);
   for (const TSite& site : others) add(site, false);
@@ -186,27 +196,31 @@ void TdlgAttach::SetSites(const std::vector<TSite>& sharing, const std::vector<T
                          "выберите объект или создайте новый.")
                      : U("Панель прочитана без выбранного объекта. В библиотеке нет объектов: "
                          "создать новый объект с этим чтением?"));
+  // A long name leaves room for the address.
+  list_->resizeColumnToContents(0);
+  list_->setColumnWidth(0, std::min(list_->columnWidth(0), std::max(160, width() * 11 / 20)));
   Filter(search_->text());
 }
 
 void TdlgAttach::Filter(const QString& text) {
   const QString wanted = text.trimmed();
-  QListWidgetItem* first = nullptr;
-  for (int i = 0; i < list_->count(); ++i) {
-    QListWidgetItem* item = list_->item(i);
-    const bool shown = wanted.isEmpty() || item->text().contains(wanted, Qt::CaseInsensitive);
+  QTreeWidgetItem* first = nullptr;
+  for (int i = 0; i < list_->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* item = list_->topLevelItem(i);
+    const bool shown = wanted.isEmpty() || item->text(0).contains(wanted, Qt::CaseInsensitive) ||
+                       item->text(1).contains(wanted, Qt::CaseInsensitive);
     item->setHidden(!shown);
     if (shown && !first) first = item;
   }
   nothing_->setVisible(!first && !wanted.isEmpty());
-  QListWidgetItem* current = list_->currentItem();
+  QTreeWidgetItem* current = list_->currentItem();
   if (!current || current->isHidden()) list_->setCurrentItem(first);
   attach_->setEnabled(first != nullptr);
 }
 
 QStringList TdlgAttach::Shown() const {
   QStringList names;
-  for (int i = 0; i < list_->count(); ++i)
-    if (!list_->item(i)->isHidden()) names << list_->item(i)->data(kNameRole).toString();
+  for (int i = 0; i < list_->topLevelItemCount(); ++i)
+    if (!list_->topLevelItem(i)->isHidden()) names << list_->topLevelItem(i)->data(0, kNameRole).toString();
   return names;
 }

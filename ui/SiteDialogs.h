@@ -12,7 +12,7 @@
 
 class QLabel;
 class QLineEdit;
-class QListWidget;
+class QTreeWidget;
 class QPlainTextEdit;
 class QPushButton;
 
@@ -59,7 +59,8 @@ class TdlgAttach : public QDialog {
   explicit TdlgAttach(QWidget* parent = nullptr);
   void SetSites(const std::vector<TSite>& sharing, const std::vector<TSite>& others);
   QLineEdit* SearchEdit() const { return search_; }
-  QListWidget* List() const { return list_; }
+  // Name and address; the text may be elided on screen, kNameRole holds the name.
+  QTreeWidget* List() const { return list_; }
   // The names the list shows now (the search applied), in order.
   QStringList Shown() const;
   QPushButton* AttachButton() const { return attach_; }
@@ -77,7 +78,7 @@ class TdlgAttach : public QDialog {
   QLabel* text_;
   QLineEdit* search_;
   QLabel* nothing_;
-  QListWidget* list_;
+  QTreeWidget* list_;
   QPushButton* attach_;
   QPushButton* new_;
   QPushButton* decline_;

@@ -123,8 +123,8 @@ TformSites::TformSites(QWidget* parent) : TPage(parent) {
   history_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   history_->setMinimumWidth(200);
   history_->sortByColumn(kNumber, Qt::DescendingOrder);
-  split->addWidget(sites_, 2);
-  split->addWidget(history_, 3);
+  split->addWidget(sites_, 1);
+  split->addWidget(history_, 2);
   layout->addLayout(split, 1);
 
   // The site's buttons on one row, the records' on the next.

@@ -19,8 +19,8 @@ class QTreeWidget;
 
 // The page: objectName "TformSites". Controls: edSearch, cbArchived
 // ("Показать архивные"), lvSites (name, address; the current site in bold,
-// archived ones in grey italics), lvHistory (number, time, operator, kind,
-// outcome, settings changed, firmware, port or number; two may be chosen),
+// archived ones in grey italics), lvHistory (number, time, kind, outcome,
+// settings changed, firmware, port or number, operator; two may be chosen),
 // lbLibrary (the library's state), the buttons btNewSite, btEditSite,
 // btArchiveSite, btRestoreSite, btCurrentSite, btCallSite, btCompareRecords,
 // btLoadRecord, btSaveRecord. Every column sorts by a click on its header.
@@ -34,7 +34,7 @@ class TformSites : public TPage {
   static constexpr int kTipRole = Qt::UserRole + 3;  // the tooltip without the mark
   enum class TMark { None, Current, Archived };
   // The history's columns.
-  enum THistoryColumn { kNumber, kTime, kOperator, kKind, kOutcome, kChanged, kFirmware, kPort, kColumns };
+  enum THistoryColumn { kNumber, kTime, kKind, kOutcome, kChanged, kFirmware, kPort, kOperator, kColumns };
 
   explicit TformSites(QWidget* parent = nullptr);
   QLineEdit* Search() const { return search_; }

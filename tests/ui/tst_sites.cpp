@@ -12,6 +12,9 @@
 #include <QThread>
 #include <QTreeWidget>
 #include <QListWidget>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QScreen>
 #include <QCheckBox>
 #include <QDir>
 #include <QRegularExpression>
@@ -64,6 +67,7 @@ void AddRecord(TLibrary& library, const QString& site, TRecordKind kind, const T
   r.Kind = kind;
   r.Outcome = "success";
   r.Port = "/dev/ttyUSB0";
+  r.Firmware = "Ostrel GSM VER 05.01";
   r.Settings = RecordSettingsText(settings, r.Port);
   QVERIFY(library.AddRecord(site, &r));
 }
@@ -236,8 +240,8 @@ class TestSites : public QObject {
     QTest::keyClicks(sites.Page()->Search(), "9161112233");
     QTRY_COMPARE(Column(sites.Page()->SitesList(), 0), QStringList{U("Склад 7")});
     QTRY_COMPARE(Column(sites.Page()->History(), 0), (QStringList{"2", "1"}));
-    QCOMPARE(Column(sites.Page()->History(), 3), (QStringList{U("Запись"), U("Чтение")}));
-    QCOMPARE(Column(sites.Page()->History(), 4), (QStringList{U("успешно"), U("успешно")}));
+    QCOMPARE(Column(sites.Page()->History(), TformSites::kKind), (QStringList{U("Запись"), U("Чтение")}));
+    QCOMPARE(Column(sites.Page()->History(), TformSites::kOutcome), (QStringList{U("успешно"), U("успешно")}));
 
     ChooseRecords(sites, {1, 2});
     Click(sites, "btCompareRecords");
@@ -274,8 +278,8 @@ class TestSites : public QObject {
     QCOMPARE(panel.State().EntryDelay, 45);
 
     QTRY_COMPARE(Column(sites.Page()->History(), 0), (QStringList{"3", "2", "1"}));
-    QCOMPARE(sites.Page()->History()->topLevelItem(0)->text(3), U("Запись"));
-    QCOMPARE(sites.Page()->History()->topLevelItem(0)->text(4), U("успешно"));
+    QCOMPARE(sites.Page()->History()->topLevelItem(0)->text(TformSites::kKind), U("Запись"));
+    QCOMPARE(sites.Page()->History()->topLevelItem(0)->text(TformSites::kOutcome), U("успешно"));
     const auto written = library->Record(U("Склад 7"), 3);
     QVERIFY(written);
     QCOMPARE(written->Kind, TRecordKind::Write);
@@ -429,9 +433,9 @@ class TestSites : public QObject {
     QVERIFY(offer && offer->isVisible());
     // Every site, the one sharing the panel's phone first and marked so.
     QCOMPARE(offer->Shown(), (QStringList{U("Дача"), U("Гараж")}));
-    QVERIFY(offer->List()->item(0)->data(TdlgAttach::kSharingRole).toBool());
-    QVERIFY(offer->List()->item(0)->font().bold());
-    QVERIFY(!offer->List()->item(1)->data(TdlgAttach::kSharingRole).toBool());
+    QVERIFY(offer->List()->topLevelItem(0)->data(0, TdlgAttach::kSharingRole).toBool());
+    QVERIFY(offer->List()->topLevelItem(0)->font(0).bold());
+    QVERIFY(!offer->List()->topLevelItem(1)->data(0, TdlgAttach::kSharingRole).toBool());
     // The search narrows the list by name or address; nothing found is said.
     offer->SearchEdit()->insert(U("ГАР"));
     QCOMPARE(offer->Shown(), QStringList{U("Гараж")});
@@ -440,7 +444,7 @@ class TestSites : public QObject {
     QVERIFY(!offer->findChild<QLabel*>("lbAttachNothing")->isHidden());
     QVERIFY(!offer->AttachButton()->isEnabled());
     offer->SearchEdit()->clear();
-    QCOMPARE(offer->List()->currentItem()->data(TdlgAttach::kNameRole).toString(), U("Дача"));
+    QCOMPARE(offer->List()->currentItem()->data(0, TdlgAttach::kNameRole).toString(), U("Дача"));
     offer->AttachButton()->click();
     QCOMPARE(sites.CurrentSite(), U("Дача"));
     QVERIFY(!sites.OfferBar()->isVisibleTo(&form));
@@ -993,6 +997,58 @@ class TestSites : public QObject {
     QVERIFY(name.size() > 15);
     QVERIFY(!name.contains('/'));
     QCOMPARE(QString::fromUtf8(name.toUtf8()), name);  // no half character
+  }
+
+  // Pictures of the page and of the offer as the screen shows them, for a
+  // person to look at: run under Xvfb with OSTREL_SHOTS=PREFIX (the window
+  // fills the screen; PREFIX-page.png and PREFIX-attach.png are written).
+  void screenshots() {
+    const QString prefix = qEnvironmentVariable("OSTREL_SHOTS");
+    if (prefix.isEmpty() || QGuiApplication::platformName() != "xcb") QSKIP("OSTREL_SHOTS under Xvfb only");
+    const char* names[] = {"Склад 7", "Офис на Мира", "Дача Ивановых",
+                           "ТЦ «Европейский», корпус 2, секция 14, помещение охраны на минус первом этаже у парковки",
+                           "Гараж"};
+    const char* addresses[] = {"ул. Лесная, 3", "пр. Мира, 1", "СНТ «Рассвет», уч. 41", "пл. Киевского Вокзала, 2",
+                               "ул. Полевая, 9"};
+    for (int i = 0; i < 5; ++i) AddSite(*library, U(names[i]), U(addresses[i]), i == 2 ? "+79160001122" : "");
+    QVERIFY(library->ArchiveSite(U("Гараж")));
+    TSettings s = Settings("+79161112233", 30);
+    AddRecord(*library, U(names[3]), TRecordKind::Read, s);
+    s.TimeOut = 45;
+    s.Phone[3] = "+79035550044";
+    AddRecord(*library, U(names[3]), TRecordKind::Write, s);
+    AddRecord(*library, U(names[3]), TRecordKind::Verify, s);
+    AddRecord(*library, U("Склад 7"), TRecordKind::Read, Settings("+79165554433", 10));
+    TPanelSim panel;
+    TForm1 form(nullptr, false);
+    TSites& sites = *form.Sites();
+    ConnectWithLibrary(form, panel, "+79165554433");
+    const QSize screen = QGuiApplication::primaryScreen()->size();
+    form.setGeometry(0, 0, screen.width(), screen.height());
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.ShowPage(sites.Page());
+    sites.Page()->ShowArchived()->setChecked(true);
+    QVERIFY(sites.Library()->WaitIdle());
+    QTreeWidget* list = sites.Page()->SitesList();
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+      if (list->topLevelItem(i)->text(0) == U(names[3])) list->setCurrentItem(list->topLevelItem(i));
+    QVERIFY(sites.Library()->WaitIdle());
+    sites.SetCurrentSite(U("Склад 7"));
+    list->setFocus();
+    QTest::qWait(300);
+    QCOMPARE(QProcess::execute("import", {"-window", "root", prefix + "-page.png"}), 0);
+
+    sites.SetCurrentSite(QString());
+    QVERIFY(form.ReadAll());
+    QTRY_VERIFY_WITH_TIMEOUT(!form.IsBusy(), 20000);
+    QVERIFY(sites.Library()->WaitIdle());
+    sites.OfferBar()->findChild<QPushButton*>("btAttachOffer")->click();
+    QVERIFY(sites.AttachDialog());
+    QVERIFY(QTest::qWaitForWindowExposed(sites.AttachDialog()));
+    sites.AttachDialog()->move(form.geometry().center() - sites.AttachDialog()->rect().center());
+    QTest::qWait(300);
+    QCOMPARE(QProcess::execute("import", {"-window", "root", prefix + "-attach.png"}), 0);
   }
 
  private:
