@@ -391,7 +391,6 @@ void TSites::SaveSite(const QString& oldName, const TSite& site, std::function<v
           const auto holder = site.Name == oldName ? std::nullopt : library.FindSite(site.Name);
           saved.Fail = !holder ? TSaveFail::Failed : holder->Archived ? TSaveFail::NameArchived : TSaveFail::NameTaken;
         }
-        if (saved.Fail == TSaveFail::Unavailable) saved.Error = library.Error();
         return saved;
       },
       [this, oldName, site, then](TSaved saved) {
@@ -419,8 +418,10 @@ void TSites::SaveSite(const QString& oldName, const TSite& site, std::function<v
           case TSaveFail::Unavailable:
             return again(U("Библиотека объектов недоступна, объект не сохранён. Повторите позже или нажмите «Отмена»."));
           case TSaveFail::Failed:
-            return again(U("Библиотека объектов не сохранила объект (%1). Повторите или нажмите «Отмена».")
-                             .arg(saved.Error));
+            // The database's own words go to the memo; the card says what to do.
+            form_.Memo()->appendPlainText(U("Библиотека объектов: ") + saved.Error);
+            return again(U("Библиотека объектов не сохранила объект (подробности в журнале). Повторите или "
+                           "нажмите «Отмена»."));
         }
       });
 }
@@ -469,12 +470,15 @@ void TSites::ArchiveSite() {
   library_->Run<QString>(
       [name](TLibrary& library) { return library.ArchiveSite(name) ? QString() : library.Error(); },
       [this, name](QString error) {
-        if (!error.isEmpty())
-          MessageBox::Show(U("Объект «%1» не перенесён в архив: библиотека объектов ответила ошибкой (%2).")
-                               .arg(name, error),
+        if (!error.isEmpty()) {
+          form_.Memo()->appendPlainText(U("Библиотека объектов: ") + error);
+          MessageBox::Show(U("Объект «%1» не перенесён в архив: библиотека объектов ответила ошибкой (подробности "
+                             "в журнале).")
+                               .arg(name),
                            Parent(form_), MessageBox::TKind::Error);
-        else if (current_ == name)
+        } else if (current_ == name) {
           SetCurrentSite(QString());
+        }
         RunSearch();
       });
 }
@@ -488,11 +492,15 @@ void TSites::Restore(const QString& name, std::function<void(bool)> then) {
   library_->Run<QString>(
       [name](TLibrary& library) { return library.RestoreSite(name) ? QString() : library.Error(); },
       [this, name, then](QString error) {
-        if (!error.isEmpty())
-          MessageBox::Show(U("Объект «%1» не восстановлен: библиотека объектов ответила ошибкой (%2).").arg(name, error),
+        if (!error.isEmpty()) {
+          form_.Memo()->appendPlainText(U("Библиотека объектов: ") + error);
+          MessageBox::Show(U("Объект «%1» не восстановлен: библиотека объектов ответила ошибкой (подробности в "
+                             "журнале).")
+                               .arg(name),
                            Parent(form_), MessageBox::TKind::Error);
-        else
+        } else {
           form_.Memo()->appendPlainText(U("Объект «%1» восстановлен из архива").arg(name));
+        }
         ShowSite(name);
         if (then) then(error.isEmpty());
       });

@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QRegularExpression>
 #include <QSet>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 
 #include "library/LibraryUse.h"
@@ -662,6 +663,9 @@ class TestSites : public QObject {
                                             << QStringList{U("Гараж"), U("Склад"), U("Офис")};
     QTest::newRow("rename-to-archived") << U("Офис") << U("Гараж") << true << U("занято объектом из архива")
                                         << QStringList{U("Склад"), U("Офис")};
+    // The database refuses every new site (a trigger stands in for a failing server).
+    QTest::newRow("database-refuses") << "" << U("Новый") << false << U("не сохранила")
+                                      << QStringList{U("Склад"), U("Офис")};
   }
   void refusedCardKeepsTheForm() {
     QFETCH(QString, editing);
@@ -673,6 +677,11 @@ class TestSites : public QObject {
     AddSite(*library, U("Офис"), U("пр. Мира, 1"));
     AddSite(*library, U("Гараж"), U("старый адрес"));
     QVERIFY(library->ArchiveSite(U("Гараж")));
+    if (QByteArray(QTest::currentDataTag()) == "database-refuses") {
+      QSqlQuery trap(library->Database());
+      QVERIFY(trap.exec("CREATE TRIGGER refuse_sites BEFORE INSERT ON sites BEGIN SELECT RAISE(ABORT, 'disk I/O "
+                        "error'); END"));
+    }
     TForm1 form(nullptr, false);
     TSites& sites = *form.Sites();
     sites.OpenLibrary(place);
@@ -726,6 +735,9 @@ class TestSites : public QObject {
       QVERIFY2(!cards[1].second.contains(QRegularExpression("[A-Za-z]")), qPrintable(cards[1].second));
     }
     QVERIFY(sandbox.messages.isEmpty());
+    // The database's own words are kept for whoever looks into it.
+    if (QByteArray(QTest::currentDataTag()) == "database-refuses")
+      QCOMPARE(gui::MemoLines(form).filter("disk I/O error").size(), 1);
     QStringList names;
     for (const TSite& site : library->Search(QString(), 50)) names << site.Name;
     QCOMPARE(QSet<QString>(names.begin(), names.end()), QSet<QString>(listed.begin(), listed.end()));
