@@ -1,7 +1,7 @@
 // The "Объекты" page as an installer works with it: the site cards that the
 // library refuses, archived sites, the history's columns and sorting, the
 // current site kept across a restart, records saved as files, and pictures
-// of the page and the attach offer under Xvfb.
+// of the page, the attach offer and a refused card under Xvfb.
 #include "tests/ui/SitesFixture.h"
 
 using namespace sitetest;
@@ -382,7 +382,8 @@ class TestSitesPage : public QObject, sitetest::TSitesFixture {
 
   // Pictures of the page and of the offer as the screen shows them, for a
   // person to look at: run under Xvfb with OSTREL_SHOTS=PREFIX (the window
-  // fills the screen; PREFIX-page.png and PREFIX-attach.png are written).
+  // fills the screen; PREFIX-page.png, PREFIX-attach.png and PREFIX-card.png
+  // are written).
   void screenshots() {
     const QString prefix = qEnvironmentVariable("OSTREL_SHOTS");
     if (prefix.isEmpty() || QGuiApplication::platformName() != "xcb") QSKIP("OSTREL_SHOTS under Xvfb only");
@@ -430,6 +431,23 @@ class TestSitesPage : public QObject, sitetest::TSitesFixture {
     sites.AttachDialog()->move(form.geometry().center() - sites.AttachDialog()->rect().center());
     QTest::qWait(300);
     QCOMPARE(QProcess::execute("import", {"-window", "root", prefix + "-attach.png"}), 0);
+    sites.AttachDialog()->hide();
+
+    // A card shown again: the name is held by an archived site.
+    TdlgSite card(&form);
+    TSite filled;
+    filled.Name = U("Гараж");
+    filled.Address = U("ул. Полевая, 11");
+    filled.DataNumber = "+79160000001";
+    card.SetSite(filled);
+    card.SetNote(U("Название «Гараж» занято объектом из архива: восстановите его (включите «Показать архивные») "
+                   "или дайте другое название."));
+    card.setWindowTitle(U("Новый объект"));
+    card.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&card));
+    card.move(form.geometry().center() - card.rect().center());
+    QTest::qWait(300);
+    QCOMPARE(QProcess::execute("import", {"-window", "root", prefix + "-card.png"}), 0);
   }
 };
 
