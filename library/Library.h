@@ -122,6 +122,8 @@ class TLibrary {
   bool AddSite(const TSite& site);
   bool UpdateSite(const QString& name, const TSite& site);
   bool ArchiveSite(const QString& name);
+  // Brings an archived site back into the list of sites, its history as it was.
+  bool RestoreSite(const QString& name);
   std::optional<TSite> FindSite(const QString& name);
   // Sites whose name, address, notes, data number or any phone number or key
   // of their latest record holds text (any letter case); archived ones only

@@ -111,6 +111,17 @@ bool TLibrary::ArchiveSite(const QString& name) {
   return q.exec() || Fail("library: " + q.lastError().text());
 }
 
+bool TLibrary::RestoreSite(const QString& name) {
+  if (readOnly_) return Fail(error_);
+  const auto id = SiteId(name);
+  if (!id) return false;
+  QSqlQuery q(Database());
+  q.prepare("UPDATE sites SET archived = 0, changed = ? WHERE id = ?");
+  q.addBindValue(Now());
+  q.addBindValue(*id);
+  return q.exec() || Fail("library: " + q.lastError().text());
+}
+
 std::optional<TSite> TLibrary::FindSite(const QString& name) {
   QSqlQuery q(Database());
   q.prepare(QStringLiteral("SELECT %1 FROM sites WHERE name = ?").arg(kSiteColumns));

@@ -208,6 +208,7 @@ TForm1::TForm1(QWidget* parent, bool persistent)
   if (persistent_) PersistStep([this](QString* e) { return LoadSettingsSaying(ProgramDir() + "current.ini", e); });
   if (persistent_) provision_->LoadOptions(ProgramDir() + "current.ini");
   if (persistent_) dlgConnect_->LoadCall(ProgramDir() + "current.ini");
+  if (persistent_) sites_->LoadCurrent(ProgramDir() + "current.ini");
   if (persistent_) sites_->OpenLibrary();
   SetUpUnsaved();
 }
@@ -238,8 +239,9 @@ TForm1::~TForm1() {
   if (persistent_)
     PersistStep([this](QString* e) {
       const QString file = ProgramDir() + "current.ini";
-      return Said(SaveSettings(file, e) && provision_->SaveOptions(file, e) && dlgConnect_->SaveCall(file, e), file,
-                  e);
+      return Said(SaveSettings(file, e) && provision_->SaveOptions(file, e) && dlgConnect_->SaveCall(file, e) &&
+                      sites_->SaveCurrent(file, e),
+                  file, e);
     });
   provision_.reset();
   delete view_;

@@ -5,7 +5,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QHeaderView>
+#include <QTreeWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -79,6 +80,11 @@ TSite TdlgSite::Site() const {
   return site;
 }
 
+void TdlgSite::SetNote(const QString& note) {
+  note_->setText(note);
+  note_->setVisible(!note.isEmpty());
+}
+
 std::optional<QString> TdlgSite::NameProblem(const QString& name) {
   if (name.trimmed().isEmpty()) return U("Укажите название объекта.");
   if (name.size() > 200) return U("Название объекта длиннее 200 знаков.");
@@ -104,12 +110,31 @@ TdlgAttach::TdlgAttach(QWidget* parent) : QDialog(parent) {
   setWindowTitle(U("Привязать чтение к объекту"));
   setModal(false);
   auto* layout = new QVBoxLayout(this);
-  text_ = new QLabel(U("Панель прочитана без выбранного объекта. Сохранить это чтение в истории объекта?"), this);
+  text_ = new QLabel(this);
   text_->setObjectName("lbAttach");
   text_->setWordWrap(true);
   layout->addWidget(text_);
-  list_ = new QListWidget(this);
+  auto* searchRow = new QHBoxLayout;
+  auto* searchLabel = new QLabel(U("&Поиск:"), this);
+  search_ = new QLineEdit(this);
+  search_->setObjectName("edAttachSearch");
+  search_->setPlaceholderText(U("название или адрес"));
+  search_->setClearButtonEnabled(true);
+  searchLabel->setBuddy(search_);
+  searchRow->addWidget(searchLabel);
+  searchRow->addWidget(search_, 1);
+  layout->addLayout(searchRow);
+  nothing_ = new QLabel(U("Ничего не найдено"), this);
+  nothing_->setObjectName("lbAttachNothing");
+  nothing_->hide();
+  layout->addWidget(nothing_);
+  list_ = new QTreeWidget(this);
   list_->setObjectName("lvAttach");
+  list_->setHeaderLabels({U("Объект"), U("Адрес")});
+  list_->setRootIsDecorated(false);
+  list_->setUniformRowHeights(true);
+  list_->setTextElideMode(Qt::ElideMiddle);
+  list_->header()->setStretchLastSection(true);
   layout->addWidget(list_, 1);
   auto* row = new QHBoxLayout;
   attach_ = new QPushButton(U("Привязать"), this);
@@ -125,29 +150,77 @@ TdlgAttach::TdlgAttach(QWidget* parent) : QDialog(parent) {
   row->addWidget(decline_);
   layout->addLayout(row);
   connect(attach_, &QPushButton::clicked, this, [this] {
-    if (QListWidgetItem* item = list_->currentItem()) {
-      emit Attach(item->text());
+    QTreeWidgetItem* item = list_->currentItem();
+    if (item && !item->isHidden()) {
+      emit Attach(item->data(0, kNameRole).toString());
       accept();
     }
   });
-  connect(list_, &QListWidget::itemActivated, attach_, &QPushButton::click);
+  connect(list_, &QTreeWidget::itemActivated, attach_, &QPushButton::click);
+  connect(list_, &QTreeWidget::currentItemChanged, this,
+          [this](QTreeWidgetItem* item) { attach_->setEnabled(item && !item->isHidden()); });
+  connect(search_, &QLineEdit::textChanged, this, &TdlgAttach::Filter);
   connect(new_, &QPushButton::clicked, this, [this] {
     emit NewSite();
     accept();
   });
   connect(decline_, &QPushButton::clicked, this, &QDialog::reject);
   connect(this, &QDialog::rejected, this, &TdlgAttach::Declined);
-  resize(420, 260);
+  setTabOrder(search_, list_);
+  resize(460, 340);
 }
 
-void TdlgAttach::SetSuggestions(const QStringList& sites) {
+void TdlgAttach::SetSites(const std::vector<TSite>& sharing, const std::vector<TSite>& others) {
   list_->clear();
-  list_->addItems(sites);
-  if (!sites.isEmpty()) list_->setCurrentRow(0);
-  attach_->setEnabled(!sites.isEmpty());
-  text_->setText(sites.isEmpty()
+  QFont bold = list_->font();
+  bold.setBold(true);
+  auto add = [&](const TSite& site, bool shares) {
+    auto* item = new QTreeWidgetItem(list_, {site.Name, site.Address});
+    item->setData(0, kNameRole, site.Name);
+    item->setData(0, kSharingRole, shares);
+    const QString tip = site.Address.isEmpty() ? site.Name : site.Name + '\n' + site.Address;
+    item->setToolTip(0, shares ? tip + U("\nУ объекта есть телефон этой панели") : tip);
+    item->setToolTip(1, site.Address);
+    if (shares) {
+      item->setFont(0, bold);
+      item->setFont(1, bold);
+    }
+  };
+  for (const TSite& site : sharing) add(site, true);
+  for (const TSite& site : others) add(site, false);
+  text_->setText(!sharing.empty()
+                     ? U("Панель прочитана без выбранного объекта. Её телефоны есть у объектов в начале списка "
+                         "(выделены): привязать чтение к одному из них?")
+                 : !others.empty()
                      ? U("Панель прочитана без выбранного объекта. Ни у одного объекта нет её телефонов: "
-                         "создать новый объект с этим чтением?")
-                     : U("Панель прочитана без выбранного объекта. Её телефоны есть у этих объектов: "
-                         "привязать чтение к одному из них?"));
+                         "выберите объект или создайте новый.")
+                     : U("Панель прочитана без выбранного объекта. В библиотеке нет объектов: "
+                         "создать новый объект с этим чтением?"));
+  // A long name leaves room for the address.
+  list_->resizeColumnToContents(0);
+  list_->setColumnWidth(0, std::min(list_->columnWidth(0), std::max(160, width() * 11 / 20)));
+  Filter(search_->text());
+}
+
+void TdlgAttach::Filter(const QString& text) {
+  const QString wanted = text.trimmed();
+  QTreeWidgetItem* first = nullptr;
+  for (int i = 0; i < list_->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* item = list_->topLevelItem(i);
+    const bool shown = wanted.isEmpty() || item->text(0).contains(wanted, Qt::CaseInsensitive) ||
+                       item->text(1).contains(wanted, Qt::CaseInsensitive);
+    item->setHidden(!shown);
+    if (shown && !first) first = item;
+  }
+  nothing_->setVisible(!first && !wanted.isEmpty());
+  QTreeWidgetItem* current = list_->currentItem();
+  if (!current || current->isHidden()) list_->setCurrentItem(first);
+  attach_->setEnabled(first != nullptr);
+}
+
+QStringList TdlgAttach::Shown() const {
+  QStringList names;
+  for (int i = 0; i < list_->topLevelItemCount(); ++i)
+    if (!list_->topLevelItem(i)->isHidden()) names << list_->topLevelItem(i)->data(0, kNameRole).toString();
+  return names;
 }

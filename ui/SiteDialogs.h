@@ -6,12 +6,13 @@
 #include <QString>
 #include <QStringList>
 #include <optional>
+#include <vector>
 
 #include "library/Library.h"
 
 class QLabel;
 class QLineEdit;
-class QListWidget;
+class QTreeWidget;
 class QPlainTextEdit;
 class QPushButton;
 
@@ -23,6 +24,8 @@ class TdlgSite : public QDialog {
   explicit TdlgSite(QWidget* parent = nullptr);
   void SetSite(const TSite& site);
   TSite Site() const;
+  // Says why the card is shown (again) under the form.
+  void SetNote(const QString& note);
   // OK is refused, with a note in the dialog, for a name the library would
   // refuse and for a number with nothing to dial.
   void accept() override;
@@ -42,15 +45,24 @@ class TdlgSite : public QDialog {
   QLabel* note_;
 };
 
-// Offered after "Прочитать всё" with no current site: the sites whose latest
-// settings share a phone number with the panel first, and "Новый объект".
-// Non-modal: the window works on while it is up.
+// Offered after "Прочитать всё" with no current site: every site of the
+// library, those whose latest settings share a phone number with the panel
+// first (in bold), a search field that narrows the list by name or address,
+// and "Новый объект". Non-modal: the window works on while it is up.
 class TdlgAttach : public QDialog {
   Q_OBJECT
  public:
+  // The role of an item that holds the site's name.
+  static constexpr int kNameRole = Qt::UserRole;
+  static constexpr int kSharingRole = Qt::UserRole + 1;
+
   explicit TdlgAttach(QWidget* parent = nullptr);
-  void SetSuggestions(const QStringList& sites);
-  QListWidget* List() const { return list_; }
+  void SetSites(const std::vector<TSite>& sharing, const std::vector<TSite>& others);
+  QLineEdit* SearchEdit() const { return search_; }
+  // Name and address; the text may be elided on screen, kNameRole holds the name.
+  QTreeWidget* List() const { return list_; }
+  // The names the list shows now (the search applied), in order.
+  QStringList Shown() const;
   QPushButton* AttachButton() const { return attach_; }
   QPushButton* NewButton() const { return new_; }
   QPushButton* DeclineButton() const { return decline_; }
@@ -61,8 +73,12 @@ class TdlgAttach : public QDialog {
   void Declined();
 
  private:
+  void Filter(const QString& text);
+
   QLabel* text_;
-  QListWidget* list_;
+  QLineEdit* search_;
+  QLabel* nothing_;
+  QTreeWidget* list_;
   QPushButton* attach_;
   QPushButton* new_;
   QPushButton* decline_;

@@ -10,6 +10,8 @@
 
 #include "library/LibraryUse.h"
 #include "library/RecordSpool.h"
+#include "model/Fields.h"
+#include "persist/SettingsCodec.h"
 
 namespace {
 
@@ -162,11 +164,11 @@ void TSiteLibrary::Open(const TLibraryPlace& place) {
       });
 }
 
-void TSiteLibrary::Search(const QString& text, int limit) {
+void TSiteLibrary::Search(const QString& text, bool archived, int limit) {
   const quint64 request = ++searches_;
   Run<std::vector<TSite>>(
-      [text = Own(text), limit](TLibrary& library) {
-        return library.IsOpen() ? library.Search(text, limit) : std::vector<TSite>();
+      [text = Own(text), archived, limit](TLibrary& library) {
+        return library.IsOpen() ? library.Search(text, limit, archived) : std::vector<TSite>();
       },
       [this, request, text](std::vector<TSite> sites) {
         if (request == searches_) emit Found(text, sites);
@@ -174,11 +176,43 @@ void TSiteLibrary::Search(const QString& text, int limit) {
 }
 
 void TSiteLibrary::LoadHistory(const QString& site) {
-  Run<std::vector<TRecord>>(
+  struct THistory {
+    std::vector<TRecord> Records;
+    std::vector<THistoryChange> Changes;
+  };
+  Run<THistory>(
       [site = Own(site)](TLibrary& library) {
-        return library.IsOpen() ? library.History(site) : std::vector<TRecord>();
+        THistory history;
+        if (!library.IsOpen()) return history;
+        history.Records = library.History(site, true);
+        history.Changes = HistoryChanges(history.Records);
+        // The page lists records; their settings are read again when asked for.
+        for (TRecord& r : history.Records) r.Settings.clear();
+        return history;
       },
-      [this, site](std::vector<TRecord> records) { emit HistoryLoaded(site, records); });
+      [this, site](THistory history) { emit HistoryLoaded(site, history.Records, history.Changes); });
+}
+
+std::vector<THistoryChange> HistoryChanges(const std::vector<TRecord>& records) {
+  std::vector<THistoryChange> changes(records.size());
+  std::optional<TSettings> previous;
+  for (size_t i = 0; i < records.size(); ++i) {
+    TSettings settings = RecordSettings(records[i].Settings);
+    if (settings.Groups.Empty()) continue;
+    if (previous) {
+      // A read of one page against a whole read: only what both hold counts.
+      const TGroups both = settings.Groups & previous->Groups;
+      if (!both.Empty()) {
+        TSettings left = *previous;
+        TSettings right = settings;
+        left.Groups = right.Groups = both;
+        for (const TDifference& d : Differences(left, right)) changes[i].Names << FieldName(*d.Field);
+        changes[i].Count = int(changes[i].Names.size());
+      }
+    }
+    previous = std::move(settings);
+  }
+  return changes;
 }
 
 void TSiteLibrary::Store(const QString& site, TRecord record, const TSettings& settings) {

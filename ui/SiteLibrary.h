@@ -16,6 +16,7 @@
 #pragma once
 
 #include <QObject>
+#include <QStringList>
 #include <QString>
 #include <QThread>
 #include <deque>
@@ -29,6 +30,17 @@
 #include "model/Settings.h"
 
 class QSocketNotifier;
+
+// What a row of the history says beside the record itself: how many
+// settings it changed against the site's previous record that holds
+// settings (over the groups both hold), and which. Count -1: nothing to
+// compare with (the first record, or one without settings).
+struct THistoryChange {
+  int Count = -1;
+  QStringList Names;
+};
+// The changes of each record of a history (oldest first), as above.
+std::vector<THistoryChange> HistoryChanges(const std::vector<TRecord>& records);
 
 class TSiteLibrary : public QObject {
   Q_OBJECT
@@ -58,7 +70,9 @@ class TSiteLibrary : public QObject {
   // The sites whose name, address, notes, number or latest settings hold
   // text (Found). A newer search makes the answers of older ones stale: only
   // the newest comes.
-  void Search(const QString& text, int limit = 500);
+  // Archived sites only with archived.
+  void Search(const QString& text, bool archived = false, int limit = 500);
+  // The site's records and what each changed (HistoryLoaded).
   void LoadHistory(const QString& site);
   // Stores a record of site (created when new) made of settings; the record's
   // settings text is made on the library's thread. Stored follows: warning
@@ -73,7 +87,8 @@ class TSiteLibrary : public QObject {
  signals:
   void Opened(bool ok, const QString& message);
   void Found(const QString& text, const std::vector<TSite>& sites);
-  void HistoryLoaded(const QString& site, const std::vector<TRecord>& records);
+  void HistoryLoaded(const QString& site, const std::vector<TRecord>& records,
+                     const std::vector<THistoryChange>& changes);
   void Stored(const QString& site, const QString& warning);
   // Every call made so far has answered.
   void Idle();

@@ -1,8 +1,11 @@
+// The "Объекты" group: the library's page, the sites and the current site.
+// The records' actions are in SitesRecords.cpp; the recording of operations
+// and the offer to attach a read in SitesRecording.cpp.
 #include "ui/Sites.h"
 
-#include <QApplication>
+#include <QCheckBox>
+#include <QFileInfo>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,23 +13,16 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QFileInfo>
 #include <QStatusBar>
 #include <QStyle>
-#include <QSysInfo>
 #include <QTimer>
 #include <QTreeWidget>
-#include <QVBoxLayout>
-#include <iterator>
-#include <set>
 
 #include "library/LibraryUse.h"
 #include "library/RecordSpool.h"
 #include "link/xModem.h"
-#include "persist/SettingsCodec.h"
+#include "persist/IniFile.h"
 #include "persist/WireText.h"
-#include "ui/CompareDlg.h"
-#include "ui/Unsaved.h"
 #include "ui/ConnectDlg.h"
 #include "ui/MainForm.h"
 #include "ui/MessageBox.h"
@@ -36,17 +32,10 @@
 #include "ui/SiteLibrary.h"
 #include "ui/SplashDlg.h"
 #include "ui/StatusPane.h"
-#include "ui/WindowTexts.h"
 
 namespace {
 
 QString U(const char* text) { return QString::fromUtf8(text); }
-
-const char* const kButtons[][2] = {
-    {"btNewSite", "Новый объект"},       {"btEditSite", "Изменить"},        {"btArchiveSite", "В архив"},
-    {"btCurrentSite", "Сделать текущим"}, {"btCallSite", "Позвонить"},       {"btCompareRecords", "Сравнить"},
-    {"btLoadRecord", "Загрузить в страницы"},
-};
 
 QString KindShown(TRecordKind kind) {
   switch (kind) {
@@ -105,6 +94,11 @@ class TEnterFilter : public QObject {
   std::function<void()> action_;
 };
 
+// Why a site was not saved, as the library thread found it.
+enum class TSaveFail { None, NameTaken, NameArchived, Unavailable, Failed };
+
+QWidget* Parent(TForm1& form) { return form.isVisible() ? &form : nullptr; }
+
 }  // namespace
 
 std::function<bool(const QString&, QWidget*)> TSites::Confirm = [](const QString& question, QWidget* parent) {
@@ -115,92 +109,15 @@ std::function<bool(const QString&, QWidget*)> TSites::Confirm = [](const QString
   return box.exec() == QMessageBox::Yes;
 };
 
-std::function<std::optional<TSite>(const TSite&, QWidget*)> TSites::EditCard = [](const TSite& start,
-                                                                                   QWidget* parent) {
-  TdlgSite dialog(parent);
-  dialog.setWindowTitle(start.Name.isEmpty() ? U("Новый объект") : U("Объект: ") + start.Name);
-  dialog.SetSite(start);
-  if (dialog.exec() != QDialog::Accepted) return std::optional<TSite>();
-  return std::optional<TSite>(dialog.Site());
-};
-
-TformSites::TformSites(QWidget* parent) : TPage(parent) {
-  setObjectName(QStringLiteral("TformSites"));
-  auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(8, 8, 8, 8);
-  layout->setSpacing(6);
-
-  auto* searchRow = new QHBoxLayout;
-  auto* searchLabel = new QLabel(U("Поиск:"), this);
-  searchLabel->setObjectName("lbSearch");
-  search_ = new QLineEdit(this);
-  search_->setObjectName("edSearch");
-  search_->setPlaceholderText(U("название, адрес, телефон или ключ"));
-  search_->setClearButtonEnabled(true);
-  searchLabel->setBuddy(search_);
-  searchRow->addWidget(searchLabel);
-  searchRow->addWidget(search_, 1);
-  layout->addLayout(searchRow);
-
-  nothing_ = new QLabel(U("Ничего не найдено"), this);
-  nothing_->setObjectName("lbNothingFound");
-  nothing_->hide();
-  layout->addWidget(nothing_);
-
-  library_ = new QLabel(this);
-  library_->setObjectName("lbLibrary");
-  library_->setWordWrap(true);
-  library_->hide();
-  layout->addWidget(library_);
-
-  // A plain row, not a splitter: the window's layout file keeps only its own.
-  auto* split = new QHBoxLayout;
-  sites_ = new QTreeWidget(this);
-  sites_->setObjectName("lvSites");
-  sites_->setHeaderLabels({U("Объект"), U("Адрес")});
-  sites_->setRootIsDecorated(false);
-  sites_->setUniformRowHeights(true);
-  sites_->setMinimumWidth(160);
-  history_ = new QTreeWidget(this);
-  history_->setObjectName("lvHistory");
-  history_->setHeaderLabels({U("№"), U("Время"), U("Оператор"), U("Действие"), U("Итог")});
-  history_->setRootIsDecorated(false);
-  history_->setUniformRowHeights(true);
-  history_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  history_->setMinimumWidth(200);
-  split->addWidget(sites_, 2);
-  split->addWidget(history_, 3);
-  layout->addLayout(split, 1);
-
-  // The site's buttons on one row, the records' on the next.
-  auto* siteRow = new QHBoxLayout;
-  auto* recordRow = new QHBoxLayout;
-  for (const auto& b : kButtons) {
-    auto* button = new QPushButton(U(b[1]), this);
-    button->setObjectName(b[0]);
-    button->setAutoDefault(false);
-    const bool forRecords = QLatin1String(b[0]) == "btCompareRecords" || QLatin1String(b[0]) == "btLoadRecord";
-    (forRecords ? recordRow : siteRow)->addWidget(button);
-  }
-  siteRow->addStretch(1);
-  recordRow->addStretch(1);
-  layout->addLayout(siteRow);
-  layout->addLayout(recordRow);
-
-  // Tab: the search, the sites, the history, then the buttons in their order.
-  QWidget* previous = search_;
-  for (QWidget* next : std::initializer_list<QWidget*>{sites_, history_}) {
-    setTabOrder(previous, next);
-    previous = next;
-  }
-  for (const auto& b : kButtons) {
-    QWidget* next = Button(b[0]);
-    setTabOrder(previous, next);
-    previous = next;
-  }
-}
-
-QPushButton* TformSites::Button(const char* name) const { return findChild<QPushButton*>(QLatin1String(name)); }
+std::function<std::optional<TSite>(const TSite&, const QString&, QWidget*)> TSites::EditCard =
+    [](const TSite& start, const QString& note, QWidget* parent) {
+      TdlgSite dialog(parent);
+      dialog.setWindowTitle(start.Id == 0 ? U("Новый объект") : U("Объект: ") + start.Name);
+      dialog.SetSite(start);
+      if (!note.isEmpty()) dialog.SetNote(note);
+      if (dialog.exec() != QDialog::Accepted) return std::optional<TSite>();
+      return std::optional<TSite>(dialog.Site());
+    };
 
 TSites::TSites(TForm1& form, TRzGroupBar* bar, TformSites* page) : QObject(&form), form_(form), page_(page) {
   library_ = new TSiteLibrary(LibrarySpoolDir(), this);
@@ -256,15 +173,17 @@ TSites::TSites(TForm1& form, TRzGroupBar* bar, TformSites* page) : QObject(&form
     page_->SitesList()->setFocus();
   }));
   page_->SitesList()->installEventFilter(new TEnterFilter(this, [this] { MakeCurrent(); }));
+  connect(page_->ShowArchived(), &QCheckBox::toggled, this, &TSites::RunSearch);
   page_->History()->installEventFilter(new TEnterFilter(this, [this] { CompareRecords(); }));
-  connect(page_->SitesList(), &QTreeWidget::currentItemChanged, this, &TSites::SiteChosen);
+  connect(page_->SitesList(), &QTreeWidget::currentItemChanged, this, [this] { SiteChosen(); });
   connect(page_->History(), &QTreeWidget::itemSelectionChanged, this, &TSites::UpdateButtons);
 
   const std::pair<const char*, void (TSites::*)()> actions[] = {
       {"btNewSite", &TSites::NewSite},          {"btEditSite", &TSites::EditSite},
-      {"btArchiveSite", &TSites::ArchiveSite},  {"btCurrentSite", &TSites::MakeCurrent},
-      {"btCallSite", &TSites::Call},            {"btCompareRecords", &TSites::CompareRecords},
-      {"btLoadRecord", &TSites::LoadRecord}};
+      {"btArchiveSite", &TSites::ArchiveSite},  {"btRestoreSite", &TSites::RestoreSite},
+      {"btCurrentSite", &TSites::MakeCurrent},  {"btCallSite", &TSites::Call},
+      {"btCompareRecords", &TSites::CompareRecords}, {"btLoadRecord", &TSites::LoadRecord},
+      {"btSaveRecord", &TSites::SaveRecord}};
   for (const auto& [name, action] : actions) connect(page_->Button(name), &QPushButton::clicked, this, action);
   connect(&form, &TForm1::LinkFinished, this, &TSites::UpdateButtons);
   connect(&form, &TForm1::LinkStarted, this, &TSites::LinkStarted);
@@ -288,6 +207,8 @@ void TSites::OpenLibrary(std::optional<TLibraryPlace> place) {
     if (place->Engine == TLibraryPlace::TEngine::SQLite && !QFileInfo::exists(place->File) &&
         TRecordSpool(LibrarySpoolDir()).Count() == 0) {
       deferred_ = place;
+      // No library yet, so no site of the last run either.
+      restoring_.clear();
       UpdateButtons();
       return;
     }
@@ -324,37 +245,56 @@ void TSites::ShowLibraryState(bool ok, const QString& message) {
   } else {
     page_->LibraryLabel()->hide();
   }
+  if (!restoring_.isEmpty()) {
+    const QString name = std::exchange(restoring_, QString());
+    if (!ok) {
+      // The library cannot say: the site stays current, its records wait.
+      if (current_.isEmpty()) SetCurrentSite(name);
+    } else {
+      library_->Run<bool>(
+          [name](TLibrary& library) {
+            const auto site = library.IsOpen() ? library.FindSite(name) : std::nullopt;
+            return site && !site->Archived;
+          },
+          [this, name](bool listed) {
+            if (listed && current_.isEmpty()) SetCurrentSite(name);
+          });
+    }
+  }
   UpdateButtons();
   if (ok) RunSearch();
   else emit Refreshed();
 }
 
-void TSites::RunSearch() { library_->Search(page_->Search()->text().trimmed()); }
+void TSites::LoadCurrent(const QString& iniFile) {
+  TIniFile ini(iniFile);
+  if (!ini.Load()) return;
+  restoring_ = ini.ReadString(QStringLiteral("Sites"), QStringLiteral("Current"), QString()).trimmed();
+  if (SiteNameProblem(restoring_)) restoring_.clear();
+}
+
+bool TSites::SaveCurrent(const QString& iniFile, QString* error) const {
+  TIniFile ini(iniFile);
+  (void)ini.Load();
+  ini.WriteString(QStringLiteral("Sites"), QStringLiteral("Current"), current_);
+  return ini.Save(error);
+}
+
+void TSites::RunSearch() { library_->Search(page_->Search()->text().trimmed(), page_->ShowArchived()->isChecked()); }
 
 void TSites::Searched(const QString& text, const std::vector<TSite>& sites) {
   const QString chosen = ChosenSite();
   sites_ = sites;
   page_->NothingFound()->setVisible(sites.empty() && !text.isEmpty());
-  QTreeWidget* list = page_->SitesList();
-  const QSignalBlocker block(list);
-  list->clear();
-  QTreeWidgetItem* again = nullptr;
-  for (const TSite& site : sites_) {
-    auto* item = new QTreeWidgetItem(list, {site.Name, site.Address});
-    item->setToolTip(0, site.Notes.isEmpty() ? site.Name : site.Name + '\n' + site.Notes);
-    if (site.Name == chosen) again = item;
-  }
-  list->resizeColumnToContents(0);
-  if (!again && list->topLevelItemCount() > 0) again = list->topLevelItem(0);
-  list->setCurrentItem(again);
+  page_->ShowSites(sites_, current_, chosen);
   SiteChosen();
 }
 
 const TSite* TSites::Chosen() const {
-  const QTreeWidgetItem* item = page_->SitesList()->currentItem();
-  if (!item) return nullptr;
+  const QString name = page_->ChosenName();
+  if (name.isEmpty()) return nullptr;
   for (const TSite& site : sites_)
-    if (site.Name == item->text(0)) return &site;
+    if (site.Name == name) return &site;
   return nullptr;
 }
 
@@ -366,31 +306,23 @@ QString TSites::ChosenSite() const {
 void TSites::SiteChosen() {
   historySite_ = ChosenSite();
   if (historySite_.isEmpty()) {
-    HistoryLoaded(QString(), {});
+    HistoryLoaded(QString(), {}, {});
     return;
   }
   library_->LoadHistory(historySite_);
   UpdateButtons();
 }
 
-void TSites::HistoryLoaded(const QString& site, const std::vector<TRecord>& records) {
+void TSites::HistoryLoaded(const QString& site, const std::vector<TRecord>& records,
+                           const std::vector<THistoryChange>& changes) {
   if (site != historySite_) return;
   history_ = records;
-  QTreeWidget* list = page_->History();
-  const QSignalBlocker block(list);
-  list->clear();
-  // The newest first; the time as the user's clock shows it.
-  for (auto r = records.rbegin(); r != records.rend(); ++r) {
-    auto* item = new QTreeWidgetItem(
-        list, {QString::number(r->Number), r->Time.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")),
-               r->Operator, KindShown(r->Kind), OutcomeShown(r->Outcome, r->Detail)});
-    item->setData(0, Qt::UserRole, r->Number);
-    item->setToolTip(4, OutcomeCode(r->Outcome) + (r->Detail.isEmpty() ? QString() : ": " + r->Detail) +
-                            (r->Port.isEmpty() ? QString() : U("\nПорт: ") + r->Port) +
-                            (r->Firmware.isEmpty() ? QString() : U("\nПрошивка: ") + r->Firmware));
+  QStringList outcomes, kinds;
+  for (const TRecord& r : records) {
+    outcomes << OutcomeShown(r.Outcome, r.Detail);
+    kinds << KindShown(r.Kind);
   }
-  for (int column = 0; column < 4; ++column) list->resizeColumnToContents(column);
-  if (list->topLevelItemCount() > 0) list->setCurrentItem(list->topLevelItem(0));
+  page_->ShowHistory(records, changes, outcomes, kinds);
   UpdateButtons();
   emit Refreshed();
 }
@@ -407,17 +339,21 @@ void TSites::UpdateButtons() {
   const bool usable = library_->IsOpen();
   const bool writable = (usable && !library_->ReadOnly()) || deferred_;
   const TSite* site = Chosen();
+  const TSite* listed = site && !site->Archived ? site : nullptr;
   const size_t records = ChosenRecords().size();
   const bool idle = !form_.IsBusy();
   page_->Button("btNewSite")->setEnabled(writable);
-  page_->Button("btEditSite")->setEnabled(writable && site);
-  page_->Button("btArchiveSite")->setEnabled(writable && site);
-  page_->Button("btCurrentSite")->setEnabled(site && site->Name != current_);
-  page_->Button("btCallSite")->setEnabled(site && !site->DataNumber.isEmpty() && !form_.IsConnected());
+  page_->Button("btEditSite")->setEnabled(writable && listed);
+  page_->Button("btArchiveSite")->setEnabled(writable && listed);
+  page_->Button("btRestoreSite")->setEnabled(usable && !library_->ReadOnly() && site && site->Archived);
+  page_->Button("btRestoreSite")->setVisible(page_->ShowArchived()->isChecked());
+  page_->Button("btCurrentSite")->setEnabled(listed && listed->Name != current_);
+  page_->Button("btCallSite")->setEnabled(listed && !listed->DataNumber.isEmpty() && !form_.IsConnected());
   page_->Button("btCompareRecords")->setEnabled(records == 1 || records == 2);
   // One record is compared with the pages, without loading it; two with each other.
   page_->Button("btCompareRecords")->setText(records == 1 ? U("Сравнить с записью") : U("Сравнить"));
   page_->Button("btLoadRecord")->setEnabled(records == 1 && idle);
+  page_->Button("btSaveRecord")->setEnabled(records == 1);
 }
 
 void TSites::SetCurrentSite(const QString& site) {
@@ -425,37 +361,81 @@ void TSites::SetCurrentSite(const QString& site) {
   pane_->SetCaption(site.isEmpty() ? QString() : U("Объект: ") + site);
   pane_->setToolTip(site);
   pane_->setVisible(!site.isEmpty());
+  page_->MarkCurrent(site);
   UpdateButtons();
 }
 
 void TSites::MakeCurrent() {
-  if (const TSite* site = Chosen()) SetCurrentSite(site->Name);
+  if (const TSite* site = Chosen(); site && !site->Archived) SetCurrentSite(site->Name);
 }
 
-void TSites::SaveSite(const QString& oldName, const TSite& site, std::function<void(bool)> then) {
+void TSites::ShowSite(const QString& name) {
+  const QSignalBlocker block(page_->Search());
+  page_->Search()->setText(name);
+  RunSearch();
+}
+
+void TSites::SaveSite(const QString& oldName, const TSite& site, std::function<void(const QString&)> then) {
   struct TSaved {
-    bool Ok = false;
+    TSaveFail Fail = TSaveFail::None;
     QString Error;
   };
   library_->Run<TSaved>(
       [oldName, site](TLibrary& library) {
         TSaved saved;
-        saved.Ok = library.IsOpen() && (oldName.isEmpty() ? library.AddSite(site) : library.UpdateSite(oldName, site));
-        saved.Error = library.Error();
+        if (!library.IsOpen()) {
+          saved.Fail = TSaveFail::Unavailable;
+        } else if (!(oldName.isEmpty() ? library.AddSite(site) : library.UpdateSite(oldName, site))) {
+          saved.Error = library.Error();
+          // Told apart by what the library holds, not by its words.
+          const auto holder = site.Name == oldName ? std::nullopt : library.FindSite(site.Name);
+          saved.Fail = !holder ? TSaveFail::Failed : holder->Archived ? TSaveFail::NameArchived : TSaveFail::NameTaken;
+        }
         return saved;
       },
       [this, oldName, site, then](TSaved saved) {
-        if (!saved.Ok) {
-          MessageBox::Show(U("Объект не сохранён: ") + saved.Error, form_.isVisible() ? &form_ : nullptr);
-        } else {
-          if (!oldName.isEmpty() && current_ == oldName) SetCurrentSite(site.Name);
-          // The list shows the site just saved.
-          const QSignalBlocker block(page_->Search());
-          page_->Search()->setText(site.Name);
-          RunSearch();
+        const auto again = [&](const QString& note) { EditAndSave(oldName, site, note, then); };
+        switch (saved.Fail) {
+          case TSaveFail::None:
+            if (!oldName.isEmpty() && current_ == oldName) SetCurrentSite(site.Name);
+            ShowSite(site.Name);
+            if (then) then(site.Name);
+            return;
+          case TSaveFail::NameTaken:
+            return again(U("Объект с названием «%1» уже есть: дайте другое название.").arg(site.Name));
+          case TSaveFail::NameArchived:
+            // A new site may be the archived one coming back.
+            if (oldName.isEmpty() &&
+                Confirm(U("Название «%1» занято объектом из архива. Восстановить этот объект с его историей?")
+                            .arg(site.Name),
+                        &form_))
+              return Restore(site.Name, [then, name = site.Name](bool ok) {
+                if (then) then(ok ? name : QString());
+              });
+            return again(U("Название «%1» занято объектом из архива: восстановите его (включите «Показать "
+                           "архивные») или дайте другое название.")
+                             .arg(site.Name));
+          case TSaveFail::Unavailable:
+            return again(U("Библиотека объектов недоступна, объект не сохранён. Повторите позже или нажмите «Отмена»."));
+          case TSaveFail::Failed:
+            // The database's own words go to the memo; the card says what to do.
+            form_.Memo()->appendPlainText(U("Библиотека объектов: ") + saved.Error);
+            return again(U("Библиотека объектов не сохранила объект (подробности в журнале). Повторите или "
+                           "нажмите «Отмена»."));
         }
-        if (then) then(saved.Ok);
       });
+}
+
+void TSites::EditAndSave(const QString& oldName, const TSite& start, const QString& note,
+                         std::function<void(const QString&)> then) {
+  const std::optional<TSite> site = EditCard(start, note, &form_);
+  if (!site) {
+    if (then) then(QString());
+    return;
+  }
+  TSite filled = *site;
+  filled.Id = start.Id;  // the card's title says whether the site is new
+  SaveSite(oldName, filled, std::move(then));
 }
 
 void TSites::NewSite() {
@@ -465,33 +445,64 @@ void TSites::NewSite() {
     if (!library_->IsOpen() || library_->ReadOnly()) {
       MessageBox::Show(library_->IsOpen() ? U("Библиотека объектов открыта только для чтения.")
                                           : U("Библиотека объектов недоступна: ") + library_->Error(),
-                       form_.isVisible() ? &form_ : nullptr);
+                       Parent(form_));
       return;
     }
-    if (const auto site = EditCard(TSite(), &form_)) SaveSite(QString(), *site);
+    EditAndSave(QString(), TSite(), QString());
   });
 }
 
 void TSites::EditSite() {
   const TSite* chosen = Chosen();
-  if (!chosen) return;
-  const TSite before = *chosen;
-  if (const auto site = EditCard(before, &form_)) SaveSite(before.Name, *site);
+  if (!chosen || chosen->Archived) return;
+  EditAndSave(chosen->Name, *chosen, QString());
 }
 
 void TSites::ArchiveSite() {
   const TSite* chosen = Chosen();
-  if (!chosen) return;
+  if (!chosen || chosen->Archived) return;
   const QString name = chosen->Name;
-  if (!Confirm(U("Перенести объект «%1» в архив? Его история сохранится, но в списке он больше не появится.").arg(name),
+  if (!Confirm(U("Перенести объект «%1» в архив? Его история сохранится; найти и восстановить его можно, "
+                 "включив «Показать архивные».")
+                   .arg(name),
                &form_))
     return;
   library_->Run<QString>(
       [name](TLibrary& library) { return library.ArchiveSite(name) ? QString() : library.Error(); },
       [this, name](QString error) {
-        if (!error.isEmpty()) MessageBox::Show(U("Объект не перенесён в архив: ") + error, &form_);
-        if (current_ == name) SetCurrentSite(QString());
+        if (!error.isEmpty()) {
+          form_.Memo()->appendPlainText(U("Библиотека объектов: ") + error);
+          MessageBox::Show(U("Объект «%1» не перенесён в архив: библиотека объектов ответила ошибкой (подробности "
+                             "в журнале).")
+                               .arg(name),
+                           Parent(form_), MessageBox::TKind::Error);
+        } else if (current_ == name) {
+          SetCurrentSite(QString());
+        }
         RunSearch();
+      });
+}
+
+void TSites::RestoreSite() {
+  const TSite* chosen = Chosen();
+  if (chosen && chosen->Archived) Restore(chosen->Name);
+}
+
+void TSites::Restore(const QString& name, std::function<void(bool)> then) {
+  library_->Run<QString>(
+      [name](TLibrary& library) { return library.RestoreSite(name) ? QString() : library.Error(); },
+      [this, name, then](QString error) {
+        if (!error.isEmpty()) {
+          form_.Memo()->appendPlainText(U("Библиотека объектов: ") + error);
+          MessageBox::Show(U("Объект «%1» не восстановлен: библиотека объектов ответила ошибкой (подробности в "
+                             "журнале).")
+                               .arg(name),
+                           Parent(form_), MessageBox::TKind::Error);
+        } else {
+          form_.Memo()->appendPlainText(U("Объект «%1» восстановлен из архива").arg(name));
+        }
+        ShowSite(name);
+        if (then) then(error.isEmpty());
       });
 }
 
@@ -514,192 +525,4 @@ void TSites::Call() {
   SetCurrentSite(site->Name);
   form_.ConnectLink(port, number, dialog->WaitForNetwork());
   UpdateButtons();
-}
-
-void TSites::CompareRecords() {
-  const std::vector<int> numbers = ChosenRecords();
-  const QString site = historySite_;
-  if (site.isEmpty() || numbers.empty() || numbers.size() > 2) return;
-  library_->Run<std::vector<TSettings>>(
-      [site, numbers](TLibrary& library) {
-        std::vector<TSettings> settings;
-        for (int number : numbers)
-          if (const auto record = library.Record(site, number)) settings.push_back(RecordSettings(record->Settings));
-        return settings;
-      },
-      [this, numbers, site](std::vector<TSettings> settings) {
-        if (settings.size() != numbers.size()) {
-          MessageBox::Show(U("Записи объекта «%1» не прочитаны из библиотеки.").arg(site), &form_);
-          return;
-        }
-        const TSettings& left = settings[0];
-        TSettings right;
-        QString rightName;
-        if (numbers.size() == 2) {
-          // As history --diff: a setting only one record holds shows empty
-          // on the other side.
-          right = settings[1];
-          rightName = U("Запись %1").arg(numbers[1]);
-        } else {
-          // The pages hold everything: what the record holds is compared.
-          right = form_.PagesSettings(left.Groups);
-          rightName = U("На странице");
-        }
-        if (!compare_) compare_ = new TdlgCompare(&form_);
-        compare_->SetSides(U("Сравнение записей объекта «%1»").arg(site), U("Запись %1").arg(numbers[0]), rightName,
-                           numbers.size() == 2 ? U("Записи совпадают.") : U("Запись и страницы совпадают."));
-        compare_->Show(Differences(left, right));
-      });
-}
-
-void TSites::LoadRecord() {
-  const std::vector<int> numbers = ChosenRecords();
-  const QString site = historySite_;
-  if (site.isEmpty() || numbers.size() != 1) return;
-  const int number = numbers[0];
-  library_->Run<std::optional<QByteArray>>(
-      [site, number](TLibrary& library) -> std::optional<QByteArray> {
-        const auto record = library.Record(site, number);
-        if (!record) return std::nullopt;
-        return record->Settings;
-      },
-      [this, site, number](std::optional<QByteArray> text) {
-        if (!text) {
-          MessageBox::Show(U("Запись %1 объекта «%2» не прочитана из библиотеки.").arg(number).arg(site), &form_,
-                           MessageBox::TKind::Error);
-          return;
-        }
-        // A running write sends what the pages held when it began; a read
-        // would overwrite them: wait until the panel is free.
-        if (form_.IsBusy()) {
-          MessageBox::Show(U("Идёт обмен с панелью: загрузите запись после его окончания."), &form_);
-          return;
-        }
-        // As the window's Load takes a file: the groups the record holds, what
-        // it lacks of them kept and named.
-        TDecodedSettings loaded = LoadSettingsText(*text, form_.PagesSettings(TGroups::AllWithAdc()));
-        if (!loaded.Taken) {
-          MessageBox::Show(U("В записи %1 объекта «%2» нет настроек панели.\nНичего не загружено, страницы не изменились.")
-                               .arg(number)
-                               .arg(site),
-                           &form_, MessageBox::TKind::Error);
-          return;
-        }
-        // Changes the record would replace are asked about; the load can be undone.
-        const TUnsaved::TPoint before = form_.Unsaved()->Point();
-        if (!form_.Unsaved()->MayReplace(TReplacing::LoadRecord, loaded.Settings.Groups,
-                                         U("записи %1 объекта «%2»").arg(number).arg(site), [this] { LoadRecord(); }))
-          return;
-        loaded = LoadSettingsText(*text, form_.PagesSettings(TGroups::AllWithAdc()));  // over what "Отбросить" left
-        form_.ShowSettings(loaded.Settings);
-        form_.Unsaved()->Loaded(before, loaded);
-        form_.Memo()->appendPlainText(U("Загружена в страницы запись %1 объекта «%2»").arg(number).arg(site));
-        const QString leftOut = WindowTexts::LoadLeftOut(WindowTexts::RecordSource(number, site), loaded);
-        if (!leftOut.isEmpty()) MessageBox::Show(leftOut, &form_, MessageBox::TKind::Warning);
-      });
-}
-
-void TSites::LinkStarted(const QString& port, const QString& phone) {
-  port_ = phone.isEmpty() ? port : phone;
-  firmware_.clear();
-  // A new connection may be another panel: the offer starts afresh.
-  declined_ = false;
-  unattached_.reset();
-  offer_->hide();
-}
-
-TRecord TSites::MakeRecord(const TOperationEnd& end) {
-  // The version the connection check saw, kept for writes and for a link
-  // that went down before the record was made.
-  if (auto* version = form_.findChild<TRzStatusPane*>("RzStatusPane2"); version && !version->Caption().isEmpty())
-    firmware_ = version->Caption();
-  TRecord record;
-  record.Time = QDateTime::currentDateTimeUtc();
-  record.Operator = SystemUser();
-  record.Host = QSysInfo::machineHostName();
-  record.Kind = end.Kind;
-  record.Outcome = end.Outcome;
-  record.Detail = end.Detail;
-  record.Firmware = end.Settings.Version.empty() ? firmware_ : FromWire(end.Settings.Version);
-  record.Port = port_;
-  return record;
-}
-
-void TSites::OperationEnded(const TOperationEnd& end) {
-  const TRecord record = MakeRecord(end);
-  if (!current_.isEmpty()) {
-    if (deferred_) {
-      // Queued before the record: the library is made first.
-      library_->Open(*deferred_);
-      deferred_.reset();
-    }
-    library_->Store(current_, record, end.Settings);
-    return;
-  }
-  if (end.WholeRead && end.Outcome == TRecordOutcome::Success && !declined_ && library_->IsOpen() &&
-      !library_->ReadOnly()) {
-    unattached_ = end;
-    unattachedRecord_ = record;
-    OfferAttach(end);
-  }
-}
-
-void TSites::OfferAttach(const TOperationEnd& end) {
-  QStringList phones;
-  for (const std::string& phone : end.Settings.Phone)
-    if (!phone.empty() && !phones.contains(QString::fromStdString(phone))) phones << QString::fromStdString(phone);
-  suggestions_.clear();
-  offer_->show();
-  // The sites that share a phone number with the panel come first.
-  library_->Run<QStringList>(
-      [phones](TLibrary& library) {
-        QStringList names;
-        for (const QString& phone : phones)
-          for (const TSite& site : library.Search(phone, 20))
-            if (!names.contains(site.Name)) names << site.Name;
-        return names;
-      },
-      [this](QStringList names) {
-        suggestions_ = names;
-        if (attach_ && attach_->isVisible()) attach_->SetSuggestions(suggestions_);
-        emit Refreshed();
-      });
-}
-
-void TSites::OpenAttachDialog() {
-  if (!unattached_) return;
-  if (!attach_) {
-    attach_ = new TdlgAttach(&form_);
-    connect(attach_, &TdlgAttach::Attach, this, &TSites::Attach);
-    connect(attach_, &TdlgAttach::Declined, this, &TSites::DeclineAttach);
-    connect(attach_, &TdlgAttach::NewSite, this, [this] {
-      // A card cancelled is "not now": the offer stays in the status bar.
-      std::optional<TSite> site = EditCard(TSite(), &form_);
-      if (!site) return;
-      const QString name = site->Name;
-      SaveSite(QString(), *site, [this, name](bool ok) {
-        if (ok) Attach(name);
-      });
-    });
-  }
-  attach_->SetSuggestions(suggestions_);
-  attach_->show();
-  attach_->raise();
-  attach_->activateWindow();
-}
-
-void TSites::DeclineAttach() {
-  declined_ = true;
-  unattached_.reset();
-  offer_->hide();
-}
-
-void TSites::Attach(const QString& site) {
-  if (!unattached_) return;
-  const TOperationEnd end = *unattached_;
-  unattached_.reset();
-  offer_->hide();
-  library_->Store(site, unattachedRecord_, end.Settings);
-  SetCurrentSite(site);
-  if (attach_) attach_->hide();
 }

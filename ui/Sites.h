@@ -18,13 +18,9 @@
 
 #include "library/Library.h"
 #include "ui/OperationEnd.h"
-#include "ui/Page.h"
+#include "ui/SitesPage.h"
 
-class QLabel;
-class QLineEdit;
-class QPushButton;
 class QTimer;
-class QTreeWidget;
 class TForm1;
 class TRzGroup;
 class TRzGroupBar;
@@ -33,29 +29,9 @@ class TSiteLibrary;
 class TdlgAttach;
 class TdlgCompare;
 
-// The page: objectName "TformSites". Controls: edSearch, lvSites (name,
-// address), lvHistory (number, time, operator, kind, outcome; two may be
-// chosen), lbLibrary (the library's state), the buttons btNewSite, btEditSite,
-// btArchiveSite, btCurrentSite, btCallSite, btCompareRecords, btLoadRecord.
-class TformSites : public TPage {
-  Q_OBJECT
- public:
-  explicit TformSites(QWidget* parent = nullptr);
-  QLineEdit* Search() const { return search_; }
-  QTreeWidget* SitesList() const { return sites_; }
-  QTreeWidget* History() const { return history_; }
-  QLabel* LibraryLabel() const { return library_; }
-  // "Ничего не найдено", shown while a search finds no site.
-  QLabel* NothingFound() const { return nothing_; }
-  QPushButton* Button(const char* name) const;
-
- private:
-  QLineEdit* search_;
-  QLabel* nothing_;
-  QTreeWidget* sites_;
-  QTreeWidget* history_;
-  QLabel* library_;
-};
+// A record's file name as the page offers it: the site and the record's
+// date ("Склад 7 2026-12-11.ini"), within 255 bytes.
+QString RecordFileName(const QString& site, const QDateTime& time);
 
 class TSites : public QObject {
   Q_OBJECT
@@ -88,10 +64,20 @@ class TSites : public QObject {
   void NewSite();
   void EditSite();
   void ArchiveSite();
+  void RestoreSite();
   void MakeCurrent();
   void Call();
   void CompareRecords();
   void LoadRecord();
+  // The chosen record as a settings file (the text Save writes), named after
+  // the site and the record's date, in the folder last used (else the
+  // user's documents).
+  void SaveRecord();
+
+  // The current site in "current.ini" ([Sites] Current): kept at the end,
+  // taken again at the start when the library still lists it.
+  void LoadCurrent(const QString& iniFile);
+  bool SaveCurrent(const QString& iniFile, QString* error) const;
 
   // A panel operation ended: recorded under the current site (else, for a
   // whole read, offered for a site).
@@ -107,10 +93,12 @@ class TSites : public QObject {
   QWidget* OfferBar() const { return offer_; }
   void OpenAttachDialog();
   void DeclineAttach();
-  // Asked before a site goes to the archive (tests answer it).
+  // Asked before a site goes to the archive, and before an archived one is
+  // restored in place of a new one (tests answer it).
   static std::function<bool(const QString& question, QWidget* parent)> Confirm;
-  // Makes a new site's card: the dialog's answer, or nothing (tests answer it).
-  static std::function<std::optional<TSite>(const TSite& start, QWidget* parent)> EditCard;
+  // A site's card: the dialog's answer, or nothing (tests answer it). note:
+  // why the card is shown again (the form as the user left it), or empty.
+  static std::function<std::optional<TSite>(const TSite& start, const QString& note, QWidget* parent)> EditCard;
 
  signals:
   // The library has answered what was asked of it for the page (tests).
@@ -118,14 +106,25 @@ class TSites : public QObject {
 
  private:
   void Searched(const QString& text, const std::vector<TSite>& sites);
-  void HistoryLoaded(const QString& site, const std::vector<TRecord>& records);
+  void HistoryLoaded(const QString& site, const std::vector<TRecord>& records,
+                     const std::vector<THistoryChange>& changes);
   void SiteChosen();
   void UpdateButtons();
   void RunSearch();
   void ShowLibraryState(bool ok, const QString& message);
   void OfferAttach(const TOperationEnd& end);
   void Attach(const QString& site);
-  void SaveSite(const QString& oldName, const TSite& site, std::function<void(bool)> then = nullptr);
+  // Shows the card (again, with note) and saves what it gives under
+  // oldName (empty: a new site); a name taken, or a library that failed,
+  // brings the card back as it was filled in. then(saved name) at the end;
+  // empty when nothing was saved.
+  void EditAndSave(const QString& oldName, const TSite& start, const QString& note,
+                   std::function<void(const QString&)> then = nullptr);
+  void SaveSite(const QString& oldName, const TSite& site, std::function<void(const QString&)> then);
+  // Brings the archived site back and shows it.
+  void Restore(const QString& name, std::function<void(bool)> then = nullptr);
+  // Shows site in the list (the search set to its name).
+  void ShowSite(const QString& name);
   TRecord MakeRecord(const TOperationEnd& end);
   const TSite* Chosen() const;
   // Runs then once the library has been opened (at once when it was).
@@ -138,13 +137,15 @@ class TSites : public QObject {
   TSiteLibrary* library_;
   QTimer* debounce_;
   QWidget* offer_;
-  QStringList suggestions_;
+  std::vector<TSite> offerSharing_;  // the sites the offer lists first
+  std::vector<TSite> offerOthers_;
   TdlgCompare* compare_ = nullptr;
   TdlgAttach* attach_ = nullptr;
   std::vector<TSite> sites_;
   QString historySite_;
   std::vector<TRecord> history_;
   QString current_;
+  QString restoring_;  // the current site of the last run, until the library has it
   QString port_;         // the port, or the number called
   QString firmware_;     // the version the connection check saw
   bool declined_ = false;  // the offer to attach was declined on this connection

@@ -157,6 +157,12 @@ TEST_P(LibraryTest, SitesAndTheirRecordsKeepEveryStep) {
   EXPECT_TRUE(library.Search("склад", 50).empty());
   EXPECT_EQ(library.Search("склад", 50, true).size(), 1u);
   EXPECT_EQ(library.History("Склад 1").size(), 4u);
+  // Restored: back in the search, its history and chain as they were.
+  ASSERT_TRUE(library.RestoreSite("Склад 1")) << library.Error().toStdString();
+  EXPECT_EQ(library.Search("склад", 50).size(), 1u);
+  EXPECT_FALSE(library.FindSite("Склад 1")->Archived);
+  EXPECT_EQ(library.History("Склад 1").size(), 4u);
+  EXPECT_FALSE(library.RestoreSite("Склад 9"));
   const auto problems = library.Check();
   ASSERT_TRUE(problems);
   EXPECT_TRUE(problems->isEmpty()) << problems->join("; ").toStdString();

@@ -2,144 +2,16 @@
 // SQLite site library in the test's own directory: finding a site, comparing
 // and loading its records, recording every operation, the offer to attach a
 // read, "Позвонить", and a library that cannot be opened.
-#include <QFile>
-#include <atomic>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QSpinBox>
-#include <QTableWidget>
-#include <QTest>
-#include <QThread>
-#include <QTreeWidget>
-#include <QListWidget>
+#include "tests/ui/SitesFixture.h"
 
-#include "library/LibraryUse.h"
-#include "library/RecordSpool.h"
-#include "persist/ProgramDir.h"
-#include "link/Clock.h"
-#include "serial/XComDrv.h"
-#include "persist/SettingsCodec.h"
-#include "tests/ui/GuiFixture.h"
-#include "tools/ModemSim.h"
-#include "tools/PanelSim.h"
-#include "ui/CompareDlg.h"
-#include "ui/Provision.h"
-#include "ui/SiteDialogs.h"
-#include "ui/SiteLibrary.h"
-#include "ui/SettingNames.h"
-#include "ui/Sites.h"
-#include "ui/StatusPane.h"
-#include "ui/f_common.h"
+using namespace sitetest;
 
-using ostrel::sim::EFault;
-using ostrel::sim::TModemSim;
-using ostrel::sim::TPanelSim;
-using ostrel::sim::TPanelState;
-
-namespace {
-
-QString U(const char* text) { return QString::fromUtf8(text); }
-
-QLineEdit* Phone(TForm1& form, int n) { return form.CommonPage()->findChild<QLineEdit*>(QString("etPhone%1").arg(n)); }
-
-TSettings Settings(const char* phone3, int entryDelay, const char* phone4 = "") {
-  TSettings s;
-  s.Groups = TGroups::All();
-  s.Phone[2] = phone3;
-  s.Phone[3] = phone4;
-  s.TimeOut = entryDelay;
-  return s;
-}
-
-// A record of a site made through the library itself.
-void AddRecord(TLibrary& library, const QString& site, TRecordKind kind, const TSettings& settings) {
-  TRecord r;
-  r.Operator = "anna";
-  r.Host = "laptop";
-  r.Kind = kind;
-  r.Outcome = TRecordOutcome::Success;
-  r.Port = "/dev/ttyUSB0";
-  r.Settings = RecordSettingsText(settings, r.Port);
-  QVERIFY(library.AddRecord(site, &r));
-}
-
-// A record whose settings are the text given, as a library may hold one.
-// The settings a record holds in the table of loadRecordTakesOnlyWhatItGives.
-TSettings Recorded() {
-  TSettings s;
-  s.Groups = TGroups::All();
-  for (int i = 0; i < TSettings::kEntries; ++i) s.Phone[i] = "+7900" + std::to_string(i + 1);
-  for (int i = 0; i < TSettings::kKeys; ++i) s.Key[i] = "0123456789ABCDE" + std::to_string(i);
-  s.TimeOut = 17;
-  s.Module = 1;
-  s.Ring = 2;
-  return s;
-}
-
-void AddRecordText(TLibrary& library, const QString& site, const QByteArray& text) {
-  TRecord r;
-  r.Operator = "anna";
-  r.Kind = TRecordKind::Read;
-  r.Outcome = TRecordOutcome::Success;
-  r.Settings = text;
-  QVERIFY(library.AddRecord(site, &r));
-}
-
-void AddSite(TLibrary& library, const QString& name, const QString& address = QString(),
-             const QString& number = QString()) {
-  TSite site;
-  site.Name = name;
-  site.Address = address;
-  site.DataNumber = number;
-  QVERIFY2(library.AddSite(site), qPrintable(library.Error()));
-}
-
-QStringList Column(QTreeWidget* list, int column) {
-  QStringList texts;
-  for (int i = 0; i < list->topLevelItemCount(); ++i) texts << list->topLevelItem(i)->text(column);
-  return texts;
-}
-
-QStringList Row(QTableWidget* table, int row) {
-  QStringList cells;
-  for (int column = 0; column < table->columnCount(); ++column) cells << table->item(row, column)->text();
-  return cells;
-}
-
-// Chooses the history rows of the record numbers given.
-void ChooseRecords(TSites& sites, std::initializer_list<int> numbers) {
-  QTreeWidget* history = sites.Page()->History();
-  history->clearSelection();
-  for (int i = 0; i < history->topLevelItemCount(); ++i)
-    for (int n : numbers)
-      if (history->topLevelItem(i)->text(0) == QString::number(n)) history->topLevelItem(i)->setSelected(true);
-}
-
-void Click(TSites& sites, const char* button) {
-  QPushButton* b = sites.Page()->Button(button);
-  QVERIFY2(b->isEnabled(), button);
-  b->click();
-}
-
-}  // namespace
-
-class TestSites : public QObject {
+class TestSites : public QObject, sitetest::TSitesFixture {
   Q_OBJECT
 
  private slots:
-  void init() {
-    sandbox.Enter();
-    dir = std::make_unique<QTemporaryDir>();
-    place.File = dir->filePath("library.sqlite");
-    library = std::make_unique<TLibrary>();
-    QVERIFY(library->Open(place));
-  }
-  void cleanup() {
-    library.reset();
-    dir.reset();
-    sandbox.Leave();
-  }
+  void init() { Enter(); }
+  void cleanup() { Leave(); }
 
   // Two records compared in the window list what history --diff lists: a
   // record of one page's read against a whole one shows the groups only one
@@ -235,8 +107,8 @@ class TestSites : public QObject {
     QTest::keyClicks(sites.Page()->Search(), "9161112233");
     QTRY_COMPARE(Column(sites.Page()->SitesList(), 0), QStringList{U("Склад 7")});
     QTRY_COMPARE(Column(sites.Page()->History(), 0), (QStringList{"2", "1"}));
-    QCOMPARE(Column(sites.Page()->History(), 3), (QStringList{U("Запись"), U("Чтение")}));
-    QCOMPARE(Column(sites.Page()->History(), 4), (QStringList{U("успешно"), U("успешно")}));
+    QCOMPARE(Column(sites.Page()->History(), TformSites::kKind), (QStringList{U("Запись"), U("Чтение")}));
+    QCOMPARE(Column(sites.Page()->History(), TformSites::kOutcome), (QStringList{U("успешно"), U("успешно")}));
 
     ChooseRecords(sites, {1, 2});
     Click(sites, "btCompareRecords");
@@ -273,8 +145,8 @@ class TestSites : public QObject {
     QCOMPARE(panel.State().EntryDelay, 45);
 
     QTRY_COMPARE(Column(sites.Page()->History(), 0), (QStringList{"3", "2", "1"}));
-    QCOMPARE(sites.Page()->History()->topLevelItem(0)->text(3), U("Запись"));
-    QCOMPARE(sites.Page()->History()->topLevelItem(0)->text(4), U("успешно"));
+    QCOMPARE(sites.Page()->History()->topLevelItem(0)->text(TformSites::kKind), U("Запись"));
+    QCOMPARE(sites.Page()->History()->topLevelItem(0)->text(TformSites::kOutcome), U("успешно"));
     const auto written = library->Record(U("Склад 7"), 3);
     QVERIFY(written);
     QCOMPARE(written->Kind, TRecordKind::Write);
@@ -475,8 +347,9 @@ class TestSites : public QObject {
     for (auto r = records.crbegin(); r != records.crend(); ++r) shown << russian.value(r->section(' ', 1));
     form.ShowPage(sites.Page());
     sites.Page()->Search()->setText(U("Дом"));
-    QTRY_COMPARE(Column(sites.Page()->History(), 4), shown);
+    QTRY_COMPARE(Column(sites.Page()->History(), TformSites::kOutcome), shown);
   }
+
 
   // After a whole read with no current site the window offers the sites
   // that share the panel's phone numbers; attaching records the read there
@@ -500,8 +373,20 @@ class TestSites : public QObject {
     sites.OfferBar()->findChild<QPushButton*>("btAttachOffer")->click();
     TdlgAttach* offer = sites.AttachDialog();
     QVERIFY(offer && offer->isVisible());
-    QCOMPARE(offer->List()->count(), 1);
-    QCOMPARE(offer->List()->item(0)->text(), U("Дача"));
+    // Every site, the one sharing the panel's phone first and marked so.
+    QCOMPARE(offer->Shown(), (QStringList{U("Дача"), U("Гараж")}));
+    QVERIFY(offer->List()->topLevelItem(0)->data(0, TdlgAttach::kSharingRole).toBool());
+    QVERIFY(offer->List()->topLevelItem(0)->font(0).bold());
+    QVERIFY(!offer->List()->topLevelItem(1)->data(0, TdlgAttach::kSharingRole).toBool());
+    // The search narrows the list by name or address; nothing found is said.
+    offer->SearchEdit()->insert(U("ГАР"));
+    QCOMPARE(offer->Shown(), QStringList{U("Гараж")});
+    QTest::keyClicks(offer->SearchEdit(), "zz");
+    QVERIFY(offer->Shown().isEmpty());
+    QVERIFY(!offer->findChild<QLabel*>("lbAttachNothing")->isHidden());
+    QVERIFY(!offer->AttachButton()->isEnabled());
+    offer->SearchEdit()->clear();
+    QCOMPARE(offer->List()->currentItem()->data(0, TdlgAttach::kNameRole).toString(), U("Дача"));
     offer->AttachButton()->click();
     QCOMPARE(sites.CurrentSite(), U("Дача"));
     QVERIFY(!sites.OfferBar()->isVisibleTo(&form));
@@ -541,8 +426,8 @@ class TestSites : public QObject {
       ~TRestore() { TSites::EditCard = saved; }
     } restore;
     std::optional<TSite> card;
-    TSites::EditCard = [&card](const TSite&, QWidget*) { return card; };
-    auto offerNewSite = [&](int suggested) {
+    TSites::EditCard = [&card](const TSite&, const QString&, QWidget*) { return card; };
+    auto offerNewSite = [&](const QStringList& listed) {
       QVERIFY(form.ReadAll());
       QTRY_VERIFY_WITH_TIMEOUT(!form.IsBusy(), 20000);
       QVERIFY(sites.Library()->WaitIdle());
@@ -550,8 +435,8 @@ class TestSites : public QObject {
       sites.OfferBar()->findChild<QPushButton*>("btAttachOffer")->click();
       TdlgAttach* offer = sites.AttachDialog();
       QVERIFY(offer && offer->isVisible());
-      QCOMPARE(offer->List()->count(), suggested);
-      QCOMPARE(offer->AttachButton()->isEnabled(), suggested > 0);
+      QCOMPARE(offer->Shown(), listed);
+      QVERIFY(offer->AttachButton()->isEnabled());
       offer->NewButton()->click();
       QVERIFY(!offer->isVisible());
     };
@@ -559,7 +444,7 @@ class TestSites : public QObject {
     card = TSite();
     card->Name = U("Склад");
     card->Address = U("ул. Полевая, 3");
-    offerNewSite(0);
+    offerNewSite({U("Гараж")});
     if (QTest::currentTestFailed()) return;
     QVERIFY(sites.Library()->WaitIdle());
     QCOMPARE(sites.CurrentSite(), U("Склад"));
@@ -570,11 +455,11 @@ class TestSites : public QObject {
     QCOMPARE(RecordSettings(library->Record(U("Склад"), 1)->Settings).Phone[2], std::string("+79165554433"));
     QCOMPARE(int(library->History(U("Гараж")).size()), 1);
 
-    // No current site again (the new site is suggested now), and the card
+    // No current site again (the new site shares the phone now), and the card
     // cancelled: nothing is made, and the offer stands until it is declined.
     sites.SetCurrentSite(QString());
     card.reset();
-    offerNewSite(1);
+    offerNewSite({U("Склад"), U("Гараж")});
     if (QTest::currentTestFailed()) return;
     QVERIFY(sites.Library()->WaitIdle());
     QCOMPARE(sites.CurrentSite(), QString());
@@ -700,23 +585,6 @@ class TestSites : public QObject {
     QCOMPARE(kinds, (QStringList{"read", "write"}));
   }
 
- private:
-  // The panel started with phone 3 given, and the window connected to it
-  // with the test's library open and no current site.
-  void ConnectWithLibrary(TForm1& form, TPanelSim& panel, const char* phone3) {
-    TPanelState state;
-    state.Phones[2] = phone3;
-    panel.SetState(state);
-    panel.Start();
-    form.Sites()->OpenLibrary(place);
-    QVERIFY(form.Sites()->Library()->WaitIdle());
-    gui::Connect(form, QString::fromStdString(panel.SlavePath()));
-  }
-
-  gui::TSandbox sandbox;
-  std::unique_ptr<QTemporaryDir> dir;
-  TLibraryPlace place;
-  std::unique_ptr<TLibrary> library;
 };
 
 QTEST_MAIN(TestSites)
