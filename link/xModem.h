@@ -99,6 +99,11 @@ class TModem {
   void EndMode(uint8_t done);
 
   // Link thread (device, exchanges).
+  // Whether SendCommand's traffic lines ("-> ", " <<- ", " <- ", "good=")
+  // are shown in the memo; off, they reach only the debug log ("good=" not
+  // at all). The ADC monitor turns it off while it polls: dozens of
+  // requests a second would bury the memo.
+  void SetTrafficInMemo(bool shown) { trafficInMemo_ = shown; }
   void Log(const std::string& text, bool showInMemo, bool withDateTime);
   // With a judge, an attempt succeeds only when the judge takes its reply;
   // one it does not take is retried like an unanswered one, and the result
@@ -169,6 +174,7 @@ class TModem {
   // Cleared when the port woke an idle wait with nothing to read: it keeps
   // reporting, so the idle step waits ms again.
   bool idleWatchesPort_ = true;
+  bool trafficInMemo_ = true;  // link thread only
   TOutArray& queue_;
   std::unique_ptr<TXComm> port_;
   TDevice& device_;
