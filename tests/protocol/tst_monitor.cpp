@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "model/AdcStates.h"
+#include "tests/common/WholeCommands.h"
 #include "tests/protocol/ExchangeRig.h"
 #include "tools/PanelSim.h"
 
@@ -93,13 +94,6 @@ class Monitor : public ::testing::Test {
       }
     }
   }
-  // Every byte the panel took belongs to a whole command: nothing was cut.
-  void ExpectWholeCommands() {
-    const std::vector<std::string> commands = panel.Commands();
-    const uint64_t whole = std::accumulate(commands.begin(), commands.end(), uint64_t{0},
-                                           [](uint64_t n, const std::string& c) { return n + c.size() + 1; });
-    EXPECT_EQ(panel.BytesTaken(), whole);
-  }
   std::vector<std::string> ShownLines() const {
     std::vector<std::string> lines;
     for (const auto& line : seen.Memo)
@@ -138,7 +132,7 @@ TEST_F(Monitor, PollsBothChannelsInTurnUntilAskedToIdle) {
   EXPECT_EQ(seen.Results[0].Outcome, TOutcome::Success);
   EXPECT_EQ(ResultMessage(seen.Results[0]), "");
   EXPECT_EQ(rig.link.GetMode(), 0);
-  ExpectWholeCommands();
+  ExpectWholeCommands(panel);
 }
 
 TEST_F(Monitor, OneChannelAlone) {
@@ -239,7 +233,7 @@ TEST_F(Monitor, AnotherOperationTakesOverBetweenTwoRequests) {
   ASSERT_EQ(seen.Results.size(), 1u);
   EXPECT_EQ(seen.Results[0].Outcome, TOutcome::Success);
   EXPECT_EQ(panel.Commands().size(), seen.Readings.size());
-  ExpectWholeCommands();
+  ExpectWholeCommands(panel);
 }
 
 TEST_F(Monitor, AStopEndsItWithNoCommandCut) {
@@ -252,7 +246,7 @@ TEST_F(Monitor, AStopEndsItWithNoCommandCut) {
   ASSERT_EQ(seen.Results.size(), 1u);
   EXPECT_EQ(seen.Results[0].Outcome, TOutcome::Interrupted);
   EXPECT_LE(seen.Readings.size(), 7u);
-  ExpectWholeCommands();
+  ExpectWholeCommands(panel);
 }
 
 TEST_F(Monitor, ALostLineEndsItWithTheLinksOwnLine) {
