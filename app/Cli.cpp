@@ -14,6 +14,7 @@
 #include <QSysInfo>
 #include <QSerialPortInfo>
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <functional>
@@ -27,6 +28,7 @@
 #include "library/LibraryUse.h"
 #include "library/RecordSpool.h"
 #include "link/xModem.h"
+#include "model/AdcStates.h"
 #include "ops/PanelSession.h"
 #include "ops/ProvisionSteps.h"
 #include "ops/Provisioning.h"
@@ -74,6 +76,8 @@ class TRun {
         return;
       }
       if (e.Kind != okMemo) return;
+      // The monitor's traffic is for the debug log; its summaries are shown.
+      if (shownOnly_ && !static_cast<const TMemoOut&>(e).ShowInMemo) return;
       const std::string& text = static_cast<const TMemoOut&>(e).Text;
       if (!quiet_) PrintLine(ForTerminal(text));
       if (text.rfind("-> ", 0) == 0) TProgressLine::Instance().Step();
@@ -135,6 +139,39 @@ class TRun {
     return Ended(r, true);
   }
 
+  // The ADC page's read: the thresholds the readings are named by.
+  int ReadThresholds(TSettings* settings) {
+    TProgressLine::Instance().Start(12);
+    const TOperationResult r = session_.Run(Modes::ReadPage, Pages::ACP);
+    TProgressLine::Instance().Stop();
+    *settings = r.Settings;
+    return Ended(r, false);
+  }
+
+  // The readings, each handed to print, until the time is up, a signal, the
+  // link's end, or print returning false (standard output is gone).
+  int Monitor(uint8_t channels, int64_t durationMs, const std::function<bool(const TReadingOut&, uint32_t)>& print) {
+    const uint32_t start = session_.ClockMs();
+    bool outputGone = false;
+    shownOnly_ = true;
+    const TOperationResult r = session_.Monitor(channels, durationMs, [&](const TReadingOut& reading) {
+      if (outputGone || print(reading, start)) return;
+      outputGone = true;
+      session_.StopMonitor();
+    });
+    shownOnly_ = false;
+    if (Interrupted()) return Stopped();
+    if (outputGone) {
+      session_.Disconnect();
+      return FailOutput();
+    }
+    if (!r.Succeeded()) {
+      session_.Disconnect();
+      return Fail(exExchange, QString::fromUtf8("monitoring the ADC channels failed: ") + FailureText(r));
+    }
+    return Disconnect();
+  }
+
   // Ends the link; a signal that came meanwhile still counts.
   int Disconnect() {
     session_.Disconnect();
@@ -161,6 +198,7 @@ class TRun {
   TPanelSession session_;
   bool quiet_;
   bool adc_;
+  bool shownOnly_ = false;
   int signal_ = 0;
 };
 
@@ -390,6 +428,59 @@ int DiffCommand(TRun& run, const QString& port, const std::string& phone, const 
   if (same) return exOk;
   if (!json) PrintDifferences(differences);
   return Fail(exDifferent, QString::number(int(differences.size())) + " settings differ from " + in);
+}
+
+// How monitor prints its lines.
+enum class TMonitorFormat { Plain, Csv, Json };
+
+// One reading as a line: seconds since the start, channel 1 or 2, the value
+// and the state it stands for ("-" below every threshold); a failed reading
+// has no value and the state "failed".
+QByteArray ReadingLine(const TReadingOut& r, uint32_t startMs, const TSettings& thresholds, TMonitorFormat format) {
+  const double seconds = static_cast<int32_t>(r.TimeMs - startMs) / 1000.0;
+  const int channel = r.Channel + 1;
+  std::optional<int> state;
+  if (r.Value) state = AdcStates::StateOf(*r.Value, thresholds.Threshold[r.Channel]);
+  const QString name = state ? QString::fromUtf8(AdcStates::Name(*state)) : QString();
+  if (format == TMonitorFormat::Json) {
+    QJsonObject line{{"time", std::round(seconds * 1000) / 1000}, {"channel", channel}};
+    line.insert("value", r.Value ? QJsonValue(*r.Value) : QJsonValue());
+    line.insert("state", state ? QJsonValue(name) : QJsonValue());
+    return QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';
+  }
+  const QString time = QString::number(seconds, 'f', 3);
+  if (format == TMonitorFormat::Csv)
+    return QStringLiteral("%1,%2,%3,%4\n")
+        .arg(time)
+        .arg(channel)
+        .arg(r.Value ? QString::number(*r.Value) : QString(), r.Value ? name : QStringLiteral("failed"))
+        .toUtf8();
+  return QStringLiteral("%1 %2 %3 %4\n")
+      .arg(time)
+      .arg(channel)
+      .arg(r.Value ? QString::number(*r.Value) : QStringLiteral("-"),
+           r.Value ? (state ? name : QStringLiteral("-")) : QStringLiteral("failed"))
+      .toUtf8();
+}
+
+// monitor: the thresholds once, then a line per reading.
+int MonitorCommand(TRun& run, const QString& port, const std::string& phone, uint8_t channels, int64_t durationMs,
+                   TMonitorFormat format, bool quiet) {
+  if (const int status = run.Connect(port, phone); status != exOk) return status;
+  TSettings thresholds;
+  if (const int status = run.ReadThresholds(&thresholds); status != exOk) return status;
+  for (int c = 0; c < TSettings::kChannels; ++c) {
+    if (quiet || (channels & (1u << c)) == 0) continue;
+    QStringList bands;
+    for (int k = 0; k < TSettings::kThresholds; ++k)
+      bands << QString::fromUtf8(AdcStates::Name(k)) + u' ' + QString::number(thresholds.Threshold[c][k]);
+    PrintLine(QStringLiteral("channel %1 thresholds: ").arg(c + 1) + bands.join(QStringLiteral(", ")));
+  }
+  if (format == TMonitorFormat::Csv) PrintOut("time,channel,value,state\n");
+  return run.Monitor(channels, durationMs, [&](const TReadingOut& reading, uint32_t start) {
+    PrintOut(ReadingLine(reading, start, thresholds, format));
+    return !OutputFailed();
+  });
 }
 
 // sites, history, show, library: the library alone, no panel.
@@ -656,6 +747,37 @@ int Finish(int status) {
   return status;
 }
 
+// monitor's options checked, then its run, stopped by a signal.
+int MonitorOptions(const QCommandLineParser& parser, const QString& port) {
+  uint8_t channels = TDevOstrel::kBothChannels;
+  if (parser.isSet(QStringLiteral("channel"))) {
+    const QString channel = parser.value(QStringLiteral("channel"));
+    if (channel != "1" && channel != "2") return Fail(exUsage, "--channel " + channel + ": expected 1 or 2");
+    channels = channel == "1" ? 1 : 2;
+  }
+  int64_t durationMs = -1;
+  if (parser.isSet(QStringLiteral("duration"))) {
+    bool ok = false;
+    const QString text = parser.value(QStringLiteral("duration"));
+    const double seconds = text.toDouble(&ok);
+    // Up to a year.
+    if (!ok || !(seconds > 0) || seconds > 366.0 * 24 * 3600)
+      return Fail(exUsage, "--duration " + text + ": expected a number of seconds above 0");
+    durationMs = static_cast<int64_t>(std::llround(seconds * 1000));
+  }
+  const bool csv = parser.isSet(QStringLiteral("csv")), json = parser.isSet(QStringLiteral("json"));
+  if (csv && json) return Fail(exUsage, "--csv and --json: choose one");
+  const QString phoneText = parser.value(QStringLiteral("phone"));
+  const std::string phone = ToWire(phoneText);
+  if (parser.isSet(QStringLiteral("phone")) && !HasDigitsToDial(phone))
+    return Fail(exUsage, "--phone " + phoneText + " holds no digits to dial");
+  const bool quiet = parser.isSet(QStringLiteral("quiet"));
+  TRun run(quiet, true);
+  TShutdownSignals stopSignals([&run](int signal) { run.Interrupt(signal); });
+  return Finish(MonitorCommand(run, port, phone, channels, durationMs,
+                               csv ? TMonitorFormat::Csv : json ? TMonitorFormat::Json : TMonitorFormat::Plain, quiet));
+}
+
 int RunCommands(int argc, char* argv[]) {
   // The link's waits are short (1 ms after each character, 10 ms polls), and
   // the kernel's default slack of 50 us on each adds up over a run; the link
@@ -702,6 +824,7 @@ int RunCommands(int argc, char* argv[]) {
   const QString port = parser.value(portOpt);
   const QString file = parser.value(command == "read" ? outOpt : inOpt);
   if (port.isEmpty()) return Fail(exUsage, "--port is required");
+  if (command == "monitor") return MonitorOptions(parser, port);
   if (file.isEmpty()) return Fail(exUsage, command == "read" ? "--out is required" : "--in is required");
   const std::string phone = ToWire(parser.value(phoneOpt));
   // A number with nothing a modem dials would quietly become a direct link.

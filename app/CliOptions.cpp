@@ -7,6 +7,7 @@
 namespace {
 
 const QStringList kPanelCommands{"read", "write", "diff"};
+const QStringList kMonitor{"monitor"};
 const QStringList kLibraryCommands{"read", "write", "diff", "sites", "history", "show", "site", "library"};
 
 }  // namespace
@@ -16,6 +17,9 @@ const std::vector<TCliCommand>& CliCommands() {
       {"read", "check the firmware and read the panel into a settings file", {"port", "out"}},
       {"write", "load a settings file, check the firmware and write it to the panel", {"port", "in"}},
       {"diff", "list what differs between the panel and a settings file, writing nothing", {"port", "in"}},
+      {"monitor", "read the ADC thresholds once, then print a line per reading of the channels until the time "
+                  "is up or Ctrl+C: seconds since the start, channel, value and the state it stands for "
+                  "(value - and state failed for a reading that failed)", {"port"}},
       {"ports", "list the serial ports", {}},
       {"sites", "list the library's sites whose name, address, notes, data number, or phone numbers and keys "
                 "in their latest record hold TEXT (all without TEXT)", {}, "[TEXT]"},
@@ -37,7 +41,7 @@ const std::vector<TCliCommand>& CliCommands() {
 const std::vector<TCliOption>& CliOptions() {
   static const std::vector<TCliOption> options{
       {"port", "PORT", "Serial port: a device path (/dev/ttyUSB0) or a name (ttyUSB0, COM1).",
-       {"", "read", "write", "diff"}},
+       {"", "read", "write", "diff", "monitor"}},
       {"out", "FILE", "Settings file to write (read): a new file holding exactly what was read, replacing FILE.",
        {"read"}},
       {"in", "FILE", "Settings file to write (write) or to compare with (diff); both check it strictly first.",
@@ -48,8 +52,8 @@ const std::vector<TCliOption>& CliOptions() {
        {"write"}},
       {"adc", "", "Also read or write the ADC channels' thresholds; without a command, show the window's ADC page.",
        {"", "read", "write", "diff"}},
-      {"phone", "NUMBER", "Reach the panel through a GSM modem data call to NUMBER.", kPanelCommands},
-      {"quiet", "", "Do not show the traffic on standard error.", kPanelCommands},
+      {"phone", "NUMBER", "Reach the panel through a GSM modem data call to NUMBER.", kPanelCommands + kMonitor},
+      {"quiet", "", "Do not show the traffic on standard error.", kPanelCommands + kMonitor},
       {"site", "NAME", "Record the operation in the site library under NAME (a new name makes a new site); "
                        "the panel's work and exit status never depend on the library.", kPanelCommands},
       {"library", "PLACE", "The site library: a SQLite file or postgresql://user@host/dbname (password from "
@@ -59,9 +63,13 @@ const std::vector<TCliOption>& CliOptions() {
       {"record", "N", "show: the record numbered N (history lists the numbers).", {"show"}},
       {"diff", "N M", "history: list the settings that differ between the site's records N and M, as diff "
                       "does (exit status 4 when any differ).", {"history"}},
+      {"channel", "1|2", "monitor: read only this ADC channel (both by default).", kMonitor},
+      {"duration", "SECONDS", "monitor: stop after SECONDS (until Ctrl+C by default).", kMonitor},
+      {"csv", "", "monitor: print comma-separated values under a header line time,channel,value,state.", kMonitor},
       {"json", "", "sites, history, diff: print JSON for scripts (diff and history --diff: an array of "
-                   "{section, key, name, and the two values: panel and file, or from and to}).",
-       {"sites", "history", "diff"}},
+                   "{section, key, name, and the two values: panel and file, or from and to}); monitor: one "
+                   "object a line, {time, channel, value, state}, value and state null for a failed reading.",
+       {"sites", "history", "diff", "monitor"}},
       {"address", "TEXT", "site add, site edit: the site's address.", {"site add", "site edit"}},
       {"notes", "TEXT", "site add, site edit: notes on the site.", {"site add", "site edit"}},
       {"number", "NUMBER", "site add, site edit: the number of the panel's GSM data line.",

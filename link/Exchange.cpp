@@ -55,7 +55,8 @@ uint8_t TModem::SendCommand(const std::string& command, std::string& reply, int3
     return 1;
   }
   if (!port_->IsOpen()) return 1;
-  Log("-> " + command, true, false);
+  const bool shown = trafficInMemo_;
+  Log("-> " + command, shown, false);
   uint8_t result = 1;
   const std::string wanted = expected.empty() ? std::string("\r") : expected;
   try {
@@ -68,9 +69,9 @@ uint8_t TModem::SendCommand(const std::string& command, std::string& reply, int3
       SendText(raw ? command : command + '\r');
       std::string why;
       const bool matched = ReadUntil(reply, timeoutMs, wanted, judge, &why);
-      Log(" <<- " + reply, true, false);
+      Log(" <<- " + reply, shown, false);
       if (matched) {
-        queue_.PostControlText(Targets::Memo1, "good=" + reply);
+        if (shown) queue_.PostControlText(Targets::Memo1, "good=" + reply);
         return 0;
       }
       if (reply.empty()) {
@@ -78,8 +79,8 @@ uint8_t TModem::SendCommand(const std::string& command, std::string& reply, int3
       } else {
         // A judged attempt counts only when the judge took it.
         result = failOnMismatch || judge ? 1 : 0;
-        Log(" <- " + reply, true, false);
-        if (!why.empty()) Log(why, true, true);
+        Log(" <- " + reply, shown, false);
+        if (!why.empty()) Log(why, shown, true);
         // The call went down instead of an answer: the link is lost, and
         // another attempt would only wait in vain (the hang-up dialogue
         // expects such words and carries on).

@@ -89,7 +89,7 @@ class TModem {
   // The last failure of the modem call (a failed pass, a refused dial, the
   // call going down); empty when none. Any thread.
   TCallFailure CallFailure() const;
-  // A new operation (mode 3 to 6) ends the idle step's wait at once; mode 0
+  // A new operation (mode 3 to 7) ends the idle step's wait at once; mode 0
   // signals StateFd.
   void SetMode(uint8_t mode);
   uint8_t GetMode() const { return mode_.load(); }
@@ -99,6 +99,11 @@ class TModem {
   void EndMode(uint8_t done);
 
   // Link thread (device, exchanges).
+  // Whether SendCommand's traffic lines ("-> ", " <<- ", " <- ", "good=")
+  // are shown in the memo; off, they reach only the debug log ("good=" not
+  // at all). The ADC monitor turns it off while it polls: dozens of
+  // requests a second would bury the memo.
+  void SetTrafficInMemo(bool shown) { trafficInMemo_ = shown; }
   void Log(const std::string& text, bool showInMemo, bool withDateTime);
   // With a judge, an attempt succeeds only when the judge takes its reply;
   // one it does not take is retried like an unanswered one, and the result
@@ -169,6 +174,7 @@ class TModem {
   // Cleared when the port woke an idle wait with nothing to read: it keeps
   // reporting, so the idle step waits ms again.
   bool idleWatchesPort_ = true;
+  bool trafficInMemo_ = true;  // link thread only
   TOutArray& queue_;
   std::unique_ptr<TXComm> port_;
   TDevice& device_;

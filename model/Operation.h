@@ -25,6 +25,9 @@ constexpr uint8_t ReadPage = 3;
 constexpr uint8_t WritePage = 4;
 constexpr uint8_t ReadAll = 5;
 constexpr uint8_t WriteAll = 6;
+// Polls the ADC channels' readings until another mode is set or the link
+// ends (protocol/DevOstrel.h, Monitor).
+constexpr uint8_t Monitor = 7;
 }  // namespace Modes
 
 struct TOperationResult {

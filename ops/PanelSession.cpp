@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QSocketNotifier>
+#include <chrono>
 #include <cstdint>
 
 #include "link/xModem.h"
@@ -25,6 +26,7 @@ void TPanelSession::Drain() {
   TOutElement* e = nullptr;
   while (queue_.Pop(e) != 0) {
     if (Watch) Watch(*e);
+    if (e->Kind == okReading && onReading_) onReading_(static_cast<const TReadingOut&>(*e));
     if (e->Kind == okResult) result_ = static_cast<TResultOut*>(e)->Result;
   }
 }
@@ -74,6 +76,27 @@ TOperationResult TPanelSession::Run(uint8_t mode, const std::string& page, const
   device_.SetSettings(settings);
   link_->SetMode(mode);
   return Wait(mode);
+}
+
+TOperationResult TPanelSession::Monitor(uint8_t channels, int64_t durationMs,
+                                        std::function<void(const TReadingOut&)> onReading) {
+  result_.reset();
+  if (!Connected() || interrupted_) return Ended(Modes::Monitor);
+  onReading_ = std::move(onReading);
+  device_.SetMonitorChannels(channels);
+  QTimer timeUp;
+  timeUp.setSingleShot(true);
+  timeUp.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&timeUp, &QTimer::timeout, &loop_, [this] { StopMonitor(); });
+  link_->SetMode(Modes::Monitor);
+  if (durationMs >= 0) timeUp.start(std::chrono::milliseconds(durationMs));
+  TOperationResult result = Wait(Modes::Monitor);
+  onReading_ = nullptr;
+  return result;
+}
+
+void TPanelSession::StopMonitor() {
+  if (link_ && link_->GetMode() == Modes::Monitor) link_->SetMode(0);
 }
 
 void TPanelSession::Disconnect() {

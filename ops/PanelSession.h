@@ -10,6 +10,7 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <functional>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,6 +43,17 @@ class TPanelSession {
   // sends settings. Its result; a link that ends without one gives LinkLost
   // with the link's own line, or Interrupted.
   TOperationResult Run(uint8_t mode, const std::string& page, const TSettings& settings = TSettings());
+  // The ADC monitor (link mode 7) on the channels (bit 0 channel 1, bit 1
+  // channel 2) until durationMs has passed (never with a negative one), the
+  // link ends or Interrupt; each reading is handed to onReading as it is
+  // drained, and none is kept here, so a run of any length holds no more
+  // than the queue. Its result: Success when the time was up.
+  TOperationResult Monitor(uint8_t channels, int64_t durationMs, std::function<void(const TReadingOut&)> onReading);
+  // Milliseconds of the link's clock, the time line of the readings.
+  uint32_t ClockMs() const { return (clock_ ? *clock_ : TClock::Real()).NowMs(); }
+  // Ends the monitor (or any operation's wait) early, as the time being up
+  // does: between two requests, with Success.
+  void StopMonitor();
   // Ends the link; the port is closed on return.
   void Disconnect();
   bool Connected() const;
@@ -64,5 +76,6 @@ class TPanelSession {
   QTimer drainTimer_;
   QEventLoop loop_;
   std::optional<TOperationResult> result_;
+  std::function<void(const TReadingOut&)> onReading_;
   bool interrupted_ = false;
 };

@@ -170,6 +170,14 @@ void TOutArray::PostResult(const TOperationResult& result) {
   Post(std::move(element));
 }
 
+void TOutArray::PostReading(uint32_t timeMs, int32_t channel, std::optional<int32_t> value) {
+  auto element = std::make_unique<TReadingOut>();
+  element->TimeMs = timeMs;
+  element->Channel = channel;
+  element->Value = value;
+  Post(std::move(element));
+}
+
 std::string ColorToString(uint32_t colour) {
   struct TColourName {
     uint32_t value;

@@ -22,6 +22,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <string>
 
@@ -53,6 +54,8 @@ class TOutArray {
   void PostMsg(const std::string& text);
   void PostPersistent(const TTarget& target, const std::string& text);
   void PostResult(const TOperationResult& result);
+  // An ADC reading of the monitor; value none for a failed one.
+  void PostReading(uint32_t timeMs, int32_t channel, std::optional<int32_t> value);
 
   // Producer: the check that tells a waiting post that its link is stopping.
   // Set by the link thread when its body starts, cleared when it ends.

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "model/Operation.h"
@@ -54,6 +55,7 @@ enum : uint8_t {
   okControlColor = 11,
   okPersistent = 12,
   okResult = 13,
+  okReading = 14,
 };
 
 struct TMemoOut : TOutElement {
@@ -133,4 +135,16 @@ struct TPOut : TOutElement {
 struct TResultOut : TOutElement {
   TResultOut() : TOutElement(okResult) {}
   TOperationResult Result;
+};
+
+// One reading of an ADC channel taken by the monitor: when (the link clock's
+// milliseconds, the same time line for every reading of a link), which
+// channel (0 or 1), and the value 0..1023, or none when the request failed
+// (no "OK", a refusal, a reply line that is not a reading, the link going
+// down): a failed reading is never a value.
+struct TReadingOut : TOutElement {
+  TReadingOut() : TOutElement(okReading) {}
+  uint32_t TimeMs = 0;
+  int32_t Channel = 0;
+  std::optional<int32_t> Value;
 };

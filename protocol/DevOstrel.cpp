@@ -65,6 +65,9 @@ void TDevOstrel::Step(uint8_t mode) {
       EndOperation();
       Link().EndMode(6);
       break;
+    case Modes::Monitor:
+      Monitor();
+      break;
     default:
       break;
   }

@@ -13,6 +13,7 @@
 // interface is an output element.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -44,6 +45,33 @@ class TDevOstrel : public TDevice {
   // The operation takes its own copy when it starts, so a later change does
   // not mix into it.
   void SetSettings(const TSettings& settings);
+
+  // The ADC monitor (link mode 7, Modes::Monitor). How a front end uses it:
+  //   1. SetMonitorChannels (which channels; both unless told), then
+  //      link->SetMode(Modes::Monitor) while no other operation runs.
+  //   2. The link thread polls "+c=0" and/or "+c=1" in turn, each one
+  //      request with the rules of a read (one attempt of 4500 ms, "OK" and a
+  //      reply line of three hexadecimal digits required), with no pause of
+  //      its own: the exchange sets the pace (its 10 ms drain, 1 ms a
+  //      character, the answer), some 30 readings a second per channel with
+  //      both polled. Every request posts a TReadingOut (okReading): the link
+  //      clock's time, the channel, the value or none for a failed request.
+  //      Its traffic goes to the debug log only; the memo gets one summary
+  //      line a minute (readings, failures, each channel's range and rate)
+  //      and one when the monitor ends, so a front end adds none of its own.
+  //   3. It ends between two requests, never inside one (a command always
+  //      goes out whole and its answer is awaited): when another mode is set
+  //      (an operation: it runs next; 0: back to idle), or the link is
+  //      stopped or lost. Then it posts a TResultOut of mode 7 (Success when
+  //      another mode ended it, Interrupted on a stop, LinkLost with the
+  //      link's own line) and, if the mode is still 7, sets it back to 0.
+  // The window applies okReading to its plot; ResultMessage gives no message
+  // box for mode 7. Any thread, before the mode is set; bit 0 channel 1, bit 1
+  // channel 2.
+  void SetMonitorChannels(uint8_t channels) { monitorChannels_.store(channels); }
+  static constexpr uint8_t kBothChannels = 3;
+  // The monitor's summary period in the memo (link clock).
+  static constexpr uint32_t kMonitorSummaryMs = 60'000;
 
   // Link thread.
   void ReadPage() override;
@@ -92,6 +120,8 @@ class TDevOstrel : public TDevice {
   virtual void WriteGsm();
   virtual void ReadAdc();
   virtual void WriteAdc();
+  // Link mode 7 (AdcExchange.cpp).
+  void Monitor();
 
   TModem& Link() { return *link_; }
   // A settings request with the expected text "OK" and 4500 ms an attempt.
@@ -131,4 +161,5 @@ class TDevOstrel : public TDevice {
   TSettings read_;
   TOperationResult result_;
   bool faultSeen_ = false;
+  std::atomic<uint8_t> monitorChannels_{kBothChannels};
 };

@@ -6,7 +6,8 @@
 #     also the time from exec to the first byte on the line and the peak RSS, and the first byte
 #     of a bare Qt program that opens the port at once and drains 10 ms (the stack's own floor);
 #   - the instructions a whole `read` executes (callgrind);
-#   - the idle CPU of the window over SECONDS, disconnected and connected after "Прочитать всё".
+#   - the idle CPU of the window over SECONDS, disconnected and connected after "Прочитать всё";
+#   - `ostrelgsm4 monitor` over 20 s: the readings a second reached, its CPU and its peak RSS.
 #   scripts/bench.sh [RUNS] [SECONDS]      (10 and 30 by default; uses build/)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -23,3 +24,4 @@ echo "load average: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
 "$build/bench/bench_cli_speed" "$build/app/ostrelgsm4" "$runs" "$build/bench/bench_qt_floor"
 bash "$root/bench/cli_instructions.sh" "$build"
 bash "$root/bench/gui_idle.sh" "$build" "$seconds"
+bash "$root/bench/monitor_cost.sh" "$build" 20

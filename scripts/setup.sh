@@ -36,7 +36,7 @@ packages_for() {
     test | sanitize) echo "${program[@]}" "${tests[@]}" "${window[@]}" "${suite[@]}" ;;
     loaded) echo "$(packages_for test)" stress-ng ;;
     fuzz) echo "${program[@]}" "${window[@]}" clang-14 libclang-rt-14-dev ;;
-    bench) echo "${program[@]}" "${tests[@]}" "${window[@]}" valgrind xvfb xdotool imagemagick ;;
+    bench) echo "${program[@]}" "${tests[@]}" "${window[@]}" valgrind xvfb xdotool imagemagick time ;;
     package) echo "${program[@]}" dpkg-dev lintian desktop-file-utils ;;
     all)
       local purpose

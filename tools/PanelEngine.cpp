@@ -326,6 +326,8 @@ TPanelEngine::TResult TPanelEngine::ExecuteAdc(std::string_view cmd)
   if (cmd.starts_with("+c=")) {
     const int channel = SingleDigit(cmd.substr(3), 0, kAdcChannels - 1);
     if (channel < 0) return {};
+    if (ReadingSource)
+      if (const std::optional<int> reading = ReadingSource(channel)) State.Adc[channel].Reading = *reading;
     return {true, Hex3(State.Adc[channel].Reading)};
   }
   // "+itCK" reads threshold K of channel C, "+itCK=HHH" writes it.

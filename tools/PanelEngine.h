@@ -14,6 +14,7 @@
 
 #include "tools/PanelState.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -77,6 +78,9 @@ public:
   int ReplyDelayMs = 0;
   std::vector<std::string> Commands;  // every command received, without its carriage return
   bool StateChanged = false;          // set by each write that changed the state; the owner clears it
+  // Where a reading request ("+c=0", "+c=1") takes the channel's reading from, when set: a value
+  // becomes the state's reading; none keeps the state's own.
+  std::function<std::optional<int>(int channel)> ReadingSource;
 
 private:
   static constexpr size_t kMaxCommand = 256;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <system_error>
@@ -75,6 +76,15 @@ void TSimServer::SetVersionText(const std::string& text)
 {
   std::lock_guard lock(Mutex);
   Panel.VersionText = text;
+}
+
+void TSimServer::SetAdcScript(const TAdcScript& script)
+{
+  std::lock_guard lock(Mutex);
+  // The engine calls it on the serving thread with Mutex held.
+  Panel.ReadingSource = [player = std::make_shared<TAdcPlayer>(script)](int channel) {
+    return player->Reading(channel, TClock::now());
+  };
 }
 
 void TSimServer::AddFault(const TFault& fault)

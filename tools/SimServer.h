@@ -6,6 +6,7 @@
 // that touches the pty master after Start(). Everything shared is guarded by Mutex. Handlers run
 // on the serving thread, outside the lock.
 
+#include "tools/AdcScript.h"
 #include "tools/PanelEngine.h"
 #include "tools/Pty.h"
 
@@ -47,6 +48,8 @@ public:
   void ClearFaults();
   std::vector<TFault> Faults() const;
   void SetReplyDelay(int ms);
+  // The channels' readings follow the script from the first reading request on.
+  void SetAdcScript(const TAdcScript& script);
 
   // Called on the serving thread after each panel write, with the state after it.
   void SetStateChangedHandler(std::function<void(const TPanelState&)> handler);

@@ -34,6 +34,9 @@ constexpr const char* kUsage =
     "                       error, lower-ok, no-carrier, busy, close, refuse, keep\n"
     "                       (answers OK, keeps the old value) or reply=TEXT (repeatable)\n"
     "  --delay MS           delay every panel reply by MS milliseconds\n"
+    "  --adc-script FILE    the ADC readings follow FILE's levels, one a line:\n"
+    "                       CHANNEL VALUE DURATION [NOISE]; \"loop\" or \"hold\" (the\n"
+    "                       default) after the last one, \"seed N\" for the noise\n"
     "  --modem              act as a GSM modem with the panel behind its data call\n"
     "  --creg TEXT          modem: registration reply (default \"+CREG: 0,1\")\n"
     "  --dial TEXT          modem: dial result (default \"CONNECT 9600\"; empty: no answer)\n"
@@ -49,6 +52,7 @@ struct TOptions
   std::string VersionText = kDefaultVersionText;
   std::vector<TFault> Faults;
   int DelayMs = 0;
+  std::string AdcScript;
   bool Modem = false;
   std::string Creg = "+CREG: 0,1";
   std::string Dial = "CONNECT 9600";
@@ -98,6 +102,8 @@ bool ParseOptions(int argc, char** argv, TOptions& options, std::string& error)
         error = "bad --delay \"" + text + "\"";
         return false;
       }
+    } else if (arg == "--adc-script") {
+      if (!value(options.AdcScript)) return false;
     } else if (arg == "--modem") {
       options.Modem = true;
     } else if (arg == "--creg") {
@@ -177,6 +183,15 @@ int Run(const TOptions& options)
       return 1;
     }
     sim->SetState(state);
+  }
+  if (!options.AdcScript.empty()) {
+    TAdcScript script;
+    std::string error;
+    if (!LoadAdcScript(options.AdcScript, script, error)) {
+      std::fprintf(stderr, "ostrelgsm4-panel-sim: %s\n", error.c_str());
+      return 1;
+    }
+    sim->SetAdcScript(script);
   }
   if (!options.StateFile.empty()) {
     sim->SetStateChangedHandler([file = options.StateFile](const TPanelState& state) { SaveState(file, state); });

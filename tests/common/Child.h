@@ -80,6 +80,13 @@ public:
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
+  // Appends what standard output gives within timeoutMs (or until its end); false at its end or
+  // when nothing came.
+  bool ReadMore(std::string& text, int timeoutMs)
+  {
+    return ReadSome(Out, text, TClock::now() + std::chrono::milliseconds(timeoutMs));
+  }
+
   void Signal(int sig) { ::kill(Pid, sig); }
   const std::string& Errors() const { return ErrText; }
   std::string AllOutput(int timeoutMs)

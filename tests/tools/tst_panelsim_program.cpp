@@ -116,3 +116,12 @@ TEST_F(PanelSimProgram, ModemModeQuitsOnSigint)
 }
 
 }  // namespace
+
+TEST_F(PanelSimProgram, RefusesABadAdcScript)
+{
+  const auto script = Dir / "levels.txt";
+  std::ofstream(script) << "1 100 2s\n1 2000 2s\n";
+  TChild child(OSTREL_PANEL_SIM_EXE, {"--adc-script", script.string()});
+  EXPECT_EQ(child.WaitExit(5000), 1);
+  EXPECT_NE(child.Errors().find("line 2: value must be 0..1023"), std::string::npos) << child.Errors();
+}
