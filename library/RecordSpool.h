@@ -70,8 +70,10 @@ class TRecordSpool {
 };
 
 // The time the command line gives the library after the panel's last
-// answer: past it, the records wait in the spool.
-inline constexpr std::chrono::milliseconds kLibraryBudget{1000};
+// answer: past it, the records wait in the spool. The run ends within a
+// second of that answer: the rest is for the port's closing, the spool and
+// the program's exit.
+inline constexpr std::chrono::milliseconds kLibraryBudget{900};
 
 // What became of the records of an operation.
 struct TRecorded {

@@ -1017,7 +1017,7 @@ TEST(LibraryBudget, APanelOperationNeverWaitsForTheLibrary) {
     std::function<std::optional<TLibraryPlace>(std::function<void()>* release)> HoldUp;
     bool Synced;  // the library can take the record afterwards
   };
-  int silent = -1;
+  std::vector<int> sockets;
   const std::vector<TRow> rows = {
       {"a locked SQLite file",
        [&](std::function<void()>* release) -> std::optional<TLibraryPlace> {
@@ -1047,7 +1047,8 @@ TEST(LibraryBudget, APanelOperationNeverWaitsForTheLibrary) {
       {"a server that never answers",
        [&](std::function<void()>*) -> std::optional<TLibraryPlace> {
          // Listening, never accepting: the kernel takes the connection, no one answers.
-         silent = socket(AF_INET, SOCK_STREAM, 0);
+         const int silent = socket(AF_INET, SOCK_STREAM, 0);
+         sockets.push_back(silent);
          sockaddr_in address{};
          address.sin_family = AF_INET;
          address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -1061,9 +1062,24 @@ TEST(LibraryBudget, APanelOperationNeverWaitsForTheLibrary) {
        false},
       {"a host that drops packets",
        [&](std::function<void()>*) -> std::optional<TLibraryPlace> {
+         // A port whose queue of connections is full and never accepted
+         // from: the kernel drops every further SYN, as a firewall would.
+         const int listener = socket(AF_INET, SOCK_STREAM, 0);
+         sockaddr_in address{};
+         address.sin_family = AF_INET;
+         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+         socklen_t size = sizeof address;
+         if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+             listen(listener, 0) != 0 || getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+           return std::nullopt;
+         sockets.push_back(listener);
+         for (int i = 0; i < 2; ++i) {
+           const int filler = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+           ::connect(filler, reinterpret_cast<sockaddr*>(&address), size);
+           sockets.push_back(filler);
+         }
          QString why;
-         // TEST-NET-1: routed nowhere.
-         return ParseLibraryPlace(QStringLiteral("postgresql://ostrel@192.0.2.1:5432/library"), &why);
+         return ParseLibraryPlace(QStringLiteral("postgresql://ostrel@127.0.0.1:%1/library").arg(ntohs(address.sin_port)), &why);
        },
        false},
   };
@@ -1098,7 +1114,7 @@ TEST(LibraryBudget, APanelOperationNeverWaitsForTheLibrary) {
     const auto history = library.History("Склад");
     ASSERT_EQ(history.size(), 1u);
   }
-  if (silent >= 0) close(silent);
+  for (const int fd : sockets) close(fd);
 }
 
 TEST(LibraryPlace, UrlsAndFiles) {
