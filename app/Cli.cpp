@@ -693,15 +693,7 @@ int Finish(int status) {
   return status;
 }
 
-int RunCommands(int argc, char* argv[]) {
-  // The link's waits are short (1 ms after each character, 10 ms polls), and
-  // the kernel's default slack of 50 us on each adds up over a run; the link
-  // thread, started from here, inherits the finer slack.
-  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-  // No widget and no platform plugin: the command line needs no display.
-  QCoreApplication app(argc, argv);
-  QCoreApplication::setApplicationName("ostrelgsm4");
-  QCoreApplication::setApplicationVersion(OSTREL_VERSION);
+int RunCommands() {
 
   QCommandLineParser parser;
   parser.setApplicationDescription(CliDescription());
@@ -816,7 +808,15 @@ int RunCommandLine(int argc, char* argv[]) {
   // the write fails with EPIPE and the run ends with its own final line,
   // instead of the signal killing it with the port still locked.
   std::signal(SIGPIPE, SIG_IGN);
-  int status = RunCommands(argc, argv);
+  // The link's waits are short (1 ms after each character, 10 ms polls), and
+  // the kernel's default slack of 50 us on each adds up over a run; the link
+  // thread, started from here, inherits the finer slack.
+  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+  // No widget and no platform plugin: the command line needs no display.
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName("ostrelgsm4");
+  QCoreApplication::setApplicationVersion(OSTREL_VERSION);
+  int status = RunCommands();
   if (status != exOutputClosed && OutputFailed()) status = FailOutput();
   // The library's work left behind past its time may still run: the run
   // ends here, without the destructors that work still uses. A transaction

@@ -22,10 +22,7 @@ std::optional<TLibraryPlace> FindLibraryPlace(const QString& option, QString* wh
   return ParseLibraryPlace(text, why);
 }
 
-QString LibrarySpoolDir() {
-  MakePrivateDir(UserDataDir());
-  return UserDataDir() + QStringLiteral("library-spool");
-}
+QString LibrarySpoolDir() { return UserDataDir() + QStringLiteral("library-spool"); }
 
 TRecordSpool LibrarySpool() {
   QString why;

@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
@@ -41,6 +42,10 @@ TRecordSpool::TRecordSpool(QString dir, QString legacyLibrary) : dir_(std::move(
 bool TRecordSpool::Put(const QString& library, const QString& site, TRecord record, QString* error) {
   if (record.Uid.isEmpty()) record.Uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
   if (!record.Time.isValid()) record.Time = QDateTime::currentDateTimeUtc();
+  // Made at the first record that waits, private, and so is the folder it is
+  // in when made for it (the program's folder in the user's data directory).
+  const QString parent = QFileInfo(dir_).absolutePath();
+  if (!QFileInfo::exists(parent) && QDir().mkpath(parent)) chmod(QFile::encodeName(parent).constData(), 0700);
   if (!QDir().mkpath(dir_) || chmod(QFile::encodeName(dir_).constData(), 0700) != 0) {
     *error = "cannot create the spool " + dir_;
     return false;
