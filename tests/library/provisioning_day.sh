@@ -140,6 +140,16 @@ run library check >out.txt 2>/dev/null; status=$?
 [ $status -eq 5 ] && grep -q "^records set aside in $spool/quarantine .*: 1$" out.txt \
   || fail "library check with a record set aside: $status $(cat out.txt)"
 rm -r "$spool/quarantine"
+# A record an earlier version spooled names no library: it waits for the
+# default library of the user's data directory, which alone takes it.
+printf '%s' '{"site": "Старый", "uid": "earlier-1", "time": "2026-01-01T00:00:00.000Z", "operator": "x", "host": "h",
+ "kind": "read", "outcome": "success", "firmware": "", "port": "p", "settings": "[Phones]\nPhone1=1\n"}' \
+  >"$spool/0-earlier.record"
+run library sync >out.txt 2>err.txt || fail "library sync with an earlier version's record: $(cat out.txt err.txt)"
+grep -q "^0 records stored, 0 waiting$" out.txt && grep -q "/OstrelGSM4/library.sqlite	1$" out.txt \
+  && grep -q "earlier version.*default library" err.txt || fail "an earlier version's record: $(cat out.txt err.txt)"
+"$work/ostrelgsm4" library sync | grep -q "^1 records stored, 0 waiting" \
+  || fail "the default library did not take the earlier version's record"
 
 # A folder of settings files in and out: a site per file, the latest record
 # per site out; a second import adds nothing; a file write refuses is named.
