@@ -204,7 +204,30 @@ class TRun {
 
 std::optional<TLibraryPlace> FindLibrary(const QString& option, QString* why) { return FindLibraryPlace(option, why); }
 
-QString SpoolDir() { return LibrarySpoolDir(); }
+// Records waiting for other libraries than the one open are left where they
+// are, and said in one line.
+void SayOthersWaiting(int others) {
+  if (others > 0)
+    PrintLine(QStringLiteral("ostrelgsm4: %1 records in the spool wait for other libraries (library sync lists them)")
+                  .arg(others));
+}
+
+int OthersWaiting(const TRecordSpool& spool, const TLibraryPlace& place) {
+  const QString identity = place.Identity();
+  int others = 0;
+  const QMap<QString, int> destinations = spool.Destinations();
+  for (auto it = destinations.cbegin(); it != destinations.cend(); ++it)
+    if (it.key() != identity) others += it.value();
+  return others;
+}
+
+// Stores what waits for the library open, and says how many wait for others.
+void SyncOwn(TLibrary& library) {
+  TRecordSpool spool = LibrarySpool();
+  QString ignored;
+  spool.Sync(library, &ignored);
+  SayOthersWaiting(OthersWaiting(spool, library.Place()));
+}
 
 // The records of one panel command with --site: kept while the panel is
 // worked, stored after it (or before the final line), so the panel never
@@ -254,15 +277,15 @@ class TRecorder {
   // The open step, if any, was cut short: outcome says how.
   void Cut(TRecordOutcome outcome, const TSettings& settings = NoSettings()) { End(outcome, settings); }
 
+  // The library gets kLibraryBudget from here: past it the records wait in
+  // the spool, and the run ends with the panel's status all the same.
   void Flush() {
     Cut(TRecordOutcome::Interrupted);
-    QString warning;
-    for (TRecord& r : records_) {
-      const QString w = RecordOperation(place_, SpoolDir(), site_, std::move(r));
-      if (warning.isEmpty()) warning = w;
-    }
+    if (records_.empty()) return;
+    const TRecorded recorded = RecordOperations(place_, LibrarySpool(), site_, std::move(records_));
     records_.clear();
-    if (!warning.isEmpty()) PrintLine(QStringLiteral("ostrelgsm4: warning: ") + EscapeControls(warning));
+    if (!recorded.Warning.isEmpty()) PrintLine(QStringLiteral("ostrelgsm4: warning: ") + EscapeControls(recorded.Warning));
+    SayOthersWaiting(recorded.ForOthers);
   }
 
  private:
@@ -533,12 +556,8 @@ int LibraryCommand(const QString& command, const QStringList& args, const QStrin
   TLibrary library;
   if (!library.Open(*place, TLibraryCreate::Never)) return Fail(exLibrary, library.Error());
   if (library.ReadOnly()) PrintLine(QStringLiteral("ostrelgsm4: warning: ") + library.Error());
-  if (!library.ReadOnly()) {
-    // Records that waited are stored at every opening.
-    TRecordSpool spool(SpoolDir());
-    QString ignored;
-    spool.Sync(library, &ignored);
-  }
+  // Records that waited for this library are stored at every opening.
+  if (!library.ReadOnly()) SyncOwn(library);
   if (command == "sites") {
     const std::vector<TSite> sites = library.Search(args.value(0), 1000000);
     if (!library.Error().isEmpty() && sites.empty() && !library.ReadOnly()) return Fail(exLibrary, library.Error());
@@ -619,12 +638,8 @@ int SiteCommand(const QString& action, const QString& name, const TSiteFields& f
   if (!library.Open(*place, action == "add" ? TLibraryCreate::IfMissing : TLibraryCreate::Never))
     return Fail(exLibrary, library.Error());
   if (library.ReadOnly()) return Fail(exLibrary, library.Error());
-  {
-    // Records that waited are stored at every opening.
-    TRecordSpool spool(SpoolDir());
-    QString ignored;
-    spool.Sync(library, &ignored);
-  }
+  // Records that waited for this library are stored at every opening.
+  SyncOwn(library);
   const auto existing = library.FindSite(name);
   if (!existing && !library.Error().isEmpty()) return Fail(exLibrary, library.Error());
   if (action == "add") {
@@ -682,6 +697,16 @@ int ExportDir(TLibrary& library, const QString& dirName) {
   return exOk;
 }
 
+// Records spooled by earlier versions, which noted no library: said where
+// they wait.
+void SayLegacy(const TRecordSpool& spool) {
+  if (const int legacy = spool.Legacy(); legacy > 0)
+    PrintLine(QStringLiteral("ostrelgsm4: %1 records in the spool were kept by an earlier version, which noted no "
+                             "library: they wait for the default library %2")
+                  .arg(legacy)
+                  .arg(EscapeControls(spool.LegacyLibrary())));
+}
+
 int LibraryMaintenance(const QString& action, const QString& dir, const QString& libraryOption) {
   QString why;
   const auto place = FindLibrary(libraryOption, &why);
@@ -700,9 +725,12 @@ int LibraryMaintenance(const QString& action, const QString& dir, const QString&
     const auto problems = library.Check();
     if (!problems) return Fail(exLibrary, library.Error());
     for (const QString& problem : *problems) PrintOut(EscapeControls(problem).toUtf8() + '\n');
-    const TRecordSpool spool(SpoolDir());
-    const int waiting = spool.Count();
+    const TRecordSpool spool = LibrarySpool();
+    const QMap<QString, int> destinations = spool.Destinations();
+    const int waiting = destinations.value(place->Identity());
     if (waiting > 0) PrintLine(QStringLiteral("ostrelgsm4: %1 records wait in the spool for library sync").arg(waiting));
+    SayOthersWaiting(OthersWaiting(spool, *place));
+    SayLegacy(spool);
     // Records no library will take wait for a person: the check fails until
     // they are dealt with.
     const int quarantined = spool.Quarantined();
@@ -717,14 +745,23 @@ int LibraryMaintenance(const QString& action, const QString& dir, const QString&
     return exOk;
   }
   if (library.ReadOnly()) return Fail(exLibrary, library.Error());
-  TRecordSpool spool(SpoolDir());
+  TRecordSpool spool = LibrarySpool();
   QString error;
   const int stored = spool.Sync(library, &error);
   const int quarantined = spool.Quarantined();
-  QString counts = QStringLiteral("%1 records stored, %2 waiting").arg(stored).arg(spool.Count());
+  const QString identity = place->Identity();
+  const QMap<QString, int> destinations = spool.Destinations();
+  const int waiting = destinations.value(identity);
+  QString counts = QStringLiteral("%1 records stored, %2 waiting").arg(stored).arg(waiting);
   if (quarantined > 0) counts += QStringLiteral(", %1 set aside in %2").arg(quarantined).arg(spool.QuarantineDir());
   PrintOut(EscapeControls(counts).toUtf8() + '\n');
-  if (spool.Count() > 0) return Fail(exLibrary, error.isEmpty() ? QStringLiteral("records still wait") : error);
+  // The rest, by the library each waits for: DESTINATION<tab>COUNT, the
+  // destination a place --library takes.
+  for (auto it = destinations.cbegin(); it != destinations.cend(); ++it)
+    if (it.key() != identity && !it.key().isEmpty())
+      PrintOut((EscapeControls(it.key()) + u'\t' + QString::number(it.value())).toUtf8() + '\n');
+  SayLegacy(spool);
+  if (waiting > 0) return Fail(exLibrary, error.isEmpty() ? QStringLiteral("records still wait") : error);
   if (quarantined > 0)
     return Fail(exLibrary, QStringLiteral("%1 records no library takes are set aside; the reason is beside each in NAME.why")
                                .arg(quarantined));
@@ -778,15 +815,7 @@ int MonitorOptions(const QCommandLineParser& parser, const QString& port) {
                                csv ? TMonitorFormat::Csv : json ? TMonitorFormat::Json : TMonitorFormat::Plain, quiet));
 }
 
-int RunCommands(int argc, char* argv[]) {
-  // The link's waits are short (1 ms after each character, 10 ms polls), and
-  // the kernel's default slack of 50 us on each adds up over a run; the link
-  // thread, started from here, inherits the finer slack.
-  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-  // No widget and no platform plugin: the command line needs no display.
-  QCoreApplication app(argc, argv);
-  QCoreApplication::setApplicationName("ostrelgsm4");
-  QCoreApplication::setApplicationVersion(OSTREL_VERSION);
+int RunCommands() {
 
   TCliParse parse;
   if (const auto usage = ParseCliArguments(QCoreApplication::arguments(), &parse)) return Fail(exUsage, *usage);
@@ -877,7 +906,23 @@ int RunCommandLine(int argc, char* argv[]) {
   // the write fails with EPIPE and the run ends with its own final line,
   // instead of the signal killing it with the port still locked.
   std::signal(SIGPIPE, SIG_IGN);
-  const int status = RunCommands(argc, argv);
-  if (status != exOutputClosed && OutputFailed()) return FailOutput();
+  // The link's waits are short (1 ms after each character, 10 ms polls), and
+  // the kernel's default slack of 50 us on each adds up over a run; the link
+  // thread, started from here, inherits the finer slack.
+  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+  // No widget and no platform plugin: the command line needs no display.
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName("ostrelgsm4");
+  QCoreApplication::setApplicationVersion(OSTREL_VERSION);
+  int status = RunCommands();
+  if (status != exOutputClosed && OutputFailed()) status = FailOutput();
+  // The library's work left behind past its time may still run: the run
+  // ends here, without the destructors that work still uses. A transaction
+  // it has open is rolled back by SQLite or the server.
+  if (LibraryWorkLeft()) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    _exit(status);
+  }
   return status;
 }

@@ -30,7 +30,7 @@ const std::vector<TCliCommand>& CliCommands() {
       {"site", "add NAME: a new site; edit NAME: change its name, address, notes or data number; "
                "archive NAME: take it out of the list of sites, its history kept", {}, "",
        {{"add", "NAME"}, {"edit", "NAME"}, {"archive", "NAME"}}},
-      {"library", "sync: store the records waiting in the spool; check: check the library's integrity; "
+      {"library", "sync: store the records waiting in the spool for this library and list the rest; check: check the library's integrity; "
                   "import DIR: each settings file DIR/*.ini becomes a record of the site its [Site] Name= or its "
                   "file name names; export DIR: each site's latest record and fields into a file of its own", {}, "",
        {{"sync", ""}, {"check", ""}, {"import", "DIR"}, {"export", "DIR"}}},

@@ -2,6 +2,8 @@
 // and starts this one in its own place (same process, same arguments) when
 // asked for the window, so that the command line never loads the window's
 // libraries.
+#include <unistd.h>
+
 #include <QApplication>
 #include <QComboBox>
 #include <cstdio>
@@ -13,20 +15,11 @@
 #include "ui/AppSetup.h"
 #include "ui/ConnectDlg.h"
 #include "ui/MainForm.h"
+#include "ui/SiteLibrary.h"
 
-int main(int argc, char* argv[]) {
-  const TWindowArgs args = ParseWindowArgs(argc, argv);
-  if (!args.IsWindow) {
-    std::fprintf(stderr, "ostrelgsm4: the window takes only --port PORT and --adc; commands run with ostrelgsm4\n");
-    return 2;
-  }
-  if (!HasDisplay()) {
-    PrintNoDisplay();
-    return 1;
-  }
+namespace {
 
-  QApplication app(argc, argv);
-  SetUpApplication();
+int RunWindow(const TWindowArgs& args) {
   TForm1 form;
   // "--port PORT" fills in the port dialog (the run script passes the
   // simulated panel's port); "--adc" shows the navigation item "АЦП".
@@ -41,4 +34,31 @@ int main(int argc, char* argv[]) {
     close(signal);
   });
   return QApplication::exec();
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  const TWindowArgs args = ParseWindowArgs(argc, argv);
+  if (!args.IsWindow) {
+    std::fprintf(stderr, "ostrelgsm4: the window takes only --port PORT and --adc; commands run with ostrelgsm4\n");
+    return 2;
+  }
+  if (!HasDisplay()) {
+    PrintNoDisplay();
+    return 1;
+  }
+
+  QApplication app(argc, argv);
+  SetUpApplication();
+  const int status = RunWindow(args);
+  // A library thread left behind at the close (a library that did not answer
+  // in time; its records are in the spool) may still run: the program ends
+  // here, without the destructors it still uses.
+  if (LibraryThreadsLeft()) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    _exit(status);
+  }
+  return status;
 }

@@ -22,6 +22,8 @@
 #include <QMap>
 #include <QSqlDatabase>
 #include <QString>
+#include <chrono>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -82,6 +84,14 @@ struct TLibraryPlace {
   // The options for Qt's PostgreSQL driver: the URL's parameters, quoted
   // as libpq reads them, and nothing that would override a PG* variable.
   QString ConnectOptions() const;
+  // Which library this is, the same however the place was written: the
+  // SQLite file's absolute canonical path, or the canonical URL
+  // "postgresql://user@host:port/dbname" (a socket directory as
+  // "?host=/dir"), with what the URL leaves out taken as libpq takes it
+  // (PGUSER, PGHOST, PGPORT, else the system user, the local socket and
+  // 5432) and no parameters: records waiting for a library are bound to it,
+  // and it is a place --library takes.
+  QString Identity() const;
 };
 
 // Parses a place: a postgresql:// or postgres:// URL, or a file name. A URL
@@ -111,6 +121,16 @@ class TLibrary {
   // Missing().
   bool Open(const TLibraryPlace& place, TLibraryCreate create = TLibraryCreate::IfMissing);
   bool IsOpen() const;
+  // The place of the last Open.
+  const TLibraryPlace& Place() const { return place_; }
+  // Work within a budget, set before Open: a locked SQLite file is waited
+  // for until deadline at the most (else 10 s), a PostgreSQL statement runs
+  // until then at the most. libpq gives up a connection after 2 s at the
+  // least: a caller that must not wait leaves the work behind.
+  void SetDeadline(std::chrono::steady_clock::time_point deadline) { deadline_ = deadline; }
+  // Asked just before a record's commit: false rolls the record back, and
+  // AddRecord fails saying the time ran out.
+  void SetCommitGate(std::function<bool()> gate) { commitGate_ = std::move(gate); }
   // The last Open found no library and was not to create one.
   bool Missing() const { return missing_; }
   bool ReadOnly() const { return readOnly_; }
@@ -156,4 +176,6 @@ class TLibrary {
   bool readOnly_ = false;
   bool missing_ = false;
   QString error_;
+  std::optional<std::chrono::steady_clock::time_point> deadline_;
+  std::function<bool()> commitGate_;
 };

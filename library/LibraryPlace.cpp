@@ -2,7 +2,12 @@
 // with the connection parameters the library takes and never a password.
 #include "library/Library.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <QByteArray>
+#include <QDir>
+#include <QFileInfo>
 #include <QStringList>
 
 namespace {
@@ -80,6 +85,30 @@ QString TLibraryPlace::Display() const {
   return text;
 }
 
+QString TLibraryPlace::Identity() const {
+  if (Engine == TEngine::SQLite) {
+    // A file not there yet: its folder's canonical path and its name.
+    const QFileInfo info(File);
+    const QString canonical = info.canonicalFilePath();
+    if (!canonical.isEmpty()) return canonical;
+    const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+    return folder.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : folder + '/' + info.fileName();
+  }
+  TLibraryPlace canonical = *this;
+  canonical.Parameters.clear();
+  if (canonical.User.isEmpty()) canonical.User = qEnvironmentVariable("PGUSER");
+  if (canonical.User.isEmpty())
+    if (const passwd* pw = getpwuid(geteuid())) canonical.User = QString::fromLocal8Bit(pw->pw_name);
+  if (canonical.Host.isEmpty()) canonical.Host = qEnvironmentVariable("PGHOST");
+  // Debian's libpq: the server's socket in /var/run/postgresql.
+  if (canonical.Host.isEmpty()) canonical.Host = QStringLiteral("/var/run/postgresql");
+  if (canonical.Host.startsWith('/')) canonical.Host = QDir::cleanPath(canonical.Host);
+  else canonical.Host = canonical.Host.toLower();
+  if (canonical.Port <= 0) canonical.Port = qEnvironmentVariableIntValue("PGPORT");
+  if (canonical.Port <= 0) canonical.Port = 5432;
+  return canonical.Url();
+}
+
 QString TLibraryPlace::Url() const {
   if (Engine == TEngine::SQLite) return File;
   QString text = kScheme;
@@ -89,7 +118,8 @@ QString TLibraryPlace::Url() const {
   if (Port > 0) text += ':' + QString::number(Port);
   text += '/' + Encoded(Database);
   QStringList query;
-  if (inQuery) query << "host=" + Encoded(Host);
+  // A socket's directory keeps its slashes: the URL stays readable.
+  if (inQuery) query << "host=" + (Host.startsWith('/') ? QString::fromLatin1(Host.toUtf8().toPercentEncoding("/")) : Encoded(Host));
   for (auto it = Parameters.cbegin(); it != Parameters.cend(); ++it) query << it.key() + '=' + Encoded(it.value());
   if (!query.isEmpty()) text += '?' + query.join('&');
   return text;

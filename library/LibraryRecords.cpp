@@ -201,6 +201,7 @@ bool TLibrary::AddRecord(const QString& site, TRecord* record) {
     // The site is found by the latest record's numbers and keys.
     const QStringList terms = SearchTerms(record->Settings);
     if (!terms.isEmpty() && !StoreTerms(db, sqlite, *id, terms, &why)) return rollback("library: " + why);
+    if (commitGate_ && !commitGate_()) return rollback("library: the time for the library ran out");
     if (!Commit(db, sqlite, &why)) return rollback("library: " + why);
     record->Number = number;
     record->Time = Time(at);

@@ -200,17 +200,35 @@ bool TLibrary::Migrate() {
     schema << GramsSchema(sqlite);
     schema << ChainColumns() << ChainTriggers(sqlite) << CodeColumns();
     schema << QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)").arg(kLibrarySchemaVersion);
-    if (!db.transaction()) return Fail("cannot create the library: " + db.lastError().text());
+    // On SQLite the write lock is taken first, waiting for it as for any
+    // lock: two programs creating one new file at once take turns, and the
+    // second finds the first one's library.
+    QString why;
+    if (!Begin(db, sqlite, &why)) return Fail("cannot create the library: " + why);
+    if (sqlite) {
+      bool made = false;
+      {
+        QSqlQuery there(db);
+        made = there.exec("SELECT count(*) FROM sqlite_master WHERE name = 'schema_version'") && there.next() &&
+               there.value(0).toInt() > 0;
+      }
+      if (made) {
+        Rollback(db, sqlite);
+        return Migrate();
+      }
+    }
     for (const QString& statement : schema) {
       if (!q.exec(statement)) {
-        const QString why = q.lastError().text();
-        db.rollback();
+        why = q.lastError().text();
+        q.finish();
+        Rollback(db, sqlite);
         // Another program created it meanwhile: use theirs.
         if (db.tables().contains("schema_version")) return Migrate();
         return Fail("cannot create the library: " + why);
       }
     }
-    if (!db.commit()) return Fail("cannot create the library: " + db.lastError().text());
+    q.finish();
+    if (!Commit(db, sqlite, &why)) return Fail("cannot create the library: " + why);
     return true;
   }
   if (!q.exec("SELECT max(version) FROM schema_version") || !q.next())

@@ -22,7 +22,13 @@ std::optional<TLibraryPlace> FindLibraryPlace(const QString& option, QString* wh
   return ParseLibraryPlace(text, why);
 }
 
-QString LibrarySpoolDir() { return DataDir() + QStringLiteral("library-spool"); }
+QString LibrarySpoolDir() { return UserDataDir() + QStringLiteral("library-spool"); }
+
+TRecordSpool LibrarySpool() {
+  QString why;
+  const auto legacy = ParseLibraryPlace(UserDataDir() + QStringLiteral("library.sqlite"), &why);
+  return TRecordSpool(LibrarySpoolDir(), legacy ? legacy->Identity() : QString());
+}
 
 QString SystemUser() {
   if (const passwd* pw = getpwuid(geteuid())) return QString::fromLocal8Bit(pw->pw_name);

@@ -13,6 +13,7 @@
 
 #include "library/Library.h"
 #include "model/Operation.h"
+#include "library/RecordSpool.h"
 #include "model/Settings.h"
 
 // Where the library is: option (the command line's --library), else
@@ -20,8 +21,15 @@
 // setting), else library.sqlite in the data directory.
 std::optional<TLibraryPlace> FindLibraryPlace(const QString& option, QString* why);
 
-// The private directory where records wait for the library.
+// The private directory where records wait for their library: always in
+// the user's data directory (UserDataDir), also for a copy run from its
+// build tree, so that every copy of the program finds them.
 QString LibrarySpoolDir();
+// The spool there. Records that earlier versions spooled noted no library:
+// they wait for the default library file of the user's data directory
+// (library.sqlite there), the one those versions used unless told
+// otherwise, never for whichever library opens next.
+TRecordSpool LibrarySpool();
 
 // The operator of a record: the system user.
 QString SystemUser();

@@ -101,6 +101,13 @@ QString DataDir() {
   return dir.isEmpty() ? WithSeparator(QDir::currentPath()) : dir;
 }
 
+QString UserDataDir() {
+  if (!Override().isEmpty()) return Override();
+  const QString base = UserBaseDir("XDG_DATA_HOME", ".local/share");
+  if (base.isEmpty()) return DataDir();
+  return WithSeparator(QDir::cleanPath(base + u'/' + QLatin1String(kSubdir)));
+}
+
 void SetProgramDirOverride(const QString& dir) {
   Override() = dir.isEmpty() ? QString() : WithSeparator(dir);
 }

@@ -21,6 +21,10 @@
 QString ProgramDir();
 // The directory of "log.txt" and the backups.
 QString DataDir();
+// The user's data directory ($XDG_DATA_HOME, else ~/.local/share, then
+// "OstrelGSM4"), also for a copy that keeps its files beside itself, and
+// the override's directory in tests; DataDir() without a home. Creates nothing.
+QString UserDataDir();
 
 // The user's home: $HOME when it is an absolute path, else the effective
 // user's home directory in the password database; empty when neither gives

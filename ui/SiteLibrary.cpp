@@ -3,7 +3,12 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <map>
+
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QUuid>
 #include <QSocketNotifier>
 #include <QEventLoop>
 #include <QTimer>
@@ -32,107 +37,175 @@ TRecord Own(TRecord record) {
 
 }  // namespace
 
-// What lives on the library's thread.
-struct TSiteLibrary::TWorker {
+// What the window and the library's thread share. The library, its place
+// and the flag Usable are used on the thread only; the rest under Mutex.
+struct TSiteLibrary::TShared {
+  explicit TShared(TRecordSpool spool) : Spool(std::move(spool)) {}
+  ~TShared() {
+    if (ReadyFd >= 0) close(ReadyFd);
+  }
+
   // Made here, before the thread starts; opened, used and closed there only.
   std::unique_ptr<TLibrary> Library = std::make_unique<TLibrary>();
   std::optional<TLibraryPlace> Place;
   bool Usable = false;
+  const TRecordSpool Spool;
 
-  // Opens (again), and stores what waits in the spool.
-  bool OpenNow(const QString& spoolDir) {
+  struct TJob {
+    std::function<void(TLibrary&)> Work;
+    std::function<void()> Done;
+  };
+  // A record handed to Store and not yet stored or spooled.
+  struct TUnstored {
+    QString Library;  // its identity
+    QString Site;
+    TRecord Record;
+    TSettings Settings;
+  };
+  std::mutex Mutex;
+  std::deque<TJob> Jobs;
+  std::deque<std::function<void()>> Done;
+  std::map<quint64, TUnstored> Unstored;  // in the order handed in
+  quint64 Handed = 0;
+  // The identity of the library opened last: records stored from then on
+  // are for it (set on the GUI thread).
+  QString Identity;
+  // The window is gone: nothing more is stored, spooled or answered here.
+  bool LeftBehind = false;
+  int ReadyFd = -1;  // readable while Done may hold answers
+
+  bool GoOn() {
+    const std::lock_guard<std::mutex> lock(Mutex);
+    return !LeftBehind;
+  }
+
+  // Opens (again), and stores what waits in the spool for this library.
+  bool OpenNow() {
     if (!Place) return false;
     Library = std::make_unique<TLibrary>();
+    Library->SetCommitGate([this] { return GoOn(); });
     Usable = Library->Open(*Place);
     if (Usable && !Library->ReadOnly()) {
-      TRecordSpool spool(spoolDir);
       QString ignored;
-      spool.Sync(*Library, &ignored);
+      TRecordSpool(Spool).Sync(*Library, &ignored, [this] { return GoOn(); });
     }
     return Usable;
   }
+
+  // The library's thread: runs the oldest waiting job.
+  void RunNext() {
+    TJob job;
+    {
+      const std::lock_guard<std::mutex> lock(Mutex);
+      if (Jobs.empty()) return;
+      job = std::move(Jobs.front());
+      Jobs.pop_front();
+    }
+    // Nothing thrown leaves the library's thread.
+    try {
+      job.Work(*Library);
+    } catch (...) {
+    }
+    // The signal too is given under the lock: once the window holds the
+    // lock after the thread has ended, the descriptor is no longer in use.
+    const std::lock_guard<std::mutex> lock(Mutex);
+    if (LeftBehind) return;
+    Done.push_back(std::move(job.Done));
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = write(ReadyFd, &one, sizeof one);
+  }
 };
 
-// Lives on the library's thread; a queued call of RunJob runs the owner's
-// oldest job there.
+namespace {
+
+std::atomic<int> threadsLeft{0};
+
+}  // namespace
+
+bool LibraryThreadsLeft() { return threadsLeft.load() > 0; }
+
+// Lives on the library's thread; a queued call of RunJob runs the oldest job
+// there.
 class TSiteLibrary::TAgent : public QObject {
   Q_OBJECT
  public:
-  explicit TAgent(TSiteLibrary& owner) : owner_(owner) {}
+  explicit TAgent(std::shared_ptr<TShared> shared) : shared_(std::move(shared)) {}
  public slots:
-  void RunJob() { owner_.RunNext(); }
+  void RunJob() { shared_->RunNext(); }
 
  private:
-  TSiteLibrary& owner_;
+  std::shared_ptr<TShared> shared_;
 };
 
-TSiteLibrary::TSiteLibrary(QString spoolDir, QObject* parent)
-    : QObject(parent), agent_(new TAgent(*this)), worker_(std::make_unique<TWorker>()), spoolDir_(std::move(spoolDir)) {
-  readyFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  ready_ = new QSocketNotifier(readyFd_, QSocketNotifier::Read, this);
+TSiteLibrary::TSiteLibrary(TRecordSpool spool, QObject* parent)
+    : QObject(parent), shared_(std::make_shared<TShared>(std::move(spool))), thread_(new QThread),
+      agent_(new TAgent(shared_)) {
+  shared_->ReadyFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  ready_ = new QSocketNotifier(shared_->ReadyFd, QSocketNotifier::Read, this);
   connect(ready_, &QSocketNotifier::activated, this, &TSiteLibrary::FinishReady);
-  thread_.setObjectName(QStringLiteral("site library"));
-  agent_->moveToThread(&thread_);
-  thread_.start();
+  thread_->setObjectName(QStringLiteral("site library"));
+  agent_->moveToThread(thread_);
+  thread_->start();
 }
 
 TSiteLibrary::~TSiteLibrary() {
   // Behind every job queued before: records still waiting are stored (or
   // spooled), and the connection is closed on its own thread.
+  const std::shared_ptr<TShared> shared = shared_;
   Queue(
-      [this](TLibrary&) {
-        worker_->Library.reset();
-        thread_.quit();
+      [shared](TLibrary&) {
+        shared->Library.reset();
+        QThread::currentThread()->quit();
       },
       [] {});
-  thread_.wait();
-  // The thread's last hand-over is seen before its objects go.
-  { const std::lock_guard<std::mutex> lock(mutex_); }
-  delete agent_;
   delete ready_;
-  close(readyFd_);
+  if (thread_->wait(QDeadlineTimer(closeBudget_.count()))) {
+    // The thread's last hand-over is seen before its objects go.
+    { const std::lock_guard<std::mutex> lock(shared_->Mutex); }
+    delete agent_;
+    delete thread_;
+    return;
+  }
+  // The library did not answer in time: what it has not stored goes to the
+  // spool, and the thread, which stores nothing more, is left to end on its
+  // own (its last job closes the connection and ends it).
+  std::map<quint64, TShared::TUnstored> unstored;
+  {
+    const std::lock_guard<std::mutex> lock(shared_->Mutex);
+    shared_->LeftBehind = true;
+    unstored.swap(shared_->Unstored);
+    while (shared_->Jobs.size() > 1) shared_->Jobs.pop_front();
+    shared_->Done.clear();
+  }
+  ++threadsLeft;
+  QObject::connect(thread_, &QThread::finished, [] { --threadsLeft; });
+  for (auto& entry : unstored) {
+    TShared::TUnstored& waiting = entry.second;
+    waiting.Record.Settings = RecordSettingsText(waiting.Settings, waiting.Record.Port);
+    QString error;
+    TRecordSpool(shared_->Spool).Put(waiting.Library, waiting.Site, waiting.Record, &error);
+  }
 }
 
 void TSiteLibrary::Queue(std::function<void(TLibrary&)> job, std::function<void()> done) {
   ++pending_;
   {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    jobs_.push_back({std::move(job), std::move(done)});
+    const std::lock_guard<std::mutex> lock(shared_->Mutex);
+    shared_->Jobs.push_back({std::move(job), std::move(done)});
   }
   QMetaObject::invokeMethod(agent_, "RunJob", Qt::QueuedConnection);
 }
 
-void TSiteLibrary::RunNext() {
-  TJob job;
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    if (jobs_.empty()) return;
-    job = std::move(jobs_.front());
-    jobs_.pop_front();
-  }
-  // Nothing thrown leaves the library's thread.
-  try {
-    job.Work(*worker_->Library);
-  } catch (...) {
-  }
-  // The signal too is given under the lock: once the window holds the lock
-  // after the thread has ended, the descriptor is no longer in use.
-  const std::lock_guard<std::mutex> lock(mutex_);
-  done_.push_back(std::move(job.Done));
-  const uint64_t one = 1;
-  [[maybe_unused]] ssize_t n = write(readyFd_, &one, sizeof one);
-}
-
 void TSiteLibrary::FinishReady() {
   uint64_t count = 0;
-  [[maybe_unused]] ssize_t n = read(readyFd_, &count, sizeof count);
+  [[maybe_unused]] ssize_t n = read(shared_->ReadyFd, &count, sizeof count);
   for (;;) {
     std::function<void()> done;
     {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      if (done_.empty()) return;
-      done = std::move(done_.front());
-      done_.pop_front();
+      const std::lock_guard<std::mutex> lock(shared_->Mutex);
+      if (shared_->Done.empty()) return;
+      done = std::move(shared_->Done.front());
+      shared_->Done.pop_front();
     }
     --pending_;
     done();
@@ -146,14 +219,19 @@ void TSiteLibrary::Open(const TLibraryPlace& place) {
     bool ReadOnly = false;
     QString Message;
   };
-  const QString spoolDir = spoolDir_;
+  {
+    // Records stored from here on are for this library.
+    const std::lock_guard<std::mutex> lock(shared_->Mutex);
+    shared_->Identity = Own(place.Identity());
+  }
+  const std::shared_ptr<TShared> shared = shared_;
   Run<TOpened>(
-      [this, place, spoolDir](TLibrary&) {
-        worker_->Place = place;
+      [shared, place](TLibrary&) {
+        shared->Place = place;
         TOpened opened;
-        opened.Ok = worker_->OpenNow(spoolDir);
-        opened.ReadOnly = worker_->Library->ReadOnly();
-        opened.Message = worker_->Library->Error();
+        opened.Ok = shared->OpenNow();
+        opened.ReadOnly = shared->Library->ReadOnly();
+        opened.Message = shared->Library->Error();
         return opened;
       },
       [this](TOpened opened) {
@@ -220,34 +298,61 @@ void TSiteLibrary::Store(const QString& site, TRecord record, const TSettings& s
     QString Warning;
     bool Reopened = false;  // the library that was away took it
   };
-  const QString spoolDir = Own(spoolDir_);
+  // Known by its Uid from here on: the close spools it if it is not stored by then.
+  if (record.Uid.isEmpty()) record.Uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+  if (!record.Time.isValid()) record.Time = QDateTime::currentDateTimeUtc();
+  QString library;
+  quint64 order = 0;
+  {
+    const std::lock_guard<std::mutex> lock(shared_->Mutex);
+    library = Own(shared_->Identity);
+    order = ++shared_->Handed;
+    shared_->Unstored[order] = {Own(library), Own(site), Own(record), settings};
+  }
+  const std::shared_ptr<TShared> shared = shared_;
   Run<TStored>(
-      [this, site = Own(site), record = Own(record), settings, spoolDir](TLibrary&) mutable {
+      [shared, order, library = Own(library), site = Own(site), record = Own(record), settings](TLibrary&) mutable {
         TStored stored;
         record.Settings = RecordSettingsText(settings, record.Port);
-        TRecordSpool spool(spoolDir);
+        auto settled = [&shared, order] {
+          const std::lock_guard<std::mutex> lock(shared->Mutex);
+          shared->Unstored.erase(order);
+        };
         QString why;
         // A library that was away is tried again: the record and what waits go in.
-        if (!worker_->Usable || !worker_->Library->IsOpen()) stored.Reopened = worker_->OpenNow(spoolDir) && !worker_->Library->ReadOnly();
-        if (worker_->Usable && !worker_->Library->ReadOnly()) {
-          TLibrary& library = *worker_->Library;
+        if (!shared->Usable || !shared->Library->IsOpen())
+          stored.Reopened = shared->OpenNow() && !shared->Library->ReadOnly();
+        if (shared->Usable && !shared->Library->ReadOnly()) {
+          TLibrary& library = *shared->Library;
           if (!library.FindSite(site)) {
             TSite fresh;
             fresh.Name = site;
             library.AddSite(fresh);
           }
-          if (library.AddRecord(site, &record)) return stored;
+          if (library.AddRecord(site, &record)) {
+            settled();
+            return stored;
+          }
           why = library.Error();
           if (const auto problem = SiteNameProblem(site)) {
+            settled();
             stored.Warning = "the operation was not recorded: " + *problem;
             return stored;
           }
         } else {
-          why = worker_->Library->Error();
+          why = shared->Library->Error();
         }
         QString spoolError;
-        stored.Warning = spool.Put(site, record, &spoolError)
-                             ? "the library is not available (" + why + "); the record waits in " + spoolDir
+        bool put = false;
+        {
+          // Under the lock: the close, which spools what is not settled,
+          // never spools it a second time.
+          const std::lock_guard<std::mutex> lock(shared->Mutex);
+          if (shared->LeftBehind) return stored;
+          put = TRecordSpool(shared->Spool).Put(library, site, record, &spoolError);
+          shared->Unstored.erase(order);
+        }
+        stored.Warning = put ? "the library is not available (" + why + "); the record waits in " + shared->Spool.Dir()
                              : "the operation was not recorded: " + why + "; " + spoolError;
         return stored;
       },

@@ -5,8 +5,14 @@
 // Calls are made on the GUI thread and return at once; the work is queued to
 // the library's thread in order, and its value comes back to the GUI thread
 // in a callback or a signal (never after this object is gone). A record that
-// the library cannot take waits in the spool (library/RecordSpool.h), which
-// is stored whenever the library opens.
+// the library cannot take waits in the spool (library/RecordSpool.h) for
+// this library, and is stored whenever it opens.
+//
+// The close is bounded as the command line's run is: the thread gets
+// kLibraryBudget to finish what is queued; past it, every record not yet
+// stored goes to the spool, and the thread is left to end on its own (it
+// stores nothing more): LibraryThreadsLeft() says so, and the program ends
+// with _exit then.
 //
 // Jobs and their answers change threads in queues under a mutex; a queued
 // call (to the library's thread) or an eventfd (back to the GUI thread) only
@@ -19,6 +25,7 @@
 #include <QStringList>
 #include <QString>
 #include <QThread>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -27,6 +34,7 @@
 #include <vector>
 
 #include "library/Library.h"
+#include "library/RecordSpool.h"
 #include "model/Settings.h"
 
 class QSocketNotifier;
@@ -45,11 +53,13 @@ std::vector<THistoryChange> HistoryChanges(const std::vector<TRecord>& records);
 class TSiteLibrary : public QObject {
   Q_OBJECT
  public:
-  // spoolDir: where records wait when the library cannot take them.
-  TSiteLibrary(QString spoolDir, QObject* parent = nullptr);
-  // Runs what is queued (records are not lost at the window's close), then
-  // ends the thread.
+  // spool: where records wait when the library cannot take them.
+  TSiteLibrary(TRecordSpool spool, QObject* parent = nullptr);
+  // Runs what is queued within budget (the records still waiting past it
+  // go to the spool), then ends the thread or leaves it behind.
   ~TSiteLibrary() override;
+  // How long the close waits for the library (tests shorten it).
+  void SetCloseBudget(std::chrono::milliseconds budget) { closeBudget_ = budget; }
 
   // Opens the library at place; Opened follows.
   void Open(const TLibraryPlace& place);
@@ -82,7 +92,7 @@ class TSiteLibrary : public QObject {
   // Waits until every call made so far has run and answered (tests).
   bool WaitIdle(int timeoutMs = 20000);
   // The thread the library works on.
-  QThread* Thread() { return &thread_; }
+  QThread* Thread() { return thread_; }
 
  signals:
   void Opened(bool ok, const QString& message);
@@ -97,27 +107,23 @@ class TSiteLibrary : public QObject {
   // GUI thread: runs the answers of the jobs that have run, oldest first.
   void FinishReady();
   void Queue(std::function<void(TLibrary&)> job, std::function<void()> done);
-  // The library's thread: runs the oldest waiting job.
-  void RunNext();
 
-  struct TWorker;
-  struct TJob {
-    std::function<void(TLibrary&)> Work;
-    std::function<void()> Done;
-  };
+  // What the window and the library's thread share: it outlives this
+  // object when the thread is left behind at the close.
+  struct TShared;
   class TAgent;
-  QThread thread_;
-  TAgent* agent_;  // lives on thread_
-  std::unique_ptr<TWorker> worker_;  // used on thread_ only
-  std::mutex mutex_;                 // guards jobs_ and done_
-  std::deque<TJob> jobs_;
-  std::deque<std::function<void()>> done_;
-  int readyFd_ = -1;  // readable while done_ may hold answers
+  std::shared_ptr<TShared> shared_;
+  QThread* thread_;  // left running, never deleted, when the close leaves it behind
+  TAgent* agent_;    // lives on thread_
   QSocketNotifier* ready_ = nullptr;
-  QString spoolDir_;
+  std::chrono::milliseconds closeBudget_ = kLibraryBudget;
   bool open_ = false;
   bool readOnly_ = false;
   QString error_;
   quint64 searches_ = 0;
   int pending_ = 0;
 };
+
+// Whether a window's library thread was left behind at its close and may
+// still run: the program then ends with _exit.
+bool LibraryThreadsLeft();

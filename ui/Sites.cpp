@@ -120,7 +120,7 @@ std::function<std::optional<TSite>(const TSite&, const QString&, QWidget*)> TSit
     };
 
 TSites::TSites(TForm1& form, TRzGroupBar* bar, TformSites* page) : QObject(&form), form_(form), page_(page) {
-  library_ = new TSiteLibrary(LibrarySpoolDir(), this);
+  library_ = new TSiteLibrary(LibrarySpool(), this);
   connect(library_, &TSiteLibrary::Opened, this, &TSites::ShowLibraryState);
   connect(library_, &TSiteLibrary::Found, this, &TSites::Searched);
   connect(library_, &TSiteLibrary::HistoryLoaded, this, &TSites::HistoryLoaded);
@@ -205,7 +205,7 @@ void TSites::OpenLibrary(std::optional<TLibraryPlace> place) {
     // The default library is created at its first use, not at every start;
     // records that wait for it are stored at once.
     if (place->Engine == TLibraryPlace::TEngine::SQLite && !QFileInfo::exists(place->File) &&
-        TRecordSpool(LibrarySpoolDir()).Count() == 0) {
+        LibrarySpool().Destinations().value(place->Identity()) == 0) {
       deferred_ = place;
       // No library yet, so no site of the last run either.
       restoring_.clear();

@@ -106,16 +106,27 @@ python3 -c 'import json,sys; d=json.load(sys.stdin); assert d[0]["from"]=="+7916
   <records.json || fail "history --diff --json: $(cat records.json)"
 run history "$site" --diff 1 99 >/dev/null 2>&1; [ $? -eq 1 ] || fail "history --diff of a record that is not there"
 
-# The library away: the panel's work and status are the panel's own.
-away="postgresql://ostrel@/nowhere?host=$work/no-server"
-[ "$engine" = sqlite ] && away="$work/no such dir/library.sqlite"
+# The library away (its folder or its database not made yet): the panel's
+# work and status are the panel's own, and the record waits for that library
+# alone; other libraries store none of it and say so in one line.
+if [ "$engine" = sqlite ]; then away="$work/later/library.sqlite"
+else away_db=later$$; away="postgresql://ostrel@/$away_db?host=$host"; fi
 "$work/ostrelgsm4" read --port "$work/panel" --out later.ini --quiet --site "$site" --library "$away" 2>err.txt
 status=$?
 [ $status -eq 0 ] || fail "read with the library away ended with $status"
 [ "$(grep -c 'warning' err.txt)" -eq 1 ] && [ "$(wc -l <err.txt)" -eq 1 ] || fail "not one warning line: $(cat err.txt)"
 cmp -s later.ini first.ini || fail "the read with the library away did not save its file"
-run library sync | grep -q "^1 records stored, 0 waiting" || fail "library sync"
-[ "$(run history "$site" | tail -1 | cut -f4)" = read ] || fail "the spooled read is not the last record"
+before=$(run history "$site" | wc -l)
+run sites >/dev/null 2>err.txt
+grep -q "^ostrelgsm4: 1 records in the spool wait for other libraries" err.txt || fail "sites on another library: $(cat err.txt)"
+run library sync >out.txt 2>err.txt || fail "library sync of another library's record: $(cat out.txt err.txt)"
+grep -q "^0 records stored, 0 waiting$" out.txt && grep -q "later.*	1$" out.txt \
+  || fail "library sync did not list the other library's record: $(cat out.txt)"
+[ "$(run history "$site" | wc -l)" -eq "$before" ] || fail "another library's record was stored"
+if [ "$engine" = sqlite ]; then mkdir "$work/later"; else createdb -h "$host" -U ostrel "$away_db" || exit 1; fi
+"$work/ostrelgsm4" library sync --library "$away" | grep -q "^1 records stored, 0 waiting" || fail "library sync of its own"
+[ "$("$work/ostrelgsm4" history "$site" --library "$away" | tail -1 | cut -f4)" = read ] || fail "the spooled read is not in its library"
+[ "$engine" = postgresql ] && dropdb -h "$host" -U ostrel "$away_db"
 run library check >/dev/null || fail "library check"
 # A spool file no library takes is set aside with its reason; sync and check
 # say so until it is dealt with.
@@ -129,6 +140,16 @@ run library check >out.txt 2>/dev/null; status=$?
 [ $status -eq 5 ] && grep -q "^records set aside in $spool/quarantine .*: 1$" out.txt \
   || fail "library check with a record set aside: $status $(cat out.txt)"
 rm -r "$spool/quarantine"
+# A record an earlier version spooled names no library: it waits for the
+# default library of the user's data directory, which alone takes it.
+printf '%s' '{"site": "Старый", "uid": "earlier-1", "time": "2026-01-01T00:00:00.000Z", "operator": "x", "host": "h",
+ "kind": "read", "outcome": "success", "firmware": "", "port": "p", "settings": "[Phones]\nPhone1=1\n"}' \
+  >"$spool/0-earlier.record"
+run library sync >out.txt 2>err.txt || fail "library sync with an earlier version's record: $(cat out.txt err.txt)"
+grep -q "^0 records stored, 0 waiting$" out.txt && grep -q "/OstrelGSM4/library.sqlite	1$" out.txt \
+  && grep -q "earlier version.*default library" err.txt || fail "an earlier version's record: $(cat out.txt err.txt)"
+"$work/ostrelgsm4" library sync | grep -q "^1 records stored, 0 waiting" \
+  || fail "the default library did not take the earlier version's record"
 
 # A folder of settings files in and out: a site per file, the latest record
 # per site out; a second import adds nothing; a file write refuses is named.

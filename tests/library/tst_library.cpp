@@ -1,7 +1,11 @@
 // The site library on both engines: SQLite in a temporary file and a scratch
 // PostgreSQL 15 server started by the test fixture (scripts/pg_scratch.sh).
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -419,7 +423,7 @@ TEST(RecordSpool, FilesNoLibraryTakesAreSetAside) {
   const QString spoolDir = dir.filePath("spool");
   TRecordSpool spool(spoolDir);
   QString error;
-  ASSERT_TRUE(spool.Put("Склад", MakeRecord(TRecordKind::Read, SettingsText("+79161112233", "1")), &error));
+  ASSERT_TRUE(spool.Put(place.Identity(), "Склад", MakeRecord(TRecordKind::Read, SettingsText("+79161112233", "1")), &error));
   // A good record rewritten field by field.
   const QString good = spoolDir + '/' + QDir(spoolDir).entryList(QDir::Files).front();
   QFile goodFile(good);
@@ -447,6 +451,8 @@ TEST(RecordSpool, FilesNoLibraryTakesAreSetAside) {
       {"unknown-kind", with("kind", "erase"), "kind is unknown"},
       {"raw-settings", with("settings", "\x01\x02 binary junk"), "not a settings file"},
       {"empty-settings", with("settings", ""), "not a settings file"},
+      {"library-not-a-text", with("library", 5), "library it waits for is not named"},
+      {"library-empty", with("library", ""), "library it waits for is not named"},
   };
   for (const TCase& c : cases) {
     QFile f(spoolDir + QStringLiteral("/0-%1.record").arg(c.Name));
@@ -954,13 +960,24 @@ TEST_P(LibraryTest, TheLibraryGoneMidRunLosesNoRecord) {
   EXPECT_TRUE(problems->isEmpty()) << problems->join("; ").toStdString();
 }
 
-// The library away (no server on the socket, no directory for the file):
-// the records wait in the spool and are stored, once each, when it is back,
-// also after a crash between storing a record and removing its file.
-TEST_P(LibraryTest, RecordsWaitInTheSpoolWhileTheLibraryIsAway) {
+// The library away (a database not made yet, a file in a folder not made
+// yet): the records wait in the spool for it alone, another library takes
+// none of them, and they are stored, once each, when it is there, also
+// after a crash between storing a record and removing its file.
+TEST_P(LibraryTest, RecordsWaitForTheirOwnLibraryWhileItIsAway) {
   TLibraryPlace away = place_;
-  if (GetParam() == TEngine::SQLite) away.File = dir_.filePath("no such dir/library.sqlite");
-  else away.Host = dir_.filePath("no server here");
+  if (GetParam() == TEngine::SQLite) away.File = dir_.filePath("later/library.sqlite");
+  else away.Database = "later_" + QUuid::createUuid().toString(QUuid::Id128).left(12);
+  auto server = [&](const QString& statement) {
+    TLibrary admin;
+    Open(admin);
+    QSqlQuery q(admin.Database());
+    ASSERT_TRUE(q.exec(statement)) << q.lastError().text().toStdString();
+  };
+  struct TDrop {
+    std::function<void()> Drop;
+    ~TDrop() { Drop(); }
+  } drop{[&] { if (GetParam() == TEngine::PostgreSQL) server("DROP DATABASE IF EXISTS " + away.Database); }};
   const QString spoolDir = dir_.filePath("spool");
   for (int i = 0; i < 3; ++i) {
     const QString warning =
@@ -970,6 +987,7 @@ TEST_P(LibraryTest, RecordsWaitInTheSpoolWhileTheLibraryIsAway) {
   }
   TRecordSpool spool(spoolDir);
   ASSERT_EQ(spool.Count(), 3);
+  EXPECT_EQ(spool.Destinations(), (QMap<QString, int>{{away.Identity(), 3}}));
   struct stat st {};
   ASSERT_EQ(stat(QFile::encodeName(spoolDir).constData(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
@@ -977,13 +995,27 @@ TEST_P(LibraryTest, RecordsWaitInTheSpoolWhileTheLibraryIsAway) {
   const QString first = spoolDir + '/' + QDir(spoolDir).entryList(QDir::Files, QDir::Name).front();
   ASSERT_TRUE(QFile::copy(first, first + ".keep"));
 
-  // Back: the next operation stores the waiting ones first, then its own.
-  const QString back = RecordOperation(place_, spoolDir, "Склад", MakeRecord(TRecordKind::Verify, SettingsText("3", "1")));
+  // Another library stores its own record and none of them.
+  const TRecorded other = RecordOperations(place_, spool, "Склад", {MakeRecord(TRecordKind::Read, SettingsText("9", "1"))});
+  EXPECT_EQ(other.Where, TRecorded::TWhere::Stored) << other.Warning.toStdString();
+  EXPECT_EQ(other.ForOthers, 3);
+  EXPECT_EQ(spool.Count(), 3);
+  {
+    TLibrary library;
+    Open(library);
+    ASSERT_EQ(library.History("Склад", true).size(), 1u);
+    EXPECT_EQ(library.History("Склад", true).front().Settings, SettingsText("9", "1"));
+  }
+
+  // There: the next operation stores the waiting ones first, then its own.
+  if (GetParam() == TEngine::SQLite) ASSERT_TRUE(QDir(dir_.path()).mkpath("later"));
+  else server("CREATE DATABASE " + away.Database);
+  const QString back = RecordOperation(away, spoolDir, "Склад", MakeRecord(TRecordKind::Verify, SettingsText("3", "1")));
   EXPECT_TRUE(back.isEmpty()) << back.toStdString();
   EXPECT_EQ(spool.Count(), 0);
   ASSERT_TRUE(QFile::rename(first + ".keep", first));
   TLibrary library;
-  Open(library);
+  ASSERT_TRUE(library.Open(away)) << library.Error().toStdString();
   QString error;
   // Taken as stored and removed, kept once.
   EXPECT_EQ(spool.Sync(library, &error), 1) << error.toStdString();
@@ -992,6 +1024,55 @@ TEST_P(LibraryTest, RecordsWaitInTheSpoolWhileTheLibraryIsAway) {
   ASSERT_EQ(history.size(), 4u);
   for (int i = 0; i < 4; ++i) EXPECT_EQ(history[i].Settings, SettingsText(QString::number(i), "1"));
   EXPECT_EQ(history[3].Kind, TRecordKind::Verify);
+}
+
+// Two, then four programs creating one new SQLite file at once, each
+// recording as the command line records: every record is stored, none
+// spooled.
+TEST_P(LibraryTest, ProgramsCreatingOneLibraryAtOnceStoreEverything) {
+  if (GetParam() == TEngine::PostgreSQL) {
+    // A database's tables made at once by several programs: the same rule.
+    TLibrary cleaner;
+    Open(cleaner);
+    QSqlQuery q(cleaner.Database());
+    ASSERT_TRUE(q.exec("DROP TABLE IF EXISTS site_grams, site_terms, records, sites, schema_version"));
+  }
+  int round = 0, stored = 0;
+  // A few rounds: the programs' race is not the same every time.
+  for (const int programs : {2, 4, 4, 4}) {
+    ++round;
+    TLibraryPlace place = place_;
+    if (GetParam() == TEngine::SQLite) place.File = dir_.filePath(QStringLiteral("new-%1.sqlite").arg(round));
+    const QString spoolDir = dir_.filePath(QStringLiteral("spool-%1").arg(round));
+    std::vector<std::unique_ptr<QProcess>> writers;
+    for (int w = 0; w < programs; ++w) {
+      writers.push_back(std::make_unique<QProcess>());
+      StartWriter(*writers.back(), PlaceText(place), {"OSTREL_TEST_SPOOL=" + spoolDir, "OSTREL_TEST_READY=1"});
+    }
+    for (auto& writer : writers) {
+      ASSERT_TRUE(writer->waitForStarted());
+      QByteArray ready;
+      while (!ready.endsWith('\n') && writer->waitForReadyRead(30000)) ready += writer->readLine();
+      ASSERT_EQ(ready, "ready\n");
+    }
+    // Each starts its library at the same line, and ends after it.
+    for (auto& writer : writers) {
+      writer->write("\n");
+      writer->closeWriteChannel();
+      // Handed over now, not when the writer is next waited for.
+      writer->waitForBytesWritten(30000);
+    }
+    for (auto& writer : writers) {
+      ASSERT_TRUE(writer->waitForFinished(60000));
+      EXPECT_EQ(writer->readAllStandardOutput(), "stored\n");
+    }
+    EXPECT_EQ(TRecordSpool(spoolDir).Count(), 0);
+    TLibrary library;
+    ASSERT_TRUE(library.Open(place)) << library.Error().toStdString();
+    // The database's tables were made by the first round.
+    stored += programs;
+    EXPECT_EQ(library.History("склад").size(), size_t(GetParam() == TEngine::SQLite ? programs : stored));
+  }
 }
 
 // A writer killed with SIGKILL while recording: every record is whole or
@@ -1029,6 +1110,237 @@ INSTANTIATE_TEST_SUITE_P(Engines, LibraryTest, testing::Values(TEngine::SQLite, 
                          [](const testing::TestParamInfo<TEngine>& info) {
                            return info.param == TEngine::SQLite ? "SQLite" : "PostgreSQL";
                          });
+
+// The scratch server's database, emptied, or nothing without one.
+std::optional<TLibraryPlace> ScratchPg() {
+  QString why;
+  const auto place = ParseLibraryPlace(PgUrl(), &why);
+  if (!place) return std::nullopt;
+  TLibrary cleaner;
+  if (!cleaner.Open(*place)) return std::nullopt;
+  QSqlQuery q(cleaner.Database());
+  if (!q.exec("DROP TABLE IF EXISTS site_grams, site_terms, records, sites, schema_version")) return std::nullopt;
+  return place;
+}
+
+// A record spooled for library A never reaches library B, whatever the two
+// engines, nor does one an earlier version spooled (no library noted, taken
+// as the default library's); B says how many wait for others, and A takes
+// its own when it opens.
+TEST(RecordSpool, ARecordSpooledForOneLibraryNeverReachesAnother) {
+  QTemporaryDir dir;
+  const auto pg = ScratchPg();
+  struct TRow {
+    const char* Name;
+    TEngine A, B;
+    bool Legacy;
+  } const rows[] = {
+      {"sqlite-to-other-sqlite", TEngine::SQLite, TEngine::SQLite, false},
+      {"postgresql-to-sqlite", TEngine::PostgreSQL, TEngine::SQLite, false},
+      {"sqlite-to-postgresql", TEngine::SQLite, TEngine::PostgreSQL, false},
+      {"earlier-version-to-other-sqlite", TEngine::SQLite, TEngine::SQLite, true},
+  };
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(row.Name);
+    if ((row.A == TEngine::PostgreSQL || row.B == TEngine::PostgreSQL) && !pg) {
+      std::printf("%s: skipped, no scratch PostgreSQL server\n", row.Name);
+      continue;
+    }
+    auto placeOf = [&](TEngine engine, const char* file) {
+      if (engine == TEngine::PostgreSQL) return *ScratchPg();
+      TLibraryPlace place;
+      place.File = dir.filePath(QStringLiteral("%1-%2").arg(row.Name, file));
+      return place;
+    };
+    const TLibraryPlace a = placeOf(row.A, "a.sqlite"), b = placeOf(row.B, "b.sqlite");
+    ASSERT_NE(a.Identity(), b.Identity());
+    const QString spoolDir = dir.filePath(QStringLiteral("spool-%1").arg(row.Name));
+    TRecordSpool spool(spoolDir, row.Legacy ? a.Identity() : QString());
+    QString error;
+    ASSERT_TRUE(spool.Put(a.Identity(), "Склад", MakeRecord(TRecordKind::Read, SettingsText("+79161112233", "1")), &error));
+    if (row.Legacy) {
+      // As an earlier version wrote it: no library.
+      const QString file = spoolDir + '/' + QDir(spoolDir).entryList(QDir::Files).front();
+      QFile f(file);
+      ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+      QJsonObject json = QJsonDocument::fromJson(f.readAll()).object();
+      f.close();
+      json.remove("library");
+      ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+      f.write(QJsonDocument(json).toJson());
+      f.close();
+      EXPECT_EQ(spool.Legacy(), 1);
+    }
+    const QMap<QString, int> waiting{{a.Identity(), 1}};
+    EXPECT_EQ(spool.Destinations(), waiting);
+
+    // B records an operation and syncs: A's record stays where it is.
+    const TRecorded recorded =
+        RecordOperations(b, spool, "Офис", {MakeRecord(TRecordKind::Write, SettingsText("+79160000000", "2"))});
+    EXPECT_EQ(recorded.Where, TRecorded::TWhere::Stored) << recorded.Warning.toStdString();
+    EXPECT_EQ(recorded.ForOthers, 1);
+    {
+      TLibrary library;
+      ASSERT_TRUE(library.Open(b)) << library.Error().toStdString();
+      EXPECT_EQ(spool.Sync(library, &error), 0);
+      EXPECT_FALSE(library.FindSite("Склад"));
+      EXPECT_TRUE(library.Search("+79161112233", 10).empty());
+      EXPECT_EQ(library.History("Офис").size(), 1u);
+    }
+    EXPECT_EQ(spool.Destinations(), waiting);
+
+    // A takes it.
+    TLibrary library;
+    ASSERT_TRUE(library.Open(a)) << library.Error().toStdString();
+    EXPECT_EQ(spool.Sync(library, &error), 1) << error.toStdString();
+    EXPECT_EQ(spool.Count(), 0);
+    EXPECT_EQ(library.History("Склад").size(), 1u);
+    EXPECT_FALSE(library.FindSite("Офис"));
+  }
+}
+
+// A place's identity is the same however the place is written, and differs
+// for another library.
+TEST(LibraryPlace, TheIdentityIsTheSameHoweverThePlaceIsWritten) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(QDir(dir.path()).mkpath("sub"));
+  QString why;
+  auto identity = [&why](const QString& text) {
+    const auto place = ParseLibraryPlace(text, &why);
+    return place ? place->Identity() : "refused: " + why;
+  };
+  ASSERT_TRUE(QFile::link(dir.filePath("sub"), dir.filePath("link")));
+  const QString canonical = QFileInfo(dir.path()).canonicalFilePath() + "/sub/l.sqlite";
+  EXPECT_EQ(identity(dir.filePath("sub/l.sqlite")), canonical);
+  EXPECT_EQ(identity(dir.filePath("sub/../sub/./l.sqlite")), canonical);
+  EXPECT_EQ(identity(dir.filePath("link/l.sqlite")), canonical);
+  EXPECT_NE(identity(dir.filePath("sub/m.sqlite")), canonical);
+  EXPECT_EQ(identity("postgresql://anna@DB.example/sites?sslmode=verify-full&application_name=x"),
+            "postgresql://anna@db.example:5432/sites");
+  EXPECT_EQ(identity("postgres://anna@db.example:5432/sites"), "postgresql://anna@db.example:5432/sites");
+  EXPECT_NE(identity("postgresql://anna@db.example/other"), identity("postgresql://anna@db.example/sites"));
+  EXPECT_EQ(identity("postgresql://anna@/sites?host=/run/pg/"), "postgresql://anna@:5432/sites?host=/run/pg");
+  // What the URL leaves out, as libpq takes it.
+  qputenv("PGUSER", "boris");
+  qputenv("PGPORT", "6543");
+  EXPECT_EQ(identity("postgresql://db.example/sites"), "postgresql://boris@db.example:6543/sites");
+  qunsetenv("PGUSER");
+  qunsetenv("PGPORT");
+}
+
+// After the panel's last answer the library gets a budget, whatever its
+// state: the call ends with the record spooled while the library is still
+// held up (a locked SQLite file, a frozen PostgreSQL server, a server that
+// never answers, a host that drops packets), and the work left behind
+// stores nothing afterwards: the record is stored once, by the next sync.
+TEST(LibraryBudget, APanelOperationNeverWaitsForTheLibrary) {
+  QTemporaryDir dir;
+  constexpr std::chrono::milliseconds kBudget{300};
+  struct TRow {
+    const char* Name;
+    // Holds the library up; gives the place, and what lets it go again.
+    std::function<std::optional<TLibraryPlace>(std::function<void()>* release)> HoldUp;
+    bool Synced;  // the library can take the record afterwards
+  };
+  std::vector<int> sockets;
+  const std::vector<TRow> rows = {
+      {"a locked SQLite file",
+       [&](std::function<void()>* release) -> std::optional<TLibraryPlace> {
+         TLibraryPlace place;
+         place.File = dir.filePath("locked.sqlite");
+         auto holder = std::make_shared<TLibrary>();
+         if (!holder->Open(place)) return std::nullopt;
+         QSqlQuery(holder->Database()).exec("BEGIN IMMEDIATE");
+         *release = [holder] { QSqlQuery(holder->Database()).exec("ROLLBACK"); };
+         return place;
+       },
+       true},
+      {"a frozen PostgreSQL server",
+       [&](std::function<void()>* release) -> std::optional<TLibraryPlace> {
+         const auto place = ScratchPg();
+         QFile state(qEnvironmentVariable("OSTREL_TEST_PG_STATE"));
+         if (!place || !state.open(QIODevice::ReadOnly)) return std::nullopt;
+         state.readLine();
+         QFile pidFile(QString::fromUtf8(state.readLine()).trimmed() + "/data/postmaster.pid");
+         if (!pidFile.open(QIODevice::ReadOnly)) return std::nullopt;
+         const pid_t pid = pid_t(pidFile.readLine().trimmed().toInt());
+         if (pid <= 0 || kill(pid, SIGSTOP) != 0) return std::nullopt;
+         *release = [pid] { kill(pid, SIGCONT); };
+         return place;
+       },
+       true},
+      {"a server that never answers",
+       [&](std::function<void()>*) -> std::optional<TLibraryPlace> {
+         // Listening, never accepting: the kernel takes the connection, no one answers.
+         const int silent = socket(AF_INET, SOCK_STREAM, 0);
+         sockets.push_back(silent);
+         sockaddr_in address{};
+         address.sin_family = AF_INET;
+         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+         socklen_t size = sizeof address;
+         if (silent < 0 || bind(silent, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(silent, 8) != 0 ||
+             getsockname(silent, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+           return std::nullopt;
+         QString why;
+         return ParseLibraryPlace(QStringLiteral("postgresql://ostrel@127.0.0.1:%1/library").arg(ntohs(address.sin_port)), &why);
+       },
+       false},
+      {"a host that drops packets",
+       [&](std::function<void()>*) -> std::optional<TLibraryPlace> {
+         // A port whose queue of connections is full and never accepted
+         // from: the kernel drops every further SYN, as a firewall would.
+         const int listener = socket(AF_INET, SOCK_STREAM, 0);
+         sockaddr_in address{};
+         address.sin_family = AF_INET;
+         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+         socklen_t size = sizeof address;
+         if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+             listen(listener, 0) != 0 || getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+           return std::nullopt;
+         sockets.push_back(listener);
+         for (int i = 0; i < 2; ++i) {
+           const int filler = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+           ::connect(filler, reinterpret_cast<sockaddr*>(&address), size);
+           sockets.push_back(filler);
+         }
+         QString why;
+         return ParseLibraryPlace(QStringLiteral("postgresql://ostrel@127.0.0.1:%1/library").arg(ntohs(address.sin_port)), &why);
+       },
+       false},
+  };
+  for (const TRow& row : rows) {
+    SCOPED_TRACE(row.Name);
+    std::function<void()> release = [] {};
+    const auto place = row.HoldUp(&release);
+    if (!place) {
+      std::printf("%s: skipped, cannot be set up here\n", row.Name);
+      continue;
+    }
+    const QString spoolDir = dir.filePath(QStringLiteral("spool-%1").arg(row.Name));
+    TRecord record = MakeRecord(TRecordKind::Write, SettingsText("+79161112233", "1"));
+    record.Uid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const TRecorded recorded = RecordOperations(*place, TRecordSpool(spoolDir), "Склад", {record}, kBudget);
+    // Ended while the library is still held up: it cannot have been stored.
+    release();
+    EXPECT_EQ(recorded.Where, TRecorded::TWhere::Spooled);
+    EXPECT_EQ(recorded.Warning.indexOf('\n'), -1);
+    EXPECT_NE(recorded.Warning.indexOf("library sync"), -1) << recorded.Warning.toStdString();
+    WaitForLibraryWork();
+    EXPECT_FALSE(LibraryWorkLeft());
+    TRecordSpool spool(spoolDir);
+    EXPECT_EQ(spool.Count(), 1);
+    if (!row.Synced) continue;
+    TLibrary library;
+    ASSERT_TRUE(library.Open(*place)) << library.Error().toStdString();
+    // The work left behind stored nothing: the spool's copy is the only one.
+    EXPECT_TRUE(library.History("Склад").empty());
+    QString error;
+    EXPECT_EQ(spool.Sync(library, &error), 1) << error.toStdString();
+    const auto history = library.History("Склад");
+    ASSERT_EQ(history.size(), 1u);
+  }
+  for (const int fd : sockets) close(fd);
+}
 
 TEST(LibraryPlace, UrlsAndFiles) {
   QString why;
@@ -1389,12 +1701,19 @@ int RunWriter(const QString& text) {
     const QString spool = qEnvironmentVariable("OSTREL_TEST_SPOOL");
     QFile in;
     if (!in.open(stdin, QIODevice::ReadOnly)) return 1;
+    // Ready to record at once: several writers start on one line.
+    if (qEnvironmentVariableIsSet("OSTREL_TEST_READY")) {
+      std::printf("ready\n");
+      std::fflush(stdout);
+    }
     for (int n = 0; !in.readLine().isEmpty(); ++n) {
       const QString warning =
           RecordOperation(*place, spool, "склад", MakeRecord(TRecordKind::Write, SettingsText(QString::number(n), "1")));
       std::printf("%s\n", warning.isEmpty() ? "stored" : "spooled");
       std::fflush(stdout);
+      if (!warning.isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(warning));
     }
+    WaitForLibraryWork();
     return 0;
   }
   TLibrary library;
@@ -1420,5 +1739,7 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   if (qEnvironmentVariableIsSet("OSTREL_TEST_WRITER")) return RunWriter(qEnvironmentVariable("OSTREL_TEST_WRITER"));
   testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  const int status = RUN_ALL_TESTS();
+  WaitForLibraryWork();
+  return status;
 }

@@ -585,6 +585,39 @@ class TestSites : public QObject, sitetest::TSitesFixture {
     QCOMPARE(kinds, (QStringList{"read", "write"}));
   }
 
+  // The window's close never waits long for the library: with its file
+  // locked by another program, the close ends while the lock is still held,
+  // the records not stored are in the spool, and the thread left behind
+  // stores none of them afterwards.
+  void closeSpoolsWhatALockedLibraryCannotTake() {
+    const TRecordSpool spool = LibrarySpool();
+    {
+      TSiteLibrary window(spool);
+      window.SetCloseBudget(std::chrono::milliseconds(200));
+      window.Open(place);
+      QVERIFY(window.WaitIdle());
+      QVERIFY(window.IsOpen());
+      QSqlQuery lock(library->Database());
+      QVERIFY(lock.exec("BEGIN IMMEDIATE"));
+      for (const char* phone : {"+79160000001", "+79160000002"}) {
+        TRecord r;
+        r.Operator = "anna";
+        r.Kind = TRecordKind::Write;
+        r.Outcome = TRecordOutcome::Success;
+        window.Store(U("Склад"), r, Settings(phone, 10));
+      }
+    }
+    // Closed while the lock is held: nothing can have been stored.
+    QCOMPARE(spool.Count(), 2);
+    QSqlQuery(library->Database()).exec("ROLLBACK");
+    QTRY_VERIFY_WITH_TIMEOUT(!LibraryThreadsLeft(), 30000);
+    QVERIFY(library->History(U("Склад")).empty());
+    QString error;
+    QCOMPARE(TRecordSpool(spool).Sync(*library, &error), 2);
+    const std::vector<TRecord> history = library->History(U("Склад"), true);
+    QCOMPARE(int(history.size()), 2);
+    QVERIFY(history[1].Settings.contains("+79160000002"));
+  }
 };
 
 QTEST_MAIN(TestSites)
