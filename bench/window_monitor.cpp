@@ -53,19 +53,23 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "bench_window_monitor: no connection on %s\n", argv[1]);
     return 1;
   }
-  if (const int pause = qEnvironmentVariableIntValue("OSTREL_BENCH_PAUSE_MS"); pause > 0) {
-    QTimer::singleShot(pause, &app, &QApplication::quit);
-    app.exec();
-  }
-  if (!form.StartMonitor()) {
+  // One event loop: the pause on the page, then SECONDS of watching.
+  const int pause = qEnvironmentVariableIntValue("OSTREL_BENCH_PAUSE_MS");
+  double cpu0 = 0;
+  QElapsedTimer wall;
+  bool started = false;
+  QTimer::singleShot(pause, &app, [&] {
+    started = form.StartMonitor();
+    if (!started) return app.exit(1);
+    cpu0 = CpuSeconds();
+    wall.start();
+    QTimer::singleShot(seconds * 1000, &app, &QApplication::quit);
+  });
+  app.exec();
+  if (!started) {
     std::fprintf(stderr, "bench_window_monitor: the monitor did not start\n");
     return 1;
   }
-  const double cpu0 = CpuSeconds();
-  QElapsedTimer wall;
-  wall.start();
-  QTimer::singleShot(seconds * 1000, &app, &QApplication::quit);
-  app.exec();
   const double cpu = CpuSeconds() - cpu0;
   const double elapsed = wall.elapsed() / 1000.0;
   TAdcMonitor* monitor = form.ACPPage()->Monitor();
