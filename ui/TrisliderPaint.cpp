@@ -38,9 +38,11 @@ void Rectangle(QPainter& painter, const TEdgeRect& r, const QColor& pen, const Q
 const QColor kBlack(0, 0, 0);
 const QColor kWhite(255, 255, 255);
 const QColor kGray(128, 128, 128);
-// Dark thumbs on a white track and on the light page: each pair stands
-// apart by more than 4.5:1 in contrast, whatever the thumbs overlap.
-const QColor kThumb(10, 40, 80);
+// Near-black thumbs on a mid-gray track on the light page: thumbs stand
+// apart from track and page by more than 4.5:1, the track from the page by
+// more than 3:1.
+const QColor kTrack(128, 128, 128);
+const QColor kThumb(0, 12, 36);
 const QColor kChosen(200, 80, 0);  // the outline of the thumb the keys move
 const QColor kReading(150, 0, 0);  // the reading's marker and label frame
 
@@ -131,7 +133,7 @@ void TTrislider::Draw(const TTrisliderGeometry& g, const std::vector<int>& posit
   const QFontMetrics metrics = painter.fontMetrics();
 
   Rectangle(painter, {0, 0, w, buffer_.height()}, face, face);
-  Rectangle(painter, g.TrackRect(), kWhite, kWhite);
+  Rectangle(painter, g.TrackRect(), kTrack, kTrack);
 
   // Sunken edge: shadow on the left and top, light on the right and bottom.
   painter.setPen(kGray);

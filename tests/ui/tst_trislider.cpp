@@ -263,13 +263,13 @@ void TstTrislider::levelLimitedToScale() {
   slider->TimerTick();
   QCOMPARE(slider->Level, expected);
 
-  // The bar fills the track up to the level's column; the track is white beyond it.
+  // The bar fills the track up to the level's column; the track is mid-gray beyond it.
   const TTrisliderGeometry g = slider->Geometry();
   const TEdgeRect bar = g.LevelBarRect(expected);
   const int row = g.Mid() + 9;  // below the thumbs and the level number
   const QColor highlight = Role(*slider, QPalette::Highlight);
   if (bar.Right > bar.Left) QCOMPARE(BufferPixel(*slider, bar.Right - 1, row), highlight);
-  if (bar.Right < g.TrackRect().Right - 1) QCOMPARE(BufferPixel(*slider, bar.Right, row), QColor(Qt::white));
+  if (bar.Right < g.TrackRect().Right - 1) QCOMPARE(BufferPixel(*slider, bar.Right, row), QColor(128, 128, 128));
   if (expected == 1023) QCOMPARE(bar.Right - 1, g.TrackRect().Right);
 }
 
@@ -583,12 +583,12 @@ void TstTrislider::picture() {
 
   // The buffer lands at (1, 1) inside the panel's bevel.
   const auto at = [&](int x, int y) { return shot.pixelColor(x + 1, y + 1); };
-  QCOMPARE(at(300, 30), QColor(Qt::white));                       // track beyond the level
+  QCOMPARE(at(300, 30), QColor(128, 128, 128));                   // track beyond the level
   QCOMPARE(at(100, 30), Role(*slider, QPalette::Highlight));      // level bar
   QCOMPARE(at(300, 17), QColor(128, 128, 128));                   // sunken edge of the track, top
   QCOMPARE(at(20, 17), QColor(Qt::black));                        // value label of thumb 0, bottom edge
   QCOMPARE(at(20, 40), QColor(Qt::black));                        // long tick under thumb 0
-  QCOMPARE(at(151, 27), QColor(10, 40, 80));                      // inside thumb 3, dark on the track
+  QCOMPARE(at(151, 27), QColor(0, 12, 36));                       // inside thumb 3, dark on the track
   QCOMPARE(at(146, 25), QColor(Qt::white));                       // thumb 3's lit left side
   QCOMPARE(at(156, 25), QColor(128, 128, 128));                   // thumb 3's shaded right side
   QCOMPARE(at(5, 5), Role(*slider, QPalette::Button));            // background
@@ -722,7 +722,7 @@ void TstTrislider::readingMarker() {
     for (int x = label.Left + 1; x < label.Right - 1; ++x) dark += BufferPixel(*slider, x, y).lightness() < 80 ? 1 : 0;
   QVERIFY(dark > 5);
   QCOMPARE(BufferPixel(*slider, label.Left + 1, label.Top + 1), QColor(Qt::white));
-  QCOMPARE(BufferPixel(*slider, g.X(level) > 200 ? 100 : 400, g.Mid() + 8), QColor(Qt::white));
+  QCOMPARE(BufferPixel(*slider, g.X(level) > 200 ? 100 : 400, g.Mid() + 8), QColor(128, 128, 128));
 }
 
 namespace {
@@ -777,11 +777,13 @@ void TstTrislider::contrast() {
     QColor A, B;
   } pairs[] = {{"thumb on track", thumb, track},
                {"thumb on page", thumb, face},
+               {"track on page (3:1 for a part of a control)", track, face},
                {"reading text", readingText, readingBack},
                {"value label text", valueText, valueBack}};
   for (const auto& pair : pairs) {
     const double ratio = Contrast(pair.A, pair.B);
-    QVERIFY2(ratio >= 4.5, qPrintable(QStringLiteral("%1: %2:1").arg(pair.What).arg(ratio, 0, 'f', 2)));
+    const double least = QByteArray(pair.What).startsWith("track") ? 3.0 : 4.5;
+    QVERIFY2(ratio >= least, qPrintable(QStringLiteral("%1: %2:1").arg(pair.What).arg(ratio, 0, 'f', 2)));
   }
 }
 
