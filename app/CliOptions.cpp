@@ -63,13 +63,13 @@ const std::vector<TCliOption>& CliOptions() {
       {"record", "N", "show: the record numbered N (history lists the numbers).", {"show"}},
       {"diff", "N M", "history: list the settings that differ between the site's records N and M, as diff "
                       "does (exit status 4 when any differ).", {"history"}},
+      {"channel", "1|2", "monitor: read only this ADC channel (both by default).", kMonitor},
+      {"duration", "SECONDS", "monitor: stop after SECONDS (until Ctrl+C by default).", kMonitor},
+      {"csv", "", "monitor: print comma-separated values under a header line time,channel,value,state.", kMonitor},
       {"json", "", "sites, history, diff: print JSON for scripts (diff and history --diff: an array of "
                    "{section, key, name, and the two values: panel and file, or from and to}); monitor: one "
                    "object a line, {time, channel, value, state}, value and state null for a failed reading.",
        {"sites", "history", "diff", "monitor"}},
-      {"channel", "1|2", "monitor: read only this ADC channel (both by default).", kMonitor},
-      {"duration", "SECONDS", "monitor: stop after SECONDS (until Ctrl+C by default).", kMonitor},
-      {"csv", "", "monitor: print comma-separated values under a header line time,channel,value,state.", kMonitor},
       {"address", "TEXT", "site add, site edit: the site's address.", {"site add", "site edit"}},
       {"notes", "TEXT", "site add, site edit: notes on the site.", {"site add", "site edit"}},
       {"number", "NUMBER", "site add, site edit: the number of the panel's GSM data line.",

@@ -89,7 +89,7 @@ class TModem {
   // The last failure of the modem call (a failed pass, a refused dial, the
   // call going down); empty when none. Any thread.
   TCallFailure CallFailure() const;
-  // A new operation (mode 3 to 6) ends the idle step's wait at once; mode 0
+  // A new operation (mode 3 to 7) ends the idle step's wait at once; mode 0
   // signals StateFd.
   void SetMode(uint8_t mode);
   uint8_t GetMode() const { return mode_.load(); }

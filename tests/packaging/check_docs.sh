@@ -98,8 +98,9 @@ site archive A --|--library
 read --site diff --|--port --out --adc --phone --quiet --site --library --operator
 read --site=diff --|--port --out --adc --phone --quiet --site --library --operator
 read --site = diff --|--port --out --adc --phone --quiet --site --library --operator
---port diff |read write diff ports sites history show site library
+--port diff |read write diff monitor ports sites history show site library
 history S --diff 1 2 --j|--json
+monitor --|--port --phone --quiet --channel --duration --csv --json
 CASES
 
 # The simulator: each option and each fault kind of its help.
