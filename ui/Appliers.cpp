@@ -119,6 +119,11 @@ void TApplier::Apply(TOutElement& element) {
     case okResult:
       if (OnResult) OnResult(static_cast<TResultOut&>(element).Result);
       break;
+    case okReading: {
+      const auto& e = static_cast<TReadingOut&>(element);
+      if (OnReading) OnReading(e.TimeMs, e.Channel, e.Value ? std::optional<int>(*e.Value) : std::nullopt);
+      break;
+    }
     default:  // colour elements (kind 11) and unknown kinds change nothing
       break;
   }

@@ -4,7 +4,9 @@
 
 #include <QObject>
 #include <QString>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "output/OutArray.h"
@@ -24,6 +26,8 @@ class TApplier {
   std::function<void(const TOutElement&)> Observe;
   // Takes the result that ends each operation of the device.
   std::function<void(const TOperationResult&)> OnResult;
+  // Takes each reading of the ADC monitor (time, channel 0 or 1, value or none).
+  std::function<void(std::uint32_t, int, std::optional<int>)> OnReading;
 
   // Applies every waiting element; an element whose application fails is
   // dropped and the next one applied.

@@ -41,6 +41,8 @@
 #include "ui/WindowTexts.h"
 #include "persist/WireText.h"
 #include "ui/f_ACP.h"
+#include "ui/AdcMonitor.h"
+#include "model/Operation.h"
 #include "ui/f_common.h"
 #include "ui/f_gsm.h"
 #include "ui/f_keys.h"
@@ -145,7 +147,11 @@ TForm1::TForm1(QWidget* parent, bool persistent)
 
   applier_.Resolve = [this](const TTarget& t) { return Resolve(t); };
   applier_.Memo = memo_;
-  applier_.OnResult = [this](const TOperationResult& result) { lastResult_ = result; };
+  applier_.OnResult = [this](const TOperationResult& result) {
+    // The monitor's end is its own; it is not the result of an operation.
+    if (result.Mode == Modes::Monitor) return MonitorEnded();
+    lastResult_ = result;
+  };
 
   // The pages, in the order the window creates them.
   keys_ = new TformKeys(mpanel_);
@@ -166,6 +172,16 @@ TForm1::TForm1(QWidget* parent, bool persistent)
     for (int k = 0; k < TSettings::kThresholds; ++k) channel[k] = TformACP::DefaultThreshold(k);
   model_ = new TSettingsModel(initial, this);
   view_ = new TPagesView(*model_, common_, keys_, acp_, gsm_, this);
+  connect(acp_, &TformACP::WatchRequested, this, [this](bool watch) {
+    if (watch) {
+      StartMonitor();
+    } else {
+      StopMonitor();
+    }
+  });
+  applier_.OnReading = [this](std::uint32_t timeMs, int channel, std::optional<int> value) {
+    if (TAdcMonitor* monitor = acp_ ? acp_->Monitor() : nullptr) monitor->AddReading(timeMs, channel, value);
+  };
   dlgConnect_ = new TdlgConnect(this);
 
   CreateNavigation();
@@ -390,6 +406,9 @@ void TForm1::ShowPage(TPage* page) {
 bool TForm1::StartOperation(uint8_t mode) {
   RequireGuiThread("TForm1::StartOperation");
   if (!link_ || busy_ || link_->Finished()) return false;
+  // The monitor gives way: the link ends it between two requests and runs
+  // this operation next.
+  LeaveMonitor();
   busy_ = true;
   UpdateOperationControls();
   // An operation cut short before its result arrives counts as interrupted.
@@ -450,6 +469,7 @@ void TForm1::UpdateOperationControls() {
   mnuLoad_->setEnabled(idle);
   if (provision_) provision_->UpdateActions();
   busyLabel_->setVisible(busy_);
+  if (acp_) acp_->SetWatchEnabled(idle && connected_.load());
   if (busy_)
     QApplication::setOverrideCursor(Qt::BusyCursor);
   else

@@ -85,6 +85,14 @@ class TForm1 : public QMainWindow {
   // Write all as the user starts it: with a backup first or a check after it
   // when those options are on (TProvision), otherwise WriteAll.
   void WriteAllAction();
+  // The ADC monitor (MainFormMonitor.cpp): "Наблюдать" on the ADC page polls
+  // both channels' readings while connected and no operation runs. Any
+  // operation, a disconnect, a lost link or closing the window ends it
+  // between two requests. Start is refused (false) as an operation is.
+  bool StartMonitor();
+  void StopMonitor();
+  bool IsMonitoring() const { return monitoring_; }
+
   // Read all whose settings stay out of the window's pages (compare, backup,
   // verify): its result is LastResult(); no message box, and the current page
   // stays as it is. Refused as Read all is.
@@ -203,6 +211,10 @@ class TForm1 : public QMainWindow {
   // Starts the link mode of an operation unless one is running.
   bool StartOperation(uint8_t mode);
   void EndOperation();
+  // The monitor stops showing as running; the link's mode is left to the caller.
+  void LeaveMonitor();
+  // The link has ended the monitor (its result arrived).
+  void MonitorEnded();
   // Enables or disables what an operation forbids while it runs.
   void UpdateOperationControls();
   QList<TPage*> Pages() const;
@@ -238,6 +250,7 @@ class TForm1 : public QMainWindow {
   QSocketNotifier* readyNotifier_ = nullptr;  // the queue's ReadyFd, while the timer rests
   std::atomic<bool> connected_{false};
   bool busy_ = false;
+  bool monitoring_ = false;
   bool draining_ = false;
   bool linkEndReported_ = false;
   bool closing_ = false;       // the window is closing: no box for an operation cut short

@@ -161,6 +161,7 @@ void TForm1::Disconnect() {
   const bool call = hadLink && !link_->Phone().empty();
   const TCallFailure failure = hadLink ? link_->CallFailure() : TCallFailure();
   operationCut_ = false;
+  LeaveMonitor();
   HangUpShowing();
   FreeLink();
   SetConnectedState(false);
@@ -193,5 +194,6 @@ void TForm1::SetConnectedState(bool connected) {
   mnuDisconnect_->setEnabled(connected);
   groupConnection_->Item(QString::fromUtf8("Отключиться"))->setEnabled(connected);
   groupSettings_->setVisible(connected);
+  if (acp_) acp_->SetWatchEnabled(connected && !busy_);
   if (provision_) provision_->UpdateActions();
 }

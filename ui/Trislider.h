@@ -1,11 +1,13 @@
 // TTrislider: a horizontal scale with several draggable thumbs and a level bar.
 //
 // Each thumb holds an integer position on the scale Min..Max, exactly as it
-// was set: thumbs closer together than a thumb's width are drawn overlapping,
-// and no value is ever moved to make room. Only the user's move of one thumb
-// (drag, keys, accessibility) changes that one value, and it stays between
-// its neighbours (it may meet them, never pass them). A highlighted bar in
-// the track shows Level, with its number in the middle. Every change renders
+// was set: thumbs closer together than a thumb's width (equal ones too) are
+// drawn side by side, each with a short leader to its value, and no value is
+// ever moved to make room. Only the user's move of one thumb (drag, keys,
+// spin box, accessibility) changes that one value, and it stays between its
+// neighbours (it may meet them, never pass them). Level, the reading, is a
+// marker under the scale with its own label (SetReadingBand), or a bar in
+// the track with its number in the middle. Every change renders
 // the whole control into Buffer, which the panel's paint copies at (1, 1); a
 // 100 ms timer runs only while the value label of a moved or chosen thumb is
 // shown, so an idle slider costs nothing.
@@ -26,70 +28,10 @@
 #include <vector>
 
 #include "ui/Panel.h"
+#include "ui/TrisliderGeometry.h"
 
+class QPainter;
 class QTimer;
-
-// Round to the nearest integer, halves to the even neighbour (2.5 -> 2,
-// 3.5 -> 4, -2.5 -> -2). Values beyond the int range saturate; NaN gives 0.
-int BankersRound(double value);
-
-// A rectangle as the slider draws it: left and top inclusive, right and
-// bottom exclusive.
-struct TEdgeRect {
-  int Left = 0;
-  int Top = 0;
-  int Right = 0;
-  int Bottom = 0;
-  bool operator==(const TEdgeRect&) const = default;
-};
-
-// One tick mark: a vertical line in column Column over rows Top..Bottom - 1.
-struct TTrisliderTick {
-  int Column = 0;
-  int Top = 0;
-  int Bottom = 0;
-  bool Long = false;
-};
-
-// The slider's geometry for one buffer size, in buffer coordinates.
-struct TTrisliderGeometry {
-  int Width = 0;  // of the buffer
-  int Height = 0;
-  int Margin = 20;
-  int TrackWidth = 20;
-  int ThumbWidth = 10;
-  int Min = 0;
-  int Max = 255;
-
-  // Pixels per scale unit.
-  double Scale() const;
-  // False when the scale is zero, infinite or undefined (Max = Min, or a
-  // buffer no wider than both margins): nothing can be placed then.
-  bool Valid() const;
-  // Buffer column of position p. Min is not subtracted: the scale is placed
-  // as if it started at 0.
-  int X(int p) const;
-  // Minimum distance between neighbouring positions, in scale units.
-  int Gap() const;
-  int Mid() const { return Height / 2; }
-  int Half() const { return TrackWidth / 2; }
-  int HalfThumb() const { return ThumbWidth / 2; }
-
-  TEdgeRect TrackRect() const;
-  TEdgeRect LevelBarRect(int level) const;
-  // Tick marks for k = 0 .. (Max - Min) div interval; none for interval 0.
-  std::int64_t TickCount(unsigned interval) const;
-  TTrisliderTick Tick(unsigned interval, std::int64_t k) const;
-  // The pentagon of a thumb: P0 the tip pointing down at the scale, then
-  // P1..P4 clockwise from its lower left corner.
-  std::array<QPoint, 5> ThumbPolygon(int p) const;
-  // The value label of a thumb at p whose text is textWidth x textHeight.
-  TEdgeRect LabelRect(int p, int textWidth, int textHeight) const;
-  QPoint LabelTextOrigin(int p, int textWidth, int textHeight) const;
-
- private:
-  int LabelLeft(int p, int textWidth) const;
-};
 
 class TTrislider : public TPanel {
   Q_OBJECT
@@ -108,6 +50,12 @@ class TTrislider : public TPanel {
   unsigned TickInterval = 5;
   // The same for Level, redrawn at once (the slider output element).
   void SetLevel(int level);
+  // Rows at the bottom kept for the reading: with them the reading is a
+  // marker under the scale with its own label, clear of the thumbs; without
+  // (0, at start) a bar in the track with its number in the middle. A flat
+  // control's margin shrinks to fit the rows left above the band.
+  void SetReadingBand(int pixels);
+  int ReadingBand() const { return band_; }
 
   // Number of thumbs. SetCount(n) keeps existing thumbs and adds new ones
   // at 0; n = 0 is ignored. Any thread may read, only the GUI thread sets.
@@ -205,6 +153,7 @@ class TTrislider : public TPanel {
   void Announce();
   void Say();
   void DrawFailed();
+  void DrawReading(QPainter& painter, const TTrisliderGeometry& g);
 
   // The caller holds positionsMutex_.
   void Snap(std::size_t i);
@@ -219,8 +168,10 @@ class TTrislider : public TPanel {
   QImage buffer_;
   int selected_ = 0;
   bool dragging_ = false;
-  bool dragFresh_ = false;  // grabbed, not moved yet
   int lastX_ = 0;
+  int grabShift_ = 0;  // columns between the press and the grabbed thumb's value
+  int band_ = 0;
+  int bufferBand_ = 0;  // the band when the buffer was last sized
   bool painting_ = false;
   bool stale_ = true;  // the buffer lags the state: no frame yet, or frames came while hidden
   int margin_ = 20;

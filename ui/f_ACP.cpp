@@ -5,10 +5,17 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QScrollArea>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QTimer>
 
 #include <algorithm>
 #include <exception>
 
+#include "ui/AdcMonitor.h"
 #include "ui/Panel.h"
 #include "ui/Trislider.h"
 
@@ -16,22 +23,26 @@ namespace {
 
 constexpr int kSliderX = 24;
 constexpr int kSliderWidth = 489;
-constexpr int kSliderHeight = 57;
+// The classic 57 rows and, under the scale, the reading's marker and label.
+constexpr int kReadingBand = 24;
+constexpr int kSliderHeight = 57 + kReadingBand;
 constexpr int kPaneWidth = 41;
 constexpr int kPaneHeight = 23;
+constexpr int kGroupWidth = 537;
 
 struct TState {
   const char* Label;  // name stem of the state label: "lbKZ" + channel
   const char* Pane;   // name stem of the value pane: "pKZ" + channel
+  const char* Spin;   // name stem of the spin box: "seKZ" + channel
   const char* Caption;
 };
 
 const TState kStates[TformACP::kThumbs] = {
-    {"lbKZ", "pKZ", "КЗ"},
-    {"lbZam", "pZam", "Оба замкнуты"},
-    {"lb2Z", "p2Z", "2-й замкнут"},
-    {"lb1Z", "p1Z", "1-й замкнут"},
-    {"lbRaz", "pRaz", "Оба разомкнуты"},
+    {"lbKZ", "pKZ", "seKZ", "КЗ"},
+    {"lbZam", "pZam", "seZam", "Оба замкнуты"},
+    {"lb2Z", "p2Z", "se2Z", "2-й замкнут"},
+    {"lb1Z", "p1Z", "se1Z", "1-й замкнут"},
+    {"lbRaz", "pRaz", "seRaz", "Оба разомкнуты"},
 };
 
 // Column centre of state k over the slider.
@@ -43,7 +54,13 @@ TformACP::TformACP(QWidget* parent) : TPage(parent) {
   setObjectName(QStringLiteral("TformACP"));
   setWindowTitle(QStringLiteral("АЦП"));
 
-  group_ = new QGroupBox(QStringLiteral("Настройка каналов АЦП"), this);
+  scroll_ = new QScrollArea(this);
+  scroll_->setObjectName(QStringLiteral("sbACP"));
+  scroll_->setFrameShape(QFrame::NoFrame);
+  scroll_->setWidgetResizable(false);
+  content_ = new QWidget;
+  scroll_->setWidget(content_);
+  group_ = new QGroupBox(QStringLiteral("Настройка каналов АЦП"), content_);
   group_->setObjectName(QStringLiteral("RzGroupBox1"));
   title_ = new QLabel(QStringLiteral("Пороговые значения для каналов АЦП"), group_);
   title_->setObjectName(QStringLiteral("Label6"));
@@ -54,7 +71,23 @@ TformACP::TformACP(QWidget* parent) : TPage(parent) {
   BuildChannel(2, channel2_);
   ts_ = channel1_.Slider;
   ts2_ = channel2_.Slider;
+  watch_ = new QPushButton(QStringLiteral("Наблюдать"), group_);
+  watch_->setObjectName(QStringLiteral("btWatch"));
+  watch_->setCheckable(true);
+  watch_->setEnabled(false);
+  watch_->setToolTip(QStringLiteral("Показания обоих каналов на графике, пока не начнётся другое действие"));
+  // The mark follows the monitor, not the click: the window says whether it runs.
+  connect(watch_, &QPushButton::clicked, this, [this](bool checked) {
+    SetWatching(!checked);
+    if (checked) EnsureMonitor();
+    emit WatchRequested(checked);
+  });
+  TieSpins(channel1_);
+  TieSpins(channel2_);
   Arrange();
+  // Once the sliders have their size (a flat control's margin would shrink).
+  ts_->SetReadingBand(kReadingBand);
+  ts2_->SetReadingBand(kReadingBand);
 
   // The page takes the sliders' mouse moves: the slider has already dragged
   // its thumb when the signal comes, the page then shows the positions.
@@ -76,7 +109,19 @@ void TformACP::BuildChannel(int channel, TChannel& block) {
     pane->setObjectName(QLatin1String(kStates[k].Pane) + suffix);
     pane->SetBevel(TPanel::TBevel::Lowered);
     pane->SetCaption(QStringLiteral("0"));
+    pane->hide();  // the spin box in its place shows the value
     block.Panes[k] = pane;
+
+    auto* spin = new QSpinBox(group_);
+    spin->setObjectName(QLatin1String(kStates[k].Spin) + suffix);
+    spin->setRange(0, 1023);
+    spin->setValue(DefaultThreshold(k));
+    // A typed value counts when it is complete (Enter or leaving the box);
+    // the arrows and the wheel count at once.
+    spin->setKeyboardTracking(false);
+    spin->setAlignment(Qt::AlignRight);
+    spin->setAccessibleName(QString::fromUtf8(kStates[k].Caption) + QStringLiteral(", канал ") + suffix);
+    block.Spins[k] = spin;
   }
   block.Caption = new QLabel(QStringLiteral("Канал АЦП ") + suffix, group_);
   block.Caption->setObjectName(QStringLiteral("lbACP") + suffix);
@@ -118,10 +163,13 @@ int TformACP::ArrangeChannel(const TChannel& block, int top) {
     block.States[k]->setGeometry(StateCentre(k) - widths[k] / 2, top, widths[k], labelHeight);
   }
   const int paneTop = top + labelHeight + 2;
+  const int spinWidth = std::max(kPaneWidth + 24, block.Spins[0]->sizeHint().width());
+  const int spinHeight = std::max(kPaneHeight, block.Spins[0]->sizeHint().height());
   for (int k = 0; k < kThumbs; ++k) {
     block.Panes[k]->setGeometry(StateCentre(k) - kPaneWidth / 2, paneTop, kPaneWidth, kPaneHeight);
+    block.Spins[k]->setGeometry(StateCentre(k) - spinWidth / 2, paneTop, spinWidth, spinHeight);
   }
-  const int captionTop = paneTop + kPaneHeight + 10;
+  const int captionTop = paneTop + spinHeight + 10;
   block.Caption->setGeometry(kSliderX, captionTop, block.Caption->sizeHint().width(), line + 2);
   block.Slider->setGeometry(kSliderX, captionTop + line + 4, kSliderWidth, kSliderHeight);
   return block.Slider->geometry().bottom() + 1;
@@ -133,8 +181,82 @@ void TformACP::Arrange() {
   const int bottom1 = ArrangeChannel(channel1_, line + 8 + line + 14);
   separator_->setGeometry(kSliderX, bottom1 + 12, kSliderWidth, 2);
   const int bottom2 = ArrangeChannel(channel2_, bottom1 + 26);
+  const QSize watch = watch_->sizeHint();
+  watch_->setGeometry(kSliderX + kSliderWidth - watch.width(), bottom2 + 8, watch.width(), watch.height());
   // The designed size, or what a large font needs.
-  group_->setGeometry(8, 8, 537, std::max(385, bottom2 + 10));
+  group_->setGeometry(8, 8, kGroupWidth, std::max(385, watch_->geometry().bottom() + 12));
+  PlaceContent();
+}
+
+void TformACP::PlaceContent() {
+  if (!content_) return;
+  const QRect group = group_->geometry();
+  QSize size(group.right() + 9, group.bottom() + 9);
+  if (monitor_ && !monitor_->isHidden()) {
+    // Beside the sliders when the page is wide enough, else under them.
+    const int width = scroll_->viewport()->width();
+    const QSize wanted = monitor_->minimumSizeHint();
+    if (width - size.width() - 8 >= wanted.width()) {
+      monitor_->setGeometry(size.width(), group.top(), width - size.width() - 8, std::max(group.height(), wanted.height()));
+    } else {
+      monitor_->setGeometry(group.left(), size.height(), std::max(group.width(), wanted.width()), wanted.height());
+    }
+    size = size.expandedTo(QSize(monitor_->geometry().right() + 9, monitor_->geometry().bottom() + 9));
+  }
+  content_->resize(size);
+}
+
+void TformACP::resizeEvent(QResizeEvent* event) {
+  TPage::resizeEvent(event);
+  scroll_->setGeometry(rect());
+  PlaceContent();
+}
+
+void TformACP::TieSpins(TChannel& block) {
+  TTrislider* slider = block.Slider;
+  const TSpins spins = block.Spins;
+  for (int k = 0; k < kThumbs; ++k) {
+    // A value in the box is the user's move of the thumb; the box then shows
+    // where the slider's rules let it go.
+    connect(spins[k], &QSpinBox::valueChanged, slider, [slider, spins, k](int value) {
+      slider->MoveThumb(k, value);
+      ShowSpin(spins[k], slider->GetPosition(k));
+    });
+  }
+  const auto follow = [spins](int index, int value) {
+    if (index >= 0 && index < kThumbs) ShowSpin(spins[index], value);
+  };
+  connect(slider, &TTrislider::ThumbMoved, this, follow);
+  connect(slider, &TTrislider::PositionSet, this, follow);
+}
+
+void TformACP::ShowSpin(QSpinBox* spin, int value) {
+  if (spin->value() == value) return;
+  const QSignalBlocker quiet(spin);
+  spin->setValue(value);
+}
+
+void TformACP::SetWatchEnabled(bool enabled) {
+  // A running monitor can always be stopped.
+  watch_->setEnabled(enabled || watch_->isChecked());
+}
+
+void TformACP::SetWatching(bool watching) {
+  const QSignalBlocker quiet(watch_);
+  watch_->setChecked(watching);
+  if (monitor_) monitor_->SetRunning(watching);
+}
+
+TAdcMonitor* TformACP::EnsureMonitor() {
+  if (!monitor_) {
+    monitor_ = new TAdcMonitor(ts_, ts2_, content_);
+    monitor_->setObjectName(QStringLiteral("AdcMonitor"));
+    monitor_->show();
+    PlaceContent();
+    // In a small window the plots come under the sliders: bring them into view.
+    QTimer::singleShot(0, this, [this] { scroll_->ensureWidgetVisible(monitor_, 0, 0); });
+  }
+  return monitor_;
 }
 
 void TformACP::changeEvent(QEvent* event) {

@@ -13,7 +13,17 @@
 //
 // Every mouse move over a slider, after the slider has handled it, copies the
 // slider's five positions into its channel's panes. Otherwise the panes
-// change only through what the device posts for them. GUI thread only.
+// change only through what the device posts for them.
+//
+// Beside each thumb's state label stands a spin box (seKZ1 ... seRaz2) in the
+// panes' place: it always shows its thumb's value, and a value typed or
+// stepped in it is the user's move of that thumb (the slider's rules: on the
+// scale, between its neighbours). The panes stay as the store the device
+// posts to, unseen. The reading is a marker under each slider's scale.
+//
+// "Наблюдать" (btWatch) asks the main window to start or stop the ADC
+// monitor; its plots and the proposal from readings are built the first time
+// the monitor is shown (ui/AdcMonitor.h). GUI thread only.
 #pragma once
 
 #include <array>
@@ -23,6 +33,10 @@
 class QFrame;
 class QGroupBox;
 class QLabel;
+class QPushButton;
+class QScrollArea;
+class QSpinBox;
+class TAdcMonitor;
 class TPanel;
 class TTrislider;
 
@@ -40,6 +54,19 @@ class TformACP : public TPage {
   explicit TformACP(QWidget* parent = nullptr);
 
   TTrislider* Slider(int channel) const { return channel == 1 ? ts_ : ts2_; }
+  // The spin box of thumb k (0..4) of channel 1 or 2.
+  QSpinBox* SpinBox(int channel, int thumb) const {
+    return (channel == 1 ? channel1_ : channel2_).Spins[static_cast<std::size_t>(thumb)];
+  }
+
+  // "Наблюдать": its check mark follows the monitor (SetWatching), a click
+  // asks for the change (WatchRequested); enabled only while the monitor can run.
+  QPushButton* WatchButton() const { return watch_; }
+  void SetWatchEnabled(bool enabled);
+  void SetWatching(bool watching);
+  // The monitor's panel, built and shown on first use; null before.
+  TAdcMonitor* Monitor() const { return monitor_; }
+  TAdcMonitor* EnsureMonitor();
 
   // The value panes show the sliders' positions (after settings were applied).
   void ShowThresholds() {
@@ -49,14 +76,20 @@ class TformACP : public TPage {
 
  protected:
   void changeEvent(QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ signals:
+  void WatchRequested(bool watch);
 
  private:
   using TPanes = std::array<TPanel*, kThumbs>;
   using TLabels = std::array<QLabel*, kThumbs>;
+  using TSpins = std::array<QSpinBox*, kThumbs>;
 
   struct TChannel {
     TLabels States{};
     TPanes Panes{};
+    TSpins Spins{};
     QLabel* Caption = nullptr;  // lbACP1, lbACP2
     TTrislider* Slider = nullptr;
   };
@@ -65,10 +98,19 @@ class TformACP : public TPage {
   // Places the controls from the font's metrics; returns the block's bottom.
   int ArrangeChannel(const TChannel& block, int top);
   void Arrange();
+  // Places the group and, when built, the monitor beside or under it.
+  void PlaceContent();
+  // Ties the spin boxes to their slider both ways.
+  void TieSpins(TChannel& block);
+  static void ShowSpin(QSpinBox* spin, int value);
   void tsMouseMove();
   void ts2MouseMove();
   static void ShowPositions(const TTrislider* slider, const TPanes& panes);
 
+  QScrollArea* scroll_ = nullptr;  // sbACP: the page scrolls in a small window
+  QWidget* content_ = nullptr;
+  QPushButton* watch_ = nullptr;  // btWatch
+  TAdcMonitor* monitor_ = nullptr;
   QGroupBox* group_ = nullptr;  // RzGroupBox1
   QLabel* title_ = nullptr;     // Label6
   QFrame* separator_ = nullptr;  // RzSeparator1

@@ -19,7 +19,8 @@ target_sources(ostrel_ui PRIVATE
   ${CMAKE_CURRENT_SOURCE_DIR}/AppSetup.h ${CMAKE_CURRENT_SOURCE_DIR}/AppSetup.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/Accessibility.h ${CMAKE_CURRENT_SOURCE_DIR}/Accessibility.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/MainFormDesktop.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/MainFormLink.cpp ${CMAKE_CURRENT_SOURCE_DIR}/MainFormFiles.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/MainFormLink.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/MainFormMonitor.cpp ${CMAKE_CURRENT_SOURCE_DIR}/MainFormFiles.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/OperationProgress.h ${CMAKE_CURRENT_SOURCE_DIR}/OperationProgress.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/WheelGuard.h ${CMAKE_CURRENT_SOURCE_DIR}/WheelGuard.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/WindowTexts.h ${CMAKE_CURRENT_SOURCE_DIR}/WindowTexts.cpp

@@ -499,10 +499,10 @@ TEST(RecordSpool, OutcomesKeepTheirCodes) {
   TRecord kept = MakeRecord(TRecordKind::Verify, SettingsText("+79161112233", "1"));
   kept.Outcome = TRecordOutcome::NotKept;
   kept.Detail = "[Phones] Phone1";
-  ASSERT_TRUE(spool.Put("Склад", kept, &error)) << error.toStdString();
+  ASSERT_TRUE(spool.Put(place.Identity(), "Склад", kept, &error)) << error.toStdString();
   TRecord older = MakeRecord(TRecordKind::Write, SettingsText("+79161112233", "1"));
   older.Outcome = TRecordOutcome::Refused;
-  ASSERT_TRUE(spool.Put("Склад", older, &error)) << error.toStdString();
+  ASSERT_TRUE(spool.Put(place.Identity(), "Склад", older, &error)) << error.toStdString();
   // The second file as an older program wrote it.
   const QStringList files = QDir(spool.Dir()).entryList(QDir::Files, QDir::Name);
   ASSERT_EQ(files.size(), 2);

@@ -1,7 +1,10 @@
 // The ADC thresholds page: its sliders and the value panes that follow them.
 #include <QCoreApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMouseEvent>
+#include <QSpinBox>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <array>
@@ -66,7 +69,16 @@ class TstPagesAcp : public QObject {
       QCOMPARE(slider->Max, 1023);
       QCOMPARE(slider->GetCount(), 5);
       QCOMPARE(slider->TickInterval, 20u);
-      QCOMPARE(slider->size(), QSize(489, 57));
+      // The classic 57 rows and a band under the scale for the reading.
+      QCOMPARE(slider->size(), QSize(489, 81));
+      QCOMPARE(slider->ReadingBand(), 24);
+      for (int k = 0; k < 5; ++k) {
+        QSpinBox* spin = page_->SpinBox(channel, k);
+        QVERIFY(spin != nullptr);
+        QCOMPARE(spin->value(), TformACP::DefaultThreshold(k));
+        QCOMPARE(spin->maximum(), 1023);
+        QVERIFY(spin->isVisibleTo(page_.get()));
+      }
       QCOMPARE(Panes(channel), QStringList(5, QStringLiteral("0")));
       auto* label = page_->findChild<QLabel*>(QStringLiteral("lbACP") + QString::number(channel));
       QVERIFY(label != nullptr);
@@ -97,7 +109,7 @@ class TstPagesAcp : public QObject {
     Tick();
     TTrislider* ts = Slider(1);
     // Thumb 4 at 92 sits in buffer column 60; grab it there and drag it right.
-    const int y = ts->height() / 2;
+    const int y = 30;
     SendMouse(ts, QEvent::MouseButtonPress, QPoint(60, y), Qt::LeftButton);
     QVERIFY(ts->Dragging());
     QCOMPARE(ts->Selected(), 4);
@@ -120,6 +132,63 @@ class TstPagesAcp : public QObject {
     QCOMPARE(Panes(2), QStringList(5, QStringLiteral("0")));
     SendMouse(ts2, QEvent::MouseMove, QPoint(10, 10), Qt::NoButton);
     QCOMPARE(Panes(2), (QStringList{"100", "200", "300", "400", "1023"}));
+  }
+
+  QList<int> Spins(int channel) {
+    QList<int> values;
+    for (int k = 0; k < 5; ++k) values << page_->SpinBox(channel, k)->value();
+    return values;
+  }
+  QList<int> Thumbs(int channel) {
+    QList<int> values;
+    for (int k = 0; k < 5; ++k) values << Slider(channel)->GetPosition(k);
+    return values;
+  }
+
+  void typedValueIsAMove_data() {
+    // Typing a value is the same as moving the thumb: on the scale, between
+    // its neighbours; the box then shows where the thumb went.
+    QTest::addColumn<int>("thumb");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QList<int>>("expected");
+    QTest::newRow("free") << 1 << "250" << QList<int>{100, 250, 300, 400, 500};
+    QTest::newRow("past-the-right-neighbour") << 1 << "350" << QList<int>{100, 300, 300, 400, 500};
+    QTest::newRow("past-the-left-neighbour") << 2 << "0" << QList<int>{100, 200, 200, 400, 500};
+    QTest::newRow("top-of-scale") << 4 << "1023" << QList<int>{100, 200, 300, 400, 1023};
+    QTest::newRow("bottom-of-scale") << 0 << "0" << QList<int>{0, 200, 300, 400, 500};
+    QTest::newRow("equal-to-neighbour") << 3 << "500" << QList<int>{100, 200, 300, 500, 500};
+  }
+  void typedValueIsAMove() {
+    QFETCH(int, thumb);
+    QFETCH(QString, typed);
+    QFETCH(QList<int>, expected);
+    for (int k = 0; k < 5; ++k) Slider(1)->SetPosition(k, 100 * (k + 1));
+    QCOMPARE(Spins(1), (QList<int>{100, 200, 300, 400, 500}));  // positions set by the program show at once
+    QSignalSpy moved(Slider(1), &TTrislider::ThumbMoved);
+    QSpinBox* spin = page_->SpinBox(1, thumb);
+    spin->setFocus();
+    spin->selectAll();
+    QTest::keyClicks(spin, typed);
+    QCOMPARE(Thumbs(1), (QList<int>{100, 200, 300, 400, 500}));  // not before the value is complete
+    QTest::keyClick(spin, Qt::Key_Return);
+    QCOMPARE(Thumbs(1), expected);
+    QCOMPARE(Spins(1), expected);
+    QCOMPARE(moved.count(), 1);  // a user's move, which the settings take as an edit
+    QCOMPARE(Thumbs(2), (QList<int>{0, 23, 46, 69, 92}));
+  }
+
+  void arrowsAndDragFollow() {
+    QSpinBox* spin = page_->SpinBox(2, 4);
+    QTest::keyClick(spin, Qt::Key_Up);  // steps count at once
+    QCOMPARE(Slider(2)->GetPosition(4), 93);
+    // A drag of the thumb shows in its box.
+    TTrislider* ts2 = Slider(2);
+    const int x = ts2->Geometry().X(93);
+    SendMouse(ts2, QEvent::MouseButtonPress, QPoint(x, 30), Qt::LeftButton);
+    SendMouse(ts2, QEvent::MouseMove, QPoint(x + 100, 30), Qt::LeftButton);
+    SendMouse(ts2, QEvent::MouseButtonRelease, QPoint(x + 100, 30), Qt::NoButton);
+    QVERIFY(ts2->GetPosition(4) > 300);
+    QCOMPARE(spin->value(), ts2->GetPosition(4));
   }
 };
 

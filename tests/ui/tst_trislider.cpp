@@ -99,6 +99,14 @@ class TstTrislider : public QObject {
   void mouseMovedAfterDragStep();
   void readersOnAnotherThread();
   void picture();
+  void thumbColumns_data();
+  void thumbColumns();
+  void equalThumbsTakeable_data();
+  void equalThumbsTakeable();
+  void equalThumbsByKeys();
+  void readingMarker_data();
+  void readingMarker();
+  void contrast();
 };
 
 void TstTrislider::panelCaption() {
@@ -162,6 +170,7 @@ void TstTrislider::freshControl() {
 
 void TstTrislider::adcGeometry() {
   auto slider = MakeAdcSlider();
+  SetPositions(*slider, {0, 100, 300, 600, 1000});
   slider->show();  // a hidden control does not draw
   slider->TimerTick();
   const TTrisliderGeometry g = slider->Geometry();
@@ -408,16 +417,6 @@ void TstTrislider::drag_data() {
       << QList<int>{0, 100, 300, 600, 1000} << 64 << QList<int>{200, 100} << QList<int>{0, 183, 300, 600, 1000};
   QTest::newRow("selected-only-does-not-move")
       << QList<int>{0, 100, 300, 600, 1000} << 100 << QList<int>{300} << QList<int>{0, 100, 300, 600, 1000};
-  // Thumbs drawn over each other: the drag takes the last of them to the
-  // right and the first to the left.
-  QTest::newRow("cluster-right")
-      << QList<int>{500, 501, 502, 503, 504} << 239 << QList<int>{300} << QList<int>{500, 501, 502, 503, 641};
-  QTest::newRow("cluster-left")
-      << QList<int>{500, 501, 502, 503, 504} << 239 << QList<int>{200} << QList<int>{412, 501, 502, 503, 504};
-  QTest::newRow("equal-neighbours-right")
-      << QList<int>{300, 300, 300, 700, 700} << 151 << QList<int>{250} << QList<int>{300, 300, 526, 700, 700};
-  QTest::newRow("equal-at-max-left")
-      << QList<int>{0, 1023, 1023, 1023, 1023} << 467 << QList<int>{300} << QList<int>{0, 641, 1023, 1023, 1023};
 }
 
 void TstTrislider::drag() {
@@ -589,11 +588,203 @@ void TstTrislider::picture() {
   QCOMPARE(at(300, 17), QColor(128, 128, 128));                   // sunken edge of the track, top
   QCOMPARE(at(20, 17), QColor(Qt::black));                        // value label of thumb 0, bottom edge
   QCOMPARE(at(20, 40), QColor(Qt::black));                        // long tick under thumb 0
-  QCOMPARE(at(151, 27), QColor(10, 40, 80));                      // inside thumb 3, dark on the track
+  QCOMPARE(at(151, 27), QColor(0, 12, 36));                       // inside thumb 3, dark on the track
   QCOMPARE(at(146, 25), QColor(Qt::white));                       // thumb 3's lit left side
   QCOMPARE(at(156, 25), QColor(128, 128, 128));                   // thumb 3's shaded right side
   QCOMPARE(at(5, 5), Role(*slider, QPalette::Button));            // background
   QVERIFY(shot.pixelColor(0, 0) != Role(*slider, QPalette::Button));  // the bevel
+}
+
+void TstTrislider::thumbColumns_data() {
+  // On the ADC slider (buffer 487 wide, scale 447 / 1023): thumbs a thumb's
+  // width apart stand over their values; closer ones side by side.
+  QTest::addColumn<QList<int>>("positions");
+  QTest::addColumn<QList<int>>("columns");
+  QTest::newRow("apart") << QList<int>{0, 100, 300, 600, 1000} << QList<int>{20, 64, 151, 282, 457};
+  QTest::newRow("equal-pair") << QList<int>{300, 300} << QList<int>{146, 156};
+  QTest::newRow("close-pair") << QList<int>{100, 110} << QList<int>{61, 71};
+  QTest::newRow("three-equal") << QList<int>{500, 500, 500} << QList<int>{228, 238, 248};
+  QTest::newRow("five-at-min-stay-on-scale") << QList<int>{0, 0, 0, 0, 0} << QList<int>{20, 30, 40, 50, 60};
+  QTest::newRow("four-at-max-stay-on-scale") << QList<int>{0, 1023, 1023, 1023, 1023}
+                                             << QList<int>{20, 437, 447, 457, 467};
+  QTest::newRow("runs-merge") << QList<int>{300, 300, 320, 320} << QList<int>{140, 150, 160, 170};
+}
+
+void TstTrislider::thumbColumns() {
+  QFETCH(QList<int>, positions);
+  QFETCH(QList<int>, columns);
+  TTrisliderGeometry g;
+  g.Width = 487;
+  g.Height = 55;
+  g.Max = 1023;
+  const std::vector<int> got = g.ThumbColumns(std::vector<int>(positions.begin(), positions.end()));
+  QCOMPARE(QList<int>(got.begin(), got.end()), columns);
+}
+
+void TstTrislider::equalThumbsTakeable_data() {
+  // Each of several equal thumbs is taken where it is drawn and moves from
+  // its value; the order rule still holds (it meets its neighbours, never
+  // passes them).
+  QTest::addColumn<QList<int>>("start");
+  QTest::addColumn<int>("thumb");
+  QTest::addColumn<int>("dx");
+  QTest::addColumn<QList<int>>("expected");
+  QTest::newRow("first-of-three-left") << QList<int>{300, 300, 300, 700, 700} << 0 << -40
+                                       << QList<int>{208, 300, 300, 700, 700};
+  QTest::newRow("last-of-three-right") << QList<int>{300, 300, 300, 700, 700} << 2 << 40
+                                       << QList<int>{300, 300, 391, 700, 700};
+  QTest::newRow("middle-held-by-neighbour") << QList<int>{300, 300, 300, 700, 700} << 1 << 40
+                                            << QList<int>{300, 300, 300, 700, 700};
+  QTest::newRow("first-of-pair-left") << QList<int>{300, 300, 300, 700, 700} << 3 << -40
+                                      << QList<int>{300, 300, 300, 609, 700};
+  QTest::newRow("second-at-max-left") << QList<int>{0, 1023, 1023, 1023, 1023} << 1 << -137
+                                      << QList<int>{0, 709, 1023, 1023, 1023};
+}
+
+void TstTrislider::equalThumbsTakeable() {
+  QFETCH(QList<int>, start);
+  QFETCH(int, thumb);
+  QFETCH(int, dx);
+  QFETCH(QList<int>, expected);
+  auto slider = MakeAdcSlider();
+  SetPositions(*slider, start);
+  slider->show();
+  slider->TimerTick();
+  const std::vector<int> columns = slider->Geometry().ThumbColumns(std::vector<int>(start.begin(), start.end()));
+  // No two thumbs share a column: each is seen.
+  for (std::size_t i = 1; i < columns.size(); ++i) QVERIFY(columns[i] - columns[i - 1] >= slider->ThumbWidth());
+  const int x = columns[static_cast<std::size_t>(thumb)];
+  QTest::mousePress(slider.get(), Qt::LeftButton, Qt::NoModifier, QPoint(x, 30));
+  QCOMPARE(slider->Selected(), thumb);
+  QVERIFY(slider->Dragging());
+  QTest::mouseMove(slider.get(), QPoint(x + dx, 30));
+  QTest::mouseRelease(slider.get(), Qt::LeftButton, Qt::NoModifier, QPoint(x + dx, 30));
+  QCOMPARE(Positions(*slider), expected);
+}
+
+void TstTrislider::equalThumbsByKeys() {
+  auto slider = MakeAdcSlider();
+  SetPositions(*slider, {300, 300, 300, 700, 700});
+  slider->show();
+  slider->setFocus();
+  QSignalSpy moved(slider.get(), &TTrislider::ThumbMoved);
+  QTest::keyClick(slider.get(), Qt::Key_3);
+  QCOMPARE(slider->Selected(), 2);
+  QTest::keyClick(slider.get(), Qt::Key_Right);
+  QTest::keyClick(slider.get(), Qt::Key_1);
+  QTest::keyClick(slider.get(), Qt::Key_Left);
+  QTest::keyClick(slider.get(), Qt::Key_2);
+  QTest::keyClick(slider.get(), Qt::Key_Right);  // held by thumb 2, now at 301
+  QTest::keyClick(slider.get(), Qt::Key_Right);
+  QCOMPARE(Positions(*slider), (QList<int>{299, 301, 301, 700, 700}));
+  QCOMPARE(moved.count(), 4);
+  QCOMPARE(moved.last().at(0).toInt(), 1);
+}
+
+void TstTrislider::readingMarker_data() {
+  QTest::addColumn<int>("level");
+  QTest::newRow("left-end") << 0;
+  QTest::newRow("three-digits-under-a-thumb") << 511;
+  QTest::newRow("right-end") << 1023;
+  QTest::newRow("between-equal-thumbs") << 300;
+}
+
+void TstTrislider::readingMarker() {
+  // With the reading's band the reading is a marker under the scale with its
+  // own label: whole, inside the control, and never under a thumb.
+  QFETCH(int, level);
+  auto slider = MakeAdcSlider();
+  slider->resize(489, 81);
+  slider->SetReadingBand(24);
+  SetPositions(*slider, {0, 300, 300, 511, 1023});
+  slider->show();
+  slider->SetLevel(level);
+  const TTrisliderGeometry g = slider->Geometry();
+  QCOMPARE(g.Height, 55);  // the thumbs' part is the classic slider's
+  const QFontMetrics metrics(slider->font());
+  const QString text = QString::number(level);
+  const TEdgeRect label = g.ReadingLabelRect(level, metrics.horizontalAdvance(text), metrics.height());
+  QVERIFY(label.Left >= 0 && label.Right <= g.Width);
+  QVERIFY(label.Bottom <= slider->Buffer().height());
+  QVERIFY(label.Right - label.Left >= metrics.horizontalAdvance(text) + 6);
+  const QRect labelRect(label.Left, label.Top, label.Right - label.Left, label.Bottom - label.Top);
+  const auto marker = g.ReadingMarker(level);
+  QCOMPARE(marker[0].x(), g.X(level));  // the marker points at the reading
+  for (int p : Positions(*slider)) {
+    const auto thumb = g.ThumbPolygonAt(g.X(p));
+    const QRect thumbRect = QPolygon(QList<QPoint>(thumb.begin(), thumb.end())).boundingRect();
+    QVERIFY2(!thumbRect.intersects(labelRect), qPrintable(QStringLiteral("label under thumb at %1").arg(p)));
+    QVERIFY(marker[0].y() > thumbRect.bottom());
+  }
+  // Drawn: dark text on the label's white, and no bar in the track.
+  int dark = 0;
+  for (int y = label.Top + 1; y < label.Bottom - 1; ++y)
+    for (int x = label.Left + 1; x < label.Right - 1; ++x) dark += BufferPixel(*slider, x, y).lightness() < 80 ? 1 : 0;
+  QVERIFY(dark > 5);
+  QCOMPARE(BufferPixel(*slider, label.Left + 1, label.Top + 1), QColor(Qt::white));
+  QCOMPARE(BufferPixel(*slider, g.X(level) > 200 ? 100 : 400, g.Mid() + 8), QColor(128, 128, 128));
+}
+
+namespace {
+
+// WCAG 2 relative luminance and contrast ratio.
+double Luminance(const QColor& c) {
+  const auto channel = [](double v) {
+    v /= 255.0;
+    return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+  };
+  return 0.2126 * channel(c.red()) + 0.7152 * channel(c.green()) + 0.0722 * channel(c.blue());
+}
+
+double Contrast(const QColor& a, const QColor& b) {
+  const double la = Luminance(a);
+  const double lb = Luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+}  // namespace
+
+void TstTrislider::contrast() {
+  // Thumbs against the track and the page, and every text against what it
+  // stands on: at least 4.5:1, measured on the drawn picture.
+  auto slider = MakeAdcSlider();
+  slider->resize(489, 81);
+  slider->SetReadingBand(24);
+  SetPositions(*slider, {0, 100, 300, 600, 1000});
+  slider->show();
+  slider->SetLevel(700);
+  slider->SelectThumb(2);  // its value label is up
+  const TTrisliderGeometry g = slider->Geometry();
+  const QColor face = BufferPixel(*slider, 2, 2);
+  const QColor track = BufferPixel(*slider, g.X(800), g.Mid());
+  const QColor thumb = BufferPixel(*slider, g.X(600), g.Margin + 4);
+  const QFontMetrics metrics(slider->font());
+  const auto darkest = [&](const TEdgeRect& r) {
+    QColor best = Qt::white;
+    for (int y = r.Top + 1; y < r.Bottom - 1; ++y)
+      for (int x = r.Left + 1; x < r.Right - 1; ++x)
+        if (Luminance(BufferPixel(*slider, x, y)) < Luminance(best)) best = BufferPixel(*slider, x, y);
+    return best;
+  };
+  const TEdgeRect reading = g.ReadingLabelRect(700, metrics.horizontalAdvance("700"), metrics.height());
+  const QColor readingBack = BufferPixel(*slider, reading.Left + 1, reading.Top + 1);
+  const QColor readingText = darkest(reading);
+  const TEdgeRect value = LabelRect(*slider);
+  const QColor valueBack = BufferPixel(*slider, value.Left + 1, value.Bottom - 3);
+  const QColor valueText = darkest(value);
+  const struct {
+    const char* What;
+    QColor A, B;
+  } pairs[] = {{"thumb on track", thumb, track},
+               {"thumb on page", thumb, face},
+               {"track on page (3:1 for a part of a control)", track, face},
+               {"reading text", readingText, readingBack},
+               {"value label text", valueText, valueBack}};
+  for (const auto& pair : pairs) {
+    const double ratio = Contrast(pair.A, pair.B);
+    const double least = QByteArray(pair.What).startsWith("track") ? 3.0 : 4.5;
+    QVERIFY2(ratio >= least, qPrintable(QStringLiteral("%1: %2:1").arg(pair.What).arg(ratio, 0, 'f', 2)));
+  }
 }
 
 QTEST_MAIN(TstTrislider)

@@ -17,6 +17,8 @@
 #include "persist/SettingsDialogs.h"
 #include "ui/Page.h"
 #include "ui/Trislider.h"
+#include <QSpinBox>
+
 #include "ui/f_ACP.h"
 #include "ui/f_common.h"
 #include "ui/f_gsm.h"
@@ -269,9 +271,12 @@ class TestWindow : public QObject {
     QTest::keyClick(&form, Qt::Key_3, Qt::ControlModifier);
     TTrislider* ts = form.ACPPage()->Slider(1);
     QCOMPARE(ts->GetPosition(4), 92);  // the page starts at 0, 23, 46, 69, 92
-    // From the last navigation item Tab goes into the page.
+    // From the last navigation item Tab goes into the page: the channel's
+    // spin boxes, then its slider.
     gui::NavItem(form, "Новый объект")->setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), form.ACPPage()->SpinBox(1, 0));
+    for (int k = 0; k < 5; ++k) QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget(), ts);
     const int wanted[5] = {100, 230, 300, 600, 1000};
     for (int k = 4; k >= 0; --k) {  // from the top: a thumb goes as far as its upper neighbour
@@ -284,13 +289,13 @@ class TestWindow : public QObject {
     QCOMPARE(form.ACPPage()->findChild<TPanel*>("pRaz1")->Caption(), QString("1000"));
     QCOMPARE(QAccessible::queryAccessibleInterface(ts)->text(QAccessible::Name),
              QString::fromUtf8("Канал АЦП 1, КЗ: 100"));
-    // Tab walks the thumbs, then leaves for the second slider.
+    // Tab walks the thumbs, then leaves for the second channel.
     for (int k = 1; k < 5; ++k) {
       QTest::keyClick(ts, Qt::Key_Tab);
       QCOMPARE(ts->Selected(), k);
     }
     QTest::keyClick(ts, Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), form.ACPPage()->Slider(2));
+    QCOMPARE(QApplication::focusWidget(), form.ACPPage()->SpinBox(2, 0));
 
     ts->TimerTick();
     const QImage& frame = ts->Buffer();
