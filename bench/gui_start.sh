@@ -29,10 +29,18 @@ export DISPLAY=":$(cat "$work/display")"
 unset QT_QPA_PLATFORM
 
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
-# One run of each first, not counted: the libraries come into the page cache.
+# One run of each first, not counted: the libraries come into the page cache. Then the two programs take
+# turns, so that a change in the machine's load falls on both alike.
 "$build/bench/bench_map_time" 1 "$build/bench/bench_widgets_floor" >/dev/null
 "$build/bench/bench_map_time" 1 "$work/ostrelgsm4-window" >/dev/null
-floor="$("$build/bench/bench_map_time" "$runs" "$build/bench/bench_widgets_floor" | awk '/median/ { print $2 }')"
-window="$("$build/bench/bench_map_time" "$runs" "$work/ostrelgsm4-window" | awk '/median/ { print $2 }')"
+once() { "$build/bench/bench_map_time" 1 "$1" | awk '/median/ { print $2 }'; }
+floors=() windows=()
+for _ in $(seq "$runs"); do
+  floors+=("$(once "$build/bench/bench_widgets_floor")")
+  windows+=("$(once "$work/ostrelgsm4-window")")
+done
+median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+floor="$(median "${floors[@]}")"
+window="$(median "${windows[@]}")"
 echo "exec to mapped, median of $runs: window $window ms, trivial Qt Widgets window $floor ms"
 awk -v w="$window" -v f="$floor" 'BEGIN { printf "ratio: %.2f\n", w / f }'

@@ -100,7 +100,9 @@ TForm1::TForm1(QWidget* parent, bool persistent)
   memo_->setMaximumBlockCount(50000);
   lowerLayout->addWidget(memo_, 1);
   auto* column = new QWidget(lower);
-  column->setFixedWidth(88);
+  // 88 pixels as designed, wider only when "Подробно" would not fit.
+  column->setMinimumWidth(88);
+  column->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
   auto* columnLayout = new QVBoxLayout(column);
   columnLayout->setContentsMargins(4, 4, 4, 4);
   auto* clear = new QPushButton(QString::fromUtf8("Очистить"), column);

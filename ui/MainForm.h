@@ -294,6 +294,7 @@ class TForm1 : public QMainWindow {
   TRecentFiles* recent_ = nullptr;
 
   // Desktop use.
+  bool iconSet_ = false;  // the icon is set once the window has been shown
   TOperationProgress* progress_ = nullptr;
   // Compare with the panel, backups and checks around Write all.
   std::unique_ptr<TProvision> provision_;

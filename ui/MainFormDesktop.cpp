@@ -21,6 +21,7 @@
 #include "ui/AppSetup.h"
 #include "ui/Accessibility.h"
 #include "ui/ConnectDlg.h"
+#include "ui/FocusReturn.h"
 #include "ui/MainForm.h"
 #include "ui/NavBar.h"
 #include "ui/OperationProgress.h"
@@ -63,7 +64,14 @@ class TShowHook : public QObject {
 }  // namespace
 
 void TForm1::SetUpDesktop() {
-  setWindowIcon(ProgramIcon());
+  // The icon (an SVG: its engine is a library of its own to load) comes
+  // after the window is on the screen, so that it does not delay it.
+  auto* iconHook = new TShowHook(this, [this](QWidget*) {
+    if (iconSet_) return;
+    iconSet_ = true;
+    QTimer::singleShot(0, this, [this] { setWindowIcon(ProgramIcon()); });
+  });
+  installEventFilter(iconHook);
   setMinimumSize(kMinWidth, kMinHeight);
 
   // The navigation bar scrolls when the window is too short for all groups.
@@ -109,6 +117,8 @@ void TForm1::SetUpDesktop() {
       });
 
   FrameFocus(keys_->List());
+  // A dialog that closes gives the keyboard back to where it was opened from.
+  new TFocusReturn(this);
   TWheelGuard::Install(mpanel_);
   TWheelGuard::Install(dlgConnect_);
   SetUpShortcuts();
@@ -154,6 +164,7 @@ void TForm1::SetUpShortcuts() {
   if (lastPageControl) {
     setTabOrder(lastPageControl, memo_);
     setTabOrder(memo_, clear);
+    if (auto* verbose = findChild<QWidget*>(QStringLiteral("cbVerbose"))) setTabOrder(clear, verbose);
   }
 }
 

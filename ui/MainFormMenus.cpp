@@ -164,6 +164,7 @@ void TForm1::ShowShortcuts() {
     table->setItem(i, 1, new QTableWidgetItem(rows[i].second));
   }
   table->resizeColumnsToContents();
+  table->resizeRowsToContents();
   table->horizontalHeader()->setStretchLastSection(true);
   layout->addWidget(table);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, box);

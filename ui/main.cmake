@@ -29,6 +29,7 @@ target_sources(ostrel_ui PRIVATE
   ${CMAKE_CURRENT_SOURCE_DIR}/SingleInstance.h ${CMAKE_CURRENT_SOURCE_DIR}/SingleInstance.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/SerialWords.h ${CMAKE_CURRENT_SOURCE_DIR}/SerialWords.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/MemoLines.h ${CMAKE_CURRENT_SOURCE_DIR}/MemoLines.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/FocusReturn.h ${CMAKE_CURRENT_SOURCE_DIR}/FocusReturn.cpp
 )
 qt_add_resources(ostrel_ui ostrel_icons PREFIX / BASE ${CMAKE_CURRENT_SOURCE_DIR} FILES
                  ${CMAKE_CURRENT_SOURCE_DIR}/icons/ostrelgsm4.svg)

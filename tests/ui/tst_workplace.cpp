@@ -389,6 +389,8 @@ class TestWorkplace : public QObject {
     form.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&form));
     QTreeWidget* list = form.KeysPage()->List();
+    gui::NavItem(form, "Ключи")->Click();
+    list->setFocus();
     const auto edit = [&](int row, const QString& keys, bool byMouse) {
       list->setCurrentItem(list->topLevelItem(row));
       QTimer::singleShot(0, &form, [&, keys, byMouse] {
@@ -410,8 +412,21 @@ class TestWorkplace : public QObject {
     edit(2, "56", true);
     edit(3, "78", true);
     edit(0, "9", false);  // a key already there is replaced too
+    // The keyboard is back in the list: the next row and Enter edit it.
+    QTRY_COMPARE_WITH_TIMEOUT(QApplication::focusWidget(), list, 5000);
+    QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Down);
+    QTimer::singleShot(0, &form, [&] {
+      auto* dialog = qobject_cast<TOKRightDlg*>(QApplication::activeModalWidget());
+      QVERIFY(dialog);
+      // A fault must not leave the dialog waiting for keys no one types.
+      QTimer::singleShot(5000, dialog, &QDialog::reject);
+      QVERIFY(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == dialog->windowHandle(); }, 5000));
+      QTest::keyClick(QGuiApplication::focusWindow(), 'a');
+      QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Return);
+    });
+    QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Return);
     QCOMPARE(list->topLevelItem(0)->text(1), QString("0000000000000009"));
-    QCOMPARE(list->topLevelItem(1)->text(1), QString("0000000000000034"));
+    QCOMPARE(list->topLevelItem(1)->text(1), QString("000000000000000A"));
     QCOMPARE(list->topLevelItem(2)->text(1), QString("0000000000000056"));
     QCOMPARE(list->topLevelItem(3)->text(1), QString("0000000000000078"));
   }
