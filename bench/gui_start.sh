@@ -27,6 +27,8 @@ for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || { echo "gui_start: Xvfb did not start" >&2; exit 1; }
 export DISPLAY=":$(cat "$work/display")"
 unset QT_QPA_PLATFORM
+# The display number is written before the server takes clients.
+for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
 
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
 # One run of each first, not counted: the libraries come into the page cache. Then the two programs take
