@@ -16,11 +16,31 @@
 #include "ui/ConnectDlg.h"
 #include "ui/MainForm.h"
 #include "ui/SiteLibrary.h"
+#include "ui/SingleInstance.h"
+#include "persist/ProgramDir.h"
 
 namespace {
 
 int RunWindow(const TWindowArgs& args) {
+  // One window for one set of files: a later start brings this one forward.
+  TSingleInstance guard(ProgramDir());
+  switch (guard.Claim()) {
+    case TSingleInstance::TClaim::HandedOver:
+      return 0;
+    case TSingleInstance::TClaim::NoAnswer:
+      std::fprintf(stderr, "ostrelgsm4: the window is already open for this user but does not answer\n");
+      return 1;
+    case TSingleInstance::TClaim::First:
+    case TSingleInstance::TClaim::Failed:
+      break;
+  }
   TForm1 form;
+  guard.OnRaise = [&form] {
+    form.setWindowState((form.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    form.show();
+    form.raise();
+    form.activateWindow();
+  };
   // "--port PORT" fills in the port dialog (the run script passes the
   // simulated panel's port); "--adc" shows the navigation item "АЦП".
   if (!args.Port.empty()) form.ConnectDialog()->ComPorts()->setEditText(QString::fromLocal8Bit(args.Port.c_str()));

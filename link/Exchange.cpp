@@ -56,7 +56,7 @@ uint8_t TModem::SendCommand(const std::string& command, std::string& reply, int3
   }
   if (!port_->IsOpen()) return 1;
   const bool shown = trafficInMemo_;
-  Log("-> " + command, shown, false);
+  Traffic("-> " + command);
   uint8_t result = 1;
   const std::string wanted = expected.empty() ? std::string("\r") : expected;
   try {
@@ -65,11 +65,11 @@ uint8_t TModem::SendCommand(const std::string& command, std::string& reply, int3
       result = 1;
       if (StopRequested()) break;
       reply.clear();
-      if (attempts != 1) Log(" # Попытка № " + std::to_string(n + 1), true, true);
+      if (attempts != 1) Traffic(" # Попытка № " + std::to_string(n + 1), true);
       SendText(raw ? command : command + '\r');
       std::string why;
       const bool matched = ReadUntil(reply, timeoutMs, wanted, judge, &why);
-      Log(" <<- " + reply, shown, false);
+      Traffic(" <<- " + reply);
       if (matched) {
         if (shown) queue_.PostControlText(Targets::Memo1, "good=" + reply);
         return 0;
@@ -79,7 +79,7 @@ uint8_t TModem::SendCommand(const std::string& command, std::string& reply, int3
       } else {
         // A judged attempt counts only when the judge took it.
         result = failOnMismatch || judge ? 1 : 0;
-        Log(" <- " + reply, shown, false);
+        Traffic(" <- " + reply);
         if (!why.empty()) Log(why, shown, true);
         // The call went down instead of an answer: the link is lost, and
         // another attempt would only wait in vain (the hang-up dialogue
@@ -90,7 +90,7 @@ uint8_t TModem::SendCommand(const std::string& command, std::string& reply, int3
     }
   } catch (const std::exception& e) {
     NoteFailure(e);
-    Fail(std::string(" # !!! Ошибка при отправке команды COM порту: ") + e.what());
+    FailOn(" # !!! Ошибка при отправке команды COM порту: ", e);
     return 1;
   }
   return result;
@@ -125,7 +125,7 @@ bool TModem::ReadUntil(std::string& reply, int32_t timeoutMs, const std::string&
     }
   } catch (const std::exception& e) {
     NoteFailure(e);
-    Fail(std::string(" # !!! Ошибка при чтении данных из COM порта: ") + e.what());
+    FailOn(" # !!! Ошибка при чтении данных из COM порта: ", e);
   }
   LogDropped(buffer);
   return false;
@@ -148,7 +148,7 @@ bool TModem::ReadUntilAny(std::string& reply, std::initializer_list<const char*>
     }
   } catch (const std::exception& e) {
     NoteFailure(e);
-    Fail(std::string(" # !!! Ошибка при чтении данных из COM порта: ") + e.what());
+    FailOn(" # !!! Ошибка при чтении данных из COM порта: ", e);
   }
   LogDropped(buffer);
   return false;
@@ -190,7 +190,7 @@ void TModem::DrainInput() {
     }
   } catch (const std::exception& e) {
     NoteFailure(e);
-    Fail(std::string(" # !!! Ошибка при чтении данных из COM порта: ") + e.what());
+    FailOn(" # !!! Ошибка при чтении данных из COM порта: ", e);
     return;
   }
   if (!data.empty()) {
@@ -259,14 +259,14 @@ void TModem::SendText(const std::string& text) {
 }
 
 void TModem::SetRTS() {
-  Log("SetRTS", true, true);
+  Traffic("SetRTS", true);
   int flag = TIOCM_RTS;
   // A pseudo-terminal refuses the modem lines; the change is best effort.
   if (port_->IsOpen()) ioctl(port_->Handle(), TIOCMBIS, &flag);
 }
 
 void TModem::ClearRTS() {
-  Log("ClrRTS", true, true);
+  Traffic("ClrRTS", true);
   int flag = TIOCM_RTS;
   if (port_->IsOpen()) ioctl(port_->Handle(), TIOCMBIC, &flag);
 }

@@ -21,7 +21,7 @@ constexpr int kPasses = 3;
 void TModem::Collect(uint32_t ms) {
   std::string text;
   ReadUntil(text, static_cast<int32_t>(ms), "EEERROR");
-  Log(text, true, false);
+  Traffic(text);
 }
 
 void TModem::PollRegistration() {
@@ -79,7 +79,7 @@ bool TModem::EstablishLink() {
     queue_.PostControlText(Targets::Panel2, "Ожидание готовности модема");
     std::string ready;
     ReadUntilAny(ready, {"+CPIN: READY", "EEERROR"}, 7500);
-    Log(ready, true, false);
+    Traffic(ready);
     if (waitForNetwork_) PollRegistration();
 
     while (failures != kPasses && !terminated_.load()) {
@@ -129,7 +129,7 @@ bool TModem::EstablishLink() {
       DrainInput();
     }
   } catch (const std::exception& e) {
-    Log(std::string(" # !!! Ошибка при отправке команды COM порту: ") + e.what(), true, true);
+    LogFault(" # !!! Ошибка при отправке команды COM порту: ", e);
   }
   if (dataCallUp_) return true;
   Terminate();

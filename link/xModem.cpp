@@ -138,6 +138,31 @@ void TModem::Log(const std::string& text, bool showInMemo, bool withDateTime) {
   queue_.PostMemo(text, showInMemo, withDateTime);
 }
 
+void TModem::Traffic(const std::string& text, bool withDateTime) {
+  queue_.PostMemo(text, trafficInMemo_, withDateTime, true);
+}
+
+void TModem::LogFault(const std::string& prefix, const std::exception& e, const std::string& suffix) {
+  TSerialFault fault;
+  if (const auto* device = dynamic_cast<const EDeviceError*>(&e)) {
+    fault.Code = device->ErrorCode;
+    fault.SystemError = device->SystemError;
+    fault.Device = portName_;
+    fault.Length = std::char_traits<char>::length(e.what());
+    fault.Tail = suffix.size();
+  }
+  queue_.PostMemo(prefix + e.what() + suffix, true, true, false, fault);
+}
+
+void TModem::FailOn(const std::string& prefix, const std::exception& e, const std::string& suffix) {
+  LogFault(prefix, e, suffix);
+  {
+    const std::lock_guard<std::mutex> lock(faultMutex_);
+    if (faultLine_.empty()) faultLine_ = prefix + e.what() + suffix;
+  }
+  Terminate();
+}
+
 void TModem::SetMode(uint8_t mode) {
   mode_.store(mode);
   SignalFd(mode == 0 ? stateFd_ : modeFd_);
@@ -188,7 +213,7 @@ void TModem::Run() {
 }
 
 void TModem::Execute() {
-  Log(" # Поток начал работу", true, true);
+  Traffic(" # Поток начал работу", true);
   mode_.store(1);
   try {
     while (!terminated_.load()) {
@@ -198,18 +223,18 @@ void TModem::Execute() {
     }
   } catch (const std::exception& e) {
     NoteFailure(e);
-    Fail(std::string(" # !!! Ошибка при работе с COM портом: ") + e.what());
+    FailOn(" # !!! Ошибка при работе с COM портом: ", e);
   }
   if (dataCallUp_ || !phone_.empty()) {
     try {
       HangUp();
     } catch (const std::exception& e) {
       hangingUp_.store(false);
-      Log(std::string(" # !!! Ошибка при работе с COM портом: ") + e.what(), true, true);
+      LogFault(" # !!! Ошибка при работе с COM портом: ", e);
     }
   }
   ClosePort();
-  Log(" # Поток завершил работу", true, true);
+  Traffic(" # Поток завершил работу", true);
 }
 
 void TModem::OpenPort() {
@@ -222,7 +247,7 @@ void TModem::OpenPort() {
     port_->SetDeviceName(portName_);
     port_->SetFlowControl(fcNone);
     port_->Open();
-    Log(" # Успешно открыли COM порт: " + portName_, true, true);
+    Traffic(" # Успешно открыли COM порт: " + portName_, true);
     queue_.PostControlText(Targets::Panel2, "Успешно открыли COM порт: " + portName_);
   } catch (const std::exception& e) {
     // The system's reason (and a hint for a refused or busy port) follows
@@ -234,7 +259,7 @@ void TModem::OpenPort() {
     const std::string system =
         device && device->SystemError != 0 ? " (" + SystemErrorText(device->SystemError) + ")" : std::string();
     NoteFailure(e);
-    Fail(std::string(" # !!! Ошибка открытия COM порта: ") + e.what() + reason + system);
+    FailOn(" # !!! Ошибка открытия COM порта: ", e, reason + system);
     queue_.PostControlText(Targets::Panel2, "Ошибка при открытии COM порта: " + portName_ + reason);
   }
 }
@@ -248,9 +273,9 @@ void TModem::ClosePort() {
   try {
     if (port_->IsOpen()) {
       port_->Close();
-      Log(" # Успешно закрыли COM порт: " + portName_, true, true);
+      Traffic(" # Успешно закрыли COM порт: " + portName_, true);
     }
   } catch (const std::exception& e) {
-    Log(std::string(" # !!! Ошибка закрытия COM порта: ") + e.what(), true, true);
+    LogFault(" # !!! Ошибка закрытия COM порта: ", e);
   }
 }

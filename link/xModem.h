@@ -105,6 +105,14 @@ class TModem {
   // requests a second would bury the memo.
   void SetTrafficInMemo(bool shown) { trafficInMemo_ = shown; }
   void Log(const std::string& text, bool showInMemo, bool withDateTime);
+  // A line of the traffic itself (a command, a reply, an attempt): the
+  // window shows it only on request, the debug log always.
+  void Traffic(const std::string& text, bool withDateTime = false);
+  // A failure line: prefix, the exception's message, suffix (shown, dated).
+  // A serial port error is marked with its code, so that the window can say
+  // it in its own words. FailOn also does what Fail does.
+  void LogFault(const std::string& prefix, const std::exception& e, const std::string& suffix = std::string());
+  void FailOn(const std::string& prefix, const std::exception& e, const std::string& suffix = std::string());
   // With a judge, an attempt succeeds only when the judge takes its reply;
   // one it does not take is retried like an unanswered one, and the result
   // is 0 only after an attempt the judge took.

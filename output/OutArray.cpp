@@ -113,9 +113,16 @@ void TOutArray::Post(std::unique_ptr<TOutElement> element) {
 }
 
 void TOutArray::PostMemo(const std::string& text, bool showInMemo, bool withDateTime) {
+  PostMemo(text, showInMemo, withDateTime, false);
+}
+
+void TOutArray::PostMemo(const std::string& text, bool showInMemo, bool withDateTime, bool traffic,
+                         const TSerialFault& serial) {
   auto e = std::make_unique<TMemoOut>();
   e->ShowInMemo = showInMemo;
   e->Text = withDateTime ? DateTimeText() + " " + text : text;
+  e->Traffic = traffic;
+  e->Serial = serial;
   Post(std::move(e));
 }
 

@@ -46,6 +46,9 @@ class TOutArray {
 
   // Producer (link thread).
   void PostMemo(const std::string& text, bool showInMemo, bool withDateTime);
+  // The same for a traffic line, or a line that quotes a serial fault.
+  void PostMemo(const std::string& text, bool showInMemo, bool withDateTime, bool traffic,
+                const TSerialFault& serial = {});
   void PostControlText(const TTarget& control, const std::string& text);
   void PostControlColor(const TTarget& control, uint32_t colour);
   void PostListItem(const TTarget& listView, const std::string& rowNumber, const std::string& text,

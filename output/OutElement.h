@@ -58,10 +58,27 @@ enum : uint8_t {
   okReading = 14,
 };
 
+// A failure of the serial port component quoted in a memo line: the
+// component's code and English message, which the window says in its own
+// words. The message is the Length bytes of the line that end Tail bytes
+// before its end (a date prefix added in front does not move it).
+struct TSerialFault {
+  int Code = 0;         // EDeviceError::ErrorCode; 0: the line quotes none
+  int SystemError = 0;  // the errno behind it, 0 when none
+  std::string Device;   // the port's name
+  size_t Length = 0;
+  size_t Tail = 0;
+};
+
 struct TMemoOut : TOutElement {
   TMemoOut() : TOutElement(okMemo) {}
   std::string Text;
   bool ShowInMemo = false;
+  // The traffic itself (commands, replies, attempts, the thread's start and
+  // end) rather than a line for the installer: the window shows it only
+  // when asked to; the debug log always keeps it.
+  bool Traffic = false;
+  TSerialFault Serial;
 };
 
 // Kind 2 (a control text) and kind 11 (a colour name) share this class.

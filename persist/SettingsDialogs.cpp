@@ -6,8 +6,10 @@
 namespace SettingsDialogs {
 
 std::function<QString(TKind, const QString&)> Hook;
+std::function<QString(TKind, const QString&, const QString&)> NamedHook;
 
-QString Choose(TKind kind, QWidget* parent, const QString& dir) {
+QString Choose(TKind kind, QWidget* parent, const QString& dir, const QString& name) {
+  if (NamedHook) return NamedHook(kind, dir, name);
   if (Hook) return Hook(kind, dir);
   QFileDialog dialog(parent, QString(), dir);
   // Qt's own dialog, so that the overwrite question and the default
@@ -18,6 +20,7 @@ QString Choose(TKind kind, QWidget* parent, const QString& dir) {
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(QStringLiteral("Файл настроек(*.ini)"));
     dialog.setDefaultSuffix(QStringLiteral("ini"));
+    if (!name.isEmpty()) dialog.selectFile(name);
   } else {
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);

@@ -15,9 +15,12 @@ namespace SettingsDialogs {
 enum class TKind { Save, Load };
 
 // Shows the dialog modally; the chosen file name, or empty when cancelled.
-QString Choose(TKind kind, QWidget* parent, const QString& dir);
+// name, when given, is the file name the dialog suggests.
+QString Choose(TKind kind, QWidget* parent, const QString& dir, const QString& name = QString());
 
 // When set, answers in place of the dialog (tests).
 extern std::function<QString(TKind kind, const QString& dir)> Hook;
+// The same with the suggested name; asked before Hook.
+extern std::function<QString(TKind kind, const QString& dir, const QString& name)> NamedHook;
 
 }  // namespace SettingsDialogs

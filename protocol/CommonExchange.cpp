@@ -46,7 +46,7 @@ void TDevOstrel::ReadCommon() {
     link.Log(Separator80, false, true);
     link.Log("Читаем общие настройки", false, true);
     link.Log("Читаем версию", true, true);
-    link.Log(">> +v", true, false);
+    link.Traffic(">> +v");
     std::string reply;
     failed = !Send("+v", reply, {TReplyForm::Version});
     if (!failed) {
@@ -69,7 +69,7 @@ bool TDevOstrel::ReadEventEntry(int entry) {
   TModem& link = Link();
   const std::string nn = ZeroPad(entry, 2);
   link.Log(Numbered("Читаем телефон №", entry), true, true);
-  link.Log(">> +rt" + nn, true, false);
+  link.Traffic(">> +rt" + nn);
   std::string reply;
   const bool phoneRead = ReadPhone(entry, reply);
   // The flag request goes out whatever the phone request gave; the entry is
@@ -83,7 +83,7 @@ bool TDevOstrel::ReadLoopEntry(int entry) {
   TModem& link = Link();
   const std::string nn = ZeroPad(entry, 2);
   link.Log(Numbered("Читаем телефон №", entry), true, true);
-  link.Log(">> +rt" + nn, true, false);
+  link.Traffic(">> +rt" + nn);
   std::string reply;
   if (!ReadPhone(entry, reply)) return true;
   // Flags the panel did not confirm are unknown, not off: the entry fails.
@@ -106,7 +106,7 @@ bool TDevOstrel::ReadPhone(int entry, std::string& reply) {
 bool TDevOstrel::ReadDelays() {
   TModem& link = Link();
   link.Log("Читаем Задержки", true, true);
-  link.Log(">> +rp", true, false);
+  link.Traffic(">> +rp");
   std::string reply;
   if (!Send("+rp", reply, {TReplyForm::Echoed, IsDelaysValue})) return true;
   const std::string record = TextFrom(ReplyLine(reply), 4);
@@ -142,7 +142,7 @@ bool TDevOstrel::WriteEntry(int entry) {
   const std::string nn = ZeroPad(entry, 2);
   link.Log(Numbered("Пишем телефон №", entry), true, true);
   std::string command = "+wt" + nn + "=" + writing_.Phone[entry - 1];
-  link.Log(">> " + command, true, false);
+  link.Traffic(">> " + command);
   std::string reply;
   const bool phoneWritten = Send(command, reply);
   // The events have neither a 24-hour flag nor a normal state.
@@ -154,7 +154,7 @@ bool TDevOstrel::WriteEntry(int entry) {
   // Sent also after a failed phone; the entry is written only when both were
   // confirmed.
   command = "+wq" + nn + "=" + flags;
-  link.Log(">> " + command, true, false);
+  link.Traffic(">> " + command);
   const bool flagsWritten = Send(command, reply);
   return !(phoneWritten && flagsWritten);
 }
@@ -164,7 +164,7 @@ bool TDevOstrel::WriteDelays() {
   link.Log("Пишем Задержку и б.пост. на охрану", true, true);
   const std::string command = "+wp=" + ToHex(writing_.TimeOut, 2) + ToHex(writing_.TimeOut2, 2) +
                               Bit(writing_.FastGuard) + Bit(writing_.WaitSend);
-  link.Log(">> " + command, true, false);
+  link.Traffic(">> " + command);
   std::string reply;
   return !Send(command, reply);
 }

@@ -78,7 +78,7 @@ void TDevOstrel::IdleStep() {
   try {
     Link().DrainInput();
   } catch (const std::exception& e) {
-    Link().Fail(std::string(" # !!! Ошибка при работе с COM портом: ") + e.what());
+    Link().FailOn(" # !!! Ошибка при работе с COM портом: ", e);
   }
 }
 
@@ -234,7 +234,7 @@ void TDevOstrel::RunPage(bool write) {
         break;
       }
   } catch (const std::exception& e) {
-    Link().Log(std::string(" # !!! Ошибка при работе с COM портом: ") + e.what(), true, true);
+    Link().LogFault(" # !!! Ошибка при работе с COM портом: ", e);
     Fail(TOutcome::LinkLost, std::string());
     result_.Detail = std::string("Ошибка при работе с COM портом: ") + e.what();
   }

@@ -29,7 +29,7 @@ void TDevOstrel::ReadKeys() {
     for (int row = 1; row <= 10 && !failed; ++row) {
       const std::string command = "+rk" + std::to_string(row - 1);
       link.Log("Читаем ключ №" + std::to_string(row), true, true);
-      link.Log(">> " + command, true, false);
+      link.Traffic(">> " + command);
       std::string reply;
       failed = !Request(command, reply, 3, {TReplyForm::Echoed, IsKeyValue});
       // The key follows the four characters of the request ("+rk3").
@@ -56,7 +56,7 @@ void TDevOstrel::WriteKeys() {
       // A key of all ones is written as an empty slot.
       const std::string wire = key == "FFFFFFFFFFFFFFFF" ? EmptyKey : SwapKeyBytes(key);
       const std::string command = "+wk" + std::to_string(row - 1) + "=" + wire;
-      link.Log(">> " + command, true, false);
+      link.Traffic(">> " + command);
       std::string reply;
       failed = !Request(command, reply, 3);
     }

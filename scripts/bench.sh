@@ -9,6 +9,7 @@
 #   - the idle CPU of the window over SECONDS, disconnected and connected after "Прочитать всё";
 #   - `ostrelgsm4 monitor` over 20 s: the readings a second reached, its CPU and its peak RSS.
 #   - how long `read --site` runs on after the panel's last answer when the library cannot answer.
+#   - exec to the window mapped against a trivial Qt Widgets window (median of 7).
 #   scripts/bench.sh [RUNS] [SECONDS]      (10 and 30 by default; uses build/)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -18,7 +19,8 @@ build="$root/build"
 
 bash "$root/scripts/setup.sh" bench
 [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j2 --target ostrelgsm4 ostrelgsm4-panel-sim bench_cli_speed bench_qt_floor bench_library_budget
+cmake --build "$build" -j2 --target ostrelgsm4 ostrelgsm4-window ostrelgsm4-panel-sim bench_cli_speed bench_qt_floor \
+  bench_widgets_floor bench_map_time bench_library_budget
 
 # Timings suffer on a busy machine: say how busy it was.
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
@@ -27,3 +29,4 @@ bash "$root/bench/cli_instructions.sh" "$build"
 bash "$root/bench/gui_idle.sh" "$build" "$seconds"
 bash "$root/bench/monitor_cost.sh" "$build" 20
 "$build/bench/bench_library_budget" "$build/app/ostrelgsm4" 5 "$root/scripts/pg_scratch.sh"
+bash "$root/bench/gui_start.sh" "$build" 7

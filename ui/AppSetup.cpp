@@ -29,7 +29,8 @@ void SetUpApplication() {
   QApplication::setApplicationName(QStringLiteral("OstrelGSM4"));
   QApplication::setApplicationVersion(QStringLiteral(OSTREL_VERSION));
   QGuiApplication::setDesktopFileName(QStringLiteral("ostrelgsm4"));
-  QApplication::setWindowIcon(ProgramIcon());
+  // The icon is the window's own, set once it is on the screen (loading the
+  // SVG engine would delay the window's first appearance).
   // All texts of the program are Russian, so are those of Qt's own dialogs.
   LoadQtTranslations();
   // Sizes and dates in the file dialogs, too.

@@ -9,6 +9,9 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPlainTextEdit>
+
+#include "ui/MemoLines.h"
+#include "ui/SerialWords.h"
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -64,7 +67,7 @@ void TApplier::Apply(TOutElement& element) {
   switch (element.Kind) {
     case okMemo: {
       auto& e = dynamic_cast<TMemoOut&>(element);
-      ApplyMemoLine(e.Text, e.ShowInMemo);
+      ApplyMemoLine(e);
       break;
     }
     case okControlText: {
@@ -129,9 +132,10 @@ void TApplier::Apply(TOutElement& element) {
   }
 }
 
-void TApplier::ApplyMemoLine(const std::string& text, bool showInMemo) {
-  if (showInMemo && Memo) Memo->appendPlainText(FromWire(text));
-  if (LogLine) LogLine(text);
+void TApplier::ApplyMemoLine(const TMemoOut& e) {
+  // The memo says a serial failure in Russian; the log keeps the line as posted.
+  if (e.ShowInMemo && Memo) MemoLines::Append(Memo, SerialWords::MemoText(e), e.Traffic);
+  if (LogLine) LogLine(e.Text);
 }
 
 // The control kinds in the order their rules are tried; a derived class
@@ -185,7 +189,8 @@ void TApplier::ApplyControlText(QObject* control, const QString& text) {
       form->raise();
     }
   } else if (auto* memo = qobject_cast<QPlainTextEdit*>(control)) {
-    memo->appendPlainText(text);
+    // Only the accepted answers of the exchange reach the memo this way.
+    MemoLines::Append(memo, text, true);
   } else if (auto* pane = qobject_cast<TRzStatusPane*>(control)) {
     pane->SetCaption(text);
   } else if (auto* widget = qobject_cast<QWidget*>(control)) {

@@ -34,7 +34,7 @@ class TApplier {
   void ApplyOutput(TOutArray& queue);
   void Apply(TOutElement& element);
 
-  void ApplyMemoLine(const std::string& text, bool showInMemo);
+  void ApplyMemoLine(const TMemoOut& e);
   static void ApplyControlText(QObject* control, const QString& text);
   static void ApplyComponentText(QObject* component, const QString& text);
   static void ApplyListRow(QObject* listView, const QString& rowNumber, const QString& text, int stateImage);

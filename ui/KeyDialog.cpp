@@ -1,6 +1,9 @@
 #include "ui/KeyDialog.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QKeyEvent>
+#include <QWindow>
 #include <QFrame>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -8,6 +11,9 @@
 #include <QToolTip>
 
 #include <algorithm>
+#include <optional>
+
+#include "model/Fields.h"
 
 #include "ui/Page.h"
 
@@ -52,12 +58,27 @@ TOKRightDlg::TOKRightDlg(QWidget* parent) : QDialog(parent) {
 }
 
 void TOKRightDlg::OKBtnClick() {
-  if (keyEdit_->text().size() < kKeyLength) {
-    ShowMessage(QStringLiteral("Длина ключа должна быть равна ") + QString::number(kKeyLength) +
-                QStringLiteral(" символам"));
+  // 1 to 16 digits, padded with "0"s in front as a settings file's key is.
+  const std::optional<std::string> key = CanonicalKey(keyEdit_->text().toStdString());
+  if (!key) {
+    ShowMessage(QStringLiteral("Введите ключ: от 1 до ") + QString::number(kKeyLength) +
+                QStringLiteral(" шестнадцатеричных цифр (0–9, A–F)"));
+    keyEdit_->setFocus();
     return;
   }
+  keyEdit_->setText(QString::fromStdString(*key));
   accept();
+}
+
+void TOKRightDlg::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // The dialog is used again and again: whatever had the focus when it last
+  // closed (OK, Отмена), the key edit has it now, its text selected, so the
+  // first key typed replaces the key shown instead of being refused by a
+  // full edit or going to a button.
+  keyEdit_->setFocus(Qt::OtherFocusReason);
+  keyEdit_->selectAll();
+  activateWindow();
 }
 
 void TOKRightDlg::ShowMessage(const QString& text) {

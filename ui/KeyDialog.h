@@ -3,10 +3,12 @@
 //
 // KeyEdit holds at most 16 characters; only hexadecimal digits can be typed,
 // and typed letters become capitals. A pasted key loses its blanks and
-// dashes; a paste that still breaks the rule is refused with a note. OKBtn (default, Enter) closes the dialog
-// with Accepted only when the key is 16 characters long; otherwise it shows
-// "Длина ключа должна быть равна 16 символам" and the dialog stays open with
-// the text as typed. CancelBtn "Отмена" (Esc) and closing the window give Rejected.
+// dashes; a paste that still breaks the rule is refused with a note. OKBtn
+// (default, Enter) takes 1 to 16 digits, pads them with "0"s in front to 16
+// as a settings file's key is, and closes the dialog with Accepted; an empty
+// key is refused with a message and the dialog stays open. CancelBtn
+// "Отмена" (Esc) and closing the window give Rejected. Each time it is shown
+// the key edit has the focus with its text selected.
 //
 // The program creates one dialog at start and reuses it for every edit;
 // between uses it keeps its last text. GUI thread only.
@@ -35,6 +37,9 @@ class TOKRightDlg : public QDialog {
   // When set, receives the text of the dialog's message box instead of a
   // modal box being shown, so that tests can see the message without blocking.
   static std::function<void(const QString&)> MessageHook;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
 
  private:
   void OKBtnClick();

@@ -1,6 +1,7 @@
 #include "ui/MainForm.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFileInfo>
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -26,6 +27,7 @@
 #include "ui/ConnectDlg.h"
 #include "ui/GuiThread.h"
 #include "ui/KeyDialog.h"
+#include "ui/MemoLines.h"
 #include "ui/MessageBox.h"
 #include "ui/NavBar.h"
 #include "ui/OperationProgress.h"
@@ -101,13 +103,21 @@ TForm1::TForm1(QWidget* parent, bool persistent)
   memo_->setMaximumBlockCount(50000);
   lowerLayout->addWidget(memo_, 1);
   auto* column = new QWidget(lower);
-  column->setFixedWidth(88);
+  // 88 pixels as designed, wider only when "Подробно" would not fit.
+  column->setMinimumWidth(88);
+  column->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
   auto* columnLayout = new QVBoxLayout(column);
   columnLayout->setContentsMargins(4, 4, 4, 4);
   auto* clear = new QPushButton(QString::fromUtf8("Очистить"), column);
   clear->setObjectName("RzBitBtn1");
   connect(clear, &QPushButton::clicked, memo_, &QPlainTextEdit::clear);
   columnLayout->addWidget(clear);
+  // The memo shows the installer's lines; "Подробно" adds the traffic.
+  auto* verbose = new QCheckBox(QString::fromUtf8("Подробно"), column);
+  verbose->setObjectName("cbVerbose");
+  verbose->setToolTip(QString::fromUtf8("Показывать обмен с панелью: команды, ответы, попытки"));
+  connect(verbose, &QCheckBox::toggled, memo_, [this](bool on) { MemoLines::ShowTraffic(memo_, on); });
+  columnLayout->addWidget(verbose);
   columnLayout->addStretch(1);
   lowerLayout->addWidget(column);
   splitter_->setStretchFactor(0, 76);
@@ -147,11 +157,7 @@ TForm1::TForm1(QWidget* parent, bool persistent)
 
   applier_.Resolve = [this](const TTarget& t) { return Resolve(t); };
   applier_.Memo = memo_;
-  applier_.OnResult = [this](const TOperationResult& result) {
-    // The monitor's end is its own; it is not the result of an operation.
-    if (result.Mode == Modes::Monitor) return MonitorEnded();
-    lastResult_ = result;
-  };
+  applier_.OnResult = [this](const TOperationResult& result) { ResultArrived(result); };
 
   // The pages, in the order the window creates them.
   keys_ = new TformKeys(mpanel_);
@@ -187,9 +193,10 @@ TForm1::TForm1(QWidget* parent, bool persistent)
   CreateNavigation();
   groupPages_->Item(QString::fromUtf8("Общие"))->Click();
   provision_ = std::make_unique<TProvision>(*this, menuBar()->findChild<QMenu*>("mnuProperties"), groupSettings_);
-  recent_ = new TRecentFiles(menuBar()->findChild<QMenu*>("mnuProperties"), mnuLoad_,
+  recent_ = new TRecentFiles(menuBar()->findChild<QMenu*>("mnuFile"), findChild<QAction*>("mnuSaveAs"),
                              [this](const QString& f) { LoadRecentFile(f); }, this);
   if (persistent_) recent_->Load(layout_->FileName());
+  FinishMenus();
 
   splash_ = new TdlgSplash(this);
   // Отмена asks the link to stop and waits for its end: a modem call is hung
@@ -273,36 +280,6 @@ TForm1::~TForm1() {
   TGuiSync::Instance().DetachGuiThread();
 }
 
-void TForm1::CreateMenus() {
-  auto add = [this](QMenu* menu, const char* name, const char* text, void (TForm1::*action)()) {
-    QAction* a = menu->addAction(QString::fromUtf8(text));
-    a->setObjectName(name);
-    if (action) connect(a, &QAction::triggered, this, action);
-    return a;
-  };
-  QMenu* file = menuBar()->addMenu(QString::fromUtf8("Файл"));
-  file->setObjectName("mnuFile");
-  QAction* exit = add(file, "mnuExit", "Выход", nullptr);
-  connect(exit, &QAction::triggered, this, &QWidget::close);
-
-  QMenu* connections = menuBar()->addMenu(QString::fromUtf8("Соединение"));
-  connections->setObjectName("mnuConnections");
-  mnuConnect_ = add(connections, "mnuConnect", "Подключиться", &TForm1::Connect);
-  mnuDisconnect_ = add(connections, "mnuDisconnect", "Отключиться", &TForm1::Disconnect);
-  mnuDisconnect_->setEnabled(false);
-
-  QMenu* properties = menuBar()->addMenu(QString::fromUtf8("Настройки"));
-  properties->setObjectName("mnuProperties");
-  add(properties, "mnuCommon", "Общие", nullptr)->setVisible(false);
-  mnuSave_ = add(properties, "mnuSave", "Сохранить", &TForm1::SaveAction);
-  mnuLoad_ = add(properties, "mnuLoad", "Загрузить", &TForm1::LoadAction);
-
-  QMenu* debug = menuBar()->addMenu(QString::fromUtf8("Отладка"));
-  debug->setObjectName("mnuDebug");
-  mnuLog_ = add(debug, "mnuLog", "Записывать информацию в лог файл", &TForm1::mnuLogClick);
-  mnuLog_->setCheckable(true);
-}
-
 void TForm1::CreateNavigation() {
   QStyle* s = style();
   groupConnection_ = navBar_->AddGroup("RzGroup1", QString::fromUtf8("Соединение"));
@@ -345,6 +322,9 @@ QObject* TForm1::Resolve(const TTarget& target) const {
   if (form == objectName()) {
     root = const_cast<TForm1*>(this);
   } else if (form == splash_->objectName()) {
+    // The device's "Click" for the hidden OK button is not taken: the typed
+    // result of the connection check closes the dialog (ResultArrived).
+    if (target.Name == Targets::Button1.Name) return nullptr;
     root = splash_;
   } else if (form == dlgConnect_->objectName()) {
     root = dlgConnect_;
@@ -382,6 +362,17 @@ void TForm1::TimerTick() {
   queue_.ClearReady();
   if (queue_.HasPending() != 0) return timer_->start();
   readyNotifier_->setEnabled(true);
+}
+
+void TForm1::ResultArrived(const TOperationResult& result) {
+  // The monitor's end is its own; it is not the result of an operation.
+  if (result.Mode == Modes::Monitor) return MonitorEnded();
+  lastResult_ = result;
+  if (result.Mode != Modes::Check) return;
+  // The connection check decides "connected" and the firmware by its outcome.
+  if (!result.Succeeded()) return;
+  firmware_ = FromWire(result.Settings.Version);
+  if (splash_->isVisible() && link_ && !link_->IsTerminated()) splash_->done(QDialog::Accepted);
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
@@ -468,6 +459,7 @@ void TForm1::UpdateOperationControls() {
   mnuSave_->setEnabled(idle);
   mnuLoad_->setEnabled(idle);
   if (provision_) provision_->UpdateActions();
+  UpdateMenuActions();
   busyLabel_->setVisible(busy_);
   if (acp_) acp_->SetWatchEnabled(idle && connected_.load());
   if (busy_)

@@ -21,6 +21,7 @@
 
 class QAction;
 class QLabel;
+class QMenu;
 class QPlainTextEdit;
 class QSocketNotifier;
 class QSplitter;
@@ -101,6 +102,9 @@ class TForm1 : public QMainWindow {
   // included); an operation cut short without one counts as interrupted.
   const TOperationResult& LastResult() const { return lastResult_; }
   TProvision* Provision() const { return provision_.get(); }
+  // The panel's version reply of the last successful connection check
+  // (empty before one); kept after a disconnect until the next connection.
+  const QString& Firmware() const { return firmware_; }
   // An operation started by one of the four is running: until its end has
   // been applied, they and Load and Save are refused.
   bool IsBusy() const { return busy_; }
@@ -143,10 +147,13 @@ class TForm1 : public QMainWindow {
   bool LoadSettings(const QString& fileName, QString* error = nullptr);
   // The "Объекты" group: the site library, the current site, the records.
   TSites* Sites() const { return sites_; }
-  // The Save and Load actions: a file dialog opened in ProgramDir(), then the
-  // above; a failure is shown in a message box.
+  // The Save and Load actions: a file dialog opened in FileDialogDir(), Save
+  // suggesting a name from the current site and the date, then the above; a
+  // failure is shown in a message box.
   void SaveAction();
   void LoadAction();
+  // The folder of the last file loaded or saved, else the user's documents.
+  QString FileDialogDir() const;
   // Loads a settings file as Load does: what the file lacks stays as it
   // was and is named in a box, with the values refused; a file missing,
   // unreadable or without settings is an error box and changes nothing.
@@ -167,6 +174,12 @@ class TForm1 : public QMainWindow {
   bool IsPersistent() const { return persistent_; }
 
   // --- Desktop use: icon, keyboard, wheel, layout, progress ---
+  // Enables the menu items as the connection and the operations allow.
+  void UpdateMenuActions();
+  // "Справка": the shortcuts (keys, what they do) as the box lists them, and
+  // the text of "О программе" (version, licence).
+  QList<QPair<QString, QString>> ShortcutList() const;
+  static QString AboutText();
   // Shows or hides the navigation item "АЦП" (hidden unless asked for).
   void SetAdcItemVisible(bool visible);
   TRzGroupBar* NavigationBar() const { return navBar_; }
@@ -198,8 +211,16 @@ class TForm1 : public QMainWindow {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // Menus (MainFormMenus.cpp).
   void CreateMenus();
+  void FinishMenus();
+  QAction* AddMenuItem(QMenu* menu, const char* name, const char* text, const char* keys);
+  void ShowShortcuts();
+  void ShowAbout();
   void CreateNavigation();
+  // A typed result reached the window: the last result; a successful
+  // connection check also closes the progress dialog with OK.
+  void ResultArrived(const TOperationResult& result);
   void SetConnectedState(bool connected);
   void FreeLink();
   // A modem call still up is hung up before the link is let go: the link is
@@ -245,6 +266,7 @@ class TForm1 : public QMainWindow {
   TDevOstrel device_;
   TApplier applier_;
   TOperationResult lastResult_;
+  QString firmware_;
   std::unique_ptr<TModem> link_;
   QSocketNotifier* linkNotifier_ = nullptr;  // the link's StateFd
   QSocketNotifier* readyNotifier_ = nullptr;  // the queue's ReadyFd, while the timer rests
@@ -283,6 +305,7 @@ class TForm1 : public QMainWindow {
   QAction* mnuDisconnect_ = nullptr;
   QAction* mnuSave_ = nullptr;
   QAction* mnuLoad_ = nullptr;
+  QList<QAction*> panelOperations_;  // "Панель": Прочитать .. Записать всё
   QLabel* busyLabel_ = nullptr;
   QLabel* noteLabel_ = nullptr;  // why an edit refused a paste or a key
 
@@ -295,6 +318,7 @@ class TForm1 : public QMainWindow {
   TRecentFiles* recent_ = nullptr;
 
   // Desktop use.
+  bool iconSet_ = false;  // the icon is set once the window has been shown
   TOperationProgress* progress_ = nullptr;
   // Compare with the panel, backups and checks around Write all.
   std::unique_ptr<TProvision> provision_;

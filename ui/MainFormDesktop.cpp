@@ -21,6 +21,7 @@
 #include "ui/AppSetup.h"
 #include "ui/Accessibility.h"
 #include "ui/ConnectDlg.h"
+#include "ui/FocusReturn.h"
 #include "ui/MainForm.h"
 #include "ui/NavBar.h"
 #include "ui/OperationProgress.h"
@@ -33,18 +34,6 @@
 #include "ui/f_keys.h"
 
 namespace {
-
-// Menu texts with their mnemonics (Alt + the underlined letter).
-const struct {
-  const char* Name;
-  const char* Text;
-} kMnemonics[] = {
-    {"mnuFile", "&Файл"},           {"mnuExit", "&Выход"},
-    {"mnuConnections", "&Соединение"}, {"mnuConnect", "&Подключиться"},
-    {"mnuDisconnect", "&Отключиться"}, {"mnuProperties", "&Настройки"},
-    {"mnuSave", "&Сохранить"},      {"mnuLoad", "&Загрузить"},
-    {"mnuDebug", "&Отладка"},       {"mnuLog", "&Записывать информацию в лог файл"},
-};
 
 // Keys of the navigation items that act on the panel; the tooltips show them.
 const struct {
@@ -75,7 +64,14 @@ class TShowHook : public QObject {
 }  // namespace
 
 void TForm1::SetUpDesktop() {
-  setWindowIcon(ProgramIcon());
+  // The icon (an SVG: its engine is a library of its own to load) comes
+  // after the window is on the screen, so that it does not delay it.
+  auto* iconHook = new TShowHook(this, [this](QWidget*) {
+    if (iconSet_) return;
+    iconSet_ = true;
+    QTimer::singleShot(0, this, [this] { setWindowIcon(ProgramIcon()); });
+  });
+  installEventFilter(iconHook);
   setMinimumSize(kMinWidth, kMinHeight);
 
   // The navigation bar scrolls when the window is too short for all groups.
@@ -121,6 +117,8 @@ void TForm1::SetUpDesktop() {
       });
 
   FrameFocus(keys_->List());
+  // A dialog that closes gives the keyboard back to where it was opened from.
+  new TFocusReturn(this);
   TWheelGuard::Install(mpanel_);
   TWheelGuard::Install(dlgConnect_);
   SetUpShortcuts();
@@ -130,28 +128,18 @@ void TForm1::SetUpDesktop() {
 }
 
 void TForm1::SetUpShortcuts() {
-  for (const auto& m : kMnemonics) {
-    if (auto* menu = menuBar()->findChild<QMenu*>(QLatin1String(m.Name)))
-      menu->menuAction()->setText(QString::fromUtf8(m.Text));
-    else if (auto* action = findChild<QAction*>(QLatin1String(m.Name)))
-      action->setText(QString::fromUtf8(m.Text));
-  }
   // F10 opens the menu bar, as in other desktop programs.
   auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
   connect(f10, &QShortcut::activated, this, [this] {
     const QList<QAction*> menus = menuBar()->actions();
     if (!menus.isEmpty()) menuBar()->setActiveAction(menus.first());
   });
-  // A shortcut works only while its item can be clicked: shown (connected)
-  // and enabled.
+  // The keys of these items belong to the items of the menu "Панель",
+  // which are enabled only while the items can be clicked.
   for (const auto& k : kItemKeys) {
     TRzGroupItem* item = groupSettings_->Item(QString::fromUtf8(k.Item));
     const QKeySequence keys(QString::fromLatin1(k.Keys));
     item->setToolTip(item->Caption() + QStringLiteral(" (") + keys.toString(QKeySequence::NativeText) + u')');
-    auto* shortcut = new QShortcut(keys, this);
-    connect(shortcut, &QShortcut::activated, item, [this, item] {
-      if (item->isVisibleTo(this) && item->isEnabled()) item->Click();
-    });
   }
   // Ctrl+1 .. Ctrl+4 show the pages, as their navigation items do (a hidden
   // item's page stays out of reach).
@@ -176,6 +164,7 @@ void TForm1::SetUpShortcuts() {
   if (lastPageControl) {
     setTabOrder(lastPageControl, memo_);
     setTabOrder(memo_, clear);
+    if (auto* verbose = findChild<QWidget*>(QStringLiteral("cbVerbose"))) setTabOrder(clear, verbose);
   }
 }
 

@@ -1,6 +1,7 @@
 // The main window: settings files, the Save and Load actions, the debug log.
 #include "ui/MainForm.h"
 #include <QApplication>
+#include <QDate>
 #include <QFileInfo>
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -23,6 +24,7 @@
 #include "persist/SettingsDialogs.h"
 #include "serial/GuiSync.h"
 #include "ui/ConnectDlg.h"
+#include "ui/FileNames.h"
 #include "ui/GuiThread.h"
 #include "ui/KeyDialog.h"
 #include "ui/MessageBox.h"
@@ -64,8 +66,12 @@ void TForm1::ShowSettings(const TSettings& settings) { model_->Set(settings); }
 
 void TForm1::SaveAction() {
   if (busy_) return;
-  // The dialogs open in the folder last used (at first the program's own).
-  const QString file = SettingsDialogs::Choose(SettingsDialogs::TKind::Save, this, recent_->LastDir(ProgramDir()));
+  // The dialogs open in the folder last used (at first the user's documents),
+  // and Save suggests a name from the current site and the date.
+  const QString file =
+      SettingsDialogs::Choose(SettingsDialogs::TKind::Save, this, FileDialogDir(),
+                              FileNames::SuggestedSettingsName(sites_ ? sites_->CurrentSite() : QString(),
+                                                               QDate::currentDate()));
   if (file.isEmpty()) return;
   bool saved = false;
   PersistStep([&](QString* e) { return saved = Said(SaveSettings(file, e), file, e); });
@@ -75,9 +81,11 @@ void TForm1::SaveAction() {
 
 void TForm1::LoadAction() {
   if (busy_) return;
-  const QString file = SettingsDialogs::Choose(SettingsDialogs::TKind::Load, this, recent_->LastDir(ProgramDir()));
+  const QString file = SettingsDialogs::Choose(SettingsDialogs::TKind::Load, this, FileDialogDir());
   if (!file.isEmpty()) LoadFile(file);
 }
+
+QString TForm1::FileDialogDir() const { return recent_->LastDir(FileNames::DocumentsDir()); }
 
 void TForm1::LoadFile(const QString& file) { LoadUserFile(file, false); }
 

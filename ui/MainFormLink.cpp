@@ -99,6 +99,7 @@ void TForm1::StartLink(const QString& port, const std::string& phone, bool waitF
   // A cancelled connection's link thread is awaited and freed first, so it
   // can neither hold the port nor disconnect the new connection.
   FreeLink();
+  firmware_.clear();
   splash_->BeginConnection(!phone.empty());
   // The progress of an operation says when it runs over the slower line.
   progress_->SetLine(phone.empty() ? QString() : QString::fromUtf8("через GSM-модем, 9600 бит/с"));
@@ -196,4 +197,5 @@ void TForm1::SetConnectedState(bool connected) {
   groupSettings_->setVisible(connected);
   if (acp_) acp_->SetWatchEnabled(connected && !busy_);
   if (provision_) provision_->UpdateActions();
+  UpdateMenuActions();
 }

@@ -1,6 +1,9 @@
 #include "ui/MessageBox.h"
 
 #include <QAbstractButton>
+#include <QDesktopServices>
+#include <QPushButton>
+#include <QUrl>
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -14,6 +17,8 @@ std::function<void(const QString&)> Hook;
 std::function<void(TKind, const QString&)> KindHook;
 std::function<bool(const QString&)> AskHook;
 std::function<int(const QString&, const QStringList&)> ChooseHook;
+std::function<bool(const QString&)> OpenFolderHook;
+std::function<void(QMessageBox&)> FolderBoxHook;
 
 namespace {
 
@@ -64,6 +69,27 @@ void Show(const QString& text, QWidget* parent, TKind kind) {
   if (SaidWithoutBox(text) || Collected(kind, text)) return;
   QMessageBox box(IconOf(kind), QApplication::applicationDisplayName(), text, QMessageBox::Ok,
                   parent ? parent : QApplication::activeWindow());
+  box.exec();
+}
+
+bool OpenFolder(const QString& folder) {
+  if (OpenFolderHook) return OpenFolderHook(folder);
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+}
+
+void ShowWithFolder(const QString& text, const QString& folder, QWidget* parent) {
+  if (SaidWithoutBox(text)) return;
+  if (!FolderBoxHook && Collected(TKind::Plain, text)) return;
+  QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), text, QMessageBox::Ok,
+                  parent ? parent : QApplication::activeWindow());
+  // The button opens the folder and leaves the box up, so the path can still be read.
+  auto* open = new QPushButton(QString::fromUtf8("Открыть папку"), &box);
+  open->setObjectName(QStringLiteral("btnOpenFolder"));
+  box.addButton(open, QMessageBox::ActionRole);
+  QObject::disconnect(open, &QAbstractButton::clicked, nullptr, nullptr);
+  QObject::connect(open, &QPushButton::clicked, &box, [folder] { OpenFolder(folder); });
+  box.setDefaultButton(QMessageBox::Ok);
+  if (FolderBoxHook) return FolderBoxHook(box);
   box.exec();
 }
 

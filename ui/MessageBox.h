@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <functional>
 
+class QMessageBox;
 class QWidget;
 
 namespace MessageBox {
@@ -16,6 +17,18 @@ enum class TKind { Plain, Warning, Error, Question };
 
 // Shows a modal message box with the text and an OK button.
 void Show(const QString& text, QWidget* parent = nullptr, TKind kind = TKind::Plain);
+// Shows a box that also offers "Открыть папку", which opens folder in the
+// desktop's file manager (the box stays up).
+void ShowWithFolder(const QString& text, const QString& folder, QWidget* parent = nullptr);
+// Opens folder in the desktop's file manager (QDesktopServices); false when
+// the desktop refused.
+bool OpenFolder(const QString& folder);
+// When set, receives the folder instead of the desktop opening it (tests).
+extern std::function<bool(const QString&)> OpenFolderHook;
+// When set, receives the box of ShowWithFolder before it is shown, with its
+// button "Открыть папку"; the box is then not run (tests).
+extern std::function<void(::QMessageBox&)> FolderBoxHook;
+
 // Asks a question with "Да" and "Нет" ("Нет" the default); true for "Да".
 bool Ask(const QString& question, QWidget* parent = nullptr);
 

@@ -129,7 +129,8 @@ void TProvision::EndStory(const QString& message) {
   inStory_ = false;
   if (form_.Progress()) form_.Progress()->EndSequence();
   Stop();
-  if (!message.isEmpty()) Message(message);
+  if (!message.isEmpty()) Message(message, !backupLine_.isEmpty());
+  backupLine_.clear();
 }
 
 // A read of the whole panel that stays out of the window's pages and shows
@@ -322,7 +323,12 @@ void TProvision::Said(TRecordKind kind, TRecordOutcome outcome, const QString& d
 
 void TProvision::Report(const QString& line) { form_.Memo()->appendPlainText(line); }
 
-void TProvision::Message(const QString& text) {
+void TProvision::Message(const QString& text, bool namesBackup) {
   Report(text);
-  MessageBox::Show(text, form_.isVisible() ? &form_ : nullptr);
+  QWidget* parent = form_.isVisible() ? &form_ : nullptr;
+  // A box that names a backup offers to open its folder.
+  if (namesBackup && !lastBackup_.isEmpty())
+    MessageBox::ShowWithFolder(text, QFileInfo(lastBackup_).absolutePath(), parent);
+  else
+    MessageBox::Show(text, parent);
 }

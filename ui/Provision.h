@@ -84,7 +84,8 @@ class TProvision : public QObject {
   TSettings ReadSettings() const;
   bool SaveBackup(QString* error);
   void Report(const QString& line);
-  void Message(const QString& text);
+  // A box that names the backup just made offers to open its folder.
+  void Message(const QString& text, bool namesBackup = false);
   void Said(TRecordKind kind, TRecordOutcome outcome, const QString& detail = QString());
 
   TForm1& form_;

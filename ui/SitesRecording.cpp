@@ -32,8 +32,7 @@ void TSites::LinkStarted(const QString& port, const QString& phone) {
 TRecord TSites::MakeRecord(const TOperationEnd& end) {
   // The version the connection check saw, kept for writes and for a link
   // that went down before the record was made.
-  if (auto* version = form_.findChild<TRzStatusPane*>("RzStatusPane2"); version && !version->Caption().isEmpty())
-    firmware_ = version->Caption();
+  if (!form_.Firmware().isEmpty()) firmware_ = form_.Firmware();
   TRecord record;
   record.Time = QDateTime::currentDateTimeUtc();
   record.Operator = SystemUser();

@@ -26,6 +26,12 @@ target_sources(ostrel_ui PRIVATE
   ${CMAKE_CURRENT_SOURCE_DIR}/WindowTexts.h ${CMAKE_CURRENT_SOURCE_DIR}/WindowTexts.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/RecentFiles.h ${CMAKE_CURRENT_SOURCE_DIR}/RecentFiles.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/Unsaved.h ${CMAKE_CURRENT_SOURCE_DIR}/Unsaved.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/FileNames.h ${CMAKE_CURRENT_SOURCE_DIR}/FileNames.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/MainFormMenus.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/SingleInstance.h ${CMAKE_CURRENT_SOURCE_DIR}/SingleInstance.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/SerialWords.h ${CMAKE_CURRENT_SOURCE_DIR}/SerialWords.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/MemoLines.h ${CMAKE_CURRENT_SOURCE_DIR}/MemoLines.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/FocusReturn.h ${CMAKE_CURRENT_SOURCE_DIR}/FocusReturn.cpp
 )
 qt_add_resources(ostrel_ui ostrel_icons PREFIX / BASE ${CMAKE_CURRENT_SOURCE_DIR} FILES
                  ${CMAKE_CURRENT_SOURCE_DIR}/icons/ostrelgsm4.svg)

@@ -126,10 +126,12 @@ class TestKeyboardWalk : public QObject {
     // The message comes before the operation's end gives the navigation back.
     QTRY_VERIFY_WITH_TIMEOUT(!form.IsBusy(), 20000);
 
-    // Save: the item, then a file name typed into the file dialog.
+    // Save: the item, then a file name typed into the file dialog over the
+    // name it suggests (the dialog opens in the user's documents).
     QVERIFY(TabTo({gui::NavItem(form, "Сохранить")}));
     auto saveKeys = WhenModal(&form, [](QWidget*) {
-      QTest::keyClicks(Focused(), "walk.ini");
+      QTest::keyClick(Focused(), Qt::Key_A, Qt::ControlModifier);
+      QTest::keyClicks(Focused(), ProgramDir() + "walk.ini");
       QTest::keyClick(Focused(), Qt::Key_Return);
     });
     QTest::keyClick(Focused(), Qt::Key_Return);

@@ -141,16 +141,19 @@ class TstKeyDialog : public QObject {
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("byEnter");
     QTest::addColumn<bool>("accepted");
-    QTest::newRow("sixteen-ok-button") << "0123456789ABCDEF" << false << true;
-    QTest::newRow("sixteen-enter") << "0123456789ABCDEF" << true << true;
-    QTest::newRow("fifteen-refused") << "0123456789ABCDE" << false << false;
-    QTest::newRow("fifteen-enter-refused") << "0123456789ABCDE" << true << false;
-    QTest::newRow("empty-refused") << "" << false << false;
+    QTest::addColumn<QString>("key");
+    QTest::newRow("sixteen-ok-button") << "0123456789ABCDEF" << false << true << "0123456789ABCDEF";
+    QTest::newRow("sixteen-enter") << "0123456789ABCDEF" << true << true << "0123456789ABCDEF";
+    QTest::newRow("fifteen-padded") << "123456789ABCDEF" << false << true << "0123456789ABCDEF";
+    QTest::newRow("one-enter-padded") << "A" << true << true << "000000000000000A";
+    QTest::newRow("empty-refused") << "" << false << false << "";
+    QTest::newRow("empty-enter-refused") << "" << true << false << "";
   }
   void okCheck() {
     QFETCH(QString, text);
     QFETCH(bool, byEnter);
     QFETCH(bool, accepted);
+    QFETCH(QString, key);
     bool stayedOpen = false;
     QString textAfter;
     WhenShown([&](TOKRightDlg* dialog) {
@@ -167,11 +170,11 @@ class TstKeyDialog : public QObject {
     QVERIFY(dialogShown_);
     QCOMPARE(result == QDialog::Accepted, accepted);
     QCOMPARE(stayedOpen, !accepted);
-    QCOMPARE(textAfter, text);
+    QCOMPARE(textAfter, key);
     if (accepted) {
       QVERIFY(messages_.isEmpty());
     } else {
-      QCOMPARE(messages_, QStringList{QStringLiteral("Длина ключа должна быть равна 16 символам")});
+      QCOMPARE(messages_, QStringList{QStringLiteral("Введите ключ: от 1 до 16 шестнадцатеричных цифр (0–9, A–F)")});
     }
   }
 
@@ -191,7 +194,8 @@ class TstKeyDialog : public QObject {
     QTest::addColumn<int>("messageCount");
     QTest::newRow("mixed-case-stored-upper") << "01ab23cd45ef6789" << "ok" << "01AB23CD45EF6789" << 0;
     QTest::newRow("cancel-keeps-row") << "01ab23cd45ef6789" << "cancel" << "0011223344556677" << 0;
-    QTest::newRow("short-then-cancel") << "01ab23cd45ef678" << "ok-then-cancel" << "0011223344556677" << 1;
+    QTest::newRow("short-padded") << "1ab23cd45ef678" << "ok" << "001AB23CD45EF678" << 0;
+    QTest::newRow("empty-then-cancel") << "" << "ok-then-cancel" << "0011223344556677" << 1;
     QTest::newRow("close-window-keeps-row") << "01ab23cd45ef6789" << "close" << "0011223344556677" << 0;
   }
   void editRow() {

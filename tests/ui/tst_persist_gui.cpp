@@ -19,6 +19,7 @@
 #include "persist/Layout.h"
 #include "persist/ProgramDir.h"
 #include "persist/SettingsDialogs.h"
+#include "ui/FileNames.h"
 #include "persist/ShutdownSignals.h"
 #include "persist/WindowShutdown.h"
 #include "tests/ui/GuiFixture.h"
@@ -268,7 +269,8 @@ class TestPersistGui : public QObject {
   }
 
   // Save and Load from the menu and from the navigation: the dialogs open in
-  // the program's directory; a cancelled dialog does nothing; a failure shows
+  // the user's documents at first, then in the folder of the last file; a
+  // cancelled dialog does nothing; a failure shows
   // its message and leaves the old file whole.
   void saveAndLoadActions() {
     TForm1 form;
@@ -285,7 +287,7 @@ class TestPersistGui : public QObject {
     Menu(form, "mnuLoad")->trigger();
     QCOMPARE(Phone(form, 2)->text(), QString("333"));
     const QString programDir = ProgramDir();
-    QCOMPARE(dialogs, QStringList({"save " + programDir, "load " + programDir, "save " + programDir,
+    QCOMPARE(dialogs, QStringList({"save " + FileNames::DocumentsDir(), "load " + programDir, "save " + programDir,
                                    "load " + programDir}));
 
     chosen.clear();

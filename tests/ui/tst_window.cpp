@@ -15,6 +15,7 @@
 #include "ui/Panel.h"
 #include "tools/PanelSim.h"
 #include "persist/SettingsDialogs.h"
+#include "ui/FileNames.h"
 #include "ui/Page.h"
 #include "ui/Trislider.h"
 #include <QSpinBox>
@@ -234,7 +235,7 @@ class TestWindow : public QObject {
       TForm1 form;
       form.SaveAction();
       form.LoadAction();
-      QCOMPARE(opened, (QStringList{ProgramDir(), elsewhere.path() + "/"}));
+      QCOMPARE(opened, (QStringList{FileNames::DocumentsDir(), elsewhere.path() + "/"}));
       QMenu* recent = form.findChild<QMenu*>("mnuRecent");
       QVERIFY(recent && recent->isEnabled());
       QCOMPARE(recent->actions().size(), 1);
