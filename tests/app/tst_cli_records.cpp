@@ -1,6 +1,7 @@
 // Every step of a panel command with --site leaves one record whatever its
 // end, end to end: the real binary against the panel simulator, the library
-// a SQLite file read back through `history --json`, for each step (read,
+// a SQLite file or the scratch PostgreSQL server, read back through
+// `history --json`, for each step (read,
 // backup, write, verify, compare) and each way it can end: done, refused by
 // the panel, not kept, the line dropped, never connected, a file not saved,
 // and stopped by SIGINT, SIGTERM or SIGHUP.
@@ -38,6 +39,14 @@ std::string ReadFile(const fs::path& path) {
   return text.str();
 }
 
+// The scratch PostgreSQL server's URL, empty when there is none.
+std::string PgUrl() {
+  std::ifstream in(OSTREL_PG_STATE_FILE);
+  std::string url;
+  std::getline(in, url);
+  return url;
+}
+
 struct TCase {
   const char* Name;
   std::vector<std::string> Args;  // after the port; FILE, CHANGED, NOWHERE are replaced
@@ -50,7 +59,7 @@ struct TCase {
 
 // One panel command per case against a simulated panel; the records its site
 // holds afterwards, as history --json prints them ("kind outcome").
-class CliRecords : public testing::Test {
+class CliRecords : public testing::TestWithParam<const char*> {
  protected:
   static void SetUpTestSuite() {
     home_ = new QTemporaryDir();
@@ -77,9 +86,9 @@ class CliRecords : public testing::Test {
 
   static std::string File(const char* name) { return (fs::path(home_->path().toStdString()) / name).string(); }
 
-  // The records of site "Склад" in library, or why none could be listed.
-  static std::vector<std::string> Records(const std::string& library, std::string* why) {
-    TChild history(OSTRELGSM4_BINARY, {"history", "Склад", "--library", library, "--json"});
+  // The records of site in library, or why none could be listed.
+  static std::vector<std::string> Records(const std::string& library, const std::string& site, std::string* why) {
+    TChild history(OSTRELGSM4_BINARY, {"history", site, "--library", library, "--json"});
     const std::string out = history.AllOutput(30000);
     if (const int status = history.WaitExit(30000); status != 0) {
       *why = "history: exit " + std::to_string(status) + ": " + history.Errors();
@@ -91,8 +100,9 @@ class CliRecords : public testing::Test {
     return records;
   }
 
-  // Runs c; its failures as lines.
-  static std::vector<std::string> Check(const TCase& c) {
+  // Runs c with its records going to library (empty: a SQLite file of its
+  // own); its failures as lines.
+  static std::vector<std::string> Check(const TCase& c, std::string library = {}) {
     std::vector<std::string> failures;
     TPanelSim sim;
     for (const char* text : c.Faults) {
@@ -109,7 +119,9 @@ class CliRecords : public testing::Test {
       });
     }
     sim.Start();
-    const std::string library = File(c.Name) + ".sqlite";
+    // A site of its own for each case (and each run: the server outlives it).
+    const std::string site = "Склад " + std::string(c.Name) + " " + std::to_string(getpid());
+    if (library.empty()) library = File(c.Name) + ".sqlite";
     std::vector<std::string> args{c.Args[0], "--port", sim.SlavePath()};
     for (size_t i = 1; i < c.Args.size(); ++i) {
       const std::string& a = c.Args[i];
@@ -119,8 +131,8 @@ class CliRecords : public testing::Test {
                      : a == "OUT"     ? File(c.Name) + ".out.ini"
                                       : a);
     }
-    for (const char* a : {"--quiet", "--site", "Склад", "--library"}) args.push_back(a);
-    args.push_back(library);
+    for (const std::string& a : {std::string("--quiet"), std::string("--site"), site, std::string("--library"), library})
+      args.push_back(a);
     TChild child(OSTRELGSM4_BINARY, args);
     if (c.Signal) {
       for (int waited = 0; !reached && waited < 30000; waited += 10) usleep(10000);
@@ -132,7 +144,7 @@ class CliRecords : public testing::Test {
       failures.push_back("exit " + std::to_string(status) + " (expected " + std::to_string(c.Status) +
                          "): " + child.Errors());
     std::string why;
-    const std::vector<std::string> got = Records(library, &why);
+    const std::vector<std::string> got = Records(library, site, &why);
     const std::vector<std::string> expected(c.Records.begin(), c.Records.end());
     if (!why.empty()) failures.push_back(why);
     else if (got != expected) {
@@ -148,7 +160,12 @@ class CliRecords : public testing::Test {
 
 }  // namespace
 
-TEST_F(CliRecords, EveryStepLeavesOneRecordWhateverItsEnd) {
+TEST_P(CliRecords, EveryStepLeavesOneRecordWhateverItsEnd) {
+  std::string library;
+  if (std::string(GetParam()) == "PostgreSQL") {
+    library = PgUrl();
+    if (library.empty()) GTEST_SKIP() << "no scratch PostgreSQL server: is postgresql-15 installed? (scripts/pg_scratch.sh)";
+  }
   const TCase cases[] = {
       // read
       {"read", {"read", "--out", "OUT"}, {}, 0, nullptr, 0, {"read success"}},
@@ -219,7 +236,7 @@ TEST_F(CliRecords, EveryStepLeavesOneRecordWhateverItsEnd) {
   for (int w = 0; w < 8; ++w)
     workers.emplace_back([&] {
       for (size_t i; (i = next++) < std::size(cases);) {
-        const std::vector<std::string> found = Check(cases[i]);
+        const std::vector<std::string> found = Check(cases[i], library);
         std::lock_guard lock(mutex);
         for (const std::string& f : found) failures.push_back(std::string(cases[i].Name) + ": " + f);
       }
@@ -229,9 +246,13 @@ TEST_F(CliRecords, EveryStepLeavesOneRecordWhateverItsEnd) {
   for (const std::string& f : failures) ADD_FAILURE() << f;
 }
 
+INSTANTIATE_TEST_SUITE_P(Engines, CliRecords, testing::Values("SQLite", "PostgreSQL"),
+                         [](const testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+
 // The details travel with the codes: the settings the panel did not keep,
 // the file a compare was made with.
-TEST_F(CliRecords, DetailsNameWhatTheCodeLeavesOpen) {
+TEST_P(CliRecords, DetailsNameWhatTheCodeLeavesOpen) {
+  if (std::string(GetParam()) != "SQLite") GTEST_SKIP() << "the details are the engines' same columns";
   TPanelSim sim;
   std::string error;
   sim.AddFault(*ParseFault("+wt04:keep", error));
