@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -237,7 +238,9 @@ TLeftWork& LeftWork() {
 struct TWork {
   std::mutex Mutex;
   std::condition_variable Ended;
-  bool Finished = false;
+  // Set last, under Mutex; atomic as well, so that what the thread wrote
+  // before it is ordered for the caller however the wait ended.
+  std::atomic<bool> Finished{false};
   bool LeftBehind = false;  // the caller's time is over: store nothing more
   std::vector<bool> Stored;
   bool Refused = false;     // a site name no library takes
@@ -324,7 +327,7 @@ TRecorded RecordOperations(const TLibraryPlace& place, const TRecordSpool& spool
   bool finished = false;
   {
     std::unique_lock<std::mutex> lock(work->Mutex);
-    finished = work->Ended.wait_until(lock, deadline, [&work] { return work->Finished; });
+    finished = work->Ended.wait_until(lock, deadline, [&work] { return work->Finished.load(); });
     // From here on the thread stores nothing: what it has not stored is spooled.
     work->LeftBehind = true;
     stored = work->Stored;
