@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <numeric>
 #include <thread>
 
@@ -142,6 +143,30 @@ TEST_F(Monitor, OneChannelAlone) {
   Finish();
   for (const TReading& r : seen.Readings) EXPECT_EQ(r.Channel, 1);
   for (const std::string& c : panel.Commands()) EXPECT_EQ(c, "+c=1");
+}
+
+// A round of the chosen channels starts every kMonitorRoundMs of the link
+// clock, one channel or both: each channel's readings lie a round apart,
+// never sooner, and no later than 10 readings a second allow.
+TEST_F(Monitor, ReadingsComeAtTheRoundsPace) {
+  for (const uint8_t channels : {uint8_t{1}, TDevOstrel::kBothChannels}) {
+    SCOPED_TRACE(int(channels));
+    seen = TSeen();
+    Start(channels);
+    DrainReadings(12);
+    rig.link.SetMode(0);
+    Finish();
+    std::map<int, std::vector<uint32_t>> times;
+    for (const TReading& r : seen.Readings) times[r.Channel].push_back(r.TimeMs);
+    ASSERT_EQ(times.size(), size_t(channels == 1 ? 1 : 2));
+    for (const auto& [channel, t] : times) {
+      ASSERT_GE(t.size(), 5u);
+      for (size_t i = 1; i < t.size(); ++i) {
+        EXPECT_GE(t[i] - t[i - 1], TDevOstrel::kMonitorRoundMs) << "channel " << channel << " reading " << i;
+        EXPECT_LT(t[i] - t[i - 1], 100u) << "channel " << channel << " reading " << i;
+      }
+    }
+  }
 }
 
 // The traffic goes to the debug log only; the memo gets the summary.
