@@ -165,7 +165,9 @@ void TModem::FailOn(const std::string& prefix, const std::exception& e, const st
 
 void TModem::SetMode(uint8_t mode) {
   mode_.store(mode);
-  SignalFd(mode == 0 ? stateFd_ : modeFd_);
+  // Back to idle also wakes a paced wait (PaceWait) of the mode it ends.
+  if (mode == 0) SignalFd(stateFd_);
+  SignalFd(modeFd_);
 }
 
 void TModem::EndMode(uint8_t done) {
@@ -190,6 +192,18 @@ void TModem::IdleWait(uint32_t ms) {
   }
   uint64_t count = 0;
   [[maybe_unused]] ssize_t n = read(modeFd_, &count, sizeof count);
+}
+
+void TModem::PaceWait(TDeadline deadline) {
+  const uint8_t mode = mode_.load();
+  for (;;) {
+    const int64_t left = deadline.NsSince(clock_.DeadlineIn(0));
+    if (left <= 0 || StopRequested() || mode_.load() != mode) return;
+    clock_.Wait(static_cast<uint32_t>((left + 999'999) / 1'000'000), StopFdForWait(), modeFd_);
+    // A signal of a mode already running is taken, so the next wait rests.
+    uint64_t count = 0;
+    [[maybe_unused]] ssize_t n = read(modeFd_, &count, sizeof count);
+  }
 }
 
 void TModem::Run() {

@@ -139,6 +139,10 @@ class TModem {
   // kIdlePortWaitMs instead of ms.
   void IdleWait(uint32_t ms);
   static constexpr uint32_t kIdlePortWaitMs = 1000;
+  // The pause of a repeated request: waits until deadline on the link's
+  // clock; a termination request or a new link mode (0 included) ends it
+  // early.
+  void PaceWait(TDeadline deadline);
 
   // What one attempt keeps of a reply; the rest is dropped (and logged).
   static constexpr size_t kMaxReply = 64 * 1024;

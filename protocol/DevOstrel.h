@@ -51,10 +51,12 @@ class TDevOstrel : public TDevice {
   //      link->SetMode(Modes::Monitor) while no other operation runs.
   //   2. The link thread polls "+c=0" and/or "+c=1" in turn, each one
   //      request with the rules of a read (one attempt of 4500 ms, "OK" and a
-  //      reply line of three hexadecimal digits required), with no pause of
-  //      its own: the exchange sets the pace (its 10 ms drain, 1 ms a
-  //      character, the answer), some 30 readings a second per channel with
-  //      both polled. Every request posts a TReadingOut (okReading): the link
+  //      reply line of three hexadecimal digits required), a round of the
+  //      chosen channels every kMonitorRoundMs of the link clock (13.3
+  //      readings a second per channel, whether one or both are polled; the
+  //      exchange alone would allow some 30), resting between rounds on the
+  //      clock until the round is due, a stop or a new mode. A round that
+  //      ran late is followed at once. Every request posts a TReadingOut (okReading): the link
   //      clock's time, the channel, the value or none for a failed request.
   //      Its traffic goes to the debug log only; the memo gets one summary
   //      line a minute (readings, failures, each channel's range and rate)
@@ -70,6 +72,8 @@ class TDevOstrel : public TDevice {
   // channel 2.
   void SetMonitorChannels(uint8_t channels) { monitorChannels_.store(channels); }
   static constexpr uint8_t kBothChannels = 3;
+  // The monitor's pace: one round of requests starts this often.
+  static constexpr uint32_t kMonitorRoundMs = 75;
   // The monitor's summary period in the memo (link clock).
   static constexpr uint32_t kMonitorSummaryMs = 60'000;
 

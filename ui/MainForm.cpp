@@ -51,6 +51,17 @@
 
 namespace {
 
+// How often the window's timer looks at the queue: while output waits or an
+// operation runs; while the ADC monitor runs alone, as often as its plots
+// are drawn.
+constexpr int kDrainMs = 50;
+constexpr int kMonitorDrainMs = 250;
+
+void StartDrainTimer(QTimer* timer, bool monitorAlone) {
+  timer->setInterval(monitorAlone ? kMonitorDrainMs : kDrainMs);
+  timer->start();
+}
+
 const char* const Caption = "Настройка охранной панели \"Ostrel GSM\" v" OSTREL_VERSION;
 
 }  // namespace
@@ -212,15 +223,17 @@ TForm1::TForm1(QWidget* parent, bool persistent)
 
   // The timer looks at the queue every 50 ms while there is output to apply
   // or an operation runs; otherwise it rests, and the queue's first post
-  // wakes it: an idle window does not wake at all.
+  // wakes it: an idle window does not wake at all. While the ADC monitor
+  // runs alone its readings are taken four times a second, as the plots
+  // are drawn (each reading carries the link's time of its own).
   timer_ = new QTimer(this);
   timer_->setObjectName("Timer1");
-  timer_->setInterval(50);
+  timer_->setInterval(kDrainMs);
   connect(timer_, &QTimer::timeout, this, &TForm1::TimerTick);
   readyNotifier_ = new QSocketNotifier(queue_.ReadyFd(), QSocketNotifier::Read, this);
   connect(readyNotifier_, &QSocketNotifier::activated, this, [this] {
     readyNotifier_->setEnabled(false);
-    if (!timer_->isActive()) timer_->start();
+    if (!timer_->isActive()) StartDrainTimer(timer_, monitoring_ && !busy_);
   });
 
   SetUpDesktop();
@@ -357,12 +370,13 @@ void TForm1::TimerTick() {
     emit LinkFinished();
   }
   draining_ = false;
-  if (busy_ || queue_.HasPending() != 0) return timer_->start();
+  if (busy_ || queue_.HasPending() != 0) return StartDrainTimer(timer_, monitoring_ && !busy_);
   // Rests: a post from here on makes the queue's descriptor readable again.
   queue_.ClearReady();
-  if (queue_.HasPending() != 0) return timer_->start();
+  if (queue_.HasPending() != 0) return StartDrainTimer(timer_, monitoring_ && !busy_);
   readyNotifier_->setEnabled(true);
 }
+
 
 void TForm1::ResultArrived(const TOperationResult& result) {
   // The monitor's end is its own; it is not the result of an operation.

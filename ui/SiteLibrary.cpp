@@ -284,8 +284,8 @@ std::vector<THistoryChange> HistoryChanges(const std::vector<TRecord>& records) 
         TSettings left = *previous;
         TSettings right = settings;
         left.Groups = right.Groups = both;
-        for (const TDifference& d : Differences(left, right)) changes[i].Names << FieldName(*d.Field);
-        changes[i].Count = int(changes[i].Names.size());
+        changes[i].Differences = Differences(left, right);
+        changes[i].Compared = true;
       }
     }
     previous = std::move(settings);

@@ -35,17 +35,19 @@
 
 #include "library/Library.h"
 #include "library/RecordSpool.h"
+#include "model/Fields.h"
 #include "model/Settings.h"
 
 class QSocketNotifier;
 
-// What a row of the history says beside the record itself: how many
-// settings it changed against the site's previous record that holds
-// settings (over the groups both hold), and which. Count -1: nothing to
-// compare with (the first record, or one without settings).
+// What a row of the history says beside the record itself: the settings it
+// changed against the site's previous record that holds settings (over the
+// groups both hold). Not Compared: nothing to compare with (the first
+// record, or one without settings). The page names and counts them as its
+// labels say them (ui/SettingNames, on the GUI thread).
 struct THistoryChange {
-  int Count = -1;
-  QStringList Names;
+  bool Compared = false;
+  std::vector<TDifference> Differences;
 };
 // The changes of each record of a history (oldest first), as above.
 std::vector<THistoryChange> HistoryChanges(const std::vector<TRecord>& records);

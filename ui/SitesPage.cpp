@@ -12,9 +12,14 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "ui/SettingNames.h"
+
 namespace {
 
 QString U(const char* text) { return QString::fromUtf8(text); }
+
+// The changed settings a history row's tooltip names before "…".
+constexpr size_t kChangedInTip = 15;
 
 const char* const kButtons[][2] = {
     {"btNewSite", "Новый объект"},         {"btEditSite", "Изменить"},
@@ -229,23 +234,28 @@ void TformSites::ShowHistory(const std::vector<TRecord>& records, const std::vec
     cells[kOperator] = r.Operator;
     cells[kKind] = kinds.value(int(i));
     cells[kOutcome] = outcomes.value(int(i));
-    cells[kChanged] = change.Count < 0 ? U("—") : QString::number(change.Count);
+    // One a setting, named as its page labels it (a loop's normal state is one).
+    const std::vector<SettingNames::TRow> changed = SettingNames::Rows(change.Differences);
+    const int count = change.Compared ? int(changed.size()) : -1;
+    cells[kChanged] = count < 0 ? U("—") : QString::number(count);
     cells[kFirmware] = r.Firmware;
     cells[kPort] = r.Port;
     auto* item = new TSortedItem(history_, cells);
     item->setData(kNumber, Qt::UserRole, r.Number);
     item->setData(kNumber, kSortRole, r.Number);
     item->setData(kTime, kSortRole, r.Time.toMSecsSinceEpoch());
-    item->setData(kChanged, kSortRole, change.Count);
+    item->setData(kChanged, kSortRole, count);
     item->setToolTip(kOutcome, cells[kOutcome]);
     item->setToolTip(kFirmware, r.Firmware);
     item->setToolTip(kPort, r.Port);
     item->setToolTip(kOperator, r.Host.isEmpty() ? r.Operator : r.Operator + '@' + r.Host);
-    if (change.Count > 0) {
-      QStringList names = change.Names.mid(0, 15);
-      if (change.Names.size() > names.size()) names << U("…");
+    if (count > 0) {
+      QStringList names;
+      for (size_t k = 0; k < changed.size() && k < kChangedInTip; ++k)
+        names << changed[k].Page + U(" → ") + changed[k].Name;
+      if (changed.size() > kChangedInTip) names << U("…");
       item->setToolTip(kChanged, U("Изменились:\n") + names.join('\n'));
-    } else if (change.Count == 0) {
+    } else if (count == 0) {
       item->setToolTip(kChanged, U("Настройки те же, что в предыдущей записи"));
     }
   }

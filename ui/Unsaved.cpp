@@ -47,25 +47,34 @@ QString PageList(TGroups groups) {
   return pages.join(U(", "));
 }
 
+// The item that follows item (or the one named so) in menu; none at the end.
+QAction* ActionAfter(QMenu* menu, const QAction* item) {
+  const QList<QAction*> actions = menu->actions();
+  const qsizetype at = actions.indexOf(item);
+  return at >= 0 && at + 1 < actions.size() ? actions[at + 1] : nullptr;
+}
+QAction* ActionAfter(QMenu* menu, const char* name) {
+  for (QAction* a : menu->actions())
+    if (a->objectName() == QLatin1String(name)) return ActionAfter(menu, a);
+  return nullptr;
+}
+
 }  // namespace
 
 // --- The window's hooks ---
 
 void TForm1::SetUpUnsaved() {
   unsaved_ = new TUnsaved(*this);
-  QMenu* menu = menuBar()->findChild<QMenu*>("mnuProperties");
-  if (menu) {
-    QAction* compare = new QAction(U(kCompareFileCaption), menu);
+  // "Сравнить с файлом…" in "Файл", at the place left for it.
+  if (QMenu* file = menuBar()->findChild<QMenu*>("mnuFile")) {
+    QAction* compare = new QAction(U(kCompareFileCaption), file);
     compare->setObjectName("mnuCompareFile");
     connect(compare, &QAction::triggered, unsaved_, &TUnsaved::CompareWithFileAction);
-    QAction* undo = unsaved_->UndoAction();
-    // Beside "Загрузить", whose effect they show or take back.
-    const QList<QAction*> actions = menu->actions();
-    const qsizetype at = actions.indexOf(mnuLoad_);
-    QAction* before = at >= 0 && at + 1 < actions.size() ? actions[at + 1] : nullptr;
-    menu->insertAction(before, compare);
-    menu->insertAction(before, undo);
+    file->insertAction(ActionAfter(file, "mnuFileCompareSlot"), compare);
   }
+  // "Отменить загрузку" beside "Загрузить", whose effect it takes back.
+  if (QMenu* menu = menuBar()->findChild<QMenu*>("mnuProperties"))
+    menu->insertAction(ActionAfter(menu, mnuLoad_), unsaved_->UndoAction());
   addAction(unsaved_->UndoAction());
   // A read of the page shown, or of everything, replaces what it reads.
   const struct {

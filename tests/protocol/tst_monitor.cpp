@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <numeric>
 #include <thread>
 
@@ -142,6 +143,36 @@ TEST_F(Monitor, OneChannelAlone) {
   Finish();
   for (const TReading& r : seen.Readings) EXPECT_EQ(r.Channel, 1);
   for (const std::string& c : panel.Commands()) EXPECT_EQ(c, "+c=1");
+}
+
+// A round of the chosen channels starts every kMonitorRoundMs of the link
+// clock, one channel or both. A reading is stamped when its answer is in,
+// and answers take their own (virtual) time, so each channel's stamps may
+// stray from the rounds by up to one answer's length (kSpread): over the
+// run they lie a round apart, never the exchange's own pace, and no slower
+// than 10 readings a second.
+TEST_F(Monitor, ReadingsComeAtTheRoundsPace) {
+  constexpr uint32_t kSpread = 50;
+  for (const uint8_t channels : {uint8_t{1}, TDevOstrel::kBothChannels}) {
+    SCOPED_TRACE(int(channels));
+    seen = TSeen();
+    Start(channels);
+    DrainReadings(channels == 1 ? 12 : 24);
+    rig.link.SetMode(0);
+    Finish();
+    std::map<int, std::vector<uint32_t>> times;
+    for (const TReading& r : seen.Readings) times[r.Channel].push_back(r.TimeMs);
+    ASSERT_EQ(times.size(), size_t(channels == 1 ? 1 : 2));
+    for (const auto& [channel, t] : times) {
+      ASSERT_GE(t.size(), 10u);
+      const uint32_t span = t.back() - t.front();
+      const uint32_t rounds = uint32_t(t.size() - 1);
+      EXPECT_GE(span + kSpread, rounds * TDevOstrel::kMonitorRoundMs) << "channel " << channel;
+      EXPECT_LE(span, rounds * 100) << "channel " << channel;
+      for (size_t i = 1; i < t.size(); ++i)
+        EXPECT_GE(t[i] - t[i - 1] + kSpread, TDevOstrel::kMonitorRoundMs) << "channel " << channel << " reading " << i;
+    }
+  }
 }
 
 // The traffic goes to the debug log only; the memo gets the summary.

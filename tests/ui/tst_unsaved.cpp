@@ -8,6 +8,7 @@
 #include <QClipboard>
 #include <QFile>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -22,6 +23,7 @@
 #include "ui/CompareDlg.h"
 #include "ui/Marks.h"
 #include "ui/Provision.h"
+#include "ui/RecentFiles.h"
 #include "ui/SettingNames.h"
 #include "ui/SiteLibrary.h"
 #include "ui/Sites.h"
@@ -149,6 +151,18 @@ class TestUnsaved : public QObject {
       QTest::addRow("%s-discard", action) << a << d << false << p3 << p4 << p3 << true << false;
       QTest::addRow("%s-cancel", action) << a << c << false << edit << p4 << p3 << true << false;
     }
+    // The other ways to the same actions ask the same: the menu items, their
+    // keys, "Открыть…" and the recent files.
+    for (const char* action : {"menu-read", "menu-read-all", "keys-read", "keys-read-all"}) {
+      const QString a = action;
+      QTest::addRow("%s-discard", action) << a << d << false << p3 << p4 << p3 << true << false;
+      QTest::addRow("%s-cancel", action) << a << c << false << edit << p4 << p3 << true << false;
+    }
+    for (const char* action : {"menu-open", "recent-file"}) {
+      const QString a = action;
+      QTest::addRow("%s-discard", action) << a << d << true << p3 << f4 << p3 << true << false;
+      QTest::addRow("%s-cancel", action) << a << c << true << edit << p4 << p3 << true << false;
+    }
     QTest::newRow("close-write") << "close" << w << true << edit << p4 << edit << false << false;
     QTest::newRow("close-save") << "close" << s << true << edit << p4 << p3 << false << true;
     QTest::newRow("close-discard") << "close" << d << true << p3 << p4 << p3 << false << false;
@@ -197,7 +211,9 @@ class TestUnsaved : public QObject {
     const QString saved = dir->filePath("saved.ini");
     const QString loaded = dir->filePath("phone4.ini");
     QVERIFY(WriteFile(loaded, kPhone4Only));
-    SettingsDialogs::Hook = [&](SettingsDialogs::TKind, const QString&) { return saved; };
+    SettingsDialogs::Hook = [&](SettingsDialogs::TKind kind, const QString&) {
+      return kind == SettingsDialogs::TKind::Load ? loaded : saved;
+    };
     MessageBox::ChooseHook = [&](const QString& question, const QStringList& offered) {
       questions << question;
       buttons = offered;
@@ -221,6 +237,22 @@ class TestUnsaved : public QObject {
       gui::NavItem(form, "Прочитать")->Click();
     } else if (action == "read-all") {
       gui::NavItem(form, "Прочитать всё")->Click();
+    } else if (action.startsWith("menu-")) {
+      const QString item = action == "menu-read" ? "mnuRead" : action == "menu-read-all" ? "mnuReadAll" : "mnuOpen";
+      QAction* a = form.findChild<QAction*>(item);
+      QVERIFY(a && a->isEnabled());
+      a->trigger();
+    } else if (action.startsWith("keys-")) {
+      form.activateWindow();
+      QVERIFY(QTest::qWaitForWindowActive(&form));
+      const Qt::KeyboardModifiers keys =
+          action == "keys-read" ? Qt::ControlModifier : Qt::ControlModifier | Qt::ShiftModifier;
+      QTest::keyClick(&form, Qt::Key_R, keys);
+    } else if (action == "recent-file") {
+      form.RecentFiles()->Add(loaded);
+      QMenu* recent = form.findChild<QMenu*>("mnuRecent");
+      QVERIFY(recent && !recent->actions().isEmpty());
+      recent->actions().first()->trigger();
     } else {
       form.close();
     }

@@ -77,6 +77,8 @@ class TestWorkplace : public QObject {
     QTest::newRow("read-all") << "mnuReadAll" << QStringList{"mnuPanel"} << "Ctrl+Shift+R";
     QTest::newRow("write-all") << "mnuWriteAll" << QStringList{"mnuPanel"} << "Ctrl+Shift+W";
     QTest::newRow("compare") << "mnuCompare" << QStringList{"mnuPanel", "mnuProperties"} << "Ctrl+E";
+    QTest::newRow("compare-file") << "mnuCompareFile" << QStringList{"mnuFile"} << "";
+    QTest::newRow("undo-load") << "mnuUndoLoad" << QStringList{"mnuProperties"} << "Ctrl+Z";
     QTest::newRow("shortcuts") << "mnuShortcuts" << QStringList{"mnuHelp"} << "F1";
     QTest::newRow("about") << "mnuAbout" << QStringList{"mnuHelp"} << "";
     QTest::newRow("part-save") << "mnuSave" << QStringList{"mnuProperties"} << "";
@@ -113,7 +115,9 @@ class TestWorkplace : public QObject {
     QStringList names;
     for (QAction* a : file->actions()) names << (a->menu() ? a->menu()->objectName() : a->objectName());
     QCOMPARE(names.mid(0, 3), (QStringList{"mnuOpen", "mnuSaveAs", "mnuRecent"}));
-    QVERIFY(names.contains("mnuFileCompareSlot"));
+    const qsizetype slot = names.indexOf("mnuFileCompareSlot");
+    QVERIFY(slot > 0 && slot + 1 < names.size());
+    QCOMPARE(names[slot + 1], QString("mnuCompareFile"));
     QCOMPARE(names.last(), QString("mnuExit"));
     const QString about = TForm1::AboutText();
     QVERIFY(about.contains(OSTREL_VERSION));
