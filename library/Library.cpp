@@ -57,6 +57,7 @@ bool TLibrary::IsOpen() const { return Database().isOpen(); }
 bool TLibrary::Fail(const QString& why) {
   // One line: the servers' texts run over several.
   error_ = why.simplified();
+  ++failures_;
   return false;
 }
 

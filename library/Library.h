@@ -136,6 +136,9 @@ class TLibrary {
   bool ReadOnly() const { return readOnly_; }
   // The last failure, for a final line.
   const QString& Error() const { return error_; }
+  // How many calls have failed so far: a call that returns nothing (an empty
+  // history, no such site) failed when this grew.
+  int Failures() const { return failures_; }
 
   // Site changes. false with Error() on a refused name, a name taken, a
   // missing site, or a database failure.
@@ -176,6 +179,7 @@ class TLibrary {
   bool readOnly_ = false;
   bool missing_ = false;
   QString error_;
+  int failures_ = 0;
   std::optional<std::chrono::steady_clock::time_point> deadline_;
   std::function<bool()> commitGate_;
 };

@@ -118,10 +118,9 @@ QStringList ExportFileNames(const QStringList& sites) {
 }
 
 bool ExportSites(TLibrary& library, const QString& dirName, TFilesDone* done, QString* why) {
-  // A call failed when it left a new error behind (the library keeps its
-  // last one, a read-only library's note among them).
-  QString before = library.Error();
-  auto failed = [&] { return library.Error() != before ? (*why = library.Error(), true) : false; };
+  // A call that returns nothing failed when the library counted a failure.
+  const int before = library.Failures();
+  auto failed = [&] { return library.Failures() != before ? (*why = library.Error(), true) : false; };
   const std::vector<TSite> sites = library.Search(QString(), std::numeric_limits<int>::max(), true);
   if (sites.empty() && failed()) return false;
   QStringList names;
@@ -170,9 +169,9 @@ bool ImportSites(TLibrary& library, const QString& dirName, TFilesDone* done, QS
         continue;
       }
     }
-    const QString before = library.Error();
+    const int before = library.Failures();
     const auto existing = library.FindSite(site.Name);
-    if (!existing && library.Error() != before) return (*why = library.Error(), false);
+    if (!existing && library.Failures() != before) return (*why = library.Error(), false);
     const bool created = !existing;
     if (created) {
       const bool archived = site.Archived;
