@@ -94,6 +94,17 @@ void Draw(QPainter& p, TNavIcon kind) {
       p.drawRect(QRectF(7.0, 10.5, 2.5, 4));
       return;
     }
+    case TNavIcon::ExtendRight:
+    case TNavIcon::ExtendDown: {
+      if (kind == TNavIcon::ExtendDown) {
+        p.translate(kSize, 0);
+        p.rotate(90);
+      }
+      p.setPen(QPen(QColor(0x3c, 0x3c, 0x3c), 1.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+      for (const qreal x : {4.0, 8.5})
+        p.drawPolyline(QPolygonF() << QPointF(x, 4.5) << QPointF(x + 3.5, 8.0) << QPointF(x, 11.5));
+      return;
+    }
     case TNavIcon::NewSite:
       DrawFolder(p);
       p.setPen(QPen(QColor(0x2e, 0x9d, 0x3a), 2));

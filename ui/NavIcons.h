@@ -16,6 +16,9 @@ enum class TNavIcon {
   Compare,     // two sheets side by side
   Sites,       // a house
   NewSite,     // a folder with a plus
+  // The button of a menu bar or tool bar too narrow for its items.
+  ExtendRight,  // "»"
+  ExtendDown,   // "»" turned down
 };
 
 // The icon of kind, painted afresh (a few microseconds).
