@@ -232,9 +232,36 @@ void InstallAccessibleFactory() {
   QAccessible::installFactory(&Factory);
 }
 
+namespace {
+
+void SetFrameSheet(QWidget* view) {
+  view->setStyleSheet(QStringLiteral("QAbstractItemView { border: 1px solid #8c8c8c; }"
+                                     "QAbstractItemView:focus { border: 2px solid #103c78; }"));
+}
+
+// Sets the frame's style sheet when the view is first shown: a style sheet
+// is parsed and its style built at once, which a page not yet shown (at the
+// window's start) need not wait for.
+class TFrameOnShow : public QObject {
+ public:
+  explicit TFrameOnShow(QWidget* view) : QObject(view) { view->installEventFilter(this); }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Show) {
+      watched->removeEventFilter(this);
+      SetFrameSheet(static_cast<QWidget*>(watched));
+      deleteLater();
+    }
+    return false;
+  }
+};
+
+}  // namespace
+
 void FrameFocus(QWidget* listView) {
-  listView->setStyleSheet(QStringLiteral("QAbstractItemView { border: 1px solid #8c8c8c; }"
-                                         "QAbstractItemView:focus { border: 2px solid #103c78; }"));
+  if (listView->isVisible()) return SetFrameSheet(listView);
+  new TFrameOnShow(listView);
 }
 
 void DescribeNavigation(TRzGroupBar* bar) {

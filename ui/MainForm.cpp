@@ -13,7 +13,6 @@
 #include <QSocketNotifier>
 #include <QSplitter>
 #include <QStatusBar>
-#include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <unistd.h>
@@ -30,6 +29,7 @@
 #include "ui/MemoLines.h"
 #include "ui/MessageBox.h"
 #include "ui/NavBar.h"
+#include "ui/NavIcons.h"
 #include "ui/OperationProgress.h"
 #include "ui/Panel.h"
 #include "ui/PageSettings.h"
@@ -294,36 +294,35 @@ TForm1::~TForm1() {
 }
 
 void TForm1::CreateNavigation() {
-  QStyle* s = style();
   groupConnection_ = navBar_->AddGroup("RzGroup1", QString::fromUtf8("Соединение"));
-  groupConnection_->AddItem(QString::fromUtf8("Подключиться"), s->standardIcon(QStyle::SP_DialogYesButton),
+  groupConnection_->AddItem(QString::fromUtf8("Подключиться"), NavIcon(TNavIcon::Connect),
                             [this] { Connect(); });
-  groupConnection_->AddItem(QString::fromUtf8("Отключиться"), s->standardIcon(QStyle::SP_DialogNoButton),
+  groupConnection_->AddItem(QString::fromUtf8("Отключиться"), NavIcon(TNavIcon::Disconnect),
                             [this] { Disconnect(); })
       ->setEnabled(false);
 
   groupPages_ = navBar_->AddGroup("RzGroup2", "Ostrel");
-  const QIcon pageIcon = s->standardIcon(QStyle::SP_FileDialogDetailedView);
+  const QIcon pageIcon = NavIcon(TNavIcon::Page);
   groupPages_->AddItem(QString::fromUtf8("Общие"), pageIcon, [this] { ShowPage(common_); });
   groupPages_->AddItem(QString::fromUtf8("Ключи"), pageIcon, [this] { ShowPage(keys_); });
   groupPages_->AddItem(QString::fromUtf8("АЦП"), pageIcon, [this] { ShowPage(acp_); })->setVisible(false);
   groupPages_->AddItem("GSM", pageIcon, [this] { ShowPage(gsm_); });
 
   groupSettings_ = navBar_->AddGroup("RzGroup3", QString::fromUtf8("Настройки"));
-  groupSettings_->AddItem(QString::fromUtf8("Прочитать"), s->standardIcon(QStyle::SP_ArrowDown),
+  groupSettings_->AddItem(QString::fromUtf8("Прочитать"), NavIcon(TNavIcon::Read),
                           [this] { Read(); });
-  groupSettings_->AddItem(QString::fromUtf8("Записать"), s->standardIcon(QStyle::SP_ArrowUp),
+  groupSettings_->AddItem(QString::fromUtf8("Записать"), NavIcon(TNavIcon::Write),
                           [this] { Write(); });
-  groupSettings_->AddItem(QString::fromUtf8("Прочитать всё"), s->standardIcon(QStyle::SP_ArrowDown),
+  groupSettings_->AddItem(QString::fromUtf8("Прочитать всё"), NavIcon(TNavIcon::Read),
                           [this] { ReadAll(); });
-  groupSettings_->AddItem(QString::fromUtf8("Записать всё"), s->standardIcon(QStyle::SP_ArrowUp),
+  groupSettings_->AddItem(QString::fromUtf8("Записать всё"), NavIcon(TNavIcon::Write),
                           [this] { WriteAllAction(); });
   groupSettings_->hide();
 
   groupProgram_ = navBar_->AddGroup("RzGroup4", QString::fromUtf8("Настройки программы"));
-  groupProgram_->AddItem(QString::fromUtf8("Сохранить"), s->standardIcon(QStyle::SP_DialogSaveButton),
+  groupProgram_->AddItem(QString::fromUtf8("Сохранить"), NavIcon(TNavIcon::Save),
                          [this] { SaveAction(); });
-  groupProgram_->AddItem(QString::fromUtf8("Загрузить"), s->standardIcon(QStyle::SP_DialogOpenButton),
+  groupProgram_->AddItem(QString::fromUtf8("Загрузить"), NavIcon(TNavIcon::Open),
                          [this] { LoadAction(); });
 }
 

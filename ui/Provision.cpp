@@ -8,7 +8,6 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QStandardPaths>
-#include <QStyle>
 
 #include "output/OutElement.h"
 #include "persist/IniFile.h"
@@ -21,6 +20,7 @@
 #include "ui/MainForm.h"
 #include "ui/MessageBox.h"
 #include "ui/NavBar.h"
+#include "ui/NavIcons.h"
 #include "ui/OperationProgress.h"
 #include "protocol/OperationSize.h"
 #include "ui/WindowTexts.h"
@@ -47,7 +47,7 @@ TProvision::TProvision(TForm1& form, QMenu* menu, TRzGroup* group) : form_(form)
     mnuVerify_->setCheckable(true);
   }
   if (group_)
-    group_->AddItem(U(CompareCaption), form.style()->standardIcon(QStyle::SP_FileDialogContentsView),
+    group_->AddItem(U(CompareCaption), NavIcon(TNavIcon::Compare),
                     [this] { Compare(); });
   connect(&form_, &TForm1::OperationFinished, this, &TProvision::StepFinished);
   UpdateActions();

@@ -14,7 +14,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStatusBar>
-#include <QStyle>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -27,6 +26,7 @@
 #include "ui/MainForm.h"
 #include "ui/MessageBox.h"
 #include "ui/NavBar.h"
+#include "ui/NavIcons.h"
 #include "ui/Provision.h"
 #include "ui/SiteDialogs.h"
 #include "ui/SiteLibrary.h"
@@ -132,10 +132,9 @@ TSites::TSites(TForm1& form, TRzGroupBar* bar, TformSites* page) : QObject(&form
     if (site == historySite_) library_->LoadHistory(site);
   });
 
-  QStyle* s = form.style();
   group_ = bar->AddGroup("RzGroup5", U("Объекты"));
-  group_->AddItem(U("Объекты"), s->standardIcon(QStyle::SP_DirHomeIcon), [this] { ShowSitesPage(); });
-  group_->AddItem(U("Новый объект"), s->standardIcon(QStyle::SP_FileDialogNewFolder), [this] { NewSite(); });
+  group_->AddItem(U("Объекты"), NavIcon(TNavIcon::Sites), [this] { ShowSitesPage(); });
+  group_->AddItem(U("Новый объект"), NavIcon(TNavIcon::NewSite), [this] { NewSite(); });
 
   pane_ = new TRzStatusPane(&form);
   pane_->setObjectName("pSite");

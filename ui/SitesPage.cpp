@@ -89,7 +89,6 @@ TformSites::TformSites(QWidget* parent) : TPage(parent) {
   search_ = new QLineEdit(this);
   search_->setObjectName("edSearch");
   search_->setPlaceholderText(U("название, адрес, телефон или ключ"));
-  search_->setClearButtonEnabled(true);
   searchLabel->setBuddy(search_);
   archived_ = new QCheckBox(U("Показать &архивные"), this);
   archived_->setObjectName("cbArchived");
@@ -263,4 +262,9 @@ void TformSites::ShowHistory(const std::vector<TRecord>& records, const std::vec
   FitColumns(history_, kColumns - 1, 40);
   // The first row as sorted (the newest, unless the user sorted otherwise).
   if (history_->topLevelItemCount() > 0) history_->setCurrentItem(history_->topLevelItem(0));
+}
+
+void TformSites::showEvent(QShowEvent* event) {
+  if (!search_->isClearButtonEnabled()) search_->setClearButtonEnabled(true);
+  TPage::showEvent(event);
 }

@@ -58,6 +58,11 @@ class TformSites : public TPage {
   void ShowHistory(const std::vector<TRecord>& records, const std::vector<THistoryChange>& changes,
                    const QStringList& outcomes, const QStringList& kinds);
 
+ protected:
+  // The search's clear button comes with the first showing: its icon is
+  // looked up in the icon theme, which the window's start does without.
+  void showEvent(QShowEvent* event) override;
+
  private:
   QLineEdit* search_;
   QCheckBox* archived_;
