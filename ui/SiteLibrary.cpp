@@ -178,7 +178,19 @@ TSiteLibrary::~TSiteLibrary() {
     shared_->Done.clear();
   }
   ++threadsLeft;
-  QObject::connect(thread_, &QThread::finished, [] { --threadsLeft; });
+  // Once the thread has ended, its objects go on the window's thread (the
+  // agent holds the shared state); a program that ends first leaves them.
+  QThread* thread = thread_;
+  TAgent* agent = agent_;
+  QObject::connect(
+      thread, &QThread::finished, QCoreApplication::instance(),
+      [thread, agent] {
+        thread->wait();
+        delete agent;
+        delete thread;
+        --threadsLeft;
+      },
+      Qt::QueuedConnection);
   for (auto& entry : unstored) {
     TShared::TUnstored& waiting = entry.second;
     waiting.Record.Settings = RecordSettingsText(waiting.Settings, waiting.Record.Port);
